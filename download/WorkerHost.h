@@ -1,0 +1,28 @@
+// What a download worker needs from the program that runs it. The main window implements it;
+// tests implement their own.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quarrow {
+
+class WorkerHost {
+public:
+    virtual ~WorkerHost() = default;
+
+    // Runs the call on the UI thread and waits for it.
+    virtual void Synchronize(const std::function<void()>& call) = 0;
+    // These three are called only inside Synchronize. A line may hold line breaks of its own.
+    virtual void AppendLogLine(const std::string& line) = 0;
+    virtual void AppendFailedLine(const std::string& line) = 0;
+    virtual void LowerRunningWorkers() = 0;
+    // Sleeps; a test's host records the wait instead.
+    virtual void Sleep(int milliseconds) = 0;
+    // The running program's folder, ending in the separator.
+    virtual std::string ExecutableFolder() = 0;
+};
+
+} // namespace quarrow
+
+using quarrow::WorkerHost;

@@ -1,0 +1,89 @@
+// The HTTP/1.1 client that fetches tiles, with the error kinds whose texts the callers inspect.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../engine/Exception.h"
+
+namespace quarrow {
+
+// An answer that is not a success: the message is the status text as received.
+class EIdProtocolReplyError : public Exception {
+public:
+    EIdProtocolReplyError(int code, const std::string& statusText)
+        : Exception(statusText), ReplyErrorCode(code) {}
+    int ReplyErrorCode;
+};
+
+// A socket failure, numbered and described as Windows Sockets does.
+class EIdSocketError : public Exception {
+public:
+    explicit EIdSocketError(int lastError);
+    int LastError;
+};
+
+class EIdConnClosedGracefully : public Exception {
+public:
+    EIdConnClosedGracefully() : Exception("Connection Closed Gracefully.") {}
+};
+
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class EIdInterceptPropInvalid : public Exception {
+public:
+    EIdInterceptPropInvalid() : Exception("Intercept value is not valid") {}
+};
+
+class TcpConnection;
+
+class TIdHTTP {
+public:
+    TIdHTTP();
+    ~TIdHTTP();
+    TIdHTTP(const TIdHTTP&) = delete;
+    TIdHTTP& operator=(const TIdHTTP&) = delete;
+
+    // Request settings, kept from one Get to the next.
+    std::string Accept = "text/html, */*";
+    std::string Referer;
+    std::string UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+    std::string Connection;
+    std::string ProxyServer; // empty: no proxy
+    int ProxyPort = 0;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+
+    // The last answer.
+    int StatusCode = 0;
+    std::string StatusText;
+    std::vector<std::pair<std::string, std::string>> ResponseHeaders;
+
+    // Limits; tests lower them, production keeps these.
+    std::chrono::milliseconds Timeout{30000};
+    std::size_t MaxBodySize = std::size_t{64} << 20;
+
+    // Fetches the URL, appending the body to buffer. Returns only for a 2xx answer without a
+    // "Location"; throws one of the errors above otherwise, leaving received bytes in buffer.
+    void Get(const std::string& url, std::string& buffer);
+
+private:
+    // Connection state, filled in with the client.
+    std::unique_ptr<TcpConnection> m_connection;
+};
+
+} // namespace quarrow
+
+using quarrow::EConvertError;
+using quarrow::EIdConnClosedGracefully;
+using quarrow::EIdInterceptPropInvalid;
+using quarrow::EIdProtocolReplyError;
+using quarrow::EIdSocketError;
+using quarrow::TIdHTTP;

@@ -1,0 +1,21 @@
+// Number texts of the task's files, all independent of the C locale.
+#pragma once
+
+#include <string>
+
+namespace quarrow {
+
+// The decimal point of the user's locale (as set by setlocale), used only by GeneralNumberText.
+char SystemDecimalSeparator();
+
+// At most 15 significant digits, rounded; no trailing zeros or separator; fixed notation from
+// 0.00001 upward, "1E-6" style below; "0" for zero.
+std::string GeneralNumberText(double value, char decimalSeparator = SystemDecimalSeparator());
+
+// The "%20.14f" form: 14 digits after a ".", right-aligned in 20 characters, never cut.
+std::string EdgeText(double value);
+
+// Appends EdgeText(value) to out without building a temporary string.
+void AppendEdgeText(std::string& out, double value);
+
+} // namespace quarrow

@@ -1,0 +1,33 @@
+// Section-and-key text files (the settings file and project files): read and write one key at a time.
+#pragma once
+
+#include <string>
+
+namespace quarrow {
+
+// Every call reads or rewrites the file afresh, so several readers and one writer see each
+// other's changes. Reading never reports a problem: it yields the caller's default.
+class ProfileFile {
+public:
+    explicit ProfileFile(std::string path);
+
+    const std::string& Path() const noexcept { return m_path; }
+
+    // The value after the first "=", blanks trimmed, at most 2047 characters.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    // Decimal, "$" or "0x" hexadecimal, optional blanks and sign; anything else is the default.
+    int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
+
+    // Creates the file and the section when missing, never the folder; throws an Exception
+    // "Unable to write to " + path when the file cannot be written.
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, int value);
+
+private:
+    std::string m_path;
+};
+
+} // namespace quarrow
+
+using quarrow::ProfileFile;

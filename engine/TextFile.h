@@ -1,0 +1,21 @@
+// Text files as lines: every line ends in CR LF when written; CR LF, lone CR and lone LF end a
+// line when read.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarrow {
+
+// A line end at the end of the text adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Throws an Exception "Unable to read " + path when the file cannot be read.
+std::vector<std::string> LoadLines(const std::string& path);
+
+// Creates or replaces the file; an empty list gives 0 bytes. Throws an Exception
+// "Unable to write to " + path when the file cannot be written.
+void SaveLines(const std::string& path, const std::vector<std::string>& lines);
+
+} // namespace quarrow

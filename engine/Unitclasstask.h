@@ -1,0 +1,86 @@
+// The download task: the user's entries, the tile range that covers them, tile addressing and the
+// task's project, list, log and failed-tile files.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "DateTimeText.h"
+
+namespace quarrow {
+
+// The entries of one task, filled by the Start action and read-only once the task exists.
+struct TaskParams {
+    double LeftLongitude = 0;
+    double RightLongitude = 0;
+    double TopLatitude = 0;
+    double BottomLatitude = 0;
+    int Zoom = 1;
+    int ThreadCount = 8;
+    int WorkerSlots = 8;
+    int MapsType = 17;
+    std::string SavePath;    // ends in "/"
+    std::string ProjectName; // ends in ".zav"
+    bool UseProxy = false;
+    std::string ProxyServer;
+    std::string ProxyPort; // text as read from the settings; the worker converts it
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    bool Resume = false;
+    std::string ServiceHost = "127.0.0.1:8642"; // host[:port] of the tile service
+};
+
+class DownloadTask {
+public:
+    // Keeps the pointer, not a copy: the Start action lowers ThreadCount after construction.
+    // Throws an Exception when the range holds more tiles than an int counts, and
+    // "Create directory " + TileFolder + " Failed." when the tile folder cannot be made.
+    explicit DownloadTask(std::shared_ptr<TaskParams> params);
+
+    std::array<int, 16> ResumeX{};
+    std::array<int, 16> ResumeY{};
+    std::shared_ptr<TaskParams> Params;
+    int MinX = 0;
+    int MinY = 0;
+    int MaxX = 0;
+    int MaxY = 0;
+    double LeftLongitudeDownload = 0;
+    double RightLongitudeDownload = 0;
+    double TopLatitudeDownload = 0;
+    double BottomLatitudeDownload = 0;
+    int TileCount = 0;
+    std::string LogFile;
+    std::string FailedFile;
+    std::string ListFile;
+    std::string TileFolder;
+
+    // Source of the date and time written into the log; tests replace it.
+    Clock Now = SystemNow;
+
+    std::string ProjectFile() const; // SavePath + ProjectName
+
+    void WriteProjectFile() const;
+    void WriteListFile() const;
+    void WriteLogHeader() const;
+    void CreateFailedFile() const;
+
+    std::string TileUrl(int x, int y) const;
+    std::string TileFileName(int x, int y) const;
+    std::string TilePath(int x, int y) const;
+    std::string TileExtension() const;
+
+    // Position of tile (x, y) in column order, counting from 1.
+    int TileSequenceNumber(int x, int y) const;
+    // Sequence number of the slot's resume tile, 0 when the slot has none (either coordinate 0).
+    int ResumePoint(int slot) const;
+    // Whether the tile with this sequence number belongs to the worker in the slot.
+    static bool IsWorkersTile(int sequenceNumber, int threadCount, int slot) {
+        return sequenceNumber % threadCount == slot;
+    }
+};
+
+} // namespace quarrow
+
+using quarrow::DownloadTask;
+using quarrow::TaskParams;

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Quarrow with warnings as errors and runs every test.
+# SANITIZE=address or SANITIZE=thread selects a sanitizer build in a folder of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+sanitize=${SANITIZE:-}
+build=build${sanitize:+-$sanitize}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_WERROR=ON -DSANITIZE="$sanitize"
+cmake --build "$build"
+export TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
+export ASAN_OPTIONS="detect_leaks=1"
+export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
+ctest --test-dir "$build" --output-on-failure -j 2

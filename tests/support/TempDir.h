@@ -1,0 +1,27 @@
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+#pragma once
+
+#include <string>
+
+namespace quarrow::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder, ending in "/".
+    const std::string& Path() const noexcept { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// The whole content of a file as bytes; "" when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+// Creates or replaces a file with exactly these bytes.
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+} // namespace quarrow::test
