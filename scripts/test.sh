@@ -10,5 +10,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_WERR
 cmake --build "$build"
 export TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
 ctest --test-dir "$build" --output-on-failure -j 2
