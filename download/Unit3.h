@@ -3,7 +3,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -33,12 +35,37 @@ public:
     const int ThreadIndex;
 
 private:
+    friend class TDownThreadTestAccess;
+
+    // One request on the client; tests replace it to raise what the real client never does.
+    using GetFunction =
+        std::function<void(TIdHTTP& client, const std::string& url, std::string& buffer)>;
+    enum class Next { Continue, Leave };
+
+    TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> task, WorkerHost& host,
+                GetFunction get);
+
     void Execute(std::stop_token stop);
-    // Filled in with the worker.
+    void Walk(const std::stop_token& stop);
+    Next FetchTile(int x, int y, int sequenceNumber, const std::stop_token& stop);
+    Next SaveTile(int x, int y, int sequenceNumber, const std::string& url, std::string& buffer);
+    void GiveUp(const std::string& firstLine, int x, int y, const std::string& url);
+    void PutBlank(int x, int y);
+    void SetLastPosition(int x, int y) noexcept;
+    std::string Tag() const; // "T" + slot number counted from 1
+
+    // The synchronous calls to the UI thread.
+    void AddLogLine();
+    void AddFailedLine();
+    void WorkerDone();
+    void SendLog(std::string line);
+    void SendFailed(std::string line);
 
     WorkerHost& m_host;
+    GetFunction m_get;
     std::string LogLine;
     std::unique_ptr<TIdHTTP> Client;
+    std::string m_blankImagePath;
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists
 };

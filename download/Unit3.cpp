@@ -1,0 +1,289 @@
+// The download worker: walks the task's tiles in column order, fetches its share, tells request
+// failures apart by their message text and reports every outcome to the panes through the UI.
+#include "Unit3.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "../engine/Exception.h"
+#include "../engine/FileReplacer.h"
+#include "FailedTileList.h"
+
+namespace quarrow {
+
+namespace {
+
+// Attempts a tile gets at most when the answers are neither resets nor "address in use".
+constexpr int UsualAttempts = 3;
+// Resets and "address in use" are retried without a limit of their own; this bound keeps a
+// server that resets every connection from holding a worker (and so the task) for ever.
+constexpr int AlwaysRetriedAttempts = 10;
+
+constexpr int StartStepMs = 100;
+constexpr int AfterSavedMs = 1000;
+
+const char* const RefusedLine = "Error: may be your IP is banned.\nPlease try again later.";
+const char* const NetworkLine = "Error: Your network has problem, please check it.";
+const char* const NotFoundText = "Error: the image is not got.";
+
+enum class Outcome { Refused, NetworkDown, Blank, Failed, FailedBare };
+
+struct FailureRule {
+    std::array<std::string_view, 3> Markers; // any of them, case-sensitive; empty ones unused
+    bool AlwaysRetried;
+    int RetryWaitMs; // 0: retried at once, without a wait
+    Outcome Last;
+};
+
+// First matching row wins, so the order is part of the rule.
+const FailureRule Rules[] = {
+    {{"10054", "Connection Closed Gracefully"}, true, 0, Outcome::Failed},
+    {{"10048"}, true, 8000, Outcome::Failed},
+    {{"302", "403"}, false, 1000, Outcome::Refused},
+    {{"Socket Error"}, false, 2000, Outcome::NetworkDown},
+    {{"404", "400", "500"}, false, 1000, Outcome::Blank},
+};
+const FailureRule OtherError{{}, false, 1000, Outcome::Failed};
+const FailureRule NoMessage{{}, false, 1000, Outcome::FailedBare};
+
+const FailureRule& Classify(const std::string& message) {
+    for (const FailureRule& rule : Rules) {
+        for (std::string_view marker : rule.Markers) {
+            if (!marker.empty() && message.find(marker) != std::string::npos)
+                return rule;
+        }
+    }
+    return OtherError;
+}
+
+// The proxy port as a decimal number; nullopt for any other text.
+std::optional<int> ParsePort(const std::string& text) {
+    int value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+std::uint64_t PackPosition(int x, int y) noexcept {
+    return (std::uint64_t{static_cast<std::uint32_t>(x)} << 32) | static_cast<std::uint32_t>(y);
+}
+
+} // namespace
+
+TDownThread::TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> task,
+                         WorkerHost& host)
+    : TDownThread(threadIndex, std::move(task), host,
+                  [](TIdHTTP& client, const std::string& url, std::string& buffer) {
+                      client.Get(url, buffer);
+                  }) {}
+
+TDownThread::TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> task,
+                         WorkerHost& host, GetFunction get)
+    : Task(std::move(task)), ThreadIndex(threadIndex), m_host(host), m_get(std::move(get)),
+      m_thread([this](std::stop_token stop) { Execute(std::move(stop)); }) {}
+
+TDownThread::~TDownThread() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TDownThread::Terminate() noexcept {
+    m_thread.request_stop();
+}
+
+bool TDownThread::Terminated() const noexcept {
+    return m_thread.get_stop_token().stop_requested();
+}
+
+std::pair<int, int> TDownThread::LastPosition() const noexcept {
+    const std::uint64_t packed = m_lastPosition.load();
+    return {static_cast<int>(static_cast<std::uint32_t>(packed >> 32)),
+            static_cast<int>(static_cast<std::uint32_t>(packed))};
+}
+
+void TDownThread::SetLastPosition(int x, int y) noexcept {
+    m_lastPosition.store(PackPosition(x, y));
+}
+
+std::string TDownThread::Tag() const {
+    return "T" + std::to_string(ThreadIndex + 1);
+}
+
+void TDownThread::AddLogLine() {
+    m_host.Synchronize([this] { m_host.AppendLogLine(LogLine); });
+}
+
+void TDownThread::AddFailedLine() {
+    m_host.Synchronize([this] { m_host.AppendFailedLine(LogLine); });
+}
+
+void TDownThread::WorkerDone() {
+    m_host.Synchronize([this] { m_host.LowerRunningWorkers(); });
+}
+
+void TDownThread::SendLog(std::string line) {
+    LogLine = std::move(line);
+    AddLogLine();
+}
+
+void TDownThread::SendFailed(std::string line) {
+    LogLine = std::move(line);
+    AddFailedLine();
+}
+
+// Every way out, an unexpected error included, ends with the finished line and WorkerDone: the
+// monitor closes the task only when every worker has lowered the count.
+void TDownThread::Execute(std::stop_token stop) {
+    try {
+        Walk(stop);
+    } catch (const std::exception& error) {
+        try {
+            SendLog(Tag() + " " + error.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    Client.reset();
+    try {
+        SendLog(Tag() + " Finished.");
+    } catch (...) {
+    }
+    try {
+        WorkerDone();
+    } catch (...) {
+    }
+}
+
+void TDownThread::Walk(const std::stop_token& stop) {
+    Client = std::make_unique<TIdHTTP>();
+    const TaskParams& params = *Task->Params;
+    if (params.UseProxy) {
+        const std::optional<int> port = ParsePort(params.ProxyPort);
+        if (!port) {
+            SendLog(Tag() + " Proxy port '" + params.ProxyPort + "' is not a valid integer value");
+            return;
+        }
+        Client->ProxyServer = params.ProxyServer;
+        Client->ProxyPort = *port;
+        Client->ProxyUsername = params.ProxyUsername;
+        Client->ProxyPassword = params.ProxyPassword;
+    }
+    m_blankImagePath = m_host.ExecutableFolder() + "blankimg/blank." + Task->TileExtension();
+    const int resumePoint = Task->ResumePoint(ThreadIndex);
+    m_host.Sleep(ThreadIndex * StartStepMs);
+
+    const int workerCount = std::max(1, params.ThreadCount);
+    int sequenceNumber = 0;
+    for (int x = Task->MinX; x <= Task->MaxX; ++x) {
+        for (int y = Task->MinY; y <= Task->MaxY; ++y) {
+            if (stop.stop_requested())
+                return;
+            ++sequenceNumber;
+            if (sequenceNumber <= resumePoint ||
+                !DownloadTask::IsWorkersTile(sequenceNumber, workerCount, ThreadIndex))
+                continue;
+            if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave)
+                return;
+        }
+    }
+}
+
+TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
+                                         const std::stop_token& stop) {
+    const std::string url = Task->TileUrl(x, y);
+    std::string buffer;
+    for (int attempts = 1;; ++attempts) {
+        // A failed attempt may have left part of a body behind.
+        buffer.clear();
+        const FailureRule* rule = nullptr;
+        std::string message;
+        try {
+            m_get(*Client, url, buffer);
+        } catch (const Exception& error) {
+            message = error.Message();
+            rule = &Classify(message);
+        } catch (...) {
+            rule = &NoMessage;
+        }
+        if (!rule)
+            return SaveTile(x, y, sequenceNumber, url, buffer);
+
+        const bool retry = rule->AlwaysRetried
+                               ? attempts < AlwaysRetriedAttempts && !stop.stop_requested()
+                               : attempts < UsualAttempts;
+        if (retry) {
+            if (rule->RetryWaitMs > 0)
+                m_host.Sleep(rule->RetryWaitMs);
+            continue;
+        }
+
+        std::string().swap(buffer);
+        const std::string errorLine = Tag() + " " + message + "->" + url;
+        switch (rule->Last) {
+        case Outcome::Refused:
+            GiveUp(errorLine, x, y, url);
+            SendLog(RefusedLine);
+            return Next::Leave;
+        case Outcome::NetworkDown:
+            GiveUp(errorLine, x, y, url);
+            SendLog(NetworkLine);
+            return Next::Leave;
+        case Outcome::Blank:
+            SendLog(NotFoundText + message);
+            PutBlank(x, y);
+            return Next::Continue;
+        case Outcome::Failed:
+            GiveUp(errorLine, x, y, url);
+            PutBlank(x, y);
+            return Next::Continue;
+        case Outcome::FailedBare:
+            GiveUp(Task->TileFileName(x, y) + ":failed ->" + url, x, y, url);
+            PutBlank(x, y);
+            return Next::Continue;
+        }
+        return Next::Continue;
+    }
+}
+
+TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
+                                        std::string& buffer) {
+    const std::string path = Task->TilePath(x, y);
+    try {
+        ReplaceFile(path, buffer);
+    } catch (const Exception& error) {
+        // The worker cannot go on writing tiles; the tile stays listed for a later fetch.
+        GiveUp(Tag() + " " + error.Message() + "->" + url, x, y, url);
+        return Next::Leave;
+    }
+    std::string().swap(buffer);
+    SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
+            " OK");
+    SetLastPosition(x, y);
+    m_host.Sleep(AfterSavedMs);
+    return Next::Continue;
+}
+
+// The error line and the tile's entry in the failure pane.
+void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::string& url) {
+    SendLog(firstLine);
+    SendFailed(FailureEntryLine(Task->TilePath(x, y), url));
+}
+
+// The blank image stands in for the tile unless a file is there already; a failed copy (no blank
+// image, say) is not reported.
+void TDownThread::PutBlank(int x, int y) {
+    std::error_code ignored;
+    std::filesystem::copy_file(m_blankImagePath, Task->TilePath(x, y),
+                               std::filesystem::copy_options::none, ignored);
+    SendLog(Tag() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
+    SetLastPosition(x, y);
+}
+
+} // namespace quarrow
