@@ -75,8 +75,22 @@ public:
     void Get(const std::string& url, std::string& buffer);
 
 private:
-    // Connection state, filled in with the client.
-    std::unique_ptr<TcpConnection> m_connection;
+    void SendRequest(const std::string& target);
+    // Reads the status line, the headers and the body, then judges the answer.
+    void ReadAnswer(std::string& buffer);
+    void ReadBody(std::string& buffer);
+    // Reads one line of the answer, refusing one beyond the line length bound.
+    void ReadResponseLine(std::string& line);
+
+    // Tests cannot listen on port 80, so they move the default to their own server.
+    friend struct HttpClientTestAccess;
+    int m_defaultPort = 80;
+
+    std::unique_ptr<TcpConnection> m_connection; // none while closed
+    std::string m_currentHost;                   // CurrentHost
+    int m_currentPort = 80;                      // CurrentPort
+    std::string m_hostHeaderValue;               // HostHeaderValue
+    std::string m_lastScheme;                    // LastScheme
 };
 
 } // namespace quarrow

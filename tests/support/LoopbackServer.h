@@ -2,6 +2,7 @@
 // script on a thread of its own, and every byte that clients send is recorded.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -33,7 +34,11 @@ public:
     bool WaitForPeerClose(std::chrono::milliseconds wait = std::chrono::seconds(5));
 
 private:
-    int m_fd;
+    enum class Arrival { Data, Closed, TimedOut };
+    // Receives what comes before the deadline into m_pending, recording it.
+    Arrival ReceiveSome(std::chrono::steady_clock::time_point deadline);
+
+    int m_fd; // -1 once closed or reset
     int m_index;
     LoopbackServer& m_server;
     std::string m_pending; // bytes read past the last request head
@@ -67,6 +72,7 @@ private:
     std::vector<std::string> m_received;
     std::vector<std::thread> m_connectionThreads;
     std::thread m_acceptThread;
+    std::atomic<bool> m_stopping{false};
 };
 
 } // namespace quarrow::test

@@ -1,0 +1,155 @@
+// The socket layer: Windows Sockets numbers and texts, and TcpConnection against a local server.
+#include "download/Socket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "download/httpclient.h"
+#include "tests/support/LoopbackServer.h"
+
+using namespace std::chrono_literals;
+using quarrow::TcpConnection;
+using quarrow::test::LoopbackServer;
+using quarrow::test::ServerConnection;
+
+namespace {
+
+// A port that refuses: bound by us, then given up without listening.
+int RefusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string SocketErrorText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const EIdSocketError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(WinsockTable, DescribesEachNumberExactlyAndNothingOutsideIt) {
+    const std::pair<int, const char*> cases[] = {
+        {10004, "Interrupted system call."}, {10035, "Operation would block. "},
+        {10048, "Address already in use."},  {10053, "Software caused connection abort."},
+        {10054, "Connection reset by peer."}, {10060, "Connection timed out."},
+        {10061, "Connection refused."},       {10066, "Directory not empty"},
+        {10003, ""},  {10067, ""},  {11001, ""},  {0, ""},
+    };
+    for (const auto& [number, text] : cases)
+        EXPECT_EQ(text, quarrow::WinsockErrorText(number)) << number;
+}
+
+TEST(WinsockTable, SocketErrorCarriesNumberAndText) {
+    const EIdSocketError reset(10054);
+    EXPECT_EQ(10054, reset.LastError);
+    EXPECT_STREQ("Socket Error # 10054\r\nConnection reset by peer.", reset.what());
+    EXPECT_STREQ("Socket Error # 11001\r\n", EIdSocketError(11001).what());
+}
+
+TEST(WinsockTable, MapsSystemErrorsOntoWinsockNumbers) {
+    const std::pair<int, int> cases[] = {
+        {ECONNRESET, 10054}, {EPIPE, 10054},        {EADDRINUSE, 10048},
+        {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060},  {ECONNABORTED, 10053},
+        {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065}, {EAGAIN, 10035},
+        {EIO, EIO}, // unmapped: the errno itself, which no caller mistakes for a table number
+    };
+    for (const auto& [error, number] : cases)
+        EXPECT_EQ(number, quarrow::WinsockErrorFromErrno(error)) << error;
+
+    EXPECT_EQ(11001, quarrow::WinsockErrorFromLookup(EAI_NONAME, 0));
+    EXPECT_EQ(11001, quarrow::WinsockErrorFromLookup(EAI_NODATA, 0));
+    EXPECT_EQ(11001, quarrow::WinsockErrorFromLookup(EAI_FAIL, 0));
+    EXPECT_EQ(11002, quarrow::WinsockErrorFromLookup(EAI_AGAIN, 0));
+    EXPECT_EQ(10061, quarrow::WinsockErrorFromLookup(EAI_SYSTEM, ECONNREFUSED));
+}
+
+TEST(TcpConnectionOpen, ReportsRefusalBadPortsAndReservedNames) {
+    const int refused = RefusedPort();
+    EXPECT_EQ("Socket Error # 10061\r\nConnection refused.",
+              SocketErrorText([&] { TcpConnection::Open("127.0.0.1", refused, 2s); }));
+    for (const int port : {0, -1, 65536})
+        EXPECT_EQ("Socket Error # 10049\r\nCannot assign requested address.",
+                  SocketErrorText([&] { TcpConnection::Open("127.0.0.1", port, 2s); }));
+    for (const char* name : {"tiles.invalid", "TILES.INVALID.", "invalid", ""})
+        EXPECT_EQ("Socket Error # 11001\r\n",
+                  SocketErrorText([&] { TcpConnection::Open(name, 80, 2s); }))
+            << name;
+}
+
+TEST(TcpConnectionRead, SplitsLinesAcrossPacketsAndRemovesOneCarriageReturn) {
+    const std::string longLine(20000, 'x'); // longer than the receive buffer
+    LoopbackServer server([&](ServerConnection& c) {
+        c.Send("a\r\nb");
+        c.Send("\nc\r\r\n" + longLine + "\r\n");
+        c.Send("tail");
+        c.Close();
+    });
+    auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 5s);
+    std::string line;
+    for (const std::string& expected : {std::string("a"), std::string("b"), std::string("c\r"), longLine}) {
+        ASSERT_TRUE(connection->ReadLine(line, 64 * 1024));
+        EXPECT_EQ(expected, line);
+    }
+    EXPECT_FALSE(connection->PeerClosed());
+    EXPECT_THROW(connection->ReadLine(line, 64 * 1024), EIdConnClosedGracefully);
+    EXPECT_TRUE(connection->PeerClosed());
+}
+
+TEST(TcpConnectionRead, RefusesLineBeyondBound) {
+    LoopbackServer server([](ServerConnection& c) { c.Send("0123456789\n"); });
+    auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 5s);
+    std::string line;
+    EXPECT_FALSE(connection->ReadLine(line, 9));
+}
+
+TEST(TcpConnectionRead, KeepsBytesReceivedBeforeAnEarlyClose) {
+    LoopbackServer server([](ServerConnection& c) {
+        c.Send("head\nbody");
+        c.Close();
+    });
+    auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 5s);
+    std::string line;
+    ASSERT_TRUE(connection->ReadLine(line, 100));
+    std::string out = "old";
+    EXPECT_THROW(connection->ReadExactly(out, 10), EIdConnClosedGracefully);
+    EXPECT_EQ("oldbody", out);
+    EXPECT_EQ(0U, connection->ReadSome(out, 10));
+}
+
+TEST(TcpConnectionRead, TimesOutWhenNothingComes) {
+    LoopbackServer server([](ServerConnection& c) { c.WaitForPeerClose(); });
+    auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 100ms);
+    std::string out;
+    EXPECT_EQ("Socket Error # 10060\r\nConnection timed out.",
+              SocketErrorText([&] { connection->ReadSome(out, 10); }));
+}
+
+TEST(TcpConnectionWrite, ReportsResetWithoutKillingTheProcess) {
+    LoopbackServer server([](ServerConnection& c) { c.Reset(); });
+    auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 5s);
+    const std::string block(1024, 'x');
+    std::string text = SocketErrorText([&] {
+        for (int i = 0; i < 5000; ++i) // the reset arrives after a few writes at most
+            connection->Write(block);
+    });
+    EXPECT_EQ("Socket Error # 10054\r\nConnection reset by peer.", text);
+}
