@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace quarrow {
 
@@ -15,6 +16,16 @@ public:
 private:
     std::string m_message;
 };
+
+// The one error of a file that cannot be created, written or replaced.
+inline Exception WriteError(const std::string& path) {
+    return Exception("Unable to write to " + path);
+}
+
+// The one error of a file that cannot be read.
+inline Exception ReadError(const std::string& path) {
+    return Exception("Unable to read " + path);
+}
 
 } // namespace quarrow
 

@@ -11,6 +11,9 @@ namespace quarrow {
 // A line end at the end of the text adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The whole file as bytes into text; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& text);
+
 // Throws an Exception "Unable to read " + path when the file cannot be read.
 std::vector<std::string> LoadLines(const std::string& path);
 

@@ -10,6 +10,12 @@
 
 namespace quarrow {
 
+inline constexpr int MinZoomLevel = 1;
+inline constexpr int MaxZoomLevel = 18;
+
+// Throws an Exception "Zoom level must be between 1 and 18." for any zoom outside that range.
+void CheckZoomLevel(int zoom);
+
 // The entries of one task, filled by the Start action and read-only once the task exists.
 struct TaskParams {
     double LeftLongitude = 0;
@@ -34,8 +40,9 @@ struct TaskParams {
 class DownloadTask {
 public:
     // Keeps the pointer, not a copy: the Start action lowers ThreadCount after construction.
-    // Throws an Exception when the range holds more tiles than an int counts, and
-    // "Create directory " + TileFolder + " Failed." when the tile folder cannot be made.
+    // Throws an Exception for a zoom outside 1..18 (CheckZoomLevel), for a range that holds no
+    // tile or more tiles than an int counts, and "Create directory " + TileFolder + " Failed."
+    // when the tile folder cannot be made.
     explicit DownloadTask(std::shared_ptr<TaskParams> params);
 
     std::array<int, 16> ResumeX{};
@@ -60,7 +67,10 @@ public:
 
     std::string ProjectFile() const; // SavePath + ProjectName
 
+    // Each write replaces its file whole, or leaves it as it was and throws
+    // "Unable to write to " + path.
     void WriteProjectFile() const;
+    // Streams the list through a buffer of fixed size: memory does not grow with TileCount.
     void WriteListFile() const;
     void WriteLogHeader() const;
     void CreateFailedFile() const;
@@ -78,6 +88,9 @@ public:
     static bool IsWorkersTile(int sequenceNumber, int threadCount, int slot) {
         return sequenceNumber % threadCount == slot;
     }
+
+private:
+    void AppendTileFileName(std::string& out, int x, int y) const;
 };
 
 } // namespace quarrow

@@ -1,0 +1,246 @@
+// Section-and-key files. Every line of the file is kept as it is, line end included, except the
+// one line that a write replaces or adds.
+#include "ProfileFile.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "Exception.h"
+#include "FileReplacer.h"
+#include "TextFile.h"
+
+namespace quarrow {
+namespace {
+
+constexpr std::size_t MaxTextLength = 2047;
+constexpr std::string_view LineEnd = "\r\n";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// One line of the file: its text, and its end (the text plus its line end, if any).
+struct Line {
+    std::size_t Begin;
+    std::size_t TextEnd;
+    std::size_t End;
+};
+
+std::vector<Line> ScanLines(std::string_view content) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        const std::size_t textEnd = i;
+        if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
+            ++i;
+        lines.push_back({begin, textEnd, i + 1});
+        begin = i + 1;
+    }
+    if (begin < content.size())
+        lines.push_back({begin, content.size(), content.size()});
+    return lines;
+}
+
+// The section name of a "[name]" line.
+std::optional<std::string_view> SectionOf(std::string_view text) {
+    text = Trim(text);
+    if (text.empty() || text.front() != '[')
+        return std::nullopt;
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(text.substr(1, close - 1));
+}
+
+// The key of a "key=value" line; the value is everything after the first "=".
+bool SplitEntry(std::string_view text, std::string_view& key, std::string_view& value) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos)
+        return false;
+    key = Trim(text.substr(0, equals));
+    value = Trim(text.substr(equals + 1));
+    return true;
+}
+
+// Where a key lives in the file: its section (the first of that name) and its line.
+struct Location {
+    std::optional<std::size_t> Section;     // index of the section's line
+    std::optional<std::size_t> Entry;       // index of the key's line
+    std::size_t LastFilled = 0;             // last non-blank line of the section
+    std::string_view Value;
+};
+
+Location Find(std::string_view content, const std::vector<Line>& lines, std::string_view section,
+              std::string_view key) {
+    Location found;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view text =
+            content.substr(lines[i].Begin, lines[i].TextEnd - lines[i].Begin);
+        const auto name = SectionOf(text);
+        if (!found.Section) {
+            if (name && EqualNoCase(*name, section)) {
+                found.Section = i;
+                found.LastFilled = i;
+            }
+            continue;
+        }
+        if (name)
+            break; // only the first section of the name counts
+        if (Trim(text).empty())
+            continue;
+        found.LastFilled = i;
+        std::string_view entryKey;
+        std::string_view value;
+        if (SplitEntry(text, entryKey, value) && EqualNoCase(entryKey, key)) {
+            found.Entry = i;
+            found.Value = value;
+            break;
+        }
+    }
+    return found;
+}
+
+// Optional blanks and sign, then decimal digits, or hexadecimal digits after "$" or "0x". Hex
+// takes the full 32 bits ("$FFFFFFFF" is -1); anything beyond 32 bits does not convert.
+std::optional<int> ParseInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    unsigned base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFu : (negative ? 2147483648u : 2147483647u);
+    if (i == text.size())
+        return std::nullopt;
+    std::uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return std::nullopt;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return std::nullopt;
+    }
+    const auto bits = static_cast<std::uint32_t>(negative ? 0u - magnitude : magnitude);
+    return static_cast<int>(bits); // two's complement, defined since C++20
+}
+
+} // namespace
+
+ProfileFile::ProfileFile(std::string path) : m_path(std::move(path)) {}
+
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue) const {
+    std::string content;
+    std::string result = defaultValue;
+    if (ReadWholeFile(m_path, content)) {
+        const Location found = Find(content, ScanLines(content), section, key);
+        if (found.Entry)
+            result = std::string(found.Value);
+    }
+    if (result.size() > MaxTextLength)
+        result.resize(MaxTextLength);
+    return result;
+}
+
+int ProfileFile::ReadInteger(const std::string& section, const std::string& key,
+                             int defaultValue) const {
+    return ParseInteger(ReadString(section, key, std::string())).value_or(defaultValue);
+}
+
+void ProfileFile::WriteString(const std::string& section, const std::string& key,
+                              const std::string& value) {
+    std::string content;
+    if (!ReadWholeFile(m_path, content)) {
+        // Only a file that is not there may be started afresh; one that cannot be read would
+        // lose its other lines.
+        std::error_code ec;
+        if (std::filesystem::exists(m_path, ec) || ec)
+            throw WriteError(m_path);
+        content.clear();
+    }
+    const std::vector<Line> lines = ScanLines(content);
+    const Location found = Find(content, lines, section, key);
+    const std::string entry = key + "=" + value;
+
+    std::string updated;
+    updated.reserve(content.size() + entry.size() + section.size() + 8);
+    if (found.Entry) {
+        const Line& line = lines[*found.Entry];
+        updated.append(content, 0, line.Begin);
+        updated += entry;
+        if (line.End > line.TextEnd)
+            updated.append(content, line.TextEnd, line.End - line.TextEnd);
+        else
+            updated += LineEnd;
+        updated.append(content, line.End);
+    } else if (found.Section) {
+        const Line& last = lines[found.LastFilled];
+        updated.append(content, 0, last.End);
+        if (last.End == last.TextEnd)
+            updated += LineEnd; // the file ended without a line end
+        updated += entry;
+        updated += LineEnd;
+        updated.append(content, last.End);
+    } else {
+        updated = content;
+        if (!updated.empty() && updated.back() != '\n' && updated.back() != '\r')
+            updated += LineEnd;
+        updated += "[" + section + "]";
+        updated += LineEnd;
+        updated += entry;
+        updated += LineEnd;
+    }
+    ReplaceFile(m_path, updated);
+}
+
+void ProfileFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+} // namespace quarrow

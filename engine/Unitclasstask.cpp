@@ -1,0 +1,373 @@
+// The download task: tile range, tile addressing and the files written when a task starts.
+#include "Unitclasstask.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "Commonfunc.h"
+#include "Exception.h"
+#include "FileReplacer.h"
+#include "NumberText.h"
+#include "ProfileFile.h"
+#include "TextFile.h"
+
+namespace quarrow {
+namespace {
+
+struct MapType {
+    int Code;
+    std::string_view UrlPath;
+    std::string_view Prefix;
+    std::string_view Extension;
+};
+
+constexpr MapType MapTypes[] = {
+    {17, "/maptiler/v2/maptile/newest/normal.day/", "zavm", "png"},
+    {18, "/maptiler/v2/maptile/newest/satellite.day/", "zavs", "png"},
+    {19, "/maptiler/v2/maptile/newest/terrain.day/", "zavt", "png"},
+};
+
+// The system never produces another code; one that is hand-made gets the first row.
+const MapType& MapTypeOf(int code) {
+    for (const MapType& type : MapTypes)
+        if (type.Code == code)
+            return type;
+    return MapTypes[0];
+}
+
+void AppendInt(std::string& out, long long value) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+std::string IntText(long long value) {
+    std::string out;
+    AppendInt(out, value);
+    return out;
+}
+
+constexpr std::string_view ListHeading = "ImageFileName    Left_Edge_Longitude    "
+                                         "Right_Edge_Longitude   Top_Edge_Latitude      "
+                                         "Bottom_Edge_Latitude";
+// Edge texts of the rows are kept for a range up to this size (2^18 rows at zoom 18, plus the
+// south edge); a larger range only comes from latitudes beyond the projection's limit.
+constexpr long long MaxCachedRows = (1LL << 18) + 2;
+
+// Latitude edge texts, "%20.14f", of the rows first..last.
+class RowEdges {
+public:
+    RowEdges(long long first, long long last, int zoom) : m_first(first), m_zoom(zoom) {
+        if (last - first + 1 > MaxCachedRows)
+            return;
+        m_offsets.reserve(static_cast<std::size_t>(last - first + 2));
+        for (long long y = first; y <= last; ++y) {
+            m_offsets.push_back(static_cast<std::uint32_t>(m_texts.size()));
+            AppendEdgeText(m_texts, TileYToLat(static_cast<double>(y), zoom));
+        }
+        m_offsets.push_back(static_cast<std::uint32_t>(m_texts.size()));
+    }
+
+    void Append(std::string& out, long long y) const {
+        if (m_offsets.empty()) {
+            AppendEdgeText(out, TileYToLat(static_cast<double>(y), m_zoom));
+            return;
+        }
+        const auto i = static_cast<std::size_t>(y - m_first);
+        out.append(m_texts, m_offsets[i], m_offsets[i + 1] - m_offsets[i]);
+    }
+
+private:
+    long long m_first;
+    int m_zoom;
+    std::string m_texts;
+    std::vector<std::uint32_t> m_offsets;
+};
+
+std::string TooLargeMessage(std::string_view tileCount) {
+    return "The area holds " + std::string(tileCount) + " tiles: the task is too large (at most " +
+           IntText(INT_MAX) + ").";
+}
+
+} // namespace
+
+void CheckZoomLevel(int zoom) {
+    if (zoom < MinZoomLevel || zoom > MaxZoomLevel)
+        throw Exception("Zoom level must be between 1 and 18.");
+}
+
+DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params) : Params(std::move(params)) {
+    const TaskParams& p = *Params;
+    CheckZoomLevel(p.Zoom);
+
+    MinX = LonToTileX(p.LeftLongitude, p.Zoom);
+    MaxX = LonToTileX(p.RightLongitude, p.Zoom);
+    const int bottomRow = LatToTileY(p.BottomLatitude, p.Zoom);
+    const int topRow = LatToTileY(p.TopLatitude, p.Zoom);
+
+    LeftLongitudeDownload = TileXToLon(MinX, p.Zoom);
+    RightLongitudeDownload = TileXToLon(static_cast<double>(MaxX) + 1, p.Zoom);
+    TopLatitudeDownload = TileYToLat(topRow, p.Zoom);
+    BottomLatitudeDownload = TileYToLat(static_cast<double>(bottomRow) + 1, p.Zoom);
+
+    MinY = std::min(topRow, bottomRow);
+    MaxY = std::max(topRow, bottomRow);
+
+    // Both factors are at most 2^32, so their product fits 64 unsigned bits except for the one
+    // product 2^64 itself.
+    const long long columns = static_cast<long long>(MaxX) - MinX + 1;
+    const long long rows = static_cast<long long>(MaxY) - MinY + 1;
+    if (columns < 1)
+        throw Exception("The area holds no tiles: the right longitude lies west of the left.");
+    unsigned long long count = 0;
+    if (__builtin_mul_overflow(static_cast<unsigned long long>(columns),
+                               static_cast<unsigned long long>(rows), &count))
+        throw Exception(TooLargeMessage("18446744073709551616"));
+    if (count > static_cast<unsigned long long>(INT_MAX))
+        throw Exception(TooLargeMessage(std::to_string(count)));
+    TileCount = static_cast<int>(count);
+
+    std::string base = p.ProjectName;
+    constexpr std::string_view Extension = ".zav";
+    if (base.size() >= Extension.size() &&
+        std::string_view(base).substr(base.size() - Extension.size()) == Extension)
+        base.resize(base.size() - Extension.size());
+    LogFile = p.SavePath + base + "_log.txt";
+    FailedFile = p.SavePath + base + "_failed.ftl";
+    TileFolder = p.SavePath + base + "/";
+    ListFile = p.SavePath + base + "_list.txt";
+
+    // One level only: the save folder exists already.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(TileFolder, ec)) {
+        std::filesystem::create_directory(TileFolder, ec);
+        if (ec || !std::filesystem::is_directory(TileFolder, ec))
+            throw Exception("Create directory " + TileFolder + " Failed.");
+    }
+
+    for (std::size_t slot = 0; slot < 8; ++slot) {
+        ResumeX[slot] = 0;
+        ResumeY[slot] = 0;
+    }
+    if (p.Resume) {
+        const ProfileFile project(ProjectFile());
+        const int slots = std::min(p.ThreadCount, static_cast<int>(ResumeX.size()));
+        for (int i = 0; i < slots; ++i) {
+            const std::string n = std::to_string(i + 1);
+            const auto slot = static_cast<std::size_t>(i);
+            ResumeX[slot] = project.ReadInteger("THREADS", "T" + n + "X", 0);
+            ResumeY[slot] = project.ReadInteger("THREADS", "T" + n + "Y", 0);
+        }
+    }
+}
+
+std::string DownloadTask::ProjectFile() const {
+    return Params->SavePath + Params->ProjectName;
+}
+
+void DownloadTask::WriteProjectFile() const {
+    const TaskParams& p = *Params;
+    if (p.Resume)
+        return;
+    std::vector<std::string> lines = {
+        "[MapsType]",
+        "MapsType=" + IntText(p.MapsType),
+        "",
+        "[AREA]",
+        "LeftLongitude=" + GeneralNumberText(p.LeftLongitude),
+        "RightLongitude=" + GeneralNumberText(p.RightLongitude),
+        "TopLatitude=" + GeneralNumberText(p.TopLatitude),
+        "BottomLatitude=" + GeneralNumberText(p.BottomLatitude),
+        "",
+        "Left_Longitude_download=" + GeneralNumberText(LeftLongitudeDownload),
+        "Right_Longitude_download=" + GeneralNumberText(RightLongitudeDownload),
+        "Top_Latitude_download=" + GeneralNumberText(TopLatitudeDownload),
+        "Bottom_Latitude_download=" + GeneralNumberText(BottomLatitudeDownload),
+        "",
+        "[Zoom]",
+        "Zoom=" + IntText(p.Zoom),
+        "",
+        "[XY]",
+        "MinX=" + IntText(MinX),
+        "MinY=" + IntText(MinY),
+        "MaxX=" + IntText(MaxX),
+        "MaxY=" + IntText(MaxY),
+        "",
+        "[THREADS]",
+        "ThreadCount=" + IntText(p.ThreadCount),
+    };
+    for (int n = 1; n <= p.WorkerSlots; ++n) {
+        lines.push_back("T" + IntText(n) + "X=");
+        lines.push_back("T" + IntText(n) + "Y=");
+    }
+    lines.emplace_back();
+    SaveLines(ProjectFile(), lines);
+}
+
+void DownloadTask::WriteListFile() const {
+    if (Params->Resume)
+        return;
+    const int zoom = Params->Zoom;
+    const RowEdges rowEdges(MinY, static_cast<long long>(MaxY) + 1, zoom);
+
+    FileReplacer file(ListFile);
+    file.Write(ListHeading);
+    file.Write("\r\n");
+
+    std::string line;
+    std::string west;
+    std::string east;
+    AppendEdgeText(east, TileXToLon(MinX, zoom));
+    for (long long x = MinX; x <= MaxX; ++x) {
+        // The east edge of a column is the west edge of the next.
+        west.swap(east);
+        east.clear();
+        AppendEdgeText(east, TileXToLon(static_cast<double>(x + 1), zoom));
+        for (long long y = MinY; y <= MaxY; ++y) {
+            line.clear();
+            AppendTileFileName(line, static_cast<int>(x), static_cast<int>(y));
+            line += ": ";
+            line += west;
+            line += ' ';
+            line += east;
+            line += ' ';
+            rowEdges.Append(line, y);
+            line += ' ';
+            rowEdges.Append(line, y + 1);
+            line += "\r\n";
+            file.Write(line);
+        }
+    }
+    file.Commit();
+}
+
+void DownloadTask::WriteLogHeader() const {
+    const TaskParams& p = *Params;
+    if (p.Resume) {
+        std::vector<std::string> lines = LoadLines(LogFile);
+        lines.emplace_back(44, '-');
+        lines.emplace_back("Log continue...");
+        lines.push_back("Now time is:" + DateTimeText(Now()));
+        SaveLines(LogFile, lines);
+        return;
+    }
+    std::vector<std::string> lines;
+    lines.push_back("Project: " + ProjectFile());
+    lines.push_back("Now time is:" + DateTimeText(Now()));
+    lines.emplace_back();
+    lines.emplace_back("[MapsType]");
+    lines.push_back("MapsType=" + IntText(p.MapsType));
+    lines.emplace_back();
+    if (p.UseProxy) {
+        lines.emplace_back("Using Proxy:");
+        lines.push_back("Proxy Server:" + p.ProxyServer);
+        lines.push_back("Proxy Port:" + p.ProxyPort);
+        lines.push_back("ProxyUsername:" + p.ProxyUsername);
+        // The password never goes into a file that is shown and passed around.
+        lines.push_back(std::string("ProxyPassword:") + (p.ProxyPassword.empty() ? "" : "********"));
+        lines.emplace_back();
+    }
+    lines.push_back("Left Longitude  input= " + GeneralNumberText(p.LeftLongitude));
+    lines.push_back("Right Longitude input= " + GeneralNumberText(p.RightLongitude));
+    lines.push_back("Top Latitude    input= " + GeneralNumberText(p.TopLatitude));
+    lines.push_back("Bottom Latitude input= " + GeneralNumberText(p.BottomLatitude));
+    lines.emplace_back();
+    lines.push_back("MinX = " + IntText(MinX));
+    lines.push_back("MinY = " + IntText(MinY));
+    lines.push_back("MaxX = " + IntText(MaxX));
+    lines.push_back("MaxY = " + IntText(MaxY));
+    lines.emplace_back();
+    lines.push_back("Left Longitude  download=" + GeneralNumberText(LeftLongitudeDownload));
+    lines.push_back("Right Longitude download=" + GeneralNumberText(RightLongitudeDownload));
+    lines.push_back("Top Latitude    download=" + GeneralNumberText(TopLatitudeDownload));
+    lines.push_back("Bottom Latitude download=" + GeneralNumberText(BottomLatitudeDownload));
+    lines.emplace_back();
+    lines.push_back("All images' scope information are saved to " + ListFile);
+    lines.emplace_back();
+    lines.push_back("Total count of images would be downloaded: " + IntText(TileCount));
+    lines.emplace_back();
+    lines.push_back("Download threads count: " + IntText(p.ThreadCount));
+    lines.emplace_back();
+    lines.push_back("Zoom level: " + IntText(p.Zoom));
+    lines.emplace_back();
+    lines.push_back("path: " + p.SavePath);
+    lines.emplace_back();
+    lines.emplace_back("Start downloading...");
+    lines.emplace_back(34, '~');
+    SaveLines(LogFile, lines);
+}
+
+void DownloadTask::CreateFailedFile() const {
+    if (Params->Resume)
+        return;
+    SaveLines(FailedFile, {});
+}
+
+std::string DownloadTask::TileUrl(int x, int y) const {
+    std::string url = "http://" + Params->ServiceHost;
+    url += MapTypeOf(Params->MapsType).UrlPath;
+    AppendInt(url, Params->Zoom);
+    url += '/';
+    AppendInt(url, x);
+    url += '/';
+    AppendInt(url, y);
+    url += "/256/png8";
+    return url;
+}
+
+void DownloadTask::AppendTileFileName(std::string& out, int x, int y) const {
+    const MapType& type = MapTypeOf(Params->MapsType);
+    out += type.Prefix;
+    out += '_';
+    AppendInt(out, x);
+    out += '_';
+    AppendInt(out, y);
+    out += '_';
+    AppendInt(out, Params->Zoom);
+    out += '.';
+    out += type.Extension;
+}
+
+std::string DownloadTask::TileFileName(int x, int y) const {
+    std::string name;
+    AppendTileFileName(name, x, y);
+    return name;
+}
+
+std::string DownloadTask::TilePath(int x, int y) const {
+    std::string path = TileFolder;
+    AppendTileFileName(path, x, y);
+    return path;
+}
+
+std::string DownloadTask::TileExtension() const {
+    return std::string(MapTypeOf(Params->MapsType).Extension);
+}
+
+int DownloadTask::TileSequenceNumber(int x, int y) const {
+    // Only a tile outside the range can leave int; it is clamped rather than wrapped.
+    long long number = 0;
+    if (__builtin_mul_overflow(static_cast<long long>(x) - MinX,
+                               static_cast<long long>(MaxY) - MinY + 1, &number))
+        return x < MinX ? INT_MIN : INT_MAX;
+    if (__builtin_add_overflow(number, static_cast<long long>(y) - MinY + 1, &number))
+        return INT_MAX;
+    return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
+}
+
+int DownloadTask::ResumePoint(int slot) const {
+    if (slot < 0 || slot >= static_cast<int>(ResumeX.size()))
+        return 0;
+    const auto i = static_cast<std::size_t>(slot);
+    if (ResumeX[i] == 0 || ResumeY[i] == 0)
+        return 0;
+    return TileSequenceNumber(ResumeX[i], ResumeY[i]);
+}
+
+} // namespace quarrow

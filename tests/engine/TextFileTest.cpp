@@ -1,0 +1,163 @@
+// Text files as lines: splitting, loading, and saving that never leaves a half-written file.
+#include "engine/TextFile.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/Exception.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using quarrow::test::ReadFileBytes;
+using quarrow::test::TempDir;
+using quarrow::test::WriteFileBytes;
+using Lines = std::vector<std::string>;
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct SplitCase {
+    const char* Text;
+    Lines Expected;
+};
+
+TEST(SplitLines, EveryKindOfLineEnd) {
+    const SplitCase cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\nb\rc\r\n", {"a", "b", "c"}},
+        {"\r\n", {""}},
+        {"\r\n\r\n", {"", ""}},
+        {"a\n\rb", {"a", "", "b"}},
+        {"a\r\r\nb\n", {"a", "", "b"}},
+        {"  x \t\r\n", {"  x \t"}},
+    };
+    for (const SplitCase& c : cases)
+        EXPECT_EQ(quarrow::SplitLines(c.Text), c.Expected) << '"' << c.Text << '"';
+}
+
+TEST(TextFile, SaveWritesCrLfAfterEveryLine) {
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    quarrow::SaveLines(path, {"one", "", "three"});
+    EXPECT_EQ(ReadFileBytes(path), "one\r\n\r\nthree\r\n");
+    EXPECT_EQ(quarrow::LoadLines(path), (Lines{"one", "", "three"}));
+}
+
+TEST(TextFile, EmptyListReplacesTheFileWithZeroBytes) {
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    WriteFileBytes(path, "old content\r\n");
+    quarrow::SaveLines(path, {});
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    EXPECT_EQ(FolderEntries(dir.Path()), (Lines{"a.txt"}));
+}
+
+TEST(TextFile, LoadReadsForeignLineEnds) {
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    WriteFileBytes(path, "x\ny\rz");
+    EXPECT_EQ(quarrow::LoadLines(path), (Lines{"x", "y", "z"}));
+}
+
+TEST(TextFile, LoadOfAMissingFileFails) {
+    TempDir dir;
+    const std::string path = dir.Path() + "missing.txt";
+    try {
+        quarrow::LoadLines(path);
+        FAIL() << "no exception";
+    } catch (const Exception& error) {
+        EXPECT_STREQ(error.what(), ("Unable to read " + path).c_str());
+    }
+}
+
+TEST(TextFile, SaveIntoAMissingFolderFailsWithoutCreatingIt) {
+    TempDir dir;
+    const std::string path = dir.Path() + "missing/a.txt";
+    try {
+        quarrow::SaveLines(path, {"x"});
+        FAIL() << "no exception";
+    } catch (const Exception& error) {
+        EXPECT_STREQ(error.what(), ("Unable to write to " + path).c_str());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "missing"));
+}
+
+TEST(TextFile, SaveOverAFolderFailsAndLeavesIt) {
+    TempDir dir;
+    const std::string path = dir.Path() + "sub";
+    std::filesystem::create_directory(path);
+    EXPECT_THROW(quarrow::SaveLines(path, {"x"}), Exception);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_EQ(FolderEntries(dir.Path()), (Lines{"sub"}));
+}
+
+TEST(TextFile, SaveOverAReadOnlyFileIsRefused) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    WriteFileBytes(path, "keep\r\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    EXPECT_THROW(quarrow::SaveLines(path, {"x"}), Exception);
+    EXPECT_EQ(ReadFileBytes(path), "keep\r\n");
+}
+
+// A write that fails half-way (here: the file size limit) leaves the earlier file whole and no
+// temporary file behind.
+TEST(TextFile, FailedSaveKeepsTheEarlierFile) {
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    WriteFileBytes(path, "earlier\r\n");
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Lines big(20000, std::string(40, 'x'));
+    bool threw = false;
+    try {
+        quarrow::SaveLines(path, big);
+    } catch (const Exception& error) {
+        threw = true;
+        EXPECT_STREQ(error.what(), ("Unable to write to " + path).c_str());
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(ReadFileBytes(path), "earlier\r\n");
+    EXPECT_EQ(FolderEntries(dir.Path()), (Lines{"a.txt"}));
+}
+
+TEST(TextFile, SaveThroughASymbolicLinkKeepsTheLink) {
+    TempDir dir;
+    const std::string target = dir.Path() + "real.txt";
+    const std::string link = dir.Path() + "link.txt";
+    WriteFileBytes(target, "old\r\n");
+    std::filesystem::create_symlink(target, link);
+    quarrow::SaveLines(link, {"new"});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(target), "new\r\n");
+}
+
+} // namespace
