@@ -1,0 +1,115 @@
+// Reading a tile request target: map type, zoom level, column and row.
+#include "TileService.h"
+
+#include <array>
+#include <utility>
+
+namespace quarrow::tileservice {
+namespace {
+
+constexpr std::string_view Prefix = "/maptiler/v2/maptile/newest/";
+constexpr std::string_view Tail = "/256/png8";
+
+constexpr std::array<std::pair<std::string_view, MapKind>, 3> Kinds{{
+    {"normal.day/", MapKind::Normal},
+    {"satellite.day/", MapKind::Satellite},
+    {"terrain.day/", MapKind::Terrain},
+}};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A plain decimal number: one spelling per tile, so no sign, no blanks and no leading zeros; at
+// most 7 digits, which is above any valid column yet far from overflowing.
+std::optional<int> ReadNumber(std::string_view text) {
+    if (text.empty() || text.size() > 7 || (text.size() > 1 && text[0] == '0')) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// Splits off the text up to the next "/" and consumes that "/" too.
+std::string_view TakeSegment(std::string_view& rest) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view segment = rest.substr(0, slash);
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+    return segment;
+}
+
+} // namespace
+
+std::string_view MapKindName(MapKind kind) {
+    switch (kind) {
+    case MapKind::Normal:
+        return "normal";
+    case MapKind::Satellite:
+        return "satellite";
+    case MapKind::Terrain:
+        return "terrain";
+    }
+    return "normal";
+}
+
+std::optional<TileRequest> ParseTilePath(std::string_view target) {
+    // A server must accept the absolute form too, which is what a client sends to a proxy.
+    if (StartsWithNoCase(target, "http://")) {
+        target.remove_prefix(7);
+        const std::size_t slash = target.find('/');
+        if (slash == std::string_view::npos) {
+            return std::nullopt;
+        }
+        target.remove_prefix(slash);
+    }
+    if (!target.starts_with(Prefix)) {
+        return std::nullopt;
+    }
+    std::string_view rest = target.substr(Prefix.size());
+    std::optional<MapKind> kind;
+    for (const auto& [name, value] : Kinds) {
+        if (rest.starts_with(name)) {
+            kind = value;
+            rest.remove_prefix(name.size());
+            break;
+        }
+    }
+    if (!kind) {
+        return std::nullopt;
+    }
+    if (!rest.ends_with(Tail)) {
+        return std::nullopt;
+    }
+    rest.remove_suffix(Tail.size());
+    const std::optional<int> z = ReadNumber(TakeSegment(rest));
+    const std::optional<int> x = ReadNumber(TakeSegment(rest));
+    const std::optional<int> y = ReadNumber(rest);
+    if (!z || !x || !y || *z > MaxZoom) {
+        return std::nullopt;
+    }
+    const int size = 1 << *z;
+    if (*x >= size || *y >= size) {
+        return std::nullopt;
+    }
+    return TileRequest{*kind, *z, *x, *y};
+}
+
+} // namespace quarrow::tileservice

@@ -1,0 +1,551 @@
+// The HTTP/1.1 side of the tile service: listening, one thread per connection, request heads,
+// answers and injected faults.
+#include "TileService.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace quarrow::tileservice {
+
+struct TileService::Connection {
+    explicit Connection(int fd) : Fd(fd) {}
+    std::mutex Mutex; // lets the stopping service shut the socket down while its thread closes it
+    int Fd;           // -1 once closed; written only by the connection's own thread
+    bool Finished = false; // guarded by the service's mutex
+    std::thread Thread;
+};
+
+namespace {
+
+std::string SystemText(int error) {
+    return std::system_category().message(error);
+}
+
+std::string NumberText(double value) {
+    // Locale-independent: Qt may have switched the C locale's decimal point.
+    char text[32];
+    const auto result = std::to_chars(std::begin(text), std::end(text), value);
+    return std::string(text, result.ptr);
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+// Waits for bytes to read; false on time-out or error. A shut-down socket counts as readable.
+bool WaitReadable(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0;
+    }
+}
+
+ssize_t Receive(int fd, char* data, std::size_t size) {
+    for (;;) {
+        const ssize_t received = ::recv(fd, data, size, 0);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        return received;
+    }
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Whether a comma-separated header value holds the token, letter case ignored.
+bool HasToken(std::string_view list, std::string_view token) {
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        if (EqualNoCase(Trim(list.substr(0, comma)), token)) {
+            return true;
+        }
+        list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
+    }
+    return false;
+}
+
+// Offset just past the empty line that ends the request head, or npos. Lines end in LF with an
+// optional CR before it.
+std::size_t HeadEnd(std::string_view buffer) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t lf = buffer.find('\n', start);
+        if (lf == std::string_view::npos) {
+            return std::string_view::npos;
+        }
+        if (lf == start || (lf == start + 1 && buffer[start] == '\r')) {
+            return lf + 1;
+        }
+        start = lf + 1;
+    }
+}
+
+struct RequestHead {
+    std::string_view Method;
+    std::string_view Target;
+    bool Close = false; // the client asked to close, or speaks HTTP/1.0
+    bool HasBody = false;
+};
+
+bool IsTokenChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (const char c : text) {
+        if (!IsTokenChar(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads a request head; nullopt when it is malformed.
+std::optional<RequestHead> ParseHead(std::string_view head) {
+    std::vector<std::string_view> lines;
+    while (!head.empty()) {
+        const std::size_t lf = head.find('\n');
+        std::string_view line = head.substr(0, lf);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            break; // the empty line that ends the head
+        }
+        lines.push_back(line);
+        head.remove_prefix(lf == std::string_view::npos ? head.size() : lf + 1);
+    }
+    if (lines.empty()) {
+        return std::nullopt;
+    }
+
+    RequestHead request;
+    const std::string_view requestLine = lines.front();
+    const std::size_t firstBlank = requestLine.find(' ');
+    const std::size_t lastBlank = requestLine.rfind(' ');
+    if (firstBlank == std::string_view::npos || firstBlank == lastBlank) {
+        return std::nullopt;
+    }
+    request.Method = requestLine.substr(0, firstBlank);
+    request.Target = requestLine.substr(firstBlank + 1, lastBlank - firstBlank - 1);
+    const std::string_view version = requestLine.substr(lastBlank + 1);
+    if (!IsToken(request.Method) || request.Target.empty()) {
+        return std::nullopt;
+    }
+    for (const char c : request.Target) {
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) {
+            return std::nullopt;
+        }
+    }
+    if (version == "HTTP/1.0") {
+        request.Close = true;
+    } else if (version != "HTTP/1.1") {
+        return std::nullopt;
+    }
+
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        const std::size_t colon = line.find(':');
+        // Folded continuation lines are obsolete and may be refused.
+        if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) {
+            return std::nullopt;
+        }
+        const std::string_view name = line.substr(0, colon);
+        const std::string_view value = Trim(line.substr(colon + 1));
+        if (EqualNoCase(name, "Connection") && HasToken(value, "close")) {
+            request.Close = true;
+        } else if (EqualNoCase(name, "Transfer-Encoding") ||
+                   (EqualNoCase(name, "Content-Length") && value != "0")) {
+            request.HasBody = true;
+        }
+    }
+    return request;
+}
+
+struct Answer {
+    int Code = 500;
+    std::string_view Reason = "Internal Server Error";
+    std::string_view ContentType = "text/plain";
+    std::string Body;
+    std::string ExtraHeaders; // whole lines, CR LF included
+};
+
+Answer TextAnswer(int code, std::string_view reason) {
+    return Answer{code, reason, "text/plain", std::string(reason) + "\n", {}};
+}
+
+std::string Compose(const Answer& answer, bool close, bool headOnly) {
+    std::string bytes;
+    bytes.reserve(160 + (headOnly ? 0 : answer.Body.size()));
+    bytes += "HTTP/1.1 ";
+    bytes += std::to_string(answer.Code);
+    bytes += ' ';
+    bytes += answer.Reason;
+    bytes += "\r\nContent-Type: ";
+    bytes += answer.ContentType;
+    bytes += "\r\nContent-Length: ";
+    bytes += std::to_string(answer.Body.size());
+    bytes += "\r\n";
+    bytes += answer.ExtraHeaders;
+    if (close) {
+        bytes += "Connection: close\r\n";
+    }
+    bytes += "\r\n";
+    if (!headOnly) {
+        bytes += answer.Body;
+    }
+    return bytes;
+}
+
+} // namespace
+
+std::string ValidateOptions(const ServiceOptions& options) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, options.Address.c_str(), &address) != 1) {
+        return "not a dotted IPv4 address: \"" + options.Address + "\"";
+    }
+    if (options.Port < 0 || options.Port > 65535) {
+        return "port outside 0..65535: " + std::to_string(options.Port);
+    }
+    const std::pair<double, std::string_view> shares[] = {
+        {options.Share404, "404"}, {options.Share403, "403"},     {options.Share302, "302"},
+        {options.Share500, "500"}, {options.ShareReset, "reset"},
+    };
+    double sum = 0;
+    for (const auto& [share, name] : shares) {
+        if (!(share >= 0 && share <= 1)) {
+            return "share of " + std::string(name) + " answers outside 0..1: " + NumberText(share);
+        }
+        sum += share;
+    }
+    // A little slack, so that shares such as 0.1 + 0.2 + 0.7 still pass.
+    if (sum > 1 + 1e-9) {
+        return "the fault shares add up to more than 1: " + NumberText(sum);
+    }
+    if (options.DelayMs < 0) {
+        return "negative delay: " + std::to_string(options.DelayMs);
+    }
+    return {};
+}
+
+TileService::TileService(ServiceOptions options)
+    : m_options(std::move(options)), m_random(m_options.Seed) {
+    if (const std::string problem = ValidateOptions(m_options); !problem.empty()) {
+        throw std::invalid_argument(problem);
+    }
+    const std::string where = m_options.Address + ":" + std::to_string(m_options.Port);
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_listenFd < 0) {
+        throw std::runtime_error("cannot open a socket: " + SystemText(errno));
+    }
+    const int on = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(m_options.Port));
+    ::inet_pton(AF_INET, m_options.Address.c_str(), &address.sin_addr);
+    socklen_t length = sizeof address;
+    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listenFd, 128) != 0 ||
+        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        const int error = errno;
+        ::close(m_listenFd);
+        throw std::runtime_error("cannot listen on " + where + ": " + SystemText(error));
+    }
+    m_port = ntohs(address.sin_port);
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+TileService::~TileService() {
+    {
+        const std::scoped_lock lock(m_mutex);
+        m_stopping = true;
+        m_changed.notify_all(); // ends delays and a wait for a free connection slot
+    }
+    ::shutdown(m_listenFd, SHUT_RDWR); // wakes accept()
+    m_acceptThread.join();
+    ::close(m_listenFd);
+    {
+        const std::scoped_lock lock(m_mutex);
+        for (const auto& connection : m_connections) {
+            const std::scoped_lock fdLock(connection->Mutex);
+            if (connection->Fd >= 0) {
+                ::shutdown(connection->Fd, SHUT_RDWR); // wakes poll(), recv() and send()
+            }
+        }
+    }
+    // Only the connection threads still run; none of them touches the list.
+    for (const auto& connection : m_connections) {
+        connection->Thread.join();
+    }
+}
+
+void TileService::ReapFinished(std::unique_lock<std::mutex>& lock) {
+    (void)lock; // held by the caller
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        if ((*it)->Finished) {
+            (*it)->Thread.join(); // past its last use of the mutex
+            it = m_connections.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TileService::AcceptLoop() {
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            ReapFinished(lock);
+            m_changed.wait(lock, [this] { return m_stopping || m_active < MaxConnections; });
+            if (m_stopping) {
+                return;
+            }
+        }
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            if (m_stopping) {
+                return;
+            }
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                // Out of descriptors or memory: give finishing connections a moment.
+                std::unique_lock lock(m_mutex);
+                m_changed.wait_for(lock, std::chrono::milliseconds(50),
+                                   [this] { return m_stopping.load(); });
+            }
+            continue; // EINTR, ECONNABORTED and other per-connection failures
+        }
+        // Answers leave in one write each; nothing is gained by holding them back.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+
+        const std::scoped_lock lock(m_mutex);
+        if (m_stopping) {
+            ::close(fd);
+            return;
+        }
+        Connection& connection = *m_connections.emplace_back(std::make_unique<Connection>(fd));
+        ++m_active;
+        connection.Thread = std::thread([this, &connection] { Serve(connection); });
+    }
+}
+
+TileService::Fault TileService::DrawFault() {
+    const double shares[] = {m_options.Share404, m_options.Share403, m_options.Share302,
+                             m_options.Share500, m_options.ShareReset};
+    const Fault faults[] = {Fault::Status404, Fault::Status403, Fault::Status302, Fault::Status500,
+                            Fault::Reset};
+    if (shares[0] + shares[1] + shares[2] + shares[3] + shares[4] <= 0) {
+        return Fault::None;
+    }
+    double draw = 0;
+    {
+        const std::scoped_lock lock(m_mutex);
+        // 53 random bits make a double in [0, 1) the same way on every standard library.
+        draw = static_cast<double>(m_random() >> 11) * 0x1.0p-53;
+    }
+    double bound = 0;
+    for (std::size_t i = 0; i < std::size(shares); ++i) {
+        bound += shares[i];
+        if (shares[i] > 0 && draw < bound) {
+            return faults[i];
+        }
+    }
+    return Fault::None;
+}
+
+bool TileService::Delay() {
+    if (m_options.DelayMs <= 0) {
+        return !m_stopping;
+    }
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, std::chrono::milliseconds(m_options.DelayMs),
+                               [this] { return m_stopping.load(); });
+}
+
+void TileService::Serve(Connection& connection) {
+    const int fd = connection.Fd;
+    bool reset = false;
+    bool lingering = false; // close after an answer: let the client read it before the close
+    std::string received;
+    char chunk[16384];
+
+    for (;;) {
+        std::size_t end = std::string::npos;
+        while (!m_stopping) {
+            // Blank lines before a request line are ignored, as HTTP asks of servers.
+            const std::size_t text = received.find_first_not_of("\r\n");
+            received.erase(0, text == std::string::npos ? received.size() : text);
+            end = HeadEnd(received);
+            if (end != std::string::npos || received.size() > MaxRequestHead) {
+                break;
+            }
+            if (!WaitReadable(fd, IdleTimeoutMs)) {
+                break;
+            }
+            const ssize_t count = Receive(fd, chunk, sizeof chunk);
+            if (count <= 0) {
+                break;
+            }
+            received.append(chunk, static_cast<std::size_t>(count));
+        }
+        if (m_stopping) {
+            break;
+        }
+        if (end == std::string::npos || end > MaxRequestHead) {
+            if (received.size() > MaxRequestHead) {
+                SendAll(fd, Compose(TextAnswer(400, "Bad Request"), true, false));
+                lingering = true;
+            }
+            break; // idle, closed by the client, or a head too large
+        }
+
+        const std::optional<RequestHead> request =
+            ParseHead(std::string_view(received).substr(0, end));
+        if (!request) {
+            SendAll(fd, Compose(TextAnswer(400, "Bad Request"), true, false));
+            lingering = true;
+            break;
+        }
+        // Request bodies are not read, so the next request cannot be found after one.
+        const bool close = request->Close || request->HasBody;
+        const bool headOnly = request->Method == "HEAD";
+        if (!Delay()) {
+            break;
+        }
+
+        Answer answer;
+        switch (DrawFault()) {
+        case Fault::Reset:
+            reset = true;
+            break;
+        case Fault::Status404:
+            answer = TextAnswer(404, "Not Found");
+            break;
+        case Fault::Status403:
+            answer = TextAnswer(403, "Forbidden");
+            break;
+        case Fault::Status500:
+            answer = TextAnswer(500, "Internal Server Error");
+            break;
+        case Fault::Status302:
+            answer = TextAnswer(302, "Found");
+            // Somewhere that does not serve tiles, so a client that follows it cannot loop.
+            answer.ExtraHeaders =
+                "Location: /moved" +
+                std::string(request->Target.starts_with('/') ? request->Target : "/") + "\r\n";
+            break;
+        case Fault::None:
+            if (request->Method != "GET" && request->Method != "HEAD") {
+                answer = TextAnswer(405, "Method Not Allowed");
+                answer.ExtraHeaders = "Allow: GET, HEAD\r\n";
+            } else if (const std::optional<TileRequest> tile = ParseTilePath(request->Target)) {
+                answer = Answer{200, "OK", "image/png", RenderTilePng(*tile), {}};
+            } else {
+                answer = TextAnswer(404, "Not Found");
+            }
+            break;
+        }
+        if (reset) {
+            break;
+        }
+        received.erase(0, end);
+        if (!SendAll(fd, Compose(answer, close, headOnly))) {
+            break;
+        }
+        if (close) {
+            lingering = true;
+            break;
+        }
+    }
+
+    if (lingering && !m_stopping) {
+        // Closing with unread request bytes would send a reset that can destroy the answer on
+        // its way, so first end our side and drain what the client still sends, for a while.
+        ::shutdown(fd, SHUT_WR);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::size_t drained = 0;
+        while (drained < (std::size_t{1} << 20)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !WaitReadable(fd, static_cast<int>(left.count()))) {
+                break;
+            }
+            const ssize_t count = Receive(fd, chunk, sizeof chunk);
+            if (count <= 0) {
+                break;
+            }
+            drained += static_cast<std::size_t>(count);
+        }
+    }
+    {
+        const std::scoped_lock fdLock(connection.Mutex);
+        if (reset) {
+            // A zero linger time turns the close into a reset.
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        ::close(fd);
+        connection.Fd = -1;
+    }
+    const std::scoped_lock lock(m_mutex);
+    connection.Finished = true;
+    --m_active;
+    m_changed.notify_all();
+}
+
+} // namespace quarrow::tileservice

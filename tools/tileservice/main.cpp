@@ -1,0 +1,153 @@
+// The local tile service program: reads its options, listens, tells where on its first output
+// line and serves until SIGINT or SIGTERM.
+#include "TileService.h"
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+
+#include <QGuiApplication>
+
+namespace {
+
+using quarrow::tileservice::ServiceOptions;
+using quarrow::tileservice::TileService;
+
+constexpr std::string_view Usage =
+    "Usage: tileservice [options]\n"
+    "Answers GET /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8\n"
+    "with a drawn 256x256 PNG of that tile.\n"
+    "\n"
+    "  --address A        IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port P           port to listen on, 0 for any free one (default 8642)\n"
+    "  --share-404 F      share of requests answered 404 Not Found (0..1, default 0)\n"
+    "  --share-403 F      share of requests answered 403 Forbidden\n"
+    "  --share-302 F      share of requests answered 302 Found\n"
+    "  --share-500 F      share of requests answered 500 Internal Server Error\n"
+    "  --share-reset F    share of requests answered by resetting the connection\n"
+    "  --delay-ms N       wait N milliseconds before every answer (default 0)\n"
+    "  --seed N           seed of the fault draws (default 1)\n"
+    "  --help             show this text\n"
+    "\n"
+    "The first output line is \"listening on <address>:<port>\".\n";
+
+struct UsageError {
+    std::string Message;
+};
+
+template <typename Number>
+Number ParseNumber(std::string_view option, std::string_view text, Number lowest, Number highest) {
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= lowest) ||
+        !(value <= highest)) {
+        throw UsageError{"invalid value for " + std::string(option) + ": \"" + std::string(text) +
+                         "\""};
+    }
+    return value;
+}
+
+// Options as "--name value" or "--name=value". nullopt when --help was asked for.
+std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
+    ServiceOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view name = argv[i];
+        std::optional<std::string_view> value;
+        if (name == "--help" || name == "-h") {
+            return std::nullopt;
+        }
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string_view::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        double* share = name == "--share-404"     ? &options.Share404
+                        : name == "--share-403"   ? &options.Share403
+                        : name == "--share-302"   ? &options.Share302
+                        : name == "--share-500"   ? &options.Share500
+                        : name == "--share-reset" ? &options.ShareReset
+                                                  : nullptr;
+        const bool known = share || name == "--address" || name == "--port" ||
+                           name == "--delay-ms" || name == "--seed";
+        if (!known) {
+            throw UsageError{"unknown option \"" + std::string(name) + "\""};
+        }
+        if (!value) {
+            if (i + 1 >= argc) {
+                throw UsageError{"option " + std::string(name) + " needs a value"};
+            }
+            value = argv[++i];
+        }
+        if (share) {
+            *share = ParseNumber(name, *value, 0.0, 1.0);
+        } else if (name == "--address") {
+            options.Address = std::string(*value);
+        } else if (name == "--port") {
+            options.Port = ParseNumber(name, *value, 0, 65535);
+        } else if (name == "--delay-ms") {
+            options.DelayMs = ParseNumber(name, *value, 0, std::numeric_limits<int>::max());
+        } else {
+            options.Seed = ParseNumber(name, *value, 0U, std::numeric_limits<unsigned>::max());
+        }
+    }
+    if (const std::string problem = quarrow::tileservice::ValidateOptions(options);
+        !problem.empty()) {
+        throw UsageError{problem};
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::optional<ServiceOptions> options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << "tileservice: " << error.Message << "\nTry \"tileservice --help\".\n";
+        return 2;
+    }
+    if (!options) {
+        std::cout << Usage << std::flush;
+        return 0;
+    }
+
+    // Every thread inherits this mask, so the signals reach only the sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Tiles are drawn into images only; no display is needed.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Qt sees no options of ours.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QGuiApplication application(qtArgc, qtArgv);
+
+    std::unique_ptr<TileService> service;
+    try {
+        service = std::make_unique<TileService>(*options);
+    } catch (const std::exception& error) {
+        std::cerr << "tileservice: " << error.what() << "\n";
+        return 1;
+    }
+    std::cout << "listening on " << options->Address << ":" << service->Port() << std::endl;
+
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+    service.reset();
+    return 0;
+}
