@@ -1,0 +1,106 @@
+// Eight workers fetch a task from the local tile service: every tile file holds exactly the bytes
+// that the service serves for it.
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "download/Unit3.h"
+#include "engine/Commonfunc.h"
+#include "engine/Unitclasstask.h"
+#include "tests/download/RecordingHost.h"
+#include "tests/support/TempDir.h"
+#include "tools/tileservice/TileService.h"
+
+namespace quarrow {
+namespace {
+
+using test::ReadFileBytes;
+using test::RecordingHost;
+using test::TempDir;
+using tileservice::MapKind;
+
+struct MapCase {
+    int MapsType;
+    MapKind Kind;
+    const char* Prefix;
+};
+
+class EndToEnd : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
+    const MapCase& map = GetParam();
+    constexpr int Zoom = 12;
+    constexpr int X0 = 2141;
+    constexpr int Y0 = 1420;
+
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    tileservice::TileService service(options);
+
+    TempDir save;
+    TempDir exe;
+    std::filesystem::create_directory(exe.Path() + "blankimg");
+    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
+
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = TileXToLon(X0 + 0.5, Zoom);
+    params->RightLongitude = TileXToLon(X0 + 2.5, Zoom);
+    params->TopLatitude = TileYToLat(Y0 + 0.5, Zoom);
+    params->BottomLatitude = TileYToLat(Y0 + 2.5, Zoom);
+    params->Zoom = Zoom;
+    params->MapsType = map.MapsType;
+    params->SavePath = save.Path();
+    params->ProjectName = "e2e.zav";
+    params->ServiceHost = "127.0.0.1:" + std::to_string(service.Port());
+    auto task = std::make_shared<DownloadTask>(params);
+    ASSERT_EQ(9, task->TileCount);
+    ASSERT_EQ(8, params->ThreadCount);
+
+    RecordingHost host(exe.Path());
+    {
+        std::vector<std::unique_ptr<TDownThread>> workers;
+        for (int slot = 0; slot < 8; ++slot)
+            workers.push_back(std::make_unique<TDownThread>(slot, task, host));
+        const bool ended = host.WaitForWorkers(8);
+        EXPECT_TRUE(ended);
+        if (!ended) {
+            for (auto& worker : workers)
+                worker->Terminate();
+        }
+    }
+
+    EXPECT_TRUE(host.Failed().empty());
+    const std::vector<std::string> log = host.Log();
+    EXPECT_EQ(17u, log.size());
+    for (int n = 1; n <= 8; ++n)
+        EXPECT_EQ(1, std::count(log.begin(), log.end(), "T" + std::to_string(n) + " Finished."));
+
+    int seq = 0;
+    for (int x = X0; x < X0 + 3; ++x) {
+        for (int y = Y0; y < Y0 + 3; ++y) {
+            ++seq;
+            const std::string name = std::string(map.Prefix) + "_" + std::to_string(x) + "_" +
+                                     std::to_string(y) + "_" + std::to_string(Zoom) + ".png";
+            SCOPED_TRACE(name);
+            const std::string served = tileservice::RenderTilePng({map.Kind, Zoom, x, y});
+            ASSERT_FALSE(served.empty());
+            EXPECT_EQ(served, ReadFileBytes(save.Path() + "e2e/" + name));
+            const std::string saved = "T" + std::to_string(seq % 8 + 1) +
+                                      ":seq=" + std::to_string(seq) + "," + name + " OK";
+            EXPECT_EQ(1, std::count(log.begin(), log.end(), saved));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MapTypes, EndToEnd,
+                         ::testing::Values(MapCase{17, MapKind::Normal, "zavm"},
+                                           MapCase{18, MapKind::Satellite, "zavs"},
+                                           MapCase{19, MapKind::Terrain, "zavt"}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Prefix); });
+
+} // namespace
+} // namespace quarrow
