@@ -78,20 +78,20 @@ struct ErrnoMapping {
 // Winsock numbers are the BSD errno values plus 10000; the POSIX names are matched here because
 // their values differ from one system to the next.
 constexpr ErrnoMapping ErrnoMappings[] = {
-    {EINTR, 10004},         {EBADF, 10009},           {EACCES, 10013},
-    {EPERM, 10013},         {EFAULT, 10014},          {EINVAL, 10022},
-    {EMFILE, 10024},        {ENFILE, 10024},          {EWOULDBLOCK, 10035},
-    {EAGAIN, 10035},        {EINPROGRESS, 10036},     {EALREADY, 10037},
-    {ENOTSOCK, 10038},      {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},     {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},  {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},      {ENETUNREACH, 10051},     {ENETRESET, 10052},
-    {ECONNABORTED, 10053},  {ECONNRESET, 10054},      {EPIPE, 10054},
-    {ENOBUFS, 10055},       {ENOMEM, 10055},          {EISCONN, 10056},
-    {ENOTCONN, 10057},      {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061},    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},  {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
+    {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
+    {EPERM, 10013},           {EFAULT, 10014},       {EINVAL, 10022},
+    {EMFILE, 10024},          {ENFILE, 10024},       {EWOULDBLOCK, 10035},
+    {EAGAIN, 10035},          {EINPROGRESS, 10036},  {EALREADY, 10037},
+    {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
+    {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
+    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
+    {ENETDOWN, 10050},        {ENETUNREACH, 10051},  {ENETRESET, 10052},
+    {ECONNABORTED, 10053},    {ECONNRESET, 10054},   {EPIPE, 10054},
+    {ENOBUFS, 10055},         {ENOMEM, 10055},       {EISCONN, 10056},
+    {ENOTCONN, 10057},        {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059},
+    {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061}, {ELOOP, 10062},
+    {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
     {ENOTEMPTY, 10066},
 };
 
@@ -116,9 +116,13 @@ bool IsReservedInvalidName(std::string_view host) {
 
 // ---- POSIX calls; a Winsock build replaces this block -------------------------------------
 
-int Native(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
+int Native(std::intptr_t handle) noexcept {
+    return static_cast<int>(handle);
+}
 
-void CloseSocket(std::intptr_t handle) noexcept { ::close(Native(handle)); }
+void CloseSocket(std::intptr_t handle) noexcept {
+    ::close(Native(handle));
+}
 
 // Waits until the socket is ready for events; false when the time-out passed first.
 bool WaitReady(std::intptr_t handle, short events, std::chrono::milliseconds timeout) {
@@ -128,7 +132,8 @@ bool WaitReady(std::intptr_t handle, short events, std::chrono::milliseconds tim
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd entry{Native(handle), events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+        const int ready =
+            ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
         if (ready > 0)
             return true;
         if (ready == 0) {
@@ -238,8 +243,9 @@ constexpr std::size_t DirectReceiveSize = 64 * 1024;
 } // namespace
 
 std::string_view WinsockErrorText(int number) {
-    const auto* found = std::find_if(WinsockErrors.begin(), WinsockErrors.end(),
-                                     [number](const WinsockError& e) { return e.Number == number; });
+    const auto* found =
+        std::find_if(WinsockErrors.begin(), WinsockErrors.end(),
+                     [number](const WinsockError& e) { return e.Number == number; });
     return found == WinsockErrors.end() ? std::string_view{} : found->Text;
 }
 
@@ -285,13 +291,20 @@ std::unique_ptr<TcpConnection> TcpConnection::Open(const std::string& host, int 
         throw EIdSocketError(winsock::AddressNotAvailable);
     const sockaddr_in address = Resolve(host, port);
     const std::intptr_t handle = ConnectSocket(address, timeout);
-    return std::unique_ptr<TcpConnection>(new TcpConnection(handle, timeout));
+    try {
+        return std::unique_ptr<TcpConnection>(new TcpConnection(handle, timeout));
+    } catch (...) {
+        CloseSocket(handle);
+        throw;
+    }
 }
 
-TcpConnection::TcpConnection(std::intptr_t handle, std::chrono::milliseconds timeout) noexcept
+TcpConnection::TcpConnection(std::intptr_t handle, std::chrono::milliseconds timeout)
     : m_handle(handle), m_timeout(timeout), m_buffer(new char[BufferSize]) {}
 
-TcpConnection::~TcpConnection() { CloseSocket(m_handle); }
+TcpConnection::~TcpConnection() {
+    CloseSocket(m_handle);
+}
 
 void TcpConnection::Write(std::string_view bytes, bool more) {
     while (!bytes.empty()) {

@@ -71,7 +71,7 @@ public:
     bool PeerClosed() const noexcept { return m_peerClosed; }
 
 private:
-    TcpConnection(std::intptr_t handle, std::chrono::milliseconds timeout) noexcept;
+    TcpConnection(std::intptr_t handle, std::chrono::milliseconds timeout);
     // Waits for bytes and receives at most size of them; 0 when the peer has closed.
     std::size_t Receive(char* data, std::size_t size);
     // Refills the receive buffer; false when the peer has closed.

@@ -24,14 +24,18 @@ constexpr std::string_view LineTooLongText = "Response line longer than 64 KiB r
 constexpr std::string_view TooManyHeadersText =
     "Response head with more than 1000 header lines refused.";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -134,8 +138,8 @@ UrlParts SplitUrl(std::string url) {
         remainder.remove_prefix(separator + 3);
         const auto slash = remainder.find('/');
         const std::string_view authority = remainder.substr(0, slash);
-        remainder = slash == std::string_view::npos ? std::string_view{}
-                                                    : remainder.substr(slash + 1);
+        remainder =
+            slash == std::string_view::npos ? std::string_view{} : remainder.substr(slash + 1);
         const auto colon = authority.find(':');
         parts.Host = authority.substr(0, colon);
         if (colon != std::string_view::npos)
@@ -171,10 +175,12 @@ std::string BodyTooLargeText(std::size_t limit) {
         text += std::to_string(limit) + " bytes";
     text += " refused.";
     constexpr std::array<std::string_view, 9> Markers{
-        "10054", "10048", "302", "403", "404", "400", "500", "Socket Error",
-        "Connection Closed Gracefully"};
-    if (std::any_of(Markers.begin(), Markers.end(),
-                    [&](std::string_view marker) { return text.find(marker) != std::string::npos; }))
+        "10054", "10048",        "302",
+        "403",   "404",          "400",
+        "500",   "Socket Error", "Connection Closed Gracefully"};
+    if (std::any_of(Markers.begin(), Markers.end(), [&](std::string_view marker) {
+            return text.find(marker) != std::string::npos;
+        }))
         return "Response body larger than the body size limit refused.";
     return text;
 }
@@ -270,7 +276,8 @@ void TIdHTTP::ReadAnswer(std::string& buffer) {
     std::string line;
     ReadResponseLine(line);
     // Characters 6 to 8 of "HTTP/1.0".
-    const bool http10 = line.size() >= 8 && EqualsNoCase(std::string_view(line).substr(5, 3), "1.0");
+    const bool http10 =
+        line.size() >= 8 && EqualsNoCase(std::string_view(line).substr(5, 3), "1.0");
     const auto blank = line.find(' ');
     StatusText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     const std::string word = StatusText.substr(0, StatusText.find(' '));
@@ -340,8 +347,8 @@ void TIdHTTP::ReadBody(std::string& buffer) {
     // Until the peer closes, reading one byte past the limit to see whether it is exceeded.
     for (;;) {
         const std::size_t room = limit - total;
-        const std::size_t received =
-            m_connection->ReadSome(buffer, room == std::numeric_limits<std::size_t>::max() ? room : room + 1);
+        const std::size_t received = m_connection->ReadSome(
+            buffer, room == std::numeric_limits<std::size_t>::max() ? room : room + 1);
         if (received == 0)
             return;
         total += received;

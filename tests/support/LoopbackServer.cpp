@@ -44,7 +44,9 @@ ServerConnection::ServerConnection(int fd, int index, LoopbackServer& server)
     ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
 }
 
-ServerConnection::~ServerConnection() { Close(); }
+ServerConnection::~ServerConnection() {
+    Close();
+}
 
 ServerConnection::Arrival ServerConnection::ReceiveSome(Clock::time_point deadline) {
     if (m_fd < 0)

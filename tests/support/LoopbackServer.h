@@ -28,8 +28,8 @@ public:
     // closed first or nothing came within the wait.
     std::string ReadRequest(std::chrono::milliseconds wait = std::chrono::seconds(5));
     void Send(std::string_view bytes);
-    void Close();   // orderly close (FIN)
-    void Reset();   // abortive close (RST)
+    void Close(); // orderly close (FIN)
+    void Reset(); // abortive close (RST)
     // Waits until the peer closes; true when it did within the wait.
     bool WaitForPeerClose(std::chrono::milliseconds wait = std::chrono::seconds(5));
 
