@@ -2,7 +2,6 @@
 // exclusively, so that two writers never share one.
 #include "FileReplacer.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -68,7 +67,7 @@ FileReplacer::FileReplacer(std::string path) : m_path(std::move(path)) {
         ::unlink(m_tempPath.c_str());
         throw WriteError(m_path);
     }
-    m_buffer.reserve(BufferSize);
+    m_buffer.reserve(2 * BufferSize); // room for what is appended beyond BufferSize
 }
 
 FileReplacer::~FileReplacer() {
@@ -79,17 +78,15 @@ FileReplacer::~FileReplacer() {
 }
 
 void FileReplacer::Write(std::string_view bytes) {
-    while (!bytes.empty()) {
-        if (m_buffer.empty() && bytes.size() >= BufferSize) {
-            WriteAll(bytes.data(), bytes.size());
-            return;
-        }
-        const std::size_t take = std::min(bytes.size(), BufferSize - m_buffer.size());
-        m_buffer.append(bytes.data(), take);
-        bytes.remove_prefix(take);
-        if (m_buffer.size() == BufferSize)
-            Flush();
+    if (m_buffer.size() + bytes.size() < BufferSize) {
+        m_buffer.append(bytes);
+        return;
     }
+    Flush();
+    if (bytes.size() >= BufferSize)
+        WriteAll(bytes.data(), bytes.size());
+    else
+        m_buffer.append(bytes);
 }
 
 void FileReplacer::Commit() {

@@ -21,6 +21,13 @@ public:
     FileReplacer& operator=(const FileReplacer&) = delete;
 
     void Write(std::string_view bytes);
+    // For a caller that composes in place: append to Buffer(), then call Written(), which
+    // writes the buffer out once it holds BufferSize bytes or more.
+    std::string& Buffer() noexcept { return m_buffer; }
+    void Written() {
+        if (m_buffer.size() >= BufferSize)
+            Flush();
+    }
     void Commit();
 
 private:

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -56,27 +55,30 @@ std::string IntText(long long value) {
 constexpr std::string_view ListHeading = "ImageFileName    Left_Edge_Longitude    "
                                          "Right_Edge_Longitude   Top_Edge_Latitude      "
                                          "Bottom_Edge_Latitude";
-// Edge texts of the rows are kept for a range up to this size (2^18 rows at zoom 18, plus the
-// south edge); a larger range only comes from latitudes beyond the projection's limit.
-constexpr long long MaxCachedRows = (1LL << 18) + 2;
+// Row texts are kept for a range up to this size (2^18 rows at zoom 18, and one more); a larger
+// range only comes from latitudes beyond the projection's limit and is composed line by line.
+constexpr long long MaxCachedRows = (1LL << 18) + 1;
 
-// Latitude edge texts, "%20.14f", of the rows first..last.
-class RowEdges {
+// The texts of the rows first..last, each composed once by compose(out, y) when the range is
+// small enough to keep.
+template <typename Compose>
+class RowTexts {
 public:
-    RowEdges(long long first, long long last, int zoom) : m_first(first), m_zoom(zoom) {
+    RowTexts(long long first, long long last, Compose compose)
+        : m_first(first), m_compose(std::move(compose)) {
         if (last - first + 1 > MaxCachedRows)
             return;
         m_offsets.reserve(static_cast<std::size_t>(last - first + 2));
         for (long long y = first; y <= last; ++y) {
-            m_offsets.push_back(static_cast<std::uint32_t>(m_texts.size()));
-            AppendEdgeText(m_texts, TileYToLat(static_cast<double>(y), zoom));
+            m_offsets.push_back(m_texts.size());
+            m_compose(m_texts, y);
         }
-        m_offsets.push_back(static_cast<std::uint32_t>(m_texts.size()));
+        m_offsets.push_back(m_texts.size());
     }
 
     void Append(std::string& out, long long y) const {
         if (m_offsets.empty()) {
-            AppendEdgeText(out, TileYToLat(static_cast<double>(y), m_zoom));
+            m_compose(out, y);
             return;
         }
         const auto i = static_cast<std::size_t>(y - m_first);
@@ -85,9 +87,9 @@ public:
 
 private:
     long long m_first;
-    int m_zoom;
+    Compose m_compose;
     std::string m_texts;
-    std::vector<std::uint32_t> m_offsets;
+    std::vector<std::size_t> m_offsets;
 };
 
 std::string TooLargeMessage(std::string_view tileCount) {
@@ -214,34 +216,44 @@ void DownloadTask::WriteListFile() const {
     if (Params->Resume)
         return;
     const int zoom = Params->Zoom;
-    const RowEdges rowEdges(MinY, static_cast<long long>(MaxY) + 1, zoom);
+    // A line is name head (column), name tail (row), west and east edge (column), north and
+    // south edge (row); the parts of the rows are composed once for all columns.
+    const RowTexts rowNames(MinY, MaxY, [this](std::string& out, long long y) {
+        AppendTileNameTail(out, static_cast<int>(y));
+        out += ": ";
+    });
+    const RowTexts rowEdges(MinY, MaxY, [zoom](std::string& out, long long y) {
+        AppendEdgeText(out, TileYToLat(static_cast<double>(y), zoom));
+        out += ' ';
+        AppendEdgeText(out, TileYToLat(static_cast<double>(y + 1), zoom));
+        out += "\r\n";
+    });
 
     FileReplacer file(ListFile);
-    file.Write(ListHeading);
-    file.Write("\r\n");
+    std::string& out = file.Buffer();
+    out += ListHeading;
+    out += "\r\n";
 
-    std::string line;
-    std::string west;
-    std::string east;
-    AppendEdgeText(east, TileXToLon(MinX, zoom));
+    std::string head;
+    std::string edges;
+    double west = TileXToLon(MinX, zoom);
     for (long long x = MinX; x <= MaxX; ++x) {
+        head.clear();
+        AppendTileNameHead(head, static_cast<int>(x));
         // The east edge of a column is the west edge of the next.
-        west.swap(east);
-        east.clear();
-        AppendEdgeText(east, TileXToLon(static_cast<double>(x + 1), zoom));
+        const double east = TileXToLon(static_cast<double>(x + 1), zoom);
+        edges.clear();
+        AppendEdgeText(edges, west);
+        edges += ' ';
+        AppendEdgeText(edges, east);
+        edges += ' ';
+        west = east;
         for (long long y = MinY; y <= MaxY; ++y) {
-            line.clear();
-            AppendTileFileName(line, static_cast<int>(x), static_cast<int>(y));
-            line += ": ";
-            line += west;
-            line += ' ';
-            line += east;
-            line += ' ';
-            rowEdges.Append(line, y);
-            line += ' ';
-            rowEdges.Append(line, y + 1);
-            line += "\r\n";
-            file.Write(line);
+            out += head;
+            rowNames.Append(out, y);
+            out += edges;
+            rowEdges.Append(out, y);
+            file.Written();
         }
     }
     file.Commit();
@@ -321,17 +333,24 @@ std::string DownloadTask::TileUrl(int x, int y) const {
     return url;
 }
 
-void DownloadTask::AppendTileFileName(std::string& out, int x, int y) const {
-    const MapType& type = MapTypeOf(Params->MapsType);
-    out += type.Prefix;
+void DownloadTask::AppendTileNameHead(std::string& out, int x) const {
+    out += MapTypeOf(Params->MapsType).Prefix;
     out += '_';
     AppendInt(out, x);
     out += '_';
+}
+
+void DownloadTask::AppendTileNameTail(std::string& out, int y) const {
     AppendInt(out, y);
     out += '_';
     AppendInt(out, Params->Zoom);
     out += '.';
-    out += type.Extension;
+    out += MapTypeOf(Params->MapsType).Extension;
+}
+
+void DownloadTask::AppendTileFileName(std::string& out, int x, int y) const {
+    AppendTileNameHead(out, x);
+    AppendTileNameTail(out, y);
 }
 
 std::string DownloadTask::TileFileName(int x, int y) const {

@@ -90,6 +90,10 @@ public:
     }
 
 private:
+    // The file name is head(x) + tail(y): the list composes it from parts kept per column and
+    // per row.
+    void AppendTileNameHead(std::string& out, int x) const;
+    void AppendTileNameTail(std::string& out, int y) const;
     void AppendTileFileName(std::string& out, int x, int y) const;
 };
 
