@@ -96,6 +96,51 @@ TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
     }
 }
 
+// A service that has none of the tiles: every tile becomes the blank image and none is listed.
+TEST(EndToEndFaults, TilesAllAnswered404EndBlankAndUnlisted) {
+    constexpr int Zoom = 12;
+    constexpr int X0 = 2141;
+    constexpr int Y0 = 1420;
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    options.Share404 = 1;
+    tileservice::TileService service(options);
+
+    TempDir save;
+    TempDir exe;
+    std::filesystem::create_directory(exe.Path() + "blankimg");
+    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
+
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = TileXToLon(X0 + 0.5, Zoom);
+    params->RightLongitude = TileXToLon(X0 + 1.5, Zoom);
+    params->TopLatitude = TileYToLat(Y0 + 0.5, Zoom);
+    params->BottomLatitude = TileYToLat(Y0 + 0.5, Zoom);
+    params->Zoom = Zoom;
+    params->SavePath = save.Path();
+    params->ProjectName = "e2e.zav";
+    params->ServiceHost = "127.0.0.1:" + std::to_string(service.Port());
+    auto task = std::make_shared<DownloadTask>(params);
+    params->ThreadCount = 2;
+
+    RecordingHost host(exe.Path());
+    {
+        TDownThread first(0, task, host);
+        TDownThread second(1, task, host);
+        EXPECT_TRUE(host.WaitForWorkers(2));
+    }
+    EXPECT_TRUE(host.Failed().empty());
+    std::vector<std::string> log = host.Log();
+    std::sort(log.begin(), log.end());
+    const std::string notFound = "Error: the image is not got.404 Not Found";
+    EXPECT_EQ((std::vector<std::string>{notFound, notFound,
+                                        "T1 Finished.", "T1:2142-1420 got a blank image!",
+                                        "T2 Finished.", "T2:2141-1420 got a blank image!"}),
+              log);
+    for (const char* name : {"zavm_2141_1420_12.png", "zavm_2142_1420_12.png"})
+        EXPECT_EQ("blank", ReadFileBytes(save.Path() + "e2e/" + name));
+}
+
 INSTANTIATE_TEST_SUITE_P(MapTypes, EndToEnd,
                          ::testing::Values(MapCase{17, MapKind::Normal, "zavm"},
                                            MapCase{18, MapKind::Satellite, "zavs"},
