@@ -45,7 +45,8 @@ bool WritePlain(const std::string& path, unsigned long long bytes) {
     const std::string chunk(PlainChunk, 'x');
     bool ok = true;
     while (ok && bytes > 0) {
-        const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(bytes, PlainChunk));
+        const std::size_t size =
+            static_cast<std::size_t>(std::min<unsigned long long>(bytes, PlainChunk));
         const ssize_t written = ::write(fd, chunk.data(), size);
         ok = written > 0;
         if (ok)

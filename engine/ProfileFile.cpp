@@ -92,9 +92,9 @@ bool SplitEntry(std::string_view text, std::string_view& key, std::string_view& 
 
 // Where a key lives in the file: its section (the first of that name) and its line.
 struct Location {
-    std::optional<std::size_t> Section;     // index of the section's line
-    std::optional<std::size_t> Entry;       // index of the key's line
-    std::size_t LastFilled = 0;             // last non-blank line of the section
+    std::optional<std::size_t> Section; // index of the section's line
+    std::optional<std::size_t> Entry;   // index of the key's line
+    std::size_t LastFilled = 0;         // last non-blank line of the section
     std::string_view Value;
 };
 
@@ -143,7 +143,8 @@ std::optional<int> ParseInteger(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }

@@ -1,4 +1,5 @@
-// Section-and-key text files (the settings file and project files): read and write one key at a time.
+// Section-and-key text files (the settings file and project files): read and write one key at a
+// time.
 #pragma once
 
 #include <string>

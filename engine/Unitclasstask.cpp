@@ -61,8 +61,7 @@ constexpr long long MaxCachedRows = (1LL << 18) + 1;
 
 // The texts of the rows first..last, each composed once by compose(out, y) when the range is
 // small enough to keep.
-template <typename Compose>
-class RowTexts {
+template <typename Compose> class RowTexts {
 public:
     RowTexts(long long first, long long last, Compose compose)
         : m_first(first), m_compose(std::move(compose)) {
@@ -282,7 +281,8 @@ void DownloadTask::WriteLogHeader() const {
         lines.push_back("Proxy Port:" + p.ProxyPort);
         lines.push_back("ProxyUsername:" + p.ProxyUsername);
         // The password never goes into a file that is shown and passed around.
-        lines.push_back(std::string("ProxyPassword:") + (p.ProxyPassword.empty() ? "" : "********"));
+        lines.push_back(std::string("ProxyPassword:") +
+                        (p.ProxyPassword.empty() ? "" : "********"));
         lines.emplace_back();
     }
     lines.push_back("Left Longitude  input= " + GeneralNumberText(p.LeftLongitude));

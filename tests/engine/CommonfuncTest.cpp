@@ -31,7 +31,7 @@ struct LatCase {
 
 TEST(TileGeometry, LatitudeToRow) {
     const LatCase cases[] = {
-        {0, 13, 4096}, {0, 1, 1},    {85, 1, 0},     {85, 13, 13},
+        {0, 13, 4096}, {0, 1, 1},       {85, 1, 0},     {85, 13, 13},
         {-85, 1, 1},   {-85, 13, 8178}, {40, 13, 3101}, {39.8, 13, 3107},
     };
     for (const LatCase& c : cases)

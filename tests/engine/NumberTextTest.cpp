@@ -108,11 +108,26 @@ std::string PrintfEdge(double value) {
 
 TEST(EdgeText, MatchesPrintfInTheCLocale) {
     ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
-    const double values[] = {
-        0.0,  -0.0,     116.279296875, 116.54296875, -180,   180,     85.0511287798066,
-        1e-20, -1e-20,  0.5e-14,       1.5e-14,      2.5e-14, 123.456, 1e20,
-        -1e20, 1e300,   -85.05112877980659, 0.1,      1.0 / 3, 999999.999999999999,
-    };
+    const double values[] = {0.0,
+                             -0.0,
+                             116.279296875,
+                             116.54296875,
+                             -180,
+                             180,
+                             85.0511287798066,
+                             1e-20,
+                             -1e-20,
+                             0.5e-14,
+                             1.5e-14,
+                             2.5e-14,
+                             123.456,
+                             1e20,
+                             -1e20,
+                             1e300,
+                             -85.05112877980659,
+                             0.1,
+                             1.0 / 3,
+                             999999.999999999999};
     for (const double value : values)
         EXPECT_EQ(EdgeText(value), PrintfEdge(value)) << value;
 }

@@ -126,8 +126,8 @@ TEST_F(ProfileFileTest, ForeignLineEndsAndOddLinesAreRead) {
 
 TEST_F(ProfileFileTest, TextIsCutAt2047Characters) {
     const std::string longValue(3000, 'v');
-    const ProfileFile file = WithContent("[S]\r\nK=" + longValue + "\r\nM=" +
-                                         std::string(2047, 'm') + "\r\n");
+    const ProfileFile file =
+        WithContent("[S]\r\nK=" + longValue + "\r\nM=" + std::string(2047, 'm') + "\r\n");
     EXPECT_EQ(file.ReadString("S", "K", ""), std::string(2047, 'v'));
     EXPECT_EQ(file.ReadString("S", "M", ""), std::string(2047, 'm'));
 }
@@ -137,8 +137,9 @@ TEST_F(ProfileFileTest, WriteCreatesTheFileAndSections) {
     file.WriteString("IniParas", "DefaultPath", "c:\\downloads");
     file.WriteInteger("Proxy", "UseProxy", 0);
     file.WriteString("Proxy", "ProxyServer", "");
-    EXPECT_EQ(Bytes(),
-              "[IniParas]\r\nDefaultPath=c:\\downloads\r\n[Proxy]\r\nUseProxy=0\r\nProxyServer=\r\n");
+    EXPECT_EQ(
+        Bytes(),
+        "[IniParas]\r\nDefaultPath=c:\\downloads\r\n[Proxy]\r\nUseProxy=0\r\nProxyServer=\r\n");
     EXPECT_EQ(file.ReadString("iniparas", "defaultpath", ""), "c:\\downloads");
 }
 

@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <climits>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -308,7 +307,8 @@ TEST_F(DownloadTaskTest, ResumedTaskReadsThePositionsOfItsProjectFile) {
 }
 
 TEST_F(DownloadTaskTest, ResumeReadsOnlyTheSlotsOfTheThreadCount) {
-    WriteFileBytes(m_dir.Path() + "newtask.zav", "[THREADS]\r\nT1X=5\r\nT1Y=6\r\nT2X=7\r\nT2Y=8\r\n");
+    WriteFileBytes(m_dir.Path() + "newtask.zav",
+                   "[THREADS]\r\nT1X=5\r\nT1Y=6\r\nT2X=7\r\nT2Y=8\r\n");
     m_params->Resume = true;
     m_params->ThreadCount = 1;
     const auto task = MakeTask();
@@ -393,10 +393,10 @@ TEST_F(DownloadTaskTest, ListFileOfTheWorkedExample) {
     std::string expected = ListHeading + "\r\n";
     for (int x = 6742; x <= 6747; ++x)
         for (int y = 3101; y <= 3107; ++y)
-            expected += "zavs_" + std::to_string(x) + "_" + std::to_string(y) + "_13.png: " +
-                        PrintfEdge(TileXToLon(x, 13)) + " " + PrintfEdge(TileXToLon(x + 1, 13)) +
-                        " " + PrintfEdge(TileYToLat(y, 13)) + " " +
-                        PrintfEdge(TileYToLat(y + 1, 13)) + "\r\n";
+            expected += "zavs_" + std::to_string(x) + "_" + std::to_string(y) +
+                        "_13.png: " + PrintfEdge(TileXToLon(x, 13)) + " " +
+                        PrintfEdge(TileXToLon(x + 1, 13)) + " " + PrintfEdge(TileYToLat(y, 13)) +
+                        " " + PrintfEdge(TileYToLat(y + 1, 13)) + "\r\n";
     const std::string actual = ReadFileBytes(task->ListFile);
     EXPECT_EQ(actual, expected);
 
@@ -446,7 +446,8 @@ TEST_F(DownloadTaskTest, FailedListWriteKeepsTheEarlierList) {
 
     EXPECT_EQ(message, "Unable to write to " + task->ListFile);
     EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
-    EXPECT_EQ(FolderEntries(m_dir.Path()), (std::vector<std::string>{"newtask", "newtask_list.txt"}));
+    EXPECT_EQ(FolderEntries(m_dir.Path()),
+              (std::vector<std::string>{"newtask", "newtask_list.txt"}));
 }
 
 TEST_F(DownloadTaskTest, WriteErrorsNameTheFile) {
@@ -457,8 +458,10 @@ TEST_F(DownloadTaskTest, WriteErrorsNameTheFile) {
     std::filesystem::create_directory(task->FailedFile);
     EXPECT_EQ(ExpectMessage([&] { task->WriteProjectFile(); }),
               "Unable to write to " + task->ProjectFile());
-    EXPECT_EQ(ExpectMessage([&] { task->WriteListFile(); }), "Unable to write to " + task->ListFile);
-    EXPECT_EQ(ExpectMessage([&] { task->WriteLogHeader(); }), "Unable to write to " + task->LogFile);
+    EXPECT_EQ(ExpectMessage([&] { task->WriteListFile(); }),
+              "Unable to write to " + task->ListFile);
+    EXPECT_EQ(ExpectMessage([&] { task->WriteLogHeader(); }),
+              "Unable to write to " + task->LogFile);
     EXPECT_EQ(ExpectMessage([&] { task->CreateFailedFile(); }),
               "Unable to write to " + task->FailedFile);
 }
