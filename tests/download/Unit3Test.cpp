@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -356,6 +357,10 @@ struct ResumeCase {
     std::vector<int> Fetched; // sequence numbers of a 2 x 2 task, one worker
 };
 
+void PrintTo(const ResumeCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
 class WorkerResumeTest : public WorkerTest, public ::testing::WithParamInterface<ResumeCase> {};
 
 TEST_P(WorkerResumeTest, SkipsUpToTheResumeTile) {
@@ -415,6 +420,10 @@ std::string Fill(std::string text, const std::string& message, const std::string
             text.replace(at, key.size(), value);
     }
     return text;
+}
+
+void PrintTo(const OutcomeCase& c, std::ostream* out) {
+    *out << c.Name;
 }
 
 class WorkerOutcomeTest : public WorkerTest, public ::testing::WithParamInterface<OutcomeCase> {};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct MapCase {
     MapKind Kind;
     const char* Prefix;
 };
+
+void PrintTo(const MapCase& c, std::ostream* out) {
+    *out << c.Prefix;
+}
 
 class EndToEnd : public ::testing::TestWithParam<MapCase> {};
 
