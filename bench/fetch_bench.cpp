@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
@@ -91,8 +92,7 @@ double CurlOnce(const std::string& configFile) {
 }
 
 std::string WriteCurlConfig(const std::vector<std::string>& urls) {
-    const char* folder = std::getenv("TMPDIR");
-    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/fetch_bench_XXXXXX";
+    std::string path = (std::filesystem::temp_directory_path() / "fetch_bench_XXXXXX").string();
     const int fd = mkstemp(path.data());
     if (fd < 0) {
         throw std::runtime_error("cannot create " + path);
