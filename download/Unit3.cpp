@@ -20,8 +20,8 @@ namespace {
 
 // Attempts a tile gets at most when the answers are neither resets nor "address in use".
 constexpr int UsualAttempts = 3;
-// Resets and "address in use" are retried without a limit of their own; this bound keeps a
-// server that resets every connection from holding a worker (and so the task) for ever.
+// Resets and "address in use" are retried past UsualAttempts. This bound, and a stop request, keep
+// a server that resets every connection from holding a worker (and so the task) for ever.
 constexpr int AlwaysRetriedAttempts = 10;
 
 constexpr int StartStepMs = 100;
@@ -179,7 +179,7 @@ void TDownThread::Walk(const std::stop_token& stop) {
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     m_host.Sleep(ThreadIndex * StartStepMs);
 
-    const int workerCount = std::max(1, params.ThreadCount);
+    const int workerCount = std::max(1, params.ThreadCount); // never a division by zero
     int sequenceNumber = 0;
     for (int x = Task->MinX; x <= Task->MaxX; ++x) {
         for (int y = Task->MinY; y <= Task->MaxY; ++y) {
