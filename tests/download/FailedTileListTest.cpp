@@ -97,7 +97,8 @@ TEST(FailedTileList, EntriesSurviveTheFileUnchanged) {
     TempDir dir;
     const std::string path = dir.Path() + "t_failed.ftl";
     const std::string tile = dir.Path() + "t/zavm_1_2_3.png";
-    const std::string url = "http://127.0.0.1:8642/maptiler/v2/maptile/newest/normal.day/3/1/2/256/png8";
+    const std::string url =
+        "http://127.0.0.1:8642/maptiler/v2/maptile/newest/normal.day/3/1/2/256/png8";
     WriteFailedList(path, {FailureEntryLine(tile, url), FailureEntryLine(tile, url)});
     const std::vector<std::string> lines = ReadFailedList(path);
     ASSERT_EQ(2u, lines.size());

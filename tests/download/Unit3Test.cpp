@@ -284,8 +284,9 @@ TEST_F(WorkerTest, EightWorkersShareNineTilesBySequenceNumberModuloEight) {
         const int seq = slot;
         const int x = X0 + (seq - 1) / 3;
         const int y = Y0 + (seq - 1) % 3;
-        EXPECT_EQ((std::vector<std::string>{SavedLine(slot + 1, seq, x, y), FinishedLine(slot + 1)}),
-                  LinesOf(log, slot + 1));
+        EXPECT_EQ(
+            (std::vector<std::string>{SavedLine(slot + 1, seq, x, y), FinishedLine(slot + 1)}),
+            LinesOf(log, slot + 1));
     }
     EXPECT_EQ(17u, log.size());
     EXPECT_TRUE(m_host.Failed().empty());
@@ -328,9 +329,9 @@ TEST_F(WorkerTest, SequenceNumbersCountTheWholeTaskAndWaitsFollowSavedTiles) {
     EXPECT_EQ((std::vector<std::string>{SavedLine(3, 2, X0, Y0 + 1), SavedLine(3, 10, X0, Y0 + 9),
                                         SavedLine(3, 18, X0 + 1, Y0 + 7), FinishedLine(3)}),
               m_host.Log());
-    EXPECT_EQ((std::vector<std::string>{Target(X0, Y0 + 1), Target(X0, Y0 + 9),
-                                        Target(X0 + 1, Y0 + 7)}),
-              server.Targets());
+    EXPECT_EQ(
+        (std::vector<std::string>{Target(X0, Y0 + 1), Target(X0, Y0 + 9), Target(X0 + 1, Y0 + 7)}),
+        server.Targets());
     EXPECT_EQ((std::vector<int>{200, 1000, 1000, 1000}), m_host.Sleeps());
     EXPECT_EQ(std::make_pair(X0 + 1, Y0 + 7), position);
 }
@@ -408,8 +409,8 @@ struct OutcomeCase {
     int Attempts;
     // The worker's lines up to the second tile's; {M} is the message, {U} the URL.
     std::vector<std::string> Lines;
-    bool Listed;       // a failure entry in Memo2
-    bool BlankFile;    // the first tile's file is the blank image
+    bool Listed;    // a failure entry in Memo2
+    bool BlankFile; // the first tile's file is the blank image
     std::vector<int> Waits;
     After Then;
 };
@@ -457,8 +458,7 @@ TEST_P(WorkerOutcomeTest, SendsTheOutcomesLinesAndFiles) {
         EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0)));
     }
     EXPECT_EQ(c.Waits, m_host.Sleeps());
-    EXPECT_EQ(c.Then == After::GoesOn ? std::make_pair(X0, Y0 + 1)
-              : std::make_pair(0, 0),
+    EXPECT_EQ(c.Then == After::GoesOn ? std::make_pair(X0, Y0 + 1) : std::make_pair(0, 0),
               position);
 }
 
@@ -474,41 +474,124 @@ const std::string NotFound = "Error: the image is not got.{M}";
 const std::string ErrorLine = "T1 {M}->{U}";
 const std::string Blank1 = BlankLine(1, X0, Y0);
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, WorkerOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{"NotFound404", "404 Not Found", 3, {NotFound, Blank1}, false, true,
-                    Waits({{1000, 1000}, Saved}), After::GoesOn},
-        OutcomeCase{"BadRequest400", "400 Bad Request", 3, {NotFound, Blank1}, false, true,
-                    Waits({{1000, 1000}, Saved}), After::GoesOn},
-        OutcomeCase{"ServerError500", "500 Internal Server Error", 3, {NotFound, Blank1}, false,
-                    true, Waits({{1000, 1000}, Saved}), After::GoesOn},
-        OutcomeCase{"Forbidden403", "403 Forbidden", 3, {ErrorLine, RefusedLine}, true, false,
-                    Waits({{1000, 1000}}), After::Leaves},
-        OutcomeCase{"Found302", "302 Found", 3, {ErrorLine, RefusedLine}, true, false,
-                    Waits({{1000, 1000}}), After::Leaves},
-        OutcomeCase{"OtherError", "501 Not Implemented", 3, {ErrorLine, Blank1}, true, true,
-                    Waits({{1000, 1000}, Saved}), After::GoesOn},
-        OutcomeCase{"NetworkByText", "418 Socket Error 404", 3, {ErrorLine, NetworkLine}, true,
-                    false, Waits({{2000, 2000}}), After::Leaves},
-        // The first matching row wins.
-        OutcomeCase{"RefusedBeforeNetwork", "418 302 Socket Error", 3, {ErrorLine, RefusedLine},
-                    true, false, Waits({{1000, 1000}}), After::Leaves},
-        OutcomeCase{"RefusedBeforeNotFound", "418 404 403", 3, {ErrorLine, RefusedLine}, true,
-                    false, Waits({{1000, 1000}}), After::Leaves},
-        // Resets and "address in use" are retried up to ten attempts, then the tile is failed.
-        OutcomeCase{"ResetBeforeRefused", "418 10054 403", 10, {ErrorLine, Blank1}, true, true,
-                    Waits({Saved}), After::GoesOn},
-        OutcomeCase{"ClosedBeforeNotFound", "418 Connection Closed Gracefully 404", 10,
-                    {ErrorLine, Blank1}, true, true, Waits({Saved}), After::GoesOn},
-        OutcomeCase{"AddressInUseWaits", "418 10048 404", 10, {ErrorLine, Blank1}, true, true,
-                    Waits({std::vector<int>(9, 8000), Saved}), After::GoesOn},
-        // Substrings are matched with letter case.
-        OutcomeCase{"LowerCaseSocketError", "418 socket error", 3, {ErrorLine, Blank1}, true,
-                    true, Waits({{1000, 1000}, Saved}), After::GoesOn},
-        OutcomeCase{"LowerCaseClosed", "418 connection closed gracefully", 3, {ErrorLine, Blank1},
-                    true, true, Waits({{1000, 1000}, Saved}), After::GoesOn}),
-    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, WorkerOutcomeTest,
+                         ::testing::Values(OutcomeCase{"NotFound404",
+                                                       "404 Not Found",
+                                                       3,
+                                                       {NotFound, Blank1},
+                                                       false,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"BadRequest400",
+                                                       "400 Bad Request",
+                                                       3,
+                                                       {NotFound, Blank1},
+                                                       false,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"ServerError500",
+                                                       "500 Internal Server Error",
+                                                       3,
+                                                       {NotFound, Blank1},
+                                                       false,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"Forbidden403",
+                                                       "403 Forbidden",
+                                                       3,
+                                                       {ErrorLine, RefusedLine},
+                                                       true,
+                                                       false,
+                                                       Waits({{1000, 1000}}),
+                                                       After::Leaves},
+                                           OutcomeCase{"Found302",
+                                                       "302 Found",
+                                                       3,
+                                                       {ErrorLine, RefusedLine},
+                                                       true,
+                                                       false,
+                                                       Waits({{1000, 1000}}),
+                                                       After::Leaves},
+                                           OutcomeCase{"OtherError",
+                                                       "501 Not Implemented",
+                                                       3,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"NetworkByText",
+                                                       "418 Socket Error 404",
+                                                       3,
+                                                       {ErrorLine, NetworkLine},
+                                                       true,
+                                                       false,
+                                                       Waits({{2000, 2000}}),
+                                                       After::Leaves},
+                                           // The first matching row wins.
+                                           OutcomeCase{"RefusedBeforeNetwork",
+                                                       "418 302 Socket Error",
+                                                       3,
+                                                       {ErrorLine, RefusedLine},
+                                                       true,
+                                                       false,
+                                                       Waits({{1000, 1000}}),
+                                                       After::Leaves},
+                                           OutcomeCase{"RefusedBeforeNotFound",
+                                                       "418 404 403",
+                                                       3,
+                                                       {ErrorLine, RefusedLine},
+                                                       true,
+                                                       false,
+                                                       Waits({{1000, 1000}}),
+                                                       After::Leaves},
+                                           // Resets and "address in use" are retried up to ten
+                                           // attempts, then the tile is failed.
+                                           OutcomeCase{"ResetBeforeRefused",
+                                                       "418 10054 403",
+                                                       10,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"ClosedBeforeNotFound",
+                                                       "418 Connection Closed Gracefully 404",
+                                                       10,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"AddressInUseWaits",
+                                                       "418 10048 404",
+                                                       10,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({std::vector<int>(9, 8000), Saved}),
+                                                       After::GoesOn},
+                                           // Substrings are matched with letter case.
+                                           OutcomeCase{"LowerCaseSocketError",
+                                                       "418 socket error",
+                                                       3,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn},
+                                           OutcomeCase{"LowerCaseClosed",
+                                                       "418 connection closed gracefully",
+                                                       3,
+                                                       {ErrorLine, Blank1},
+                                                       true,
+                                                       true,
+                                                       Waits({{1000, 1000}, Saved}),
+                                                       After::GoesOn}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // --- Failures the server's status text cannot stand for ---
 
@@ -573,10 +656,10 @@ TEST_F(WorkerTest, FailureWithoutMessageIsFailedBare) {
             buffer += "second";
         }));
     const auto positions = Finish(workers);
-    EXPECT_EQ((std::vector<std::string>{FileName(X0, Y0) + ":failed ->" + first,
-                                        BlankLine(1, X0, Y0), SavedLine(1, 2, X0, Y0 + 1),
-                                        FinishedLine(1)}),
-              m_host.Log());
+    EXPECT_EQ(
+        (std::vector<std::string>{FileName(X0, Y0) + ":failed ->" + first, BlankLine(1, X0, Y0),
+                                  SavedLine(1, 2, X0, Y0 + 1), FinishedLine(1)}),
+        m_host.Log());
     EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + first}, m_host.Failed());
     EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0)));
     EXPECT_EQ("second", ReadFileBytes(TilePath(X0, Y0 + 1)));
@@ -609,11 +692,11 @@ TEST_F(WorkerTest, MissingBlankImageIsIgnored) {
     auto task = MakeTask(server.Port(), 1, 2, 1);
     const auto position = RunOne(task);
     EXPECT_FALSE(std::filesystem::exists(TilePath(X0, Y0)));
-    EXPECT_EQ((std::vector<std::string>{"Error: the image is not got.404 Not Found",
-                                        BlankLine(1, X0, Y0),
-                                        "Error: the image is not got.404 Not Found",
-                                        BlankLine(1, X0, Y0 + 1), FinishedLine(1)}),
-              m_host.Log());
+    EXPECT_EQ(
+        (std::vector<std::string>{"Error: the image is not got.404 Not Found", BlankLine(1, X0, Y0),
+                                  "Error: the image is not got.404 Not Found",
+                                  BlankLine(1, X0, Y0 + 1), FinishedLine(1)}),
+        m_host.Log());
     EXPECT_EQ(std::make_pair(X0, Y0 + 1), position);
 }
 
@@ -668,10 +751,10 @@ TEST_F(WorkerTest, ServerThatResetsEveryConnectionGivesTheTileTenAttempts) {
     const auto position = RunOne(task);
     const std::string url = Url(server.Port(), X0, Y0);
     EXPECT_EQ(10u, server.Heads().size());
-    EXPECT_EQ((std::vector<std::string>{"T1 Socket Error # 10054\r\nConnection reset by peer.->" +
-                                            url,
-                                        BlankLine(1, X0, Y0), FinishedLine(1)}),
-              m_host.Log());
+    EXPECT_EQ(
+        (std::vector<std::string>{"T1 Socket Error # 10054\r\nConnection reset by peer.->" + url,
+                                  BlankLine(1, X0, Y0), FinishedLine(1)}),
+        m_host.Log());
     EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
     EXPECT_EQ(std::vector<int>{0}, m_host.Sleeps());
     EXPECT_EQ(std::make_pair(X0, Y0), position);
@@ -691,10 +774,10 @@ TEST_F(WorkerTest, StopEndsTheRetryingOfResets) {
     Finish(workers);
     EXPECT_EQ(3u, server.Heads().size());
     const std::string url = Url(server.Port(), X0, Y0);
-    EXPECT_EQ((std::vector<std::string>{"T1 Socket Error # 10054\r\nConnection reset by peer.->" +
-                                            url,
-                                        BlankLine(1, X0, Y0), FinishedLine(1)}),
-              m_host.Log());
+    EXPECT_EQ(
+        (std::vector<std::string>{"T1 Socket Error # 10054\r\nConnection reset by peer.->" + url,
+                                  BlankLine(1, X0, Y0), FinishedLine(1)}),
+        m_host.Log());
 }
 
 // --- Errors outside the request ---
@@ -727,10 +810,10 @@ TEST_F(WorkerTest, ProxyPortThatIsNotANumberEndsTheWorker) {
         workers.push_back(std::make_unique<TDownThread>(0, task, host));
         ASSERT_TRUE(host.WaitForWorkers(1));
         workers.clear();
-        EXPECT_EQ((std::vector<std::string>{"T1 Proxy port '" + port +
-                                                "' is not a valid integer value",
-                                            FinishedLine(1)}),
-                  host.Log());
+        EXPECT_EQ(
+            (std::vector<std::string>{"T1 Proxy port '" + port + "' is not a valid integer value",
+                                      FinishedLine(1)}),
+            host.Log());
         EXPECT_TRUE(server.Heads().empty());
     }
 }

@@ -138,9 +138,9 @@ TEST(EndToEndFaults, TilesAllAnswered404EndBlankAndUnlisted) {
     std::vector<std::string> log = host.Log();
     std::sort(log.begin(), log.end());
     const std::string notFound = "Error: the image is not got.404 Not Found";
-    EXPECT_EQ((std::vector<std::string>{notFound, notFound,
-                                        "T1 Finished.", "T1:2142-1420 got a blank image!",
-                                        "T2 Finished.", "T2:2141-1420 got a blank image!"}),
+    EXPECT_EQ((std::vector<std::string>{notFound, notFound, "T1 Finished.",
+                                        "T1:2142-1420 got a blank image!", "T2 Finished.",
+                                        "T2:2141-1420 got a blank image!"}),
               log);
     for (const char* name : {"zavm_2141_1420_12.png", "zavm_2142_1420_12.png"})
         EXPECT_EQ("blank", ReadFileBytes(save.Path() + "e2e/" + name));
