@@ -153,7 +153,10 @@ sockaddr_in Resolve(const std::string& host, int port) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    int code = 0;
+    do
+        code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    while (code == EAI_SYSTEM && errno == EINTR);
     if (code != 0)
         throw EIdSocketError(WinsockErrorFromLookup(code, errno));
     sockaddr_in address{};
@@ -271,6 +274,10 @@ int WinsockErrorFromLookup(int code, int systemError) {
         return winsock::HostNotFound;
 #ifdef EAI_NODATA
     if (code == EAI_NODATA)
+        return winsock::HostNotFound;
+#endif
+#ifdef EAI_ADDRFAMILY
+    if (code == EAI_ADDRFAMILY) // a name with no IPv4 address
         return winsock::HostNotFound;
 #endif
     if (code == EAI_AGAIN)

@@ -2,12 +2,15 @@
 // judging and framing of answers, hostile answers and the error texts.
 #include "download/httpclient.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include "tests/support/LoopbackServer.h"
 
@@ -165,6 +168,33 @@ TEST(HttpConnection, ClosesAfterHttp10OrConnectionCloseOrAPeerClose) {
         EXPECT_EQ("", Fetch(*http, Url(server, "/a"), buffer));
         EXPECT_EQ(2, server.ConnectionCount()) << answer;
     }
+}
+
+TEST(HttpConnection, RetriesWaitsInterruptedBySignals) {
+    struct sigaction quiet {};
+    struct sigaction previous {};
+    quiet.sa_handler = [](int) {}; // no SA_RESTART: every wait under way is interrupted
+    ::sigaction(SIGUSR1, &quiet, &previous);
+    LoopbackServer server([](ServerConnection& c) {
+        c.ReadRequest();
+        std::this_thread::sleep_for(100ms); // the client waits, and is interrupted, meanwhile
+        c.Send(Ok);
+    });
+    std::atomic<bool> done{false};
+    const pthread_t client = ::pthread_self();
+    std::thread interrupter([&] {
+        while (!done) {
+            ::pthread_kill(client, SIGUSR1);
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    auto http = Client();
+    std::string buffer;
+    EXPECT_EQ("", Fetch(*http, Url(server, "/"), buffer));
+    done = true;
+    interrupter.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ("ok", buffer);
 }
 
 TEST(HttpProxy, SendsTheAbsoluteFormToTheProxyWithBasicCredentials) {
