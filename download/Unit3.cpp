@@ -12,6 +12,7 @@
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
+#include "../engine/TextRules.h"
 #include "FailedTileList.h"
 
 namespace quarrow {
@@ -59,16 +60,6 @@ const FailureRule& Classify(const std::string& message) {
         }
     }
     return OtherError;
-}
-
-// The proxy port as a decimal number; nullopt for any other text.
-std::optional<int> ParsePort(const std::string& text) {
-    int value = 0;
-    const char* const end = text.data() + text.size();
-    const auto [ptr, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || ptr != end)
-        return std::nullopt;
-    return value;
 }
 
 std::uint64_t PackPosition(int x, int y) noexcept {
@@ -165,7 +156,7 @@ void TDownThread::Walk(const std::stop_token& stop) {
     Client = std::make_unique<TIdHTTP>();
     const TaskParams& params = *Task->Params;
     if (params.UseProxy) {
-        const std::optional<int> port = ParsePort(params.ProxyPort);
+        const std::optional<int> port = ParseInteger(params.ProxyPort);
         if (!port) {
             SendLog(Tag() + " Proxy port '" + params.ProxyPort + "' is not a valid integer value");
             return;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "../engine/TextRules.h"
 #include "Socket.h"
 
 namespace quarrow {
@@ -24,41 +25,6 @@ constexpr std::string_view LineTooLongText = "Response line longer than 64 KiB r
 constexpr std::string_view TooManyHeadersText =
     "Response head with more than 1000 header lines refused.";
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-// A decimal integer with an optional sign that fits 32 bits, and nothing else.
-std::optional<int> ParseInt32(std::string_view text) {
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.front() == '-')
-            return std::nullopt;
-    }
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 // A "Content-Length" of 0 or more; negative or non-decimal text counts as absent. Digits beyond
 // 64 bits saturate: such a length is only ever refused as too large.
@@ -143,7 +109,7 @@ UrlParts SplitUrl(std::string url) {
         const auto colon = authority.find(':');
         parts.Host = authority.substr(0, colon);
         if (colon != std::string_view::npos)
-            parts.Port = ParseInt32(authority.substr(colon + 1));
+            parts.Port = ParseDecimal(authority.substr(colon + 1));
     }
     const auto lastSlash = remainder.rfind('/');
     const std::size_t split = lastSlash == std::string_view::npos ? 0 : lastSlash + 1;
@@ -281,7 +247,7 @@ void TIdHTTP::ReadAnswer(std::string& buffer) {
     const auto blank = line.find(' ');
     StatusText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     const std::string word = StatusText.substr(0, StatusText.find(' '));
-    const std::optional<int> code = ParseInt32(word);
+    const std::optional<int> code = ParseDecimal(word);
     if (!code)
         throw EConvertError("'" + word + "' is not a valid integer value");
     StatusCode = *code;

@@ -12,37 +12,13 @@
 #include "Exception.h"
 #include "FileReplacer.h"
 #include "TextFile.h"
+#include "TextRules.h"
 
 namespace quarrow {
 namespace {
 
 constexpr std::size_t MaxTextLength = 2047;
 constexpr std::string_view LineEnd = "\r\n";
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
 
 // One line of the file: its text, and its end (the text plus its line end, if any).
 struct Line {
@@ -71,13 +47,13 @@ std::vector<Line> ScanLines(std::string_view content) {
 
 // The section name of a "[name]" line.
 std::optional<std::string_view> SectionOf(std::string_view text) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     if (text.empty() || text.front() != '[')
         return std::nullopt;
     const std::size_t close = text.find(']');
     if (close == std::string_view::npos)
         return std::nullopt;
-    return Trim(text.substr(1, close - 1));
+    return TrimBlanks(text.substr(1, close - 1));
 }
 
 // The key of a "key=value" line; the value is everything after the first "=".
@@ -85,8 +61,8 @@ bool SplitEntry(std::string_view text, std::string_view& key, std::string_view& 
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
         return false;
-    key = Trim(text.substr(0, equals));
-    value = Trim(text.substr(equals + 1));
+    key = TrimBlanks(text.substr(0, equals));
+    value = TrimBlanks(text.substr(equals + 1));
     return true;
 }
 
@@ -106,7 +82,7 @@ Location Find(std::string_view content, const std::vector<Line>& lines, std::str
             content.substr(lines[i].Begin, lines[i].TextEnd - lines[i].Begin);
         const auto name = SectionOf(text);
         if (!found.Section) {
-            if (name && EqualNoCase(*name, section)) {
+            if (name && EqualsNoCase(*name, section)) {
                 found.Section = i;
                 found.LastFilled = i;
             }
@@ -114,61 +90,18 @@ Location Find(std::string_view content, const std::vector<Line>& lines, std::str
         }
         if (name)
             break; // only the first section of the name counts
-        if (Trim(text).empty())
+        if (TrimBlanks(text).empty())
             continue;
         found.LastFilled = i;
         std::string_view entryKey;
         std::string_view value;
-        if (SplitEntry(text, entryKey, value) && EqualNoCase(entryKey, key)) {
+        if (SplitEntry(text, entryKey, value) && EqualsNoCase(entryKey, key)) {
             found.Entry = i;
             found.Value = value;
             break;
         }
     }
     return found;
-}
-
-// Optional blanks and sign, then decimal digits, or hexadecimal digits after "$" or "0x". Hex
-// takes the full 32 bits ("$FFFFFFFF" is -1); anything beyond 32 bits does not convert.
-std::optional<int> ParseInteger(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    unsigned base = 10;
-    if (i < text.size() && text[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' &&
-               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFu : (negative ? 2147483648u : 2147483647u);
-    if (i == text.size())
-        return std::nullopt;
-    std::uint64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
-            return std::nullopt;
-        magnitude = magnitude * base + digit;
-        if (magnitude > limit)
-            return std::nullopt;
-    }
-    const auto bits = static_cast<std::uint32_t>(negative ? 0u - magnitude : magnitude);
-    return static_cast<int>(bits); // two's complement, defined since C++20
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "engine/TextRules.h"
+
 namespace quarrow::tileservice {
 namespace {
 
@@ -16,21 +18,6 @@ constexpr std::array<std::pair<std::string_view, MapKind>, 3> Kinds{{
     {"terrain.day/", MapKind::Terrain},
 }};
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // A plain decimal number: one spelling per tile, so no sign, no blanks and no leading zeros; at
 // most 7 digits, which is above any valid column yet far from overflowing.

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/TextRules.h"
+
 namespace quarrow::tileservice {
 
 struct TileService::Connection {
@@ -75,37 +77,11 @@ ssize_t Receive(int fd, char* data, std::size_t size) {
     }
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // Whether a comma-separated header value holds the token, letter case ignored.
 bool HasToken(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
-        if (EqualNoCase(Trim(list.substr(0, comma)), token)) {
+        if (EqualsNoCase(TrimBlanks(list.substr(0, comma)), token)) {
             return true;
         }
         list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
@@ -204,11 +180,11 @@ std::optional<RequestHead> ParseHead(std::string_view head) {
             return std::nullopt;
         }
         const std::string_view name = line.substr(0, colon);
-        const std::string_view value = Trim(line.substr(colon + 1));
-        if (EqualNoCase(name, "Connection") && HasToken(value, "close")) {
+        const std::string_view value = TrimBlanks(line.substr(colon + 1));
+        if (EqualsNoCase(name, "Connection") && HasToken(value, "close")) {
             request.Close = true;
-        } else if (EqualNoCase(name, "Transfer-Encoding") ||
-                   (EqualNoCase(name, "Content-Length") && value != "0")) {
+        } else if (EqualsNoCase(name, "Transfer-Encoding") ||
+                   (EqualsNoCase(name, "Content-Length") && value != "0")) {
             request.HasBody = true;
         }
     }

@@ -1,0 +1,81 @@
+#include "TextRules.h"
+
+#include <charconv>
+#include <cstdint>
+
+namespace quarrow {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i]))
+            return false;
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) noexcept {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<int> ParseInteger(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    unsigned base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFu : (negative ? 2147483648u : 2147483647u);
+    if (i == text.size())
+        return std::nullopt;
+    std::uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = LowerAscii(text[i]);
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else
+            return std::nullopt;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return std::nullopt;
+    }
+    const auto bits = static_cast<std::uint32_t>(negative ? 0u - magnitude : magnitude);
+    return static_cast<int>(bits); // two's complement, defined since C++20
+}
+
+std::optional<int> ParseDecimal(std::string_view text) noexcept {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-')
+            return std::nullopt;
+    }
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace quarrow

@@ -1,0 +1,32 @@
+// Small text rules shared by the profile files, the HTTP client, the worker and the tools: blanks,
+// ASCII letter case and integer texts.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace quarrow {
+
+constexpr bool IsBlank(char c) noexcept {
+    return c == ' ' || c == '\t';
+}
+
+constexpr char LowerAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept;
+
+// Without leading and trailing blanks.
+std::string_view TrimBlanks(std::string_view text) noexcept;
+
+// Optional leading blanks and sign, then decimal digits, or hexadecimal digits after "$" or "0x".
+// Hexadecimal takes the full 32 bits ("$FFFFFFFF" is -1); anything else, an empty text or a
+// value beyond 32 bits included, is nullopt. The rule of profile-file integers and settings texts.
+std::optional<int> ParseInteger(std::string_view text) noexcept;
+
+// An optional sign and decimal digits that fit 32 bits, and nothing else.
+std::optional<int> ParseDecimal(std::string_view text) noexcept;
+
+} // namespace quarrow
