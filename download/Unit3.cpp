@@ -212,7 +212,9 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
         if (retry) {
             if (rule->RetryWaitMs > 0)
                 m_host.Sleep(rule->RetryWaitMs);
-            continue;
+            // A stop that came during the wait ends the retrying as well.
+            if (!rule->AlwaysRetried || !stop.stop_requested())
+                continue;
         }
 
         std::string().swap(buffer);

@@ -780,6 +780,27 @@ TEST_F(WorkerTest, StopEndsTheRetryingOfResets) {
         m_host.Log());
 }
 
+TEST_F(WorkerTest, StopDuringTheWaitBeforeAnAddressInUseRetryEndsTheRetrying) {
+    TileServer server([](const std::string&, int) { return Answer("418 10048"); });
+    auto task = MakeTask(server.Port(), 1, 2, 1);
+    WorkerHandle handle;
+    m_host.OnSleep = [&](int milliseconds) {
+        if (milliseconds == 8000)
+            handle.Terminate();
+    };
+    std::vector<std::unique_ptr<TDownThread>> workers;
+    workers.push_back(std::make_unique<TDownThread>(0, task, m_host));
+    handle.Set(workers.back().get());
+    Finish(workers);
+    const std::string url = Url(server.Port(), X0, Y0);
+    EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
+    EXPECT_EQ(
+        (std::vector<std::string>{"T1 418 10048->" + url, BlankLine(1, X0, Y0), FinishedLine(1)}),
+        m_host.Log());
+    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
+    EXPECT_EQ((std::vector<int>{0, 8000}), m_host.Sleeps());
+}
+
 // --- Errors outside the request ---
 
 TEST_F(WorkerTest, UnwritableTileFileEndsTheWorker) {
