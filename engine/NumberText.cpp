@@ -23,11 +23,15 @@ constexpr int EdgeDecimals = 14;
 
 } // namespace
 
+char SingleByteSeparator(const char* decimalPoint) noexcept {
+    if (decimalPoint == nullptr || decimalPoint[0] == '\0' || decimalPoint[1] != '\0')
+        return '.';
+    return decimalPoint[0];
+}
+
 char SystemDecimalSeparator() {
     const std::lconv* conv = std::localeconv();
-    if (conv == nullptr || conv->decimal_point == nullptr || conv->decimal_point[0] == '\0')
-        return '.';
-    return conv->decimal_point[0];
+    return SingleByteSeparator(conv == nullptr ? nullptr : conv->decimal_point);
 }
 
 std::string GeneralNumberText(double value, char decimalSeparator) {

@@ -7,6 +7,9 @@ namespace quarrow {
 
 // The decimal point of the user's locale (as set by setlocale), used only by GeneralNumberText.
 char SystemDecimalSeparator();
+// The separator for a locale's decimal point text: one that is not a single byte cannot go into
+// an 8-bit file whole, so it gives ".".
+char SingleByteSeparator(const char* decimalPoint) noexcept;
 
 // At most 15 significant digits, rounded; no trailing zeros or separator; fixed notation from
 // 0.00001 upward, "1E-6" style below; "0" for zero.

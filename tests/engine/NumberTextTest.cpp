@@ -81,6 +81,14 @@ TEST(GeneralNumberText, DefaultSeparatorIsThePointOfTheCLocale) {
     EXPECT_EQ(GeneralNumberText(39.8), "39.8");
 }
 
+// A multi-byte point (U+066B in UTF-8) would leave a stray first byte in the file.
+TEST(GeneralNumberText, SeparatorOfMoreThanOneByteFallsBackToThePoint) {
+    EXPECT_EQ(quarrow::SingleByteSeparator(","), ',');
+    EXPECT_EQ(quarrow::SingleByteSeparator("\xD9\xAB"), '.');
+    EXPECT_EQ(quarrow::SingleByteSeparator(""), '.');
+    EXPECT_EQ(quarrow::SingleByteSeparator(nullptr), '.');
+}
+
 TEST(GeneralNumberText, DefaultSeparatorFollowsTheLocale) {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     bool switched = false;
