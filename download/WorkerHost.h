@@ -17,7 +17,8 @@ public:
     virtual void AppendLogLine(const std::string& line) = 0;
     virtual void AppendFailedLine(const std::string& line) = 0;
     virtual void LowerRunningWorkers() = 0;
-    // Sleeps; a test's host records the wait instead.
+    // Sleeps; a test's host records the wait instead. Every wait of the worker is one call, so
+    // slot 0's start wait arrives as Sleep(0), which must return at once.
     virtual void Sleep(int milliseconds) = 0;
     // The running program's folder, ending in the separator.
     virtual std::string ExecutableFolder() = 0;
