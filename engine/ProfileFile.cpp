@@ -27,10 +27,14 @@ struct Line {
     std::size_t End;
 };
 
+// A UTF-8 byte order mark, which an editor may put before the first section of a file.
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
 std::vector<Line> ScanLines(std::string_view content) {
     std::vector<Line> lines;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i < content.size(); ++i) {
+    // The mark stays in the file but is no part of the first line's text.
+    std::size_t begin = content.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
+    for (std::size_t i = begin; i < content.size(); ++i) {
         const char c = content[i];
         if (c != '\r' && c != '\n')
             continue;

@@ -124,6 +124,13 @@ TEST_F(ProfileFileTest, ForeignLineEndsAndOddLinesAreRead) {
     EXPECT_EQ(file.ReadString("S", "no equals here", "d"), "d");
 }
 
+TEST_F(ProfileFileTest, ByteOrderMarkBeforeTheFirstSectionIsSkippedAndKept) {
+    ProfileFile file = WithContent("\xEF\xBB\xBF[Proxy]\r\nProxyServer=host\r\n");
+    EXPECT_EQ(file.ReadString("Proxy", "ProxyServer", ""), "host");
+    file.WriteString("Proxy", "ProxyPort", "8080");
+    EXPECT_EQ(Bytes(), "\xEF\xBB\xBF[Proxy]\r\nProxyServer=host\r\nProxyPort=8080\r\n");
+}
+
 TEST_F(ProfileFileTest, TextIsCutAt2047Characters) {
     const std::string longValue(3000, 'v');
     const ProfileFile file =
