@@ -146,7 +146,7 @@ bool WaitReady(std::intptr_t handle, short events, std::chrono::milliseconds tim
     }
 }
 
-sockaddr_in Resolve(const std::string& host, int port) {
+sockaddr_in Resolve(const std::string& host) {
     if (IsReservedInvalidName(host) || host.find('\0') != std::string::npos)
         throw EIdSocketError(winsock::HostNotFound);
     addrinfo hints{};
@@ -162,7 +162,6 @@ sockaddr_in Resolve(const std::string& host, int port) {
     sockaddr_in address{};
     std::memcpy(&address, found->ai_addr, sizeof address);
     ::freeaddrinfo(found);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
     return address;
 }
 
@@ -293,10 +292,13 @@ int WinsockErrorFromLookup(int code, int systemError) {
 
 std::unique_ptr<TcpConnection> TcpConnection::Open(const std::string& host, int port,
                                                    std::chrono::milliseconds timeout) {
+    // The look-up comes first, as it does before a Winsock connect, so that a name that does not
+    // resolve is reported as such whatever the port.
+    sockaddr_in address = Resolve(host);
     // Port 0 and numbers beyond 16 bits name no peer; Winsock says so with 10049.
     if (port < 1 || port > 65535)
         throw EIdSocketError(winsock::AddressNotAvailable);
-    const sockaddr_in address = Resolve(host, port);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
     const std::intptr_t handle = ConnectSocket(address, timeout);
     try {
         return std::unique_ptr<TcpConnection>(new TcpConnection(handle, timeout));
