@@ -17,18 +17,11 @@
 
 namespace {
 
+using quarrow::test::FolderEntries;
 using quarrow::test::ReadFileBytes;
 using quarrow::test::TempDir;
 using quarrow::test::WriteFileBytes;
 using Lines = std::vector<std::string>;
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 struct SplitCase {
     const char* Text;

@@ -25,6 +25,7 @@
 namespace {
 
 using namespace std::chrono;
+using quarrow::test::FolderEntries;
 using quarrow::test::ReadFileBytes;
 using quarrow::test::TempDir;
 using quarrow::test::WriteFileBytes;
@@ -42,14 +43,6 @@ std::string ExpectMessage(const std::function<void()>& action) {
         return error.Message();
     }
     return "(no exception)";
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // The task of the worked example: satellite, 116.3..116.5, 40..39.8, zoom 13.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quarrow::test {
 
@@ -21,6 +22,8 @@ private:
 
 // The whole content of a file as bytes; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
 // Creates or replaces a file with exactly these bytes.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -36,36 +36,51 @@ void PrintTo(const MapCase& c, std::ostream* out) {
 
 class EndToEnd : public ::testing::TestWithParam<MapCase> {};
 
-TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
-    const MapCase& map = GetParam();
-    constexpr int Zoom = 12;
-    constexpr int X0 = 2141;
-    constexpr int Y0 = 1420;
+constexpr int Zoom = 12;
+constexpr int X0 = 2141;
+constexpr int Y0 = 1420;
 
-    tileservice::ServiceOptions options;
-    options.Port = 0;
-    tileservice::TileService service(options);
+// A tile service on a free port, a save folder and a program folder with its blank image.
+struct ServedTasks {
+    explicit ServedTasks(const tileservice::ServiceOptions& options) : service(OnFreePort(options)) {
+        std::filesystem::create_directory(exe.Path() + "blankimg");
+        test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
+    }
 
+    // The task of the columns X0.. and rows Y0.. at Zoom.
+    std::shared_ptr<DownloadTask> MakeTask(int columns, int rows, int mapsType) const {
+        auto params = std::make_shared<TaskParams>();
+        params->LeftLongitude = TileXToLon(X0 + 0.5, Zoom);
+        params->RightLongitude = TileXToLon(X0 + columns - 0.5, Zoom);
+        params->TopLatitude = TileYToLat(Y0 + 0.5, Zoom);
+        params->BottomLatitude = TileYToLat(Y0 + rows - 0.5, Zoom);
+        params->Zoom = Zoom;
+        params->MapsType = mapsType;
+        params->SavePath = save.Path();
+        params->ProjectName = "e2e.zav";
+        params->ServiceHost = "127.0.0.1:" + std::to_string(service.Port());
+        return std::make_shared<DownloadTask>(params);
+    }
+
+    static tileservice::ServiceOptions OnFreePort(tileservice::ServiceOptions options) {
+        options.Port = 0;
+        return options;
+    }
+
+    tileservice::TileService service;
     TempDir save;
     TempDir exe;
-    std::filesystem::create_directory(exe.Path() + "blankimg");
-    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
+};
 
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = TileXToLon(X0 + 0.5, Zoom);
-    params->RightLongitude = TileXToLon(X0 + 2.5, Zoom);
-    params->TopLatitude = TileYToLat(Y0 + 0.5, Zoom);
-    params->BottomLatitude = TileYToLat(Y0 + 2.5, Zoom);
-    params->Zoom = Zoom;
-    params->MapsType = map.MapsType;
-    params->SavePath = save.Path();
-    params->ProjectName = "e2e.zav";
-    params->ServiceHost = "127.0.0.1:" + std::to_string(service.Port());
-    auto task = std::make_shared<DownloadTask>(params);
+TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
+    const MapCase& map = GetParam();
+    ServedTasks served{tileservice::ServiceOptions{}};
+    const auto task = served.MakeTask(3, 3, map.MapsType);
+    const TempDir& save = served.save;
     ASSERT_EQ(9, task->TileCount);
-    ASSERT_EQ(8, params->ThreadCount);
+    ASSERT_EQ(8, task->Params->ThreadCount);
 
-    RecordingHost host(exe.Path());
+    RecordingHost host(served.exe.Path());
     {
         std::vector<std::unique_ptr<TDownThread>> workers;
         for (int slot = 0; slot < 8; ++slot)
@@ -91,9 +106,9 @@ TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
             const std::string name = std::string(map.Prefix) + "_" + std::to_string(x) + "_" +
                                      std::to_string(y) + "_" + std::to_string(Zoom) + ".png";
             SCOPED_TRACE(name);
-            const std::string served = tileservice::RenderTilePng({map.Kind, Zoom, x, y});
-            ASSERT_FALSE(served.empty());
-            EXPECT_EQ(served, ReadFileBytes(save.Path() + "e2e/" + name));
+            const std::string png = tileservice::RenderTilePng({map.Kind, Zoom, x, y});
+            ASSERT_FALSE(png.empty());
+            EXPECT_EQ(png, ReadFileBytes(save.Path() + "e2e/" + name));
             const std::string saved = "T" + std::to_string(seq % 8 + 1) +
                                       ":seq=" + std::to_string(seq) + "," + name + " OK";
             EXPECT_EQ(1, std::count(log.begin(), log.end(), saved));
@@ -103,32 +118,14 @@ TEST_P(EndToEnd, EightWorkersFetchEveryTileByteForByte) {
 
 // A service that has none of the tiles: every tile becomes the blank image and none is listed.
 TEST(EndToEndFaults, TilesAllAnswered404EndBlankAndUnlisted) {
-    constexpr int Zoom = 12;
-    constexpr int X0 = 2141;
-    constexpr int Y0 = 1420;
     tileservice::ServiceOptions options;
-    options.Port = 0;
     options.Share404 = 1;
-    tileservice::TileService service(options);
+    ServedTasks served(options);
+    const auto task = served.MakeTask(2, 1, 17);
+    task->Params->ThreadCount = 2;
+    const TempDir& save = served.save;
 
-    TempDir save;
-    TempDir exe;
-    std::filesystem::create_directory(exe.Path() + "blankimg");
-    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
-
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = TileXToLon(X0 + 0.5, Zoom);
-    params->RightLongitude = TileXToLon(X0 + 1.5, Zoom);
-    params->TopLatitude = TileYToLat(Y0 + 0.5, Zoom);
-    params->BottomLatitude = TileYToLat(Y0 + 0.5, Zoom);
-    params->Zoom = Zoom;
-    params->SavePath = save.Path();
-    params->ProjectName = "e2e.zav";
-    params->ServiceHost = "127.0.0.1:" + std::to_string(service.Port());
-    auto task = std::make_shared<DownloadTask>(params);
-    params->ThreadCount = 2;
-
-    RecordingHost host(exe.Path());
+    RecordingHost host(served.exe.Path());
     {
         TDownThread first(0, task, host);
         TDownThread second(1, task, host);
