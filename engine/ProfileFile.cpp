@@ -20,32 +20,18 @@ namespace {
 constexpr std::size_t MaxTextLength = 2047;
 constexpr std::string_view LineEnd = "\r\n";
 
-// One line of the file: its text, and its end (the text plus its line end, if any).
-struct Line {
-    std::size_t Begin;
-    std::size_t TextEnd;
-    std::size_t End;
-};
-
 // A UTF-8 byte order mark, which an editor may put before the first section of a file.
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 
-std::vector<Line> ScanLines(std::string_view content) {
-    std::vector<Line> lines;
-    // The mark stays in the file but is no part of the first line's text.
-    std::size_t begin = content.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
-    for (std::size_t i = begin; i < content.size(); ++i) {
-        const char c = content[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        const std::size_t textEnd = i;
-        if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
-            ++i;
-        lines.push_back({begin, textEnd, i + 1});
-        begin = i + 1;
+// The file's lines; a mark stays in the file but is no part of the first line's text.
+std::vector<LineSpan> ScanProfileLines(std::string_view content) {
+    const std::size_t skip = content.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
+    std::vector<LineSpan> lines = ScanLines(content.substr(skip));
+    for (LineSpan& line : lines) {
+        line.Begin += skip;
+        line.TextEnd += skip;
+        line.End += skip;
     }
-    if (begin < content.size())
-        lines.push_back({begin, content.size(), content.size()});
     return lines;
 }
 
@@ -78,7 +64,7 @@ struct Location {
     std::string_view Value;
 };
 
-Location Find(std::string_view content, const std::vector<Line>& lines, std::string_view section,
+Location Find(std::string_view content, const std::vector<LineSpan>& lines, std::string_view section,
               std::string_view key) {
     Location found;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -117,7 +103,7 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
     std::string content;
     std::string result = defaultValue;
     if (ReadWholeFile(m_path, content)) {
-        const Location found = Find(content, ScanLines(content), section, key);
+        const Location found = Find(content, ScanProfileLines(content), section, key);
         if (found.Entry)
             result = std::string(found.Value);
     }
@@ -142,14 +128,14 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
             throw WriteError(m_path);
         content.clear();
     }
-    const std::vector<Line> lines = ScanLines(content);
+    const std::vector<LineSpan> lines = ScanProfileLines(content);
     const Location found = Find(content, lines, section, key);
     const std::string entry = key + "=" + value;
 
     std::string updated;
     updated.reserve(content.size() + entry.size() + section.size() + 8);
     if (found.Entry) {
-        const Line& line = lines[*found.Entry];
+        const LineSpan& line = lines[*found.Entry];
         updated.append(content, 0, line.Begin);
         updated += entry;
         if (line.End > line.TextEnd)
@@ -158,7 +144,7 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
             updated += LineEnd;
         updated.append(content, line.End);
     } else if (found.Section) {
-        const Line& last = lines[found.LastFilled];
+        const LineSpan& last = lines[found.LastFilled];
         updated.append(content, 0, last.End);
         if (last.End == last.TextEnd)
             updated += LineEnd; // the file ended without a line end

@@ -22,20 +22,28 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     return std::ferror(file.get()) == 0;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
+std::vector<LineSpan> ScanLines(std::string_view text) {
+    std::vector<LineSpan> lines;
+    std::size_t begin = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c != '\r' && c != '\n')
             continue;
-        lines.emplace_back(text.substr(start, i - start));
+        const std::size_t textEnd = i;
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             ++i;
-        start = i + 1;
+        lines.push_back({begin, textEnd, i + 1});
+        begin = i + 1;
     }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
+    if (begin < text.size())
+        lines.push_back({begin, text.size(), text.size()});
+    return lines;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    for (const LineSpan& span : ScanLines(text))
+        lines.emplace_back(text.substr(span.Begin, span.TextEnd - span.Begin));
     return lines;
 }
 

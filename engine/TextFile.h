@@ -2,13 +2,25 @@
 // line when read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quarrow {
 
-// A line end at the end of the text adds no empty line.
+// Where one line lies in a text: its characters from Begin to TextEnd, its line end (if any)
+// from TextEnd to End.
+struct LineSpan {
+    std::size_t Begin;
+    std::size_t TextEnd;
+    std::size_t End;
+};
+
+// The lines of a text; a line end at the end of the text adds no empty line.
+std::vector<LineSpan> ScanLines(std::string_view text);
+
+// The lines' texts, by the rule of ScanLines.
 std::vector<std::string> SplitLines(std::string_view text);
 
 // The whole file as bytes into text; false when it cannot be opened or read.
