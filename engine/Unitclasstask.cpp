@@ -103,35 +103,53 @@ void CheckZoomLevel(int zoom) {
         throw Exception("Zoom level must be between 1 and 18.");
 }
 
+TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom) {
+    TileRange range;
+    range.MinX = LonToTileX(left, zoom);
+    range.MaxX = LonToTileX(right, zoom);
+    range.TopRow = LatToTileY(top, zoom);
+    range.BottomRow = LatToTileY(bottom, zoom);
+    range.MinY = std::min(range.TopRow, range.BottomRow);
+    range.MaxY = std::max(range.TopRow, range.BottomRow);
+    return range;
+}
+
+unsigned long long TileRange::Count() const {
+    // Both factors are at most 2^32, so their product fits 64 unsigned bits except for the one
+    // product 2^64 itself, which saturates (2^64 - 1 is no product of two such factors).
+    const long long columns = static_cast<long long>(MaxX) - MinX + 1;
+    const long long rows = static_cast<long long>(MaxY) - MinY + 1;
+    if (columns < 1)
+        return 0;
+    unsigned long long count = 0;
+    if (__builtin_mul_overflow(static_cast<unsigned long long>(columns),
+                               static_cast<unsigned long long>(rows), &count))
+        return ULLONG_MAX;
+    return count;
+}
+
 DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params) : Params(std::move(params)) {
     const TaskParams& p = *Params;
     CheckZoomLevel(p.Zoom);
 
-    MinX = LonToTileX(p.LeftLongitude, p.Zoom);
-    MaxX = LonToTileX(p.RightLongitude, p.Zoom);
-    const int bottomRow = LatToTileY(p.BottomLatitude, p.Zoom);
-    const int topRow = LatToTileY(p.TopLatitude, p.Zoom);
+    const TileRange range =
+        CoveringTiles(p.LeftLongitude, p.RightLongitude, p.TopLatitude, p.BottomLatitude, p.Zoom);
+    MinX = range.MinX;
+    MaxX = range.MaxX;
+    MinY = range.MinY;
+    MaxY = range.MaxY;
 
     LeftLongitudeDownload = TileXToLon(MinX, p.Zoom);
     RightLongitudeDownload = TileXToLon(static_cast<double>(MaxX) + 1, p.Zoom);
-    TopLatitudeDownload = TileYToLat(topRow, p.Zoom);
-    BottomLatitudeDownload = TileYToLat(static_cast<double>(bottomRow) + 1, p.Zoom);
+    TopLatitudeDownload = TileYToLat(range.TopRow, p.Zoom);
+    BottomLatitudeDownload = TileYToLat(static_cast<double>(range.BottomRow) + 1, p.Zoom);
 
-    MinY = std::min(topRow, bottomRow);
-    MaxY = std::max(topRow, bottomRow);
-
-    // Both factors are at most 2^32, so their product fits 64 unsigned bits except for the one
-    // product 2^64 itself.
-    const long long columns = static_cast<long long>(MaxX) - MinX + 1;
-    const long long rows = static_cast<long long>(MaxY) - MinY + 1;
-    if (columns < 1)
+    if (MaxX < MinX)
         throw Exception("The area holds no tiles: the right longitude lies west of the left.");
-    unsigned long long count = 0;
-    if (__builtin_mul_overflow(static_cast<unsigned long long>(columns),
-                               static_cast<unsigned long long>(rows), &count))
-        throw Exception(TooLargeMessage("18446744073709551616"));
+    const unsigned long long count = range.Count();
     if (count > static_cast<unsigned long long>(INT_MAX))
-        throw Exception(TooLargeMessage(std::to_string(count)));
+        throw Exception(
+            TooLargeMessage(count == ULLONG_MAX ? "18446744073709551616" : std::to_string(count)));
     TileCount = static_cast<int>(count);
 
     std::string base = p.ProjectName;

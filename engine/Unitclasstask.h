@@ -16,6 +16,20 @@ inline constexpr int MaxZoomLevel = 18;
 // Throws an Exception "Zoom level must be between 1 and 18." for any zoom outside that range.
 void CheckZoomLevel(int zoom);
 
+// The tiles that cover an area at a zoom level, rows ordered whatever the order of the latitudes.
+struct TileRange {
+    int MinX = 0;
+    int MinY = 0;
+    int MaxX = 0;
+    int MaxY = 0;
+    int TopRow = 0;    // row of the top latitude
+    int BottomRow = 0; // row of the bottom latitude
+    // Tiles in the range; 0 when the right edge lies west of the left; 2^64 saturates.
+    unsigned long long Count() const;
+};
+
+TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
+
 // The entries of one task, filled by the Start action and read-only once the task exists.
 struct TaskParams {
     double LeftLongitude = 0;
@@ -87,6 +101,14 @@ public:
     // Whether the tile with this sequence number belongs to the worker in the slot.
     static bool IsWorkersTile(int sequenceNumber, int threadCount, int slot) {
         return sequenceNumber % threadCount == slot;
+    }
+    // How many of the tiles numbered 1 .. sequenceNumber belong to the worker in the slot.
+    static int WorkersTilesUpTo(int sequenceNumber, int threadCount, int slot) {
+        if (sequenceNumber <= 0 || threadCount <= 0)
+            return 0;
+        if (slot == 0)
+            return sequenceNumber / threadCount;
+        return sequenceNumber < slot ? 0 : (sequenceNumber - slot) / threadCount + 1;
     }
 
 private:
