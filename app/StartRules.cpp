@@ -1,0 +1,117 @@
+// The Start action's rules on texts and numbers.
+#include "StartRules.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/ProfileFile.h"
+#include "engine/TextRules.h"
+
+namespace quarrow {
+
+namespace {
+
+// Up to and including the last separator, and the rest.
+std::pair<std::string, std::string> SplitFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+} // namespace
+
+std::optional<double> ParseCoordinate(std::string_view typed) {
+    std::string text(TrimBlanks(typed));
+    for (char& c : text) {
+        if (c == ',')
+            c = '.';
+    }
+    std::string_view digits = text;
+    // from_chars takes no plus sign; the user may type one.
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-')
+            return std::nullopt;
+    }
+    if (digits.empty())
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> CheckArea(double left, double right, double top, double bottom) {
+    if (!(left >= -180 && left <= 180))
+        return "Left Longitude should be between -180 and 180.";
+    if (!(right >= -180 && right <= 180))
+        return "Right Longitude should be between -180 and 180.";
+    if (!(top >= -85 && top <= 85))
+        return "Top Latitude should be between -85 and 85.";
+    if (!(bottom >= -85 && bottom <= 85))
+        return "Bottom Latitude should be between -85 and 85.";
+    if (!(left <= right))
+        return "Left Longitude should less than Right Longitude!";
+    if (!(top >= bottom))
+        return "Bottom Latitude should less than Top Latitude!";
+    return std::nullopt;
+}
+
+std::string ProjectNameFor(const std::string& taskName) {
+    const std::string fileName = SplitFolder(taskName).second;
+    const std::size_t dot = fileName.rfind('.');
+    if (dot != std::string::npos && fileName.compare(dot, std::string::npos, ".zav") == 0)
+        return taskName;
+    return taskName + ".zav";
+}
+
+bool IsResume(const ResumeEntries& entries, const std::string& savePath,
+              const std::string& projectName) {
+    const std::string projectFile = savePath + projectName;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(projectFile, ec))
+        return false;
+    const ProfileFile project(projectFile);
+    const bool sameEntries = project.ReadInteger("MapsType", "MapsType", 100) == entries.MapsType &&
+                             project.ReadString("AREA", "LeftLongitude", "") == entries.Left &&
+                             project.ReadString("AREA", "RightLongitude", "") == entries.Right &&
+                             project.ReadString("AREA", "TopLatitude", "") == entries.Top &&
+                             project.ReadString("AREA", "BottomLatitude", "") == entries.Bottom &&
+                             project.ReadInteger("Zoom", "Zoom", 100) == entries.Zoom;
+    if (!sameEntries)
+        return false;
+    std::string typedFolder = entries.SavePathTyped;
+    if (typedFolder.empty() || typedFolder.back() != '/')
+        typedFolder += '/';
+    const auto [folder, name] = SplitFolder(projectFile);
+    return folder == typedFolder && name == entries.TaskNameTyped;
+}
+
+double EstimatedSeconds(long long tiles, int workers, double fetchSeconds) {
+    if (tiles <= 0 || workers <= 0)
+        return 0;
+    const long long perWorker = (tiles + workers - 1) / workers;
+    return static_cast<double>(perWorker) * (1.0 + fetchSeconds);
+}
+
+std::string DurationText(double seconds) {
+    if (!(seconds >= 0) || seconds > 1e12)
+        return "-";
+    const auto total = static_cast<long long>(std::llround(seconds));
+    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    const long long days = total / 86400, hours = total / 3600 % 24, minutes = total / 60 % 60,
+                    secs = total % 60;
+    if (days > 0)
+        return std::to_string(days) + " d " + two(hours) + " h";
+    if (hours > 0)
+        return std::to_string(hours) + " h " + two(minutes) + " min";
+    if (minutes > 0)
+        return std::to_string(minutes) + " min " + two(secs) + " s";
+    return std::to_string(secs) + " s";
+}
+
+} // namespace quarrow

@@ -1,0 +1,784 @@
+// The main window: its controls, Open task, Start and Stop, the progress monitor and the menu.
+#include "Unit1.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "Convert.h"
+#include "Dialogs.h"
+#include "HandlerEdge.h"
+#include "LinePane.h"
+#include "RadioGroup.h"
+#include "StartRules.h"
+#include "Unit2.h"
+#include "Unitoptions.h"
+#include "WindowFont.h"
+#include "download/Unitftl.h"
+#include "engine/DateTimeText.h"
+#include "engine/Exception.h"
+#include "engine/ProfileFile.h"
+#include "engine/TextRules.h"
+
+using namespace quarrow;
+
+namespace {
+
+const char* const HomePage = "http://www.quarrow.example/";
+const char* const SupportMail = "mailto:support@quarrow.example";
+const char* const ServiceDefault = "127.0.0.1:8642";
+constexpr int ClientWidth = 693;
+constexpr int ClientHeight = 382;
+constexpr int PanelWidth = 353;
+// The request's share of a tile's time at the worker's pace, besides the wait after each tile.
+constexpr double FetchSecondsGuess = 0.1;
+
+std::string Text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_executableFolder(executableFolder.toStdString()),
+      m_uiThread(QThread::currentThread()) {
+    setObjectName(QStringLiteral("Form1"));
+    // The settings paths are also known before the first showing, so a Start without one reads
+    // the real settings file.
+    ConfigFile = executableFolder + QStringLiteral("ini/config.ini");
+    HelpFile = executableFolder + QStringLiteral("help/help.chm");
+    BuildControls();
+    BuildMenu();
+    ShowIdleEstimate();
+}
+
+TForm1::~TForm1() {
+    EndWorkers();
+}
+
+void TForm1::EndWorkers() {
+    Timer1->stop();
+    {
+        std::lock_guard lock(m_syncMutex);
+        m_leaving = true;
+    }
+    {
+        std::lock_guard lock(m_sleepMutex);
+        m_stopping = true;
+    }
+    m_sleepWake.notify_all();
+    for (auto& worker : Workers) {
+        if (worker)
+            worker->Terminate();
+    }
+    // Calls already on their way must run, or their workers would wait for ever; no new one
+    // starts now. Then the workers end within the stop's grace and are joined.
+    for (;;) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        std::unique_lock lock(m_syncMutex);
+        if (m_callsInFlight == 0)
+            break;
+        m_syncIdle.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    for (auto& worker : Workers)
+        worker.reset();
+}
+
+void TForm1::SetWindows(TfrmAbout* about, TfrmConvert* convert, TfrmOptions* options,
+                        TfrmFlt* flt) {
+    m_about = about;
+    m_convert = convert;
+    m_options = options;
+    m_flt = flt;
+}
+
+void TForm1::BuildControls() {
+    setFont(WindowFont(QStringLiteral("Tahoma"), 8));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Panel0"));
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+
+    auto* panel = new QWidget(central);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFixedWidth(PanelWidth);
+    auto* inputs = new QVBoxLayout(panel);
+    inputs->setContentsMargins(6, 6, 6, 6);
+    inputs->setSpacing(4);
+
+    auto label = [](const char* name, const char* caption, QWidget* owner) {
+        auto* l = new QLabel(QString::fromLatin1(caption), owner);
+        l->setObjectName(QString::fromLatin1(name));
+        return l;
+    };
+    auto edit = [](const char* name, const QString& text, QWidget* owner) {
+        auto* e = new QLineEdit(text, owner);
+        e->setObjectName(QString::fromLatin1(name));
+        return e;
+    };
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(label("Label16", "Task name:", panel));
+    EditTaskName = edit("EditTaskName", QStringLiteral("newtask.zav"), panel);
+    nameRow->addWidget(EditTaskName, 1);
+    auto* button4 = new QPushButton(QStringLiteral("Open task ..."), panel);
+    button4->setObjectName(QStringLiteral("Button4"));
+    nameRow->addWidget(button4);
+    inputs->addLayout(nameRow);
+
+    radio_mapstype = new TRadioGroup(
+        QStringLiteral("Maps Type"),
+        {QStringLiteral("Map view"), QStringLiteral("Satellite"), QStringLiteral("Terrain")}, 3,
+        panel);
+    radio_mapstype->setObjectName(QStringLiteral("radio_mapstype"));
+    radio_mapstype->SetItemIndex(1);
+    inputs->addWidget(radio_mapstype);
+
+    auto* area = new QGroupBox(panel);
+    area->setObjectName(QStringLiteral("GroupBox1"));
+    auto* grid = new QGridLayout(area);
+    grid->setContentsMargins(8, 6, 8, 6);
+    grid->setVerticalSpacing(4);
+    Edit1 = edit("Edit1", QString(), area);
+    Edit3 = edit("Edit3", QString(), area);
+    Edit2 = edit("Edit2", QString(), area);
+    Edit4 = edit("Edit4", QString(), area);
+    grid->addWidget(label("Label1", "Left Longitude:", area), 0, 0);
+    grid->addWidget(Edit1, 1, 0);
+    grid->addWidget(label("Label2", "Right Longitude:", area), 0, 1);
+    grid->addWidget(Edit3, 1, 1);
+    grid->addWidget(label("Label3", "Top Latitude:", area), 2, 0);
+    grid->addWidget(Edit2, 3, 0);
+    grid->addWidget(label("Label4", "Bottom Latitude:", area), 2, 1);
+    grid->addWidget(Edit4, 3, 1);
+    auto* zoomRow = new QHBoxLayout;
+    zoomRow->addWidget(label("Label5", "Zoom level:", area));
+    Edit5 = edit("Edit5", QStringLiteral("13"), area);
+    Edit5->setReadOnly(true);
+    Edit5->setFixedWidth(40);
+    zoomRow->addWidget(Edit5);
+    UpDown1 = new QSpinBox(area);
+    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1->setRange(MinZoomLevel, MaxZoomLevel);
+    UpDown1->setValue(13);
+    UpDown1->setWrapping(false);
+    // Only its arrows show: the number is Edit5's.
+    UpDown1->setFixedWidth(UpDown1->sizeHint().height());
+    UpDown1->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    zoomRow->setSpacing(0);
+    zoomRow->addWidget(UpDown1);
+    zoomRow->addStretch(1);
+    grid->addLayout(zoomRow, 4, 0, 1, 2);
+    inputs->addWidget(area);
+
+    auto* saveBox = new QGroupBox(panel);
+    saveBox->setObjectName(QStringLiteral("GroupBox2"));
+    auto* saveLayout = new QGridLayout(saveBox);
+    saveLayout->setContentsMargins(8, 6, 8, 6);
+    saveLayout->addWidget(label("Label6", "Path to save:", saveBox), 0, 0, 1, 2);
+    Edit6 = edit("Edit6", QString(), saveBox);
+    saveLayout->addWidget(Edit6, 1, 0);
+    auto* button1 = new QPushButton(QStringLiteral("..."), saveBox);
+    button1->setObjectName(QStringLiteral("Button1"));
+    button1->setToolTip(QStringLiteral("Click to select path"));
+    button1->setFixedWidth(32);
+    saveLayout->addWidget(button1, 1, 1);
+    inputs->addWidget(saveBox);
+    inputs->addStretch(1);
+
+    auto* bottomRow = new QHBoxLayout;
+    LabelTotalxy = label("LabelTotalxy", "", panel);
+    bottomRow->addWidget(LabelTotalxy, 1);
+    BitBtn1 = new QPushButton(QStringLiteral("Start"), panel);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    QFont buttonFont = WindowFont(QStringLiteral("Tahoma"), 10);
+    buttonFont.setBold(true);
+    BitBtn1->setFont(buttonFont);
+    BitBtn1->setDefault(true);
+    BitBtn1->setAutoDefault(true);
+    BitBtn1->setMinimumSize(100, 30);
+    bottomRow->addWidget(BitBtn1);
+    inputs->addLayout(bottomRow);
+    columns->addWidget(panel);
+
+    Memo1 = new TLinePane(central);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(WindowFont(QStringLiteral("Tahoma"), 10));
+    QPalette memoColours = Memo1->palette();
+    memoColours.setColor(QPalette::Base, memoColours.color(QPalette::ToolTipBase));
+    memoColours.setColor(QPalette::Text, QColor(0, 128, 0));
+    Memo1->setPalette(memoColours);
+    Memo1->setToolTip(QStringLiteral("Double click to view log in notepad"));
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->AppendLine("[log window]");
+    columns->addWidget(Memo1, 1);
+
+    Memo2 = new TLinePane(central);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    QPalette failedColours = Memo2->palette();
+    failedColours.setColor(QPalette::Text, Qt::blue);
+    Memo2->setPalette(failedColours);
+    Memo2->AppendLine("[Failed tile inforamtion window]");
+    Memo2->hide();
+    setCentralWidget(central);
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    status->showMessage(QStringLiteral("Download images from Zav Maps!"));
+    m_progressText = new QLabel(status);
+    m_progressText->setObjectName(QStringLiteral("ProgressText"));
+    m_progressBar = new QProgressBar(status);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setFixedSize(90, 10);
+    status->addPermanentWidget(m_progressText);
+    status->addPermanentWidget(m_progressBar);
+    setStatusBar(status);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+
+    connect(button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
+    connect(button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(UpDown1, &QSpinBox::valueChanged, this,
+            [this](int position) { Edit5->setText(QString::number(position)); });
+    Memo1->viewport()->installEventFilter(this);
+    for (QLineEdit* entry : {Edit1, Edit2, Edit3, Edit4, Edit5})
+        connect(entry, &QLineEdit::textChanged, this, [this] { ShowIdleEstimate(); });
+}
+
+void TForm1::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, auto handler) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    item(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click);
+
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    options->setObjectName(QStringLiteral("Options1"));
+    item(options, "Options2", QStringLiteral("Options..."), &TForm1::Options2Click);
+
+    QMenu* misc = bar->addMenu(QStringLiteral("&Misc"));
+    misc->setObjectName(QStringLiteral("Misc1"));
+    item(misc, "ConvertLongitudeorLatitudetodegreen1",
+         QStringLiteral("Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"..."),
+         &TForm1::ConvertLongitudeorLatitudetodegreen1Click);
+    misc->addSeparator();
+    item(misc, "Viewlogfile1", QStringLiteral("View log file"), &TForm1::Viewlogfile1Click);
+
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    tools->setObjectName(QStringLiteral("Tools1"));
+    item(tools, "MapViewer1", QStringLiteral("Map Viewer"), &TForm1::MapViewer1Click);
+    tools->addSeparator();
+    item(tools, "CombineImages1", QStringLiteral("Map Combiner"), &TForm1::CombineImages1Click);
+    tools->addSeparator();
+    item(tools, "ReDownloadfailedfiles1", QStringLiteral("Re-Download failed images"),
+         &TForm1::ReDownloadfailedfiles1Click);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    item(help, "Usermanual1", QStringLiteral("User manual"), &TForm1::Usermanual1Click);
+    item(help, "Homepage1", QStringLiteral("Homepage"), &TForm1::Homepage1Click);
+    help->addSeparator();
+    item(help, "About1", QStringLiteral("About..."), &TForm1::About1Click);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        Viewlogfile1Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Fixed size: the client area plus the menu bar above it.
+    setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormShow();
+}
+
+void TForm1::FormShow() {
+    RunHandler(m_dialogs, [this] {
+        const QString folder = Q(m_executableFolder);
+        HomePageUrl = QString::fromLatin1(HomePage);
+        ConfigFile = folder + QStringLiteral("ini/config.ini");
+        HelpFile = folder + QStringLiteral("help/help.chm");
+        MailLink = QString::fromLatin1(SupportMail);
+        const ProfileFile settings(ConfigFile.toStdString());
+        DefaultPath = Q(settings.ReadString("IniParas", "DefaultPath",
+                                            (QDir::homePath() + "/dovrin").toStdString()));
+        DefaultOutputName = Q(settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp"));
+        const std::string version = settings.ReadString("IniParas", "Version", "5.56");
+        setWindowTitle(QStringLiteral("Quarrow ") + Q(version));
+        Edit6->setText(DefaultPath);
+    });
+}
+
+void TForm1::Button1Click() {
+    RunHandler(m_dialogs, [this] {
+        const QString folder = m_dialogs.BrowseFolder(QStringLiteral("Select path to save"));
+        if (!folder.isEmpty())
+            Edit6->setText(QDir::toNativeSeparators(folder));
+    });
+}
+
+void TForm1::LoadParametersfromprojectfilel1Click() {
+    RunHandler(m_dialogs, [this] {
+        const QString chosen =
+            m_dialogs.OpenFile(QStringLiteral("Open project file:"),
+                               QStringLiteral("Projects(*.zav)|*.zav"), DefaultPath);
+        if (chosen.isEmpty())
+            return;
+        const QFileInfo file(chosen);
+        const ProfileFile project(file.absoluteFilePath().toStdString());
+        Edit1->setText(Q(project.ReadString("AREA", "LeftLongitude", "")));
+        Edit3->setText(Q(project.ReadString("AREA", "RightLongitude", "")));
+        Edit2->setText(Q(project.ReadString("AREA", "TopLatitude", "")));
+        Edit4->setText(Q(project.ReadString("AREA", "BottomLatitude", "")));
+        QString folder = file.absolutePath();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        Edit6->setText(folder);
+        EditTaskName->setText(file.fileName());
+        // Any other value keeps the selection shown.
+        const int mapsType = project.ReadInteger("MapsType", "MapsType", 0);
+        if (mapsType >= 17 && mapsType <= 19)
+            radio_mapstype->SetItemIndex(mapsType - 17);
+        UpDown1->setValue(project.ReadInteger("Zoom", "Zoom", 0));
+        // The stored number as it is, also one outside the arrows' range.
+        Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+    });
+}
+
+void TForm1::BitBtn1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (BitBtn1->text() == QStringLiteral("Start"))
+            StartTask();
+        else
+            StopTask();
+    });
+}
+
+void TForm1::StartTask() {
+    const ProfileFile settings(ConfigFile.toStdString());
+    const bool useProxy = settings.ReadInteger("Proxy", "UseProxy", 0) == 1;
+    const std::string proxyServer = settings.ReadString("Proxy", "ProxyServer", "");
+    const std::string proxyPort = settings.ReadString("Proxy", "ProxyPort", "");
+    const std::string proxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
+    const std::string proxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
+    const std::string serviceHost = settings.ReadString("Service", "Host", ServiceDefault);
+
+    const std::string zoomText = Text(Edit5);
+    const std::optional<int> zoom = ParseInteger(zoomText);
+    if (!zoom)
+        throw EConvertError("'" + zoomText + "' is not a valid integer value");
+    const int mapsType = 17 + std::max(0, radio_mapstype->ItemIndex());
+
+    const std::string typedPath = Text(Edit6);
+    if (typedPath.empty()) {
+        m_dialogs.Message(QStringLiteral("Please select a path to save the images."));
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(typedPath, ec)) {
+        std::filesystem::create_directory(typedPath, ec);
+        if (ec || !std::filesystem::is_directory(typedPath, ec)) {
+            m_dialogs.Message(Q("Create directory " + typedPath + " Failed."));
+            return;
+        }
+    }
+    std::string savePath = typedPath;
+    if (savePath.back() != '/')
+        savePath += '/';
+
+    const std::string left = Text(Edit1), right = Text(Edit3), top = Text(Edit2),
+                      bottom = Text(Edit4);
+    const std::optional<double> leftValue = ParseCoordinate(left),
+                                rightValue = ParseCoordinate(right),
+                                topValue = ParseCoordinate(top),
+                                bottomValue = ParseCoordinate(bottom);
+    if (!leftValue || !rightValue || !topValue || !bottomValue) {
+        m_dialogs.Message(QStringLiteral("Longitude or latitude input error!"));
+        return;
+    }
+    if (const auto fault = CheckArea(*leftValue, *rightValue, *topValue, *bottomValue)) {
+        m_dialogs.Message(Q(*fault));
+        return;
+    }
+
+    RunningWorkers = 0;
+    const std::string taskName = Text(EditTaskName);
+    const std::string projectName = ProjectNameFor(taskName);
+    const ResumeEntries entries{mapsType, left, right, top, bottom, *zoom, typedPath, taskName};
+
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = *leftValue;
+    params->RightLongitude = *rightValue;
+    params->TopLatitude = *topValue;
+    params->BottomLatitude = *bottomValue;
+    params->Zoom = *zoom;
+    params->ThreadCount = 8;
+    params->WorkerSlots = 8;
+    params->MapsType = mapsType;
+    params->SavePath = savePath;
+    params->ProjectName = projectName;
+    params->UseProxy = useProxy;
+    params->ProxyServer = proxyServer;
+    params->ProxyPort = proxyPort;
+    params->ProxyUsername = proxyUsername;
+    params->ProxyPassword = proxyPassword;
+    params->Resume = IsResume(entries, savePath, projectName);
+    params->ServiceHost = serviceHost;
+
+    std::shared_ptr<DownloadTask> task;
+    try {
+        task = std::make_shared<DownloadTask>(params);
+    } catch (const Exception& error) {
+        m_dialogs.Message(Q(error.Message()));
+        m_dialogs.Message(QStringLiteral("Error: Create task failure."));
+        return;
+    }
+    CurrentTask = task;
+    if (task->TileCount < params->ThreadCount)
+        params->ThreadCount = task->TileCount;
+
+    task->WriteProjectFile();
+    task->WriteListFile();
+    task->WriteLogHeader();
+    task->CreateFailedFile();
+
+    Memo1->LoadFromFile(task->LogFile);
+    Memo2->LoadFromFile(task->FailedFile);
+    LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));
+    BitBtn1->setText(QStringLiteral("Stop"));
+
+    m_ending = false;
+    m_reportedSaveFailures.clear();
+    {
+        std::lock_guard lock(m_sleepMutex);
+        m_stopping = false;
+    }
+    m_tilesDoneAtStart = TilesDone();
+    m_startTime = std::chrono::steady_clock::now();
+    for (int i = 0; i < params->ThreadCount; ++i) {
+        Workers[static_cast<std::size_t>(i)] =
+            std::make_unique<TDownThread>(i, std::shared_ptr<const DownloadTask>(task), *this);
+        ++RunningWorkers;
+    }
+    Timer1->start();
+    TickCount = 0;
+    ShowRunningProgress();
+}
+
+void TForm1::StopTask() {
+    if (!CurrentTask)
+        return;
+    {
+        std::lock_guard lock(m_sleepMutex);
+        m_stopping = true;
+    }
+    m_sleepWake.notify_all();
+    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
+        if (const auto& worker = Workers[static_cast<std::size_t>(i)])
+            worker->Terminate();
+        Memo1->AppendLine("Thread" + std::to_string(i + 1) +
+                          "will be terminated by user. please wait...");
+    }
+}
+
+void TForm1::Timer1Timer() {
+    RunHandler(m_dialogs, [this] {
+        ++TickCount;
+        if (TickCount % 5 == 0 && CurrentTask) {
+            for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i)
+                SaveResumeKeys(i);
+            SavePanes();
+        }
+        ShowRunningProgress();
+        if (RunningWorkers != 0)
+            return;
+        EndTask();
+    });
+}
+
+void TForm1::SaveReported(const std::string& path, const std::function<void()>& save) {
+    try {
+        save();
+    } catch (const Exception& error) {
+        // Said once per file and task: a folder that has gone would fill the pane every tick.
+        if (m_reportedSaveFailures.insert(path).second)
+            Memo1->AppendLine(error.Message());
+    }
+}
+
+void TForm1::SaveResumeKeys(int slot) {
+    const auto& worker = Workers[static_cast<std::size_t>(slot)];
+    if (!worker || !CurrentTask)
+        return;
+    const auto [x, y] = worker->LastPosition();
+    const std::string projectFile = CurrentTask->ProjectFile();
+    SaveReported(projectFile, [&] {
+        ProfileFile project(projectFile);
+        const std::string n = std::to_string(slot + 1);
+        if (x > 0)
+            project.WriteInteger("THREADS", "T" + n + "X", x);
+        if (y > 0)
+            project.WriteInteger("THREADS", "T" + n + "Y", y);
+    });
+}
+
+void TForm1::SavePanes() {
+    SaveReported(CurrentTask->LogFile, [this] { Memo1->SaveToFile(CurrentTask->LogFile); });
+    SaveReported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
+}
+
+void TForm1::EndTask() {
+    if (m_ending)
+        return;
+    m_ending = true;
+    Timer1->stop();
+    if (CurrentTask) {
+        Memo1->AppendLine("");
+        Memo1->AppendLine("--------------------------------");
+        Memo1->AppendLine("Task Stoped!");
+        Memo1->AppendLine("");
+        Memo1->AppendLine("Now time:" + DateTimeText(CurrentTask->Now()));
+        Memo1->AppendLine("");
+        Memo1->AppendLine("Log file has been saved as " + CurrentTask->LogFile);
+        SavePanes();
+        for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j) {
+            SaveResumeKeys(j);
+            // Every worker has made its last call to this thread: the join is short.
+            Workers[static_cast<std::size_t>(j)].reset();
+        }
+    }
+    BitBtn1->setText(QStringLiteral("Start"));
+    ShowRunningProgress();
+    m_dialogs.Message(QStringLiteral("Task stoped!                    "));
+}
+
+void TForm1::Synchronize(const std::function<void()>& call) {
+    if (QThread::currentThread() == m_uiThread) {
+        call();
+        return;
+    }
+    {
+        std::lock_guard lock(m_syncMutex);
+        if (m_leaving)
+            return;
+        ++m_callsInFlight;
+    }
+    std::exception_ptr failure;
+    QMetaObject::invokeMethod(
+        this,
+        [&call, &failure] {
+            try {
+                call();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    {
+        std::lock_guard lock(m_syncMutex);
+        --m_callsInFlight;
+    }
+    m_syncIdle.notify_all();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TForm1::AppendLogLine(const std::string& line) {
+    Memo1->AppendLine(line);
+}
+
+void TForm1::AppendFailedLine(const std::string& line) {
+    Memo2->AppendLine(line);
+}
+
+void TForm1::LowerRunningWorkers() {
+    --RunningWorkers;
+}
+
+void TForm1::Sleep(int milliseconds) {
+    std::unique_lock lock(m_sleepMutex);
+    m_sleepWake.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [this] { return m_stopping; });
+}
+
+std::string TForm1::ExecutableFolder() {
+    return m_executableFolder;
+}
+
+int TForm1::TilesDone() const {
+    if (!CurrentTask)
+        return 0;
+    const int workers = CurrentTask->Params->ThreadCount;
+    long long done = 0;
+    for (int i = 0; i < workers; ++i) {
+        int reached = CurrentTask->ResumePoint(i);
+        if (const auto& worker = Workers[static_cast<std::size_t>(i)]) {
+            const auto [x, y] = worker->LastPosition();
+            if (x > 0 && y > 0)
+                reached = std::max(reached, CurrentTask->TileSequenceNumber(x, y));
+        }
+        done += DownloadTask::WorkersTilesUpTo(reached, workers, i);
+    }
+    return static_cast<int>(std::min<long long>(done, CurrentTask->TileCount));
+}
+
+void TForm1::ShowIdleEstimate() {
+    if (BitBtn1->text() != QStringLiteral("Start"))
+        return;
+    const auto left = ParseCoordinate(Text(Edit1)), right = ParseCoordinate(Text(Edit3)),
+               top = ParseCoordinate(Text(Edit2)), bottom = ParseCoordinate(Text(Edit4));
+    const std::optional<int> zoom = ParseInteger(Text(Edit5));
+    const bool valid = left && right && top && bottom && zoom && *zoom >= MinZoomLevel &&
+                       *zoom <= MaxZoomLevel && !CheckArea(*left, *right, *top, *bottom);
+    m_progressBar->setValue(0);
+    if (!valid) {
+        m_progressText->clear();
+        return;
+    }
+    const unsigned long long count = CoveringTiles(*left, *right, *top, *bottom, *zoom).Count();
+    const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
+    const int workers = static_cast<int>(std::min<long long>(8, tiles));
+    m_progressText->setText(
+        QStringLiteral("%1 tiles, about %2")
+            .arg(tiles)
+            .arg(Q(DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess)))));
+}
+
+void TForm1::ShowRunningProgress() {
+    if (!CurrentTask || BitBtn1->text() == QStringLiteral("Start")) {
+        ShowIdleEstimate();
+        return;
+    }
+    const int total = CurrentTask->TileCount;
+    const int done = TilesDone();
+    m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * done / total) : 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
+    const double rate = seconds > 0 ? (done - m_tilesDoneAtStart) / seconds : 0;
+    QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
+    if (rate > 0) {
+        text += QStringLiteral(", %1 tiles/s, %2 left")
+                    .arg(rate, 0, 'f', 1)
+                    .arg(Q(DurationText((total - done) / rate)));
+    }
+    m_progressText->setText(text);
+}
+
+void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::Options2Click() {
+    RunHandler(m_dialogs, [this] {
+        if (m_options)
+            m_options->exec();
+    });
+}
+
+void TForm1::ConvertLongitudeorLatitudetodegreen1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (!m_convert)
+            return;
+        m_convert->show();
+        m_convert->raise();
+        m_convert->activateWindow();
+    });
+}
+
+void TForm1::Viewlogfile1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (!CurrentTask) {
+            m_dialogs.Message(QStringLiteral("No task running now.                  "));
+            return;
+        }
+        std::error_code ec;
+        if (std::filesystem::exists(CurrentTask->LogFile, ec)) {
+            m_dialogs.ShellOpen(Q(CurrentTask->LogFile));
+            return;
+        }
+        m_dialogs.Message(QStringLiteral("No logfile now.                         "));
+    });
+}
+
+void TForm1::MapViewer1Click() {
+    RunHandler(m_dialogs, [this] { m_dialogs.StartProgram(Q(m_executableFolder + "pelorin")); });
+}
+
+void TForm1::CombineImages1Click() {
+    RunHandler(m_dialogs, [this] { m_dialogs.StartProgram(Q(m_executableFolder + "stavik")); });
+}
+
+void TForm1::ReDownloadfailedfiles1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (m_flt)
+            m_flt->exec();
+    });
+}
+
+void TForm1::Usermanual1Click() {
+    RunHandler(m_dialogs, [this] { m_dialogs.ShellOpen(HelpFile); });
+}
+
+void TForm1::Homepage1Click() {
+    RunHandler(m_dialogs, [this] { m_dialogs.ShellOpen(HomePageUrl); });
+}
+
+void TForm1::About1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (m_about)
+            m_about->exec();
+    });
+}

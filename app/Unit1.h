@@ -1,0 +1,154 @@
+// The main window: the task's entries, Start and Stop, the log pane, the once-a-second progress
+// monitor, and the menu that reaches every other window. It is also the workers' host: their
+// lines reach the panes through calls it runs on the UI thread.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include <QMainWindow>
+#include <QString>
+
+#include "download/Unit3.h"
+#include "engine/Unitclasstask.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QThread;
+class QTimer;
+class Dialogs;
+class TLinePane;
+class TRadioGroup;
+class TfrmAbout;
+class TfrmConvert;
+class TfrmFlt;
+class TfrmOptions;
+
+class TForm1 : public QMainWindow, public WorkerHost {
+    Q_OBJECT
+public:
+    // executableFolder ends in "/"; the dialogs are not owned.
+    TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* parent = nullptr);
+    // Leaving while a task runs: stops the workers and waits for them, within about 2 s.
+    ~TForm1() override;
+
+    // The other windows, not owned; a null one makes its menu item do nothing.
+    void SetWindows(TfrmAbout* about, TfrmConvert* convert, TfrmOptions* options, TfrmFlt* flt);
+
+    // The program-wide state of the current task.
+    std::array<std::unique_ptr<TDownThread>, 8> Workers;
+    int TickCount = 0;
+    std::shared_ptr<DownloadTask> CurrentTask;
+    int RunningWorkers = 0;
+
+    QString HomePageUrl;
+    QString HelpFile;
+    QString MailLink;
+    QString ConfigFile;
+    QString DefaultPath;
+    QString DefaultOutputName;
+
+    // WorkerHost; called by the workers.
+    void Synchronize(const std::function<void()>& call) override;
+    void AppendLogLine(const std::string& line) override;
+    void AppendFailedLine(const std::string& line) override;
+    void LowerRunningWorkers() override;
+    void Sleep(int milliseconds) override;
+    std::string ExecutableFolder() override;
+
+public slots:
+    void FormShow();
+    void Button1Click();
+    void LoadParametersfromprojectfilel1Click();
+    void BitBtn1Click();
+    void Timer1Timer();
+    void Exit1Click();
+    void Options2Click();
+    void ConvertLongitudeorLatitudetodegreen1Click();
+    void Viewlogfile1Click();
+    void MapViewer1Click();
+    void CombineImages1Click();
+    void ReDownloadfailedfiles1Click();
+    void Usermanual1Click();
+    void Homepage1Click();
+    void About1Click();
+
+protected:
+    // Stops every worker and waits for it, running the calls already on their way here; no new
+    // call runs after it. The destructor does this; a subclass that overrides a WorkerHost
+    // function calls it first in its own destructor.
+    void EndWorkers();
+
+    void showEvent(QShowEvent* event) override;
+    // A double-click on the log pane views the log file.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+
+    void StartTask();
+    void StopTask();
+    // Each worker's last finished tile into the project file; j < ThreadCount.
+    void SaveResumeKeys(int slot);
+    void SavePanes();
+    void EndTask();
+    // Runs a save; a failure is reported once per file and task in the log pane.
+    void SaveReported(const std::string& path, const std::function<void()>& save);
+
+    void ShowIdleEstimate();
+    void ShowRunningProgress();
+    int TilesDone() const;
+
+    Dialogs& m_dialogs;
+    const std::string m_executableFolder;
+    QThread* const m_uiThread;
+
+    TfrmAbout* m_about = nullptr;
+    TfrmConvert* m_convert = nullptr;
+    TfrmOptions* m_options = nullptr;
+    TfrmFlt* m_flt = nullptr;
+
+    QLineEdit* EditTaskName = nullptr;
+    TRadioGroup* radio_mapstype = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QSpinBox* UpDown1 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QLabel* LabelTotalxy = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    TLinePane* Memo1 = nullptr;
+    TLinePane* Memo2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_progressText = nullptr;
+
+    bool m_shown = false;
+    bool m_ending = false; // the end sequence of the current task has begun
+    std::set<std::string> m_reportedSaveFailures;
+    int m_tilesDoneAtStart = 0;
+    std::chrono::steady_clock::time_point m_startTime;
+
+    // Calls of workers on their way to the UI thread; none starts once the window is leaving.
+    std::mutex m_syncMutex;
+    std::condition_variable m_syncIdle;
+    int m_callsInFlight = 0;
+    bool m_leaving = false;
+
+    // A stop wakes every worker that waits.
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepWake;
+    bool m_stopping = false;
+};

@@ -1,0 +1,77 @@
+// The Start action's text rules, the resume test and the estimate's texts.
+#include <gtest/gtest.h>
+
+#include "app/StartRules.h"
+#include "tests/support/TempDir.h"
+
+namespace quarrow {
+namespace {
+
+TEST(StartRules, CoordinateTextsConvertWholeWithADecimalComma) {
+    const struct {
+        const char* Text;
+        std::optional<double> Value;
+    } cases[] = {
+        {"116,3", 116.3}, {"116.3", 116.3}, {" -39.5 ", -39.5}, {"+5", 5.0},
+        {"1e2", 100.0},   {".5", 0.5},      {"116.3.4", {}},    {"abc", {}},
+        {"", {}},         {"  ", {}},       {"1,2,3", {}},      {"inf", {}},
+        {"nan", {}},      {"+-1", {}},      {"12a", {}},        {"0x10", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.Value, ParseCoordinate(c.Text)) << '"' << c.Text << '"';
+}
+
+TEST(StartRules, BoundsAreIncludedAndEqualEdgesAccepted) {
+    EXPECT_EQ(std::nullopt, CheckArea(-180, 180, 85, -85));
+    EXPECT_EQ(std::nullopt, CheckArea(116.3, 116.3, 39.9, 39.9));
+    EXPECT_EQ("Left Longitude should be between -180 and 180.", CheckArea(180.0001, 181, 0, 0));
+    EXPECT_EQ("Top Latitude should be between -85 and 85.", CheckArea(0, 0, 85.0001, 0));
+}
+
+TEST(StartRules, ProjectNameGetsZavUnlessItEndsSo) {
+    EXPECT_EQ("abc.zav", ProjectNameFor("abc"));
+    EXPECT_EQ("abc.zav", ProjectNameFor("abc.zav"));
+    EXPECT_EQ("abc.ZAV.zav", ProjectNameFor("abc.ZAV"));
+    EXPECT_EQ("a.zav/b.zav", ProjectNameFor("a.zav/b"));
+    EXPECT_EQ(".zav", ProjectNameFor(".zav"));
+}
+
+TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
+    test::TempDir save;
+    test::WriteFileBytes(save.Path() + "t.zav",
+                         "[AREA]\r\nLeftLongitude=116.3\r\nRightLongitude=116.5\r\n"
+                         "TopLatitude=39.9\r\nBottomLatitude=39.8\r\n[Zoom]\r\nZoom=12\r\n"
+                         "[MapsType]\r\nMapsType=18\r\n");
+    const ResumeEntries same{18, "116.3", "116.5", "39.9", "39.8", 12, save.Path(), "t.zav"};
+    EXPECT_TRUE(IsResume(same, save.Path(), "t.zav"));
+    std::string typedWithoutSlash = save.Path();
+    typedWithoutSlash.pop_back();
+    ResumeEntries e = same;
+    e.SavePathTyped = typedWithoutSlash;
+    EXPECT_TRUE(IsResume(e, save.Path(), "t.zav"));
+
+    const auto differs = [&](auto change) {
+        ResumeEntries changed = same;
+        change(changed);
+        return !IsResume(changed, save.Path(), ProjectNameFor(changed.TaskNameTyped));
+    };
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.Left = "116.30"; }));
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.Bottom = "39,8"; }));
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.Zoom = 13; }));
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.MapsType = 17; }));
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.TaskNameTyped = "t"; }));
+    EXPECT_FALSE(IsResume(same, save.Path(), "other.zav"));
+}
+
+TEST(StartRules, DurationsReadShort) {
+    EXPECT_EQ("42 s", DurationText(42));
+    EXPECT_EQ("3 min 05 s", DurationText(185));
+    EXPECT_EQ("2 h 01 min", DurationText(7260));
+    EXPECT_EQ("1 d 03 h", DurationText(97200));
+    EXPECT_EQ("-", DurationText(-1));
+    // 9 tiles on 8 workers: the slowest worker has two at 1.1 s.
+    EXPECT_DOUBLE_EQ(2.2, EstimatedSeconds(9, 8, 0.1));
+}
+
+} // namespace
+} // namespace quarrow

@@ -1,0 +1,393 @@
+// The main window driven offscreen: first start, Open task, the Start action's checks, a task end
+// to end against the local tile service, Stop, a failing save and leaving while a task runs.
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Unit1.h"
+#include "engine/Commonfunc.h"
+#include "engine/ProfileFile.h"
+#include "tests/app/RecordingDialogs.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
+#include "tools/tileservice/TileService.h"
+
+namespace quarrow {
+namespace {
+
+using test::ReadFileBytes;
+using test::RecordingDialogs;
+using test::TempDir;
+using test::WriteFileBytes;
+using Kind = RecordingDialogs::Kind;
+using namespace std::chrono_literals;
+
+// The main window with its waits recorded instead of slept.
+class TestForm : public TForm1 {
+public:
+    using TForm1::TForm1;
+    ~TestForm() override { EndWorkers(); }
+
+    void Sleep(int milliseconds) override {
+        std::lock_guard lock(m_mutex);
+        Sleeps.push_back(milliseconds);
+    }
+    std::vector<int> Sleeps;
+
+private:
+    std::mutex m_mutex;
+};
+
+// Records the Start/Stop caption at each message, to see the button back before "Task stoped!".
+class CaptionDialogs : public RecordingDialogs {
+public:
+    std::function<void()> OnMessage;
+    void Message(const QString& text) override {
+        RecordingDialogs::Message(text);
+        if (OnMessage)
+            OnMessage();
+    }
+};
+
+template <typename T> T* Find(QWidget& form, const char* name) {
+    T* control = form.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
+QStringList PaneLines(QWidget& form, const char* name) {
+    return Find<QPlainTextEdit>(form, name)->toPlainText().split(QLatin1Char('\n'));
+}
+
+// Lets queued calls of the workers run until the condition holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+struct Entries {
+    const char* Left;
+    const char* Right;
+    const char* Top;
+    const char* Bottom;
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    // A program folder with a settings file naming the service, and the blank image.
+    void Install(const std::string& serviceHost) {
+        std::filesystem::create_directory(m_exe.Path() + "ini");
+        std::filesystem::create_directory(m_exe.Path() + "blankimg");
+        WriteFileBytes(m_exe.Path() + "ini/config.ini",
+                       "[Service]\r\nHost=" + serviceHost + "\r\n");
+        WriteFileBytes(m_exe.Path() + "blankimg/blank.png", "blank");
+    }
+
+    std::unique_ptr<TestForm> MakeForm() {
+        auto form = std::make_unique<TestForm>(m_dialogs, QString::fromStdString(m_exe.Path()));
+        form->show();
+        return form;
+    }
+
+    void Type(QWidget& form, const Entries& e, const std::string& folder, const char* name) {
+        Find<QLineEdit>(form, "Edit1")->setText(QString::fromLatin1(e.Left));
+        Find<QLineEdit>(form, "Edit3")->setText(QString::fromLatin1(e.Right));
+        Find<QLineEdit>(form, "Edit2")->setText(QString::fromLatin1(e.Top));
+        Find<QLineEdit>(form, "Edit4")->setText(QString::fromLatin1(e.Bottom));
+        Find<QLineEdit>(form, "Edit6")->setText(QString::fromStdString(folder));
+        Find<QLineEdit>(form, "EditTaskName")->setText(QString::fromLatin1(name));
+    }
+
+    // Ticks the monitor by hand until the task has ended.
+    static void RunToEnd(TForm1& form) {
+        form.findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+        ASSERT_TRUE(PumpUntil([&] { return form.RunningWorkers == 0; }));
+        form.Timer1Timer();
+    }
+
+    CaptionDialogs m_dialogs;
+    TempDir m_exe;
+    TempDir m_save;
+};
+
+TEST_F(MainWindow, FirstStartShowsTheDefaultsAndTheFixedTexts) {
+    auto form = MakeForm();
+    EXPECT_EQ("Quarrow 5.56", form->windowTitle());
+    EXPECT_EQ(QDir::homePath() + "/dovrin", Find<QLineEdit>(*form, "Edit6")->text());
+    EXPECT_EQ("13", Find<QLineEdit>(*form, "Edit5")->text());
+    EXPECT_EQ("newtask.zav", Find<QLineEdit>(*form, "EditTaskName")->text());
+    const auto radios = Find<QWidget>(*form, "radio_mapstype")->findChildren<QRadioButton*>();
+    ASSERT_EQ(3, radios.size());
+    EXPECT_EQ("Map view", radios[0]->text());
+    EXPECT_TRUE(radios[1]->isChecked());
+    EXPECT_EQ("Start", Find<QPushButton>(*form, "BitBtn1")->text());
+    EXPECT_EQ(QStringList{"[log window]"}, PaneLines(*form, "Memo1"));
+    EXPECT_EQ(QStringList{"[Failed tile inforamtion window]"}, PaneLines(*form, "Memo2"));
+    EXPECT_FALSE(Find<QWidget>(*form, "Memo2")->isVisible());
+    EXPECT_EQ("Download images from Zav Maps!", form->statusBar()->currentMessage());
+    EXPECT_EQ(693, form->width());
+    EXPECT_EQ(382, form->height() - form->menuBar()->height());
+    EXPECT_FALSE(Find<QTimer>(*form, "Timer1")->isActive());
+
+    // Nothing before a task; the companion programs from the program's folder.
+    form->Viewlogfile1Click();
+    form->MapViewer1Click();
+    EXPECT_EQ(QStringList{"No task running now.                  "},
+              m_dialogs.TextsOf(Kind::Message));
+    EXPECT_EQ(QStringList{QString::fromStdString(m_exe.Path() + "pelorin")},
+              m_dialogs.TextsOf(Kind::StartProgram));
+}
+
+TEST_F(MainWindow, OpenTaskRestoresTheStoredEntries) {
+    auto form = MakeForm();
+    const std::string project = m_save.Path() + "old.zav";
+    WriteFileBytes(project,
+                   "[AREA]\r\nLeftLongitude=116.30\r\nRightLongitude=116.5\r\n"
+                   "TopLatitude=39.9\r\nBottomLatitude=39,8\r\n[MapsType]\r\nMapsType=19\r\n"
+                   "[Zoom]\r\nZoom=25\r\n");
+    m_dialogs.FileAnswers = {QString::fromStdString(project), QString()};
+    form->LoadParametersfromprojectfilel1Click();
+    EXPECT_EQ("116.30", Find<QLineEdit>(*form, "Edit1")->text());
+    EXPECT_EQ("116.5", Find<QLineEdit>(*form, "Edit3")->text());
+    EXPECT_EQ("39.9", Find<QLineEdit>(*form, "Edit2")->text());
+    EXPECT_EQ("39,8", Find<QLineEdit>(*form, "Edit4")->text());
+    EXPECT_EQ(QString::fromStdString(m_save.Path()), Find<QLineEdit>(*form, "Edit6")->text());
+    EXPECT_EQ("old.zav", Find<QLineEdit>(*form, "EditTaskName")->text());
+    EXPECT_EQ("25", Find<QLineEdit>(*form, "Edit5")->text());
+    EXPECT_TRUE(
+        Find<QWidget>(*form, "radio_mapstype")->findChildren<QRadioButton*>()[2]->isChecked());
+    ASSERT_EQ(1u, m_dialogs.Calls.size());
+    EXPECT_EQ("Open project file:", m_dialogs.Calls[0].Text);
+    EXPECT_EQ((QStringList{"Projects(*.zav)|*.zav", QDir::homePath() + "/dovrin"}),
+              m_dialogs.Calls[0].Extra);
+
+    // A cancelled dialog changes nothing; a file without keys shows zoom 0 and keeps the map type.
+    form->LoadParametersfromprojectfilel1Click();
+    EXPECT_EQ("old.zav", Find<QLineEdit>(*form, "EditTaskName")->text());
+    m_dialogs.FileAnswers = {QString::fromStdString(m_save.Path() + "none.zav")};
+    form->LoadParametersfromprojectfilel1Click();
+    EXPECT_EQ("0", Find<QLineEdit>(*form, "Edit5")->text());
+    EXPECT_EQ("", Find<QLineEdit>(*form, "Edit1")->text());
+    EXPECT_TRUE(
+        Find<QWidget>(*form, "radio_mapstype")->findChildren<QRadioButton*>()[2]->isChecked());
+}
+
+struct RefusedStart {
+    Entries Area;
+    const char* Zoom;
+    bool EmptyPath;
+    std::vector<const char*> Messages;
+};
+
+TEST_F(MainWindow, StartRefusesBadEntriesInOrderAndStartsNothing) {
+    const long long wholeWorld = (LonToTileX(180, 18) - LonToTileX(-180, 18) + 1LL) *
+                                 (LatToTileY(-85, 18) - LatToTileY(85, 18) + 1LL);
+    const std::string TooLarge = "The area holds " + std::to_string(wholeWorld) +
+                                 " tiles: the task is too large (at most 2147483647).";
+    const std::vector<RefusedStart> cases = {
+        {{"116.3", "116.5", "39.9", "39.8"},
+         "13",
+         true,
+         {"Please select a path to save the images."}},
+        {{"116.3.4", "116.5", "39.9", "39.8"}, "13", false, {"Longitude or latitude input error!"}},
+        {{"116.3", "abc", "39.9", "39.8"}, "13", false, {"Longitude or latitude input error!"}},
+        {{"116.3", "116.5", "", "39.8"}, "13", false, {"Longitude or latitude input error!"}},
+        {{"180.0001", "181", "90", "39.8"},
+         "13",
+         false,
+         {"Left Longitude should be between -180 and 180."}},
+        {{"0", "-180.5", "39.9", "39.8"},
+         "13",
+         false,
+         {"Right Longitude should be between -180 and 180."}},
+        {{"0", "1", "85.0001", "39.8"},
+         "13",
+         false,
+         {"Top Latitude should be between -85 and 85."}},
+        {{"0", "1", "1", "-85,1"}, "13", false, {"Bottom Latitude should be between -85 and 85."}},
+        {{"10", "5", "5", "10"}, "13", false, {"Left Longitude should less than Right Longitude!"}},
+        {{"5", "10", "5", "10"}, "13", false, {"Bottom Latitude should less than Top Latitude!"}},
+        {{"116,3", "116.5", "39.9", "39.8"},
+         "0",
+         false,
+         {"Zoom level must be between 1 and 18.", "Error: Create task failure."}},
+        {{"-180", "180", "85", "-85"},
+         "18",
+         false,
+         {TooLarge.c_str(), "Error: Create task failure."}},
+    };
+    auto form = MakeForm();
+    for (const RefusedStart& c : cases) {
+        SCOPED_TRACE(c.Messages.front());
+        m_dialogs.Calls.clear();
+        Type(*form, c.Area, c.EmptyPath ? "" : m_save.Path() + "new", "t1");
+        Find<QLineEdit>(*form, "Edit5")->setText(QString::fromLatin1(c.Zoom));
+        form->BitBtn1Click();
+        QStringList expected;
+        for (const char* m : c.Messages)
+            expected << QString::fromLatin1(m);
+        EXPECT_EQ(expected, m_dialogs.TextsOf(Kind::Message));
+        EXPECT_EQ(nullptr, form->CurrentTask);
+        EXPECT_EQ("Start", Find<QPushButton>(*form, "BitBtn1")->text());
+        EXPECT_EQ(QStringList{"[log window]"}, PaneLines(*form, "Memo1"));
+    }
+    // The save folder was made, one level, by the first Start that got that far.
+    EXPECT_TRUE(std::filesystem::is_directory(m_save.Path() + "new"));
+    EXPECT_FALSE(std::filesystem::exists(m_save.Path() + "new/t1.zav"));
+}
+
+TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    QPushButton* button = Find<QPushButton>(*form, "BitBtn1");
+    QStringList captionsAtMessages;
+    m_dialogs.OnMessage = [&] { captionsAtMessages << button->text(); };
+
+    // Three tiles in one row: three workers.
+    const Entries area{"116.3", "116.5", "39.9", "39.9"};
+    Type(*form, area, m_save.Path(), "e2e.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    ASSERT_NE(nullptr, form->CurrentTask);
+    EXPECT_EQ("Stop", button->text());
+    EXPECT_EQ("Total images: 3", Find<QLabel>(*form, "LabelTotalxy")->text());
+    EXPECT_EQ(3, form->CurrentTask->Params->ThreadCount);
+    EXPECT_EQ(3, form->RunningWorkers);
+    EXPECT_TRUE(Find<QTimer>(*form, "Timer1")->isActive());
+    const std::string project = m_save.Path() + "e2e.zav";
+    EXPECT_EQ(3, ProfileFile(project).ReadInteger("THREADS", "ThreadCount", 0));
+    EXPECT_EQ(ReadFileBytes(form->CurrentTask->LogFile),
+              PaneLines(*form, "Memo1").join("\r\n").toStdString() + "\r\n");
+
+    RunToEnd(*form);
+    EXPECT_EQ("Start", button->text());
+    EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
+    EXPECT_EQ(QStringList{"Start"}, captionsAtMessages);
+    EXPECT_FALSE(Find<QTimer>(*form, "Timer1")->isActive());
+
+    const QStringList log = PaneLines(*form, "Memo1");
+    const std::string logFile = m_save.Path() + "e2e_log.txt";
+    ASSERT_GE(log.size(), 7);
+    const QStringList closing = log.mid(log.size() - 7);
+    EXPECT_EQ("", closing[0]);
+    EXPECT_EQ("--------------------------------", closing[1]);
+    EXPECT_EQ("Task Stoped!", closing[2]);
+    EXPECT_TRUE(closing[4].startsWith("Now time:"));
+    EXPECT_EQ(QString::fromStdString("Log file has been saved as " + logFile), closing[6]);
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_TRUE(log.contains(QStringLiteral("T%1 Finished.").arg(n)));
+        // The resume keys of each worker's one tile; slot 4 was never written.
+        EXPECT_GT(ProfileFile(project).ReadInteger("THREADS", "T" + std::to_string(n) + "X", 0), 0);
+    }
+    EXPECT_EQ("", ProfileFile(project).ReadString("THREADS", "T4X", "absent"));
+    EXPECT_EQ(log.join("\r\n").toStdString() + "\r\n", ReadFileBytes(logFile));
+    EXPECT_EQ("", ReadFileBytes(m_save.Path() + "e2e_failed.ftl"));
+    for (const char* tile :
+         {"zavs_3371_1552_12.png", "zavs_3372_1552_12.png", "zavs_3373_1552_12.png"})
+        EXPECT_FALSE(ReadFileBytes(m_save.Path() + "e2e/" + tile).empty()) << tile;
+
+    // The same entries resume: the project and the list stay, the log gets a continuation.
+    const std::string projectBytes = ReadFileBytes(project);
+    m_dialogs.Calls.clear();
+    form->BitBtn1Click();
+    ASSERT_TRUE(form->CurrentTask->Params->Resume);
+    EXPECT_EQ(projectBytes, ReadFileBytes(project));
+    EXPECT_GT(PaneLines(*form, "Memo1").size(), log.size());
+    RunToEnd(*form);
+    EXPECT_EQ(projectBytes, ReadFileBytes(project)) << "every worker had finished its share";
+
+    // Without ".zav" typed the same entries start afresh.
+    Find<QLineEdit>(*form, "EditTaskName")->setText("e2e");
+    form->BitBtn1Click();
+    EXPECT_FALSE(form->CurrentTask->Params->Resume);
+    RunToEnd(*form);
+}
+
+TEST_F(MainWindow, StopAsksEveryWorkerAndASaveThatFailsIsToldOnce) {
+    test::LoopbackServer silent([](test::ServerConnection& connection) {
+        connection.ReadRequest();
+        connection.WaitForPeerClose(10s);
+    });
+    Install("127.0.0.1:" + std::to_string(silent.Port()));
+    auto form = MakeForm();
+    Type(*form, {"116.3", "117", "39.9", "39.9"}, m_save.Path(), "stop.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    ASSERT_EQ(8, form->RunningWorkers);
+    form->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+
+    // The log file's place taken by a folder: saving the log fails, every fifth tick.
+    const std::string logFile = form->CurrentTask->LogFile;
+    std::filesystem::remove(logFile);
+    std::filesystem::create_directory(logFile);
+    for (int tick = 0; tick < 10; ++tick)
+        form->Timer1Timer();
+    const QString failure = QString::fromStdString("Unable to write to " + logFile);
+    EXPECT_EQ(1, PaneLines(*form, "Memo1").count(failure));
+
+    ASSERT_TRUE(PumpUntil([&] { return silent.ConnectionCount() == 8; }, 5s));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    form->BitBtn1Click();
+    const QStringList log = PaneLines(*form, "Memo1");
+    for (int n = 1; n <= 8; ++n) {
+        EXPECT_EQ(log[log.size() - 9 + n],
+                  QStringLiteral("Thread%1will be terminated by user. please wait...").arg(n));
+    }
+    EXPECT_EQ("Stop", Find<QPushButton>(*form, "BitBtn1")->text());
+    ASSERT_TRUE(PumpUntil([&] { return form->RunningWorkers == 0; }, 10s));
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 4s);
+    form->Timer1Timer();
+    EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
+    EXPECT_EQ("Start", Find<QPushButton>(*form, "BitBtn1")->text());
+    EXPECT_EQ(1, PaneLines(*form, "Memo1").count(failure));
+    // The tiles cut by the stop are listed for a later fetch.
+    EXPECT_EQ(8, PaneLines(*form, "Memo2").size());
+}
+
+TEST_F(MainWindow, LeavingWhileWorkersWaitOnAServerEndsWithinTheGrace) {
+    test::LoopbackServer silent([](test::ServerConnection& connection) {
+        connection.ReadRequest();
+        connection.WaitForPeerClose(10s);
+    });
+    Install("127.0.0.1:" + std::to_string(silent.Port()));
+    auto form = MakeForm();
+    Type(*form, {"116.3", "117", "39.9", "39.9"}, m_save.Path(), "leave.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    ASSERT_EQ(8, form->RunningWorkers);
+    // Let the workers reach their requests.
+    PumpUntil([&] { return silent.ConnectionCount() == 8; }, 5s);
+    const auto leftAt = std::chrono::steady_clock::now();
+    form.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - leftAt, 4s);
+}
+
+} // namespace
+} // namespace quarrow
