@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quarrow and runs it. Until the main window lands this runs the
-# task-start benchmark, which builds a real task of about a million tiles and writes its files.
+# Installs what is missing, builds Quarrow and the local tile service, starts the service in the
+# background and opens Quarrow (under a virtual display when none is set). Leaving Quarrow (File >
+# Exit or closing its window) ends the script, which then stops the tile service it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
-./build/bench/task_start_bench
+cmake --build build --target quarrow tileservice
+
+service_pid=
+stop_service() {
+    [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+}
+trap stop_service EXIT
+# A service already answering on the default address is used as it is.
+if ! (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null; then
+    ./build/tools/tileservice/tileservice &
+    service_pid=$!
+fi
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    ./build/app/quarrow
+else
+    echo "No display is set: Quarrow runs under a virtual X display (xvfb-run)."
+    xvfb-run -a -s "-screen 0 1024x768x24" ./build/app/quarrow
+fi

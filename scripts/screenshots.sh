@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Takes the pictures of the windows kept in docs/: builds what it needs, starts the local tile
+# service on a free port and lets the main window run a task against it for a few seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target windowshot tileservice quarrow
+work=$(mktemp -d)
+service_pid=
+cleanup() {
+    [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkfifo "$work/service-output"
+./build/tools/tileservice/tileservice --port 0 >"$work/service-output" &
+service_pid=$!
+read -r first_line <"$work/service-output"
+address=${first_line#listening on }
+mkdir -p "$work/program/ini" "$work/program/blankimg" "$work/maps"
+cp install/blankimg/blank.png "$work/program/blankimg/"
+sed "s/^Host=.*/Host=$address\r/" install/ini/config.ini >"$work/program/ini/config.ini"
+mkdir -p docs
+root=$PWD
+(cd "$work" && "$root/build/tools/windowshot/windowshot" program maps "$root/docs")

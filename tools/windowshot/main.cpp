@@ -1,0 +1,87 @@
+// Takes pictures of Quarrow's windows for the README and the manual: the main window during a
+// task against the local tile service, and the Options dialog. Runs offscreen; no message box
+// blocks it.
+//
+//   windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER
+//
+// PROGRAM_FOLDER holds ini/config.ini (naming the tile service) and blankimg/blank.png.
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QThread>
+
+#include "app/Dialogs.h"
+#include "app/Unit1.h"
+#include "app/Unitoptions.h"
+
+namespace {
+
+// Message boxes go to the terminal instead of waiting for a click.
+class PrintingDialogs : public Dialogs {
+public:
+    void Message(const QString& text) override { std::printf("message: %s\n", qPrintable(text)); }
+    void Error(const QString& text) override { std::printf("error: %s\n", qPrintable(text)); }
+};
+
+void RunFor(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+bool Save(QWidget& window, const QString& path) {
+    const bool saved = window.grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QString program = QDir(QString::fromLocal8Bit(argv[1])).absolutePath() + "/";
+    // As given: a relative folder keeps the pictures free of this machine's folders.
+    const QString save = QString::fromLocal8Bit(argv[2]);
+    const QString output = QDir(QString::fromLocal8Bit(argv[3])).absolutePath() + "/";
+    PrintingDialogs dialogs;
+    bool ok = true;
+    {
+        TForm1 form(dialogs, program);
+        form.show();
+        const auto set = [&](const char* name, const QString& text) {
+            form.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
+        };
+        set("EditTaskName", QStringLiteral("beijing.zav"));
+        set("Edit1", QStringLiteral("116.1"));
+        set("Edit3", QStringLiteral("116.7"));
+        set("Edit2", QStringLiteral("40.1"));
+        set("Edit4", QStringLiteral("39.7"));
+        set("Edit6", save);
+        RunFor(300);
+        ok = Save(form, output + "main-window-idle.png") && ok;
+        form.BitBtn1Click();
+        RunFor(6500);
+        ok = Save(form, output + "main-window.png") && ok;
+    }
+    {
+        TfrmOptions options(dialogs, program);
+        options.show();
+        RunFor(300);
+        ok = Save(options, output + "options.png") && ok;
+    }
+    return ok ? 0 : 1;
+}
