@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -323,6 +324,12 @@ void TForm1::BuildMenu() {
     item(help, "Homepage1", QStringLiteral("Homepage"), &TForm1::Homepage1Click);
     help->addSeparator();
     item(help, "About1", QStringLiteral("About..."), &TForm1::About1Click);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -89,6 +89,8 @@ protected:
     void EndWorkers();
 
     void showEvent(QShowEvent* event) override;
+    // Closing the main window ends the program, whatever other window is open.
+    void closeEvent(QCloseEvent* event) override;
     // A double-click on the log pane views the log file.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
