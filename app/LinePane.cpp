@@ -1,0 +1,185 @@
+// The pane's text document mirrors the store block for block at every moment. Its view (scroll
+// range, repaint, following the last line) catches up once per pass of the event loop, so that a
+// burst of lines costs one layout of what is on screen rather than a layout per line.
+#include "LinePane.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextDocument>
+
+#include "engine/Exception.h"
+#include "engine/FileReplacer.h"
+#include "engine/TextFile.h"
+
+namespace {
+
+constexpr std::string_view LineEnd = "\r\n";
+
+QLatin1StringView Latin1(std::string_view bytes) {
+    return QLatin1StringView(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+} // namespace
+
+TLinePane::TLinePane(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    // Undo would keep a copy of every appended line.
+    setUndoRedoEnabled(false);
+    // Without wrapping a block is one line high, so the scroll range is the block count and no
+    // new line shifts the layout of the others.
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    HoldCursor();
+}
+
+std::string_view TLinePane::Line(std::size_t index) const {
+    const std::size_t end = index + 1 < m_starts.size() ? m_starts[index + 1] : m_bytes.size();
+    return std::string_view(m_bytes).substr(m_starts[index],
+                                            end - LineEnd.size() - m_starts[index]);
+}
+
+std::vector<std::string> TLinePane::Lines() const {
+    std::vector<std::string> lines;
+    lines.reserve(m_starts.size());
+    for (std::size_t i = 0; i < m_starts.size(); ++i)
+        lines.emplace_back(Line(i));
+    return lines;
+}
+
+void TLinePane::AddToStore(std::string_view line) {
+    m_starts.push_back(m_bytes.size());
+    m_bytes.append(line).append(LineEnd);
+}
+
+void TLinePane::AppendLine(const std::string& line) {
+    // A line written to a file with its CR LF reads back as these lines.
+    const std::vector<quarrow::LineSpan> spans = quarrow::ScanLines(line);
+    const bool endsInLineEnd = spans.empty() || spans.back().End != spans.back().TextEnd;
+
+    QString shown;
+    shown.reserve(static_cast<qsizetype>(line.size() + 2));
+    const auto add = [&](std::string_view text) {
+        // Blocks are separated, not ended, by "\n": the first line of an empty pane has none.
+        if (!m_starts.empty())
+            shown.append(QLatin1Char('\n'));
+        shown.append(Latin1(text));
+        AddToStore(text);
+    };
+    const std::string_view all(line);
+    for (const quarrow::LineSpan& span : spans)
+        add(all.substr(span.Begin, span.TextEnd - span.Begin));
+    if (endsInLineEnd)
+        add({});
+    ShowAtEnd(shown);
+}
+
+void TLinePane::ShowAtEnd(const QString& text) {
+    if (!m_viewPending) {
+        const QScrollBar* bar = verticalScrollBar();
+        m_following = bar->value() >= bar->maximum();
+    }
+    {
+        // Quiet layout: it would lay the new block out at once to repaint it. Quiet document: the
+        // text control would refresh its cursor and the input method for every line.
+        const QSignalBlocker quietLayout(document()->documentLayout());
+        const QSignalBlocker quietDocument(document());
+        // Inside an edit block the cursor does not lay its line out to find its x position.
+        if (m_end.isNull()) {
+            m_end = QTextCursor(document());
+            m_end.beginEditBlock();
+            m_end.movePosition(QTextCursor::End);
+            m_end.endEditBlock();
+        }
+        m_end.beginEditBlock();
+        m_end.insertText(text);
+        m_end.endEditBlock();
+    }
+    if (!m_viewPending) {
+        m_viewPending = true;
+        QMetaObject::invokeMethod(this, &TLinePane::UpdateView, Qt::QueuedConnection);
+    }
+}
+
+void TLinePane::UpdateView() {
+    m_viewPending = false;
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    emit layout->documentSizeChanged(layout->documentSize());
+    viewport()->update();
+    if (m_following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    emit blockCountChanged(blockCount());
+    emit textChanged();
+}
+
+void TLinePane::HoldCursor() {
+    // The user's cursor stays where it is when lines are added after it, so appending moves no
+    // cursor of the text control.
+    QTextCursor cursor = textCursor();
+    cursor.setKeepPositionOnInsert(true);
+    setTextCursor(cursor);
+}
+
+void TLinePane::ShowAll() {
+    QString shown;
+    shown.reserve(static_cast<qsizetype>(m_bytes.size()));
+    for (std::size_t i = 0; i < m_starts.size(); ++i) {
+        if (i > 0)
+            shown.append(QLatin1Char('\n'));
+        shown.append(Latin1(Line(i)));
+    }
+    m_end = QTextCursor();
+    setPlainText(shown);
+    HoldCursor();
+    // A loaded log is read from its newest lines, and new lines follow from there.
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TLinePane::SetLines(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines)
+        size += line.size() + LineEnd.size();
+    m_bytes.clear();
+    m_bytes.reserve(size);
+    m_starts.clear();
+    m_starts.reserve(lines.size());
+    for (const std::string& line : lines)
+        AddToStore(line);
+    ShowAll();
+}
+
+void TLinePane::Clear() {
+    m_bytes.clear();
+    m_starts.clear();
+    m_end = QTextCursor();
+    clear();
+    HoldCursor();
+}
+
+void TLinePane::LoadFromFile(const std::string& path) {
+    std::string text;
+    if (!quarrow::ReadWholeFile(path, text))
+        throw quarrow::ReadError(path);
+    const std::vector<quarrow::LineSpan> spans = quarrow::ScanLines(text);
+    m_starts.clear();
+    m_starts.reserve(spans.size());
+    bool crLfOnly = true;
+    for (const quarrow::LineSpan& span : spans) {
+        m_starts.push_back(span.Begin);
+        crLfOnly = crLfOnly && span.End - span.TextEnd == LineEnd.size();
+    }
+    if (crLfOnly) {
+        // A file that the pane saved is its store already.
+        m_bytes = std::move(text);
+    } else {
+        m_bytes.clear();
+        m_bytes.reserve(text.size() + spans.size());
+        m_starts.clear();
+        for (const quarrow::LineSpan& span : spans)
+            AddToStore(std::string_view(text).substr(span.Begin, span.TextEnd - span.Begin));
+    }
+    ShowAll();
+}
+
+void TLinePane::SaveToFile(const std::string& path) const {
+    quarrow::ReplaceFile(path, m_bytes);
+}

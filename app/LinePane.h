@@ -1,0 +1,51 @@
+// A read-only text pane that keeps its lines in a store of its own and shows them: a new line is
+// one block added at the end, never a rebuilt text, and a save is one write of the store.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+// The store is the truth: change the pane only through these functions, not through the text
+// edit's own setters. Lines are 8-bit bytes, shown as Latin-1 so that every byte has a character.
+class TLinePane : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TLinePane(QWidget* parent = nullptr);
+
+    // A line that holds line ends of its own (CR LF, lone CR, lone LF) becomes the lines that a
+    // file holding it would read back as; an empty line stays one empty line.
+    void AppendLine(const std::string& line);
+    void SetLines(const std::vector<std::string>& lines);
+    void Clear();
+
+    std::size_t LineCount() const noexcept { return m_starts.size(); }
+    std::string_view Line(std::size_t index) const;
+    std::vector<std::string> Lines() const;
+
+    // Replaces the content with the file's lines. Throws an Exception "Unable to read " + path.
+    void LoadFromFile(const std::string& path);
+    // Creates or replaces the file, every line followed by CR LF; a failed save leaves the old
+    // file whole. Throws an Exception "Unable to write to " + path.
+    void SaveToFile(const std::string& path) const;
+
+private:
+    void AddToStore(std::string_view line);
+    void ShowAtEnd(const QString& text);
+    void ShowAll();
+    // Scroll range and repaint after appending; keeps the view on the last line when it was.
+    void UpdateView();
+    void HoldCursor();
+
+    // The lines as the file holds them, each followed by CR LF, and where each one starts.
+    std::string m_bytes;
+    std::vector<std::size_t> m_starts;
+
+    QTextCursor m_end; // at the end of the shown text; null until the first append
+    bool m_viewPending = false;
+    bool m_following = true;
+};

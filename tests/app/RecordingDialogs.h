@@ -1,0 +1,66 @@
+// Dialogs for tests: every request is recorded instead of shown, and the file and folder dialogs
+// give scripted answers (empty, as a cancel, once the script is used up).
+#pragma once
+
+#include <deque>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+#include "app/Dialogs.h"
+
+namespace quarrow::test {
+
+class RecordingDialogs : public Dialogs {
+public:
+    enum class Kind { Message, Error, BrowseFolder, OpenFile, ShellOpen, StartProgram };
+
+    struct Call {
+        Kind What;
+        QString Text;      // the text, caption, title, target or path
+        QStringList Extra; // OpenFile: the filter and the initial folder
+    };
+
+    std::vector<Call> Calls;
+    std::deque<QString> FolderAnswers;
+    std::deque<QString> FileAnswers;
+
+    // The texts of the calls of one kind, in order.
+    QStringList TextsOf(Kind what) const {
+        QStringList texts;
+        for (const Call& call : Calls)
+            if (call.What == what)
+                texts << call.Text;
+        return texts;
+    }
+
+    void Message(const QString& text) override { Calls.push_back({Kind::Message, text, {}}); }
+    void Error(const QString& text) override { Calls.push_back({Kind::Error, text, {}}); }
+    QString BrowseFolder(const QString& caption) override {
+        Calls.push_back({Kind::BrowseFolder, caption, {}});
+        return Next(FolderAnswers);
+    }
+    QString OpenFile(const QString& title, const QString& filter,
+                     const QString& initialFolder) override {
+        Calls.push_back({Kind::OpenFile, title, {filter, initialFolder}});
+        return Next(FileAnswers);
+    }
+    void ShellOpen(const QString& target) override {
+        Calls.push_back({Kind::ShellOpen, target, {}});
+    }
+    void StartProgram(const QString& path) override {
+        Calls.push_back({Kind::StartProgram, path, {}});
+    }
+
+private:
+    static QString Next(std::deque<QString>& answers) {
+        if (answers.empty())
+            return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+} // namespace quarrow::test
