@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -114,6 +117,37 @@ bool IsReservedInvalidName(std::string_view host) {
     return host.size() == Label.size() || host[host.size() - Label.size() - 1] == '.';
 }
 
+enum class WaitEnd { Ready, TimedOut, Cut };
+
+[[noreturn]] void ThrowWaitEnd(WaitEnd end) {
+    throw EIdSocketError(end == WaitEnd::Cut ? winsock::ConnectionAborted : winsock::TimedOut);
+}
+
+SteadyClock::time_point CutOf(const WaitLimits& limits) noexcept {
+    return limits.Cut ? limits.Cut->When() : SteadyClock::time_point::max();
+}
+
+// Which limit of a wait that ends at `end` (its time-out or the deadline) has passed at `now`;
+// the cut counts first. Ready while none has.
+WaitEnd PassedLimit(const WaitLimits& limits, SteadyClock::time_point end,
+                    SteadyClock::time_point now) noexcept {
+    if (now >= CutOf(limits))
+        return WaitEnd::Cut;
+    return now >= end ? WaitEnd::TimedOut : WaitEnd::Ready;
+}
+
+// The end of a wait that begins at `start`: its time-out or the deadline, whichever is first.
+SteadyClock::time_point WaitEndTime(const WaitLimits& limits, SteadyClock::time_point start) {
+    return std::min(DeadlineAfter(start, limits.Timeout), limits.Deadline);
+}
+
+// Where the next slice of a wait that ends at `end` stops sleeping: never past a limit and never
+// later than WaitSlice from now, so that a cut set meanwhile is seen.
+SteadyClock::time_point SliceEnd(const WaitLimits& limits, SteadyClock::time_point end,
+                                 SteadyClock::time_point now) noexcept {
+    return std::min({end, CutOf(limits), now + WaitSlice});
+}
+
 // ---- POSIX calls; a Winsock build replaces this block -------------------------------------
 
 int Native(std::intptr_t handle) noexcept {
@@ -124,48 +158,109 @@ void CloseSocket(std::intptr_t handle) noexcept {
     ::close(Native(handle));
 }
 
-// Waits until the socket is ready for events; false when the time-out passed first.
-bool WaitReady(std::intptr_t handle, short events, std::chrono::milliseconds timeout) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+// Waits until the socket is ready for events, or until a limit passes.
+WaitEnd WaitReady(std::intptr_t handle, short events, const WaitLimits& limits) {
+    const auto end = WaitEndTime(limits, SteadyClock::now());
     for (;;) {
+        const auto now = SteadyClock::now();
+        if (const WaitEnd passed = PassedLimit(limits, end, now); passed != WaitEnd::Ready)
+            return passed;
         const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(SliceEnd(limits, end, now) - now);
         pollfd entry{Native(handle), events, 0};
-        const int ready =
-            ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+        const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
         if (ready > 0)
-            return true;
-        if (ready == 0) {
-            if (Clock::now() >= deadline)
-                return false;
-            continue;
-        }
-        if (errno != EINTR)
+            return WaitEnd::Ready;
+        if (ready < 0 && errno != EINTR)
             ThrowErrno(errno);
     }
 }
 
-sockaddr_in Resolve(const std::string& host) {
-    if (IsReservedInvalidName(host) || host.find('\0') != std::string::npos)
-        throw EIdSocketError(winsock::HostNotFound);
+LookupResult GetAddrInfo(const std::string& host, int flags) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
     addrinfo* found = nullptr;
-    int code = 0;
+    LookupResult result;
     do
-        code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    while (code == EAI_SYSTEM && errno == EINTR);
-    if (code != 0)
-        throw EIdSocketError(WinsockErrorFromLookup(code, errno));
+        result.Code = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    while (result.Code == EAI_SYSTEM && errno == EINTR);
+    if (result.Code == EAI_SYSTEM)
+        result.SystemError = errno;
+    if (result.Code == 0) {
+        sockaddr_in address{};
+        std::memcpy(&address, found->ai_addr, sizeof address);
+        result.Address = address.sin_addr.s_addr;
+        ::freeaddrinfo(found);
+    }
+    return result;
+}
+
+LookupResult PlatformLookup(const std::string& host) {
+    return GetAddrInfo(host, 0);
+}
+
+// ---- end of the POSIX calls ------------------------------------------------------------------
+
+std::atomic<HostLookup> TestLookup{nullptr};
+
+// What the look-up thread and the request's thread share; whichever ends last frees it.
+struct PendingLookup {
+    std::mutex Mutex;
+    std::condition_variable Finished;
+    bool Done = false;
+    LookupResult Result;
+};
+
+// Runs the look-up on a helper thread and waits for it within the limits. A look-up given up
+// on goes on alone and then ends; nothing waits for it.
+LookupResult LookUpWithin(const std::string& host, const WaitLimits& limits) {
+    const auto start = SteadyClock::now();
+    const HostLookup replaced = TestLookup.load();
+    const HostLookup lookup = replaced ? replaced : &PlatformLookup;
+    auto pending = std::make_shared<PendingLookup>();
+    try {
+        std::thread([pending, host, lookup] {
+            const LookupResult result = lookup(host);
+            std::lock_guard lock(pending->Mutex);
+            pending->Result = result;
+            pending->Done = true;
+            pending->Finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return lookup(host); // no thread to spare: the look-up is waited for unbounded
+    }
+    const auto end = WaitEndTime(limits, start);
+    std::unique_lock lock(pending->Mutex);
+    for (;;) {
+        if (pending->Done)
+            return pending->Result;
+        const auto now = SteadyClock::now();
+        if (const WaitEnd passed = PassedLimit(limits, end, now); passed != WaitEnd::Ready)
+            ThrowWaitEnd(passed);
+        pending->Finished.wait_until(lock, SliceEnd(limits, end, now));
+    }
+}
+
+sockaddr_in Resolve(const std::string& host, const WaitLimits& limits) {
+    if (IsReservedInvalidName(host) || host.find('\0') != std::string::npos)
+        throw EIdSocketError(winsock::HostNotFound);
+    // A numeric address needs no name server and is taken at once.
+    LookupResult found = GetAddrInfo(host, AI_NUMERICHOST);
+    if (found.Code != 0)
+        found = LookUpWithin(host, limits);
+    if (found.Code != 0)
+        throw EIdSocketError(WinsockErrorFromLookup(found.Code, found.SystemError));
     sockaddr_in address{};
-    std::memcpy(&address, found->ai_addr, sizeof address);
-    ::freeaddrinfo(found);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = found.Address;
     return address;
 }
 
-std::intptr_t ConnectSocket(const sockaddr_in& address, std::chrono::milliseconds timeout) {
+// ---- POSIX calls, continued ------------------------------------------------------------------
+
+std::intptr_t ConnectSocket(const sockaddr_in& address, const WaitLimits& limits) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         ThrowErrno(errno);
@@ -182,15 +277,19 @@ std::intptr_t ConnectSocket(const sockaddr_in& address, std::chrono::millisecond
         // An interrupted connect goes on in the background like one in progress.
         if (error == EINPROGRESS || error == EINTR) {
             error = 0;
+            WaitEnd end = WaitEnd::Ready;
             try {
-                if (!WaitReady(fd, POLLOUT, timeout))
-                    error = ETIMEDOUT;
+                end = WaitReady(fd, POLLOUT, limits);
             } catch (...) {
                 ::close(fd);
                 throw;
             }
+            if (end != WaitEnd::Ready) {
+                ::close(fd);
+                ThrowWaitEnd(end);
+            }
             socklen_t length = sizeof error;
-            if (error == 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
                 error = errno;
         }
     }
@@ -290,26 +389,57 @@ int WinsockErrorFromLookup(int code, int systemError) {
     return winsock::NoRecovery;
 }
 
+void CutTime::CutAt(SteadyClock::time_point when) noexcept {
+    const SteadyClock::rep wanted = when.time_since_epoch().count();
+    SteadyClock::rep current = m_when.load();
+    while (wanted < current && !m_when.compare_exchange_weak(current, wanted)) {
+    }
+}
+
+SteadyClock::time_point CutTime::When() const noexcept {
+    return SteadyClock::time_point(SteadyClock::duration(m_when.load()));
+}
+
+SteadyClock::time_point DeadlineAfter(SteadyClock::time_point start,
+                                      std::chrono::milliseconds span) noexcept {
+    if (span.count() <= 0)
+        return start;
+    const auto room =
+        std::chrono::floor<std::chrono::milliseconds>(SteadyClock::time_point::max() - start);
+    return span >= room ? SteadyClock::time_point::max() : start + span;
+}
+
+void CheckLimits(const WaitLimits& limits) {
+    const auto now = SteadyClock::now();
+    if (const WaitEnd passed = PassedLimit(limits, limits.Deadline, now); passed != WaitEnd::Ready)
+        ThrowWaitEnd(passed);
+}
+
+void SetHostLookupForTests(HostLookup lookup) noexcept {
+    TestLookup.store(lookup);
+}
+
 std::unique_ptr<TcpConnection> TcpConnection::Open(const std::string& host, int port,
-                                                   std::chrono::milliseconds timeout) {
+                                                   const WaitLimits& limits) {
+    CheckLimits(limits);
     // The look-up comes first, as it does before a Winsock connect, so that a name that does not
     // resolve is reported as such whatever the port.
-    sockaddr_in address = Resolve(host);
+    sockaddr_in address = Resolve(host, limits);
     // Port 0 and numbers beyond 16 bits name no peer; Winsock says so with 10049.
     if (port < 1 || port > 65535)
         throw EIdSocketError(winsock::AddressNotAvailable);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const std::intptr_t handle = ConnectSocket(address, timeout);
+    const std::intptr_t handle = ConnectSocket(address, limits);
     try {
-        return std::unique_ptr<TcpConnection>(new TcpConnection(handle, timeout));
+        return std::unique_ptr<TcpConnection>(new TcpConnection(handle, limits));
     } catch (...) {
         CloseSocket(handle);
         throw;
     }
 }
 
-TcpConnection::TcpConnection(std::intptr_t handle, std::chrono::milliseconds timeout)
-    : m_handle(handle), m_timeout(timeout), m_buffer(new char[BufferSize]) {}
+TcpConnection::TcpConnection(std::intptr_t handle, const WaitLimits& limits)
+    : m_handle(handle), m_limits(limits), m_buffer(new char[BufferSize]) {}
 
 TcpConnection::~TcpConnection() {
     CloseSocket(m_handle);
@@ -320,8 +450,9 @@ void TcpConnection::Write(std::string_view bytes, bool more) {
         const std::size_t sent = SendSome(m_handle, bytes, more);
         if (sent > 0)
             bytes.remove_prefix(sent);
-        else if (!WaitReady(m_handle, WritableEvent, m_timeout))
-            throw EIdSocketError(winsock::TimedOut);
+        else if (const WaitEnd end = WaitReady(m_handle, WritableEvent, m_limits);
+                 end != WaitEnd::Ready)
+            ThrowWaitEnd(end);
     }
 }
 
@@ -329,8 +460,8 @@ std::size_t TcpConnection::Receive(char* data, std::size_t size) {
     if (m_peerClosed)
         return 0;
     for (;;) {
-        if (!WaitReady(m_handle, ReadableEvent, m_timeout))
-            throw EIdSocketError(winsock::TimedOut);
+        if (const WaitEnd end = WaitReady(m_handle, ReadableEvent, m_limits); end != WaitEnd::Ready)
+            ThrowWaitEnd(end);
         if (const auto received = ReceiveSome(m_handle, data, size)) {
             m_peerClosed = *received == 0;
             return *received;

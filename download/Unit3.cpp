@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -27,6 +28,9 @@ constexpr int AlwaysRetriedAttempts = 10;
 
 constexpr int StartStepMs = 100;
 constexpr int AfterSavedMs = 1000;
+
+// After a stop, a request in flight may go on this long; then it is cut and its tile fails.
+constexpr std::chrono::seconds StopGrace{2};
 
 const char* const RefusedLine = "Error: may be your IP is banned.\nPlease try again later.";
 const char* const NetworkLine = "Error: Your network has problem, please check it.";
@@ -133,6 +137,12 @@ void TDownThread::SendFailed(std::string line) {
 // monitor closes the task only when every worker has lowered the count.
 void TDownThread::Execute(std::stop_token stop) {
     try {
+        Client = std::make_unique<TIdHTTP>();
+        // Runs on the thread that asks for the stop (at once here when it already has): sets the
+        // time of the cut, which the client's waits look at. Gone before Client is destroyed.
+        const std::stop_callback cutAfterGrace(stop, [client = Client.get()] {
+            client->CutAt(std::chrono::steady_clock::now() + StopGrace);
+        });
         Walk(stop);
     } catch (const std::exception& error) {
         try {
@@ -153,7 +163,6 @@ void TDownThread::Execute(std::stop_token stop) {
 }
 
 void TDownThread::Walk(const std::stop_token& stop) {
-    Client = std::make_unique<TIdHTTP>();
     const TaskParams& params = *Task->Params;
     if (params.UseProxy) {
         const std::optional<int> port = ParseInteger(params.ProxyPort);
@@ -168,7 +177,9 @@ void TDownThread::Walk(const std::stop_token& stop) {
     }
     m_blankImagePath = m_host.ExecutableFolder() + "blankimg/blank." + Task->TileExtension();
     const int resumePoint = Task->ResumePoint(ThreadIndex);
-    m_host.Sleep(ThreadIndex * StartStepMs);
+    // No wait begins after a stop: the loop below ends at once then.
+    if (!stop.stop_requested())
+        m_host.Sleep(ThreadIndex * StartStepMs);
 
     const int workerCount = std::max(1, params.ThreadCount); // never a division by zero
     int sequenceNumber = 0;
@@ -204,22 +215,27 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             rule = &NoMessage;
         }
         if (!rule)
-            return SaveTile(x, y, sequenceNumber, url, buffer);
+            return SaveTile(x, y, sequenceNumber, url, buffer, stop);
 
-        const bool retry = rule->AlwaysRetried
-                               ? attempts < AlwaysRetriedAttempts && !stop.stop_requested()
-                               : attempts < UsualAttempts;
-        if (retry) {
-            if (rule->RetryWaitMs > 0)
-                m_host.Sleep(rule->RetryWaitMs);
-            // A stop that came during the wait ends the retrying as well.
-            if (!rule->AlwaysRetried || !stop.stop_requested())
-                continue;
+        // No attempt starts after a stop: the failed one counts as the last, also when the stop
+        // came during the wait before the retry.
+        bool retry = !stop.stop_requested() &&
+                     attempts < (rule->AlwaysRetried ? AlwaysRetriedAttempts : UsualAttempts);
+        if (retry && rule->RetryWaitMs > 0) {
+            m_host.Sleep(rule->RetryWaitMs);
+            retry = !stop.stop_requested();
         }
+        if (retry)
+            continue;
+
+        // A request that the stop cut after its grace ends as failed, whatever its kind.
+        Outcome outcome = rule->Last;
+        if (Client->CutReached() && outcome != Outcome::FailedBare)
+            outcome = Outcome::Failed;
 
         std::string().swap(buffer);
         const std::string errorLine = Tag() + " " + message + "->" + url;
-        switch (rule->Last) {
+        switch (outcome) {
         case Outcome::Refused:
             GiveUp(errorLine, x, y, url);
             SendLog(RefusedLine);
@@ -246,7 +262,7 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
 }
 
 TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
-                                        std::string& buffer) {
+                                        std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
     try {
         ReplaceFile(path, buffer);
@@ -259,7 +275,9 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
             " OK");
     SetLastPosition(x, y);
-    m_host.Sleep(AfterSavedMs);
+    // After a stop the worker leaves without the wait.
+    if (!stop.stop_requested())
+        m_host.Sleep(AfterSavedMs);
     return Next::Continue;
 }
 

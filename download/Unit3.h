@@ -25,6 +25,8 @@ public:
     TDownThread(const TDownThread&) = delete;
     TDownThread& operator=(const TDownThread&) = delete;
 
+    // Asks the worker to stop: no new attempt, request or wait begins after it; a request in
+    // flight may go on for 2 s, then it is cut and its tile ends as failed. Any thread.
     void Terminate() noexcept;
     bool Terminated() const noexcept;
 
@@ -48,7 +50,8 @@ private:
     void Execute(std::stop_token stop);
     void Walk(const std::stop_token& stop);
     Next FetchTile(int x, int y, int sequenceNumber, const std::stop_token& stop);
-    Next SaveTile(int x, int y, int sequenceNumber, const std::string& url, std::string& buffer);
+    Next SaveTile(int x, int y, int sequenceNumber, const std::string& url, std::string& buffer,
+                  const std::stop_token& stop);
     void GiveUp(const std::string& firstLine, int x, int y, const std::string& url);
     void PutBlank(int x, int y);
     void SetLastPosition(int x, int y) noexcept;

@@ -25,7 +25,6 @@ constexpr std::string_view LineTooLongText = "Response line longer than 64 KiB r
 constexpr std::string_view TooManyHeadersText =
     "Response head with more than 1000 header lines refused.";
 
-
 // A "Content-Length" of 0 or more; negative or non-decimal text counts as absent. Digits beyond
 // 64 bits saturate: such a length is only ever refused as too large.
 std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
@@ -153,11 +152,20 @@ std::string BodyTooLargeText(std::size_t limit) {
 
 } // namespace
 
-TIdHTTP::TIdHTTP() = default;
+TIdHTTP::TIdHTTP() : m_cut(std::make_unique<CutTime>()) {}
 
 TIdHTTP::~TIdHTTP() = default;
 
+void TIdHTTP::CutAt(std::chrono::steady_clock::time_point when) noexcept {
+    m_cut->CutAt(when);
+}
+
+bool TIdHTTP::CutReached() const noexcept {
+    return m_cut->Reached();
+}
+
 void TIdHTTP::Get(const std::string& url, std::string& buffer) {
+    const WaitLimits limits{Timeout, DeadlineAfter(SteadyClock::now(), Deadline), m_cut.get()};
     StatusCode = 0;
     StatusText.clear();
     ResponseHeaders.clear();
@@ -184,25 +192,30 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         connectHost = m_currentHost;
         connectPort = m_currentPort;
     } else {
-        if (!parts.Host.empty())
+        if (!parts.Host.empty()) {
             m_hostHeaderValue = parts.Host;
+            m_hostPort = parts.Port;
+        }
         if (!parts.Scheme.empty())
             m_lastScheme = parts.Scheme;
-        target = m_lastScheme + "://" + m_hostHeaderValue + target;
+        // The port that the URL names goes along, so the proxy reaches the service on it; the
+        // Host header stays the host name alone.
+        target = m_lastScheme + "://" + m_hostHeaderValue +
+                 (m_hostPort ? ":" + std::to_string(*m_hostPort) : std::string()) + target;
         connectHost = ProxyServer;
         connectPort = ProxyPort;
     }
 
     if (m_connection && m_connection->PeerClosed())
         m_connection.reset();
-    if (!m_connection) {
-        if (EqualsNoCase(connectHost, "LOCALHOST"))
-            connectHost = "127.0.0.1";
-        m_connection = TcpConnection::Open(connectHost, connectPort, Timeout);
-    }
-    m_connection->SetTimeout(Timeout);
-
+    if (!m_connection && EqualsNoCase(connectHost, "LOCALHOST"))
+        connectHost = "127.0.0.1";
     try {
+        CheckLimits(limits); // a cut client sends nothing more
+        if (m_connection)
+            m_connection->SetLimits(limits);
+        else
+            m_connection = TcpConnection::Open(connectHost, connectPort, limits);
         SendRequest(target);
         ReadAnswer(buffer);
     } catch (const EIdProtocolReplyError&) {

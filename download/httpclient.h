@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,7 @@ public:
 };
 
 class TcpConnection;
+class CutTime;
 
 class TIdHTTP {
 public:
@@ -66,13 +68,25 @@ public:
     std::string StatusText;
     std::vector<std::pair<std::string, std::string>> ResponseHeaders;
 
-    // Limits; tests lower them, production keeps these.
+    // Limits; tests lower them, production keeps these. Timeout bounds each wait (look-up,
+    // connect, each read or write); Deadline one whole Get (look-up, connect, request and the
+    // whole answer). Both end with EIdSocketError 10060 and release the connection.
     std::chrono::milliseconds Timeout{30000};
+    std::chrono::milliseconds Deadline{60000};
     std::size_t MaxBodySize = std::size_t{64} << 20;
 
     // Fetches the URL, appending the body to buffer. Returns only for a 2xx answer without a
     // "Location"; throws one of the errors above otherwise, leaving received bytes in buffer.
     void Get(const std::string& url, std::string& buffer);
+
+    // Cuts this client's requests from `when` on: the Get in flight then ends within
+    // WaitSlice (Socket.h), and every later Get at once, with EIdSocketError 10053 ("Software
+    // caused connection abort."), releasing the connection. An earlier cut already set stays.
+    // These three may be called from any thread, also while another thread is inside Get.
+    void CutAt(std::chrono::steady_clock::time_point when) noexcept;
+    void Cut() noexcept { CutAt(std::chrono::steady_clock::now()); }
+    // True once the cut's time has come.
+    bool CutReached() const noexcept;
 
 private:
     void SendRequest(const std::string& target);
@@ -91,6 +105,9 @@ private:
     int m_currentPort = 80;                      // CurrentPort
     std::string m_hostHeaderValue;               // HostHeaderValue
     std::string m_lastScheme;                    // LastScheme
+    // Through a proxy, the port of the last URL that named a host, if it named one.
+    std::optional<int> m_hostPort;
+    const std::unique_ptr<CutTime> m_cut;
 };
 
 } // namespace quarrow

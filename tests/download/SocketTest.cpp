@@ -136,3 +136,17 @@ TEST(TcpConnectionWrite, ReportsResetWithoutKillingTheProcess) {
                       connection->Write(block);
               }));
 }
+
+TEST(CutTime, KeepsTheEarliestTimeAndSaysWhenItHasCome) {
+    using Clock = std::chrono::steady_clock;
+    quarrow::CutTime cut;
+    EXPECT_EQ(Clock::time_point::max(), cut.When());
+    EXPECT_FALSE(cut.Reached());
+    const auto soon = Clock::now() + 1h;
+    cut.CutAt(soon);
+    cut.CutAt(soon + 1s);
+    EXPECT_EQ(soon, cut.When());
+    EXPECT_FALSE(cut.Reached());
+    cut.CutAt(Clock::now());
+    EXPECT_TRUE(cut.Reached());
+}

@@ -9,9 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -848,7 +852,8 @@ TEST_F(WorkerTest, ProxySettingsOfTheTaskReachTheWire) {
     task->Params->ProxyUsername = "user";
     task->Params->ProxyPassword = "pass";
     RunOne(task);
-    EXPECT_EQ((std::vector<std::string>{"GET http://127.0.0.1" + Target(X0, Y0) +
+    // The service's port goes along in the absolute form, so the proxy can reach it.
+    EXPECT_EQ((std::vector<std::string>{"GET http://127.0.0.1:1" + Target(X0, Y0) +
                                         " HTTP/1.1\r\n"
                                         "Host: 127.0.0.1\r\n"
                                         "Accept: text/html, */*\r\n"
@@ -856,7 +861,170 @@ TEST_F(WorkerTest, ProxySettingsOfTheTaskReachTheWire) {
                                         "Proxy-Authorization: Basic dXNlcjpwYXNz\r\n"
                                         "\r\n"}),
               proxy.Heads());
-    EXPECT_EQ(BodyOf("http://127.0.0.1" + Target(X0, Y0)), ReadFileBytes(TilePath(X0, Y0)));
+    EXPECT_EQ(BodyOf("http://127.0.0.1:1" + Target(X0, Y0)), ReadFileBytes(TilePath(X0, Y0)));
+}
+
+// --- Stops while a request is in flight ---
+
+using Clock = std::chrono::steady_clock;
+
+const std::string CutMessage = "Socket Error # 10053\r\nSoftware caused connection abort.";
+
+// The server of the stop tests: stops the worker as its first request arrives, then behaves as
+// the test says; every later request is answered at once and recorded.
+class StopServer {
+public:
+    using Behaviour = std::function<void(ServerConnection&)>;
+
+    StopServer(WorkerHandle& handle, Behaviour behaviour) {
+        m_server.emplace([this, &handle, behaviour](ServerConnection& c) {
+            for (;;) {
+                const std::string head = c.ReadRequest(std::chrono::seconds(10));
+                if (head.empty())
+                    return;
+                int index = 0;
+                {
+                    std::lock_guard lock(m_mutex);
+                    index = static_cast<int>(m_targets.size());
+                    m_targets.push_back(TargetOf(head));
+                    if (index == 0)
+                        m_stoppedAt = Clock::now();
+                }
+                if (index > 0) {
+                    c.Send(Answer("200 OK", "late").Bytes);
+                    continue;
+                }
+                handle.Terminate();
+                behaviour(c);
+                m_clientClosed = c.WaitForPeerClose(std::chrono::seconds(10));
+                return;
+            }
+        });
+        m_port = m_server->Port();
+    }
+
+    int Port() const { return m_port; }
+    // Ends the server, joining its scripts; what they saw stays readable.
+    void Join() { m_server.reset(); }
+    std::vector<std::string> Targets() const {
+        std::lock_guard lock(m_mutex);
+        return m_targets;
+    }
+    Clock::time_point StoppedAt() const {
+        std::lock_guard lock(m_mutex);
+        return m_stoppedAt;
+    }
+    bool ClientClosed() const { return m_clientClosed; }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_targets;
+    Clock::time_point m_stoppedAt;
+    std::atomic<bool> m_clientClosed{false};
+    int m_port = 0;
+    std::optional<LoopbackServer> m_server; // last: its threads use the members above
+};
+
+struct StopCase {
+    const char* Name;
+    StopServer::Behaviour Behaviour;
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class WorkerStopCutTest : public WorkerTest, public ::testing::WithParamInterface<StopCase> {};
+
+// A request that will not finish goes on for the 2 s grace after the stop, then is cut: its tile
+// ends as failed and the worker runs its last step; nothing more is requested.
+TEST_P(WorkerStopCutTest, CutsTheRequestAfterTheGraceAndFailsTheTile) {
+    WorkerHandle handle;
+    StopServer server(handle, GetParam().Behaviour);
+    auto task = MakeTask(server.Port(), 1, 3, 1);
+    std::vector<std::unique_ptr<TDownThread>> workers;
+    workers.push_back(std::make_unique<TDownThread>(0, task, m_host));
+    handle.Set(workers.back().get());
+    ASSERT_TRUE(m_host.WaitForWorkers(1, std::chrono::seconds(20)));
+    const double seconds = std::chrono::duration<double>(Clock::now() - server.StoppedAt()).count();
+    std::cout << "[ measured ] " << GetParam().Name << ": stop to WorkerDone " << seconds << " s\n";
+    EXPECT_GE(seconds, 1.9);
+    EXPECT_LT(seconds, 3.5);
+    const auto position = Finish(workers).front();
+    server.Join();
+    EXPECT_TRUE(server.ClientClosed()); // the cut released the connection
+    EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
+    const std::string url = Url(server.Port(), X0, Y0);
+    EXPECT_EQ((std::vector<std::string>{"T1 " + CutMessage + "->" + url, BlankLine(1, X0, Y0),
+                                        FinishedLine(1)}),
+              m_host.Log());
+    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
+    EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0)));
+    EXPECT_EQ(std::vector<int>{0}, m_host.Sleeps());
+    EXPECT_EQ(std::make_pair(X0, Y0), position);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, WorkerStopCutTest,
+    ::testing::Values(StopCase{"NeverAnswers", [](ServerConnection&) {}},
+                      StopCase{"TricklesTheBody",
+                               [](ServerConnection& c) {
+                                   c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+                                   for (int i = 0; i < 100; ++i) {
+                                       c.Send("x");
+                                       if (c.WaitForPeerClose(std::chrono::milliseconds(100)))
+                                           return;
+                                   }
+                               }}),
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+
+TEST_F(WorkerTest, StopLetsAnAnswerWithinTheGraceFinish) {
+    WorkerHandle handle;
+    StopServer server(handle, [](ServerConnection& c) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        c.Send(Answer("200 OK", "arrived").Bytes);
+    });
+    auto task = MakeTask(server.Port(), 1, 3, 1);
+    std::vector<std::unique_ptr<TDownThread>> workers;
+    workers.push_back(std::make_unique<TDownThread>(0, task, m_host));
+    handle.Set(workers.back().get());
+    const auto position = Finish(workers).front();
+    server.Join();
+    EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
+    EXPECT_EQ("arrived", ReadFileBytes(TilePath(X0, Y0)));
+    EXPECT_EQ((std::vector<std::string>{SavedLine(1, 1, X0, Y0), FinishedLine(1)}), m_host.Log());
+    EXPECT_TRUE(m_host.Failed().empty());
+    EXPECT_EQ(std::vector<int>{0}, m_host.Sleeps()); // no wait after the tile once stopped
+    EXPECT_EQ(std::make_pair(X0, Y0), position);
+}
+
+// No attempt starts after a stop: neither after a stop during the wait before a retry, nor
+// after one during the request, which then goes without the wait.
+TEST_F(WorkerTest, NoRetryAfterAStop) {
+    for (const bool duringTheWait : {true, false}) {
+        SCOPED_TRACE(duringTheWait);
+        RecordingHost host(m_exe.Path());
+        WorkerHandle handle;
+        TileServer server([&](const std::string&, int) {
+            if (!duringTheWait)
+                handle.Terminate();
+            return Answer("404 Not Found");
+        });
+        host.OnSleep = [&](int milliseconds) {
+            if (duringTheWait && milliseconds == 1000)
+                handle.Terminate();
+        };
+        TDownThread worker(0, MakeTask(server.Port(), 1, 2, 1), host);
+        handle.Set(&worker);
+        ASSERT_TRUE(host.WaitForWorkers(1));
+        EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
+        EXPECT_EQ((std::vector<std::string>{"Error: the image is not got.404 Not Found",
+                                            BlankLine(1, X0, Y0), FinishedLine(1)}),
+                  host.Log());
+        const std::vector<int> waits =
+            duringTheWait ? std::vector<int>{0, 1000} : std::vector<int>{0};
+        EXPECT_EQ(waits, host.Sleeps());
+    }
 }
 
 // --- The last position ---

@@ -1,17 +1,23 @@
 // TIdHTTP against scripted servers on 127.0.0.1: request bytes, connection reuse, proxy form,
-// judging and framing of answers, hostile answers and the error texts.
+// judging and framing of answers, hostile answers, the error texts, the deadline and the cut.
 #include "download/httpclient.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 
+#include "download/Socket.h"
 #include "tests/support/LoopbackServer.h"
 
 using namespace std::chrono_literals;
@@ -72,6 +78,7 @@ std::unique_ptr<TIdHTTP> Client(std::chrono::milliseconds timeout = 5s) {
 
 TEST(HttpRequest, StartsWithTheWorkerSettingsAndSendsExactlyTheseBytes) {
     EXPECT_EQ(std::chrono::milliseconds(30000), TIdHTTP().Timeout);
+    EXPECT_EQ(std::chrono::milliseconds(60000), TIdHTTP().Deadline);
     LoopbackServer server(AnswerOnce(Ok));
     auto http = Client();
     std::string buffer = "kept";
@@ -217,7 +224,7 @@ TEST(HttpProxy, SendsTheAbsoluteFormToTheProxyWithBasicCredentials) {
         EXPECT_EQ("", Fetch(*http, "http://tiles.example:81/a/b.png?x=1#f", buffer));
         const std::string received = server.AllReceived();
         EXPECT_EQ(
-            "GET http://tiles.example/a/b.png?x=1 HTTP/1.1\r\nHost: tiles.example\r\n"
+            "GET http://tiles.example:81/a/b.png?x=1 HTTP/1.1\r\nHost: tiles.example\r\n"
             "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n" +
                 std::string(line) + "\r\n",
             received.substr(seen));
@@ -229,6 +236,34 @@ TEST(HttpProxy, SendsTheAbsoluteFormToTheProxyWithBasicCredentials) {
     EXPECT_EQ(std::string("GET HTTPS://other.example/y/z HTTP/1.1\r\nHost: other.example\r\n") +
                   WorkerTail,
               server.AllReceived().substr(server.AllReceived().rfind("GET")));
+    EXPECT_EQ(1, server.ConnectionCount());
+}
+
+TEST(HttpProxy, KeepsThePortThatTheUrlNames) {
+    LoopbackServer server(Serve(Ok));
+    auto http = Client();
+    http->ProxyServer = "LocalHost";
+    http->ProxyPort = server.Port();
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://127.0.0.1:8642/z/1/2.png", "http://127.0.0.1:8642/z/1/2.png"},
+        {"3/4.png", "http://127.0.0.1:8642/3/4.png"},         // no host: host and port stay
+        {"http://tiles.example/a", "http://tiles.example/a"}, // no port: the bytes as before
+        {"b", "http://tiles.example/b"},
+        {"http://tiles.example:x/c", "http://tiles.example/c"}, // not a number: no port
+        {"http://tiles.example:080/d", "http://tiles.example:80/d"},
+    };
+    std::size_t seen = 0;
+    for (const auto& [url, target] : cases) {
+        std::string buffer;
+        EXPECT_EQ("", Fetch(*http, url, buffer)) << url;
+        const std::string received = server.AllReceived();
+        const std::string host =
+            std::string(target).substr(7, std::string(target).find_first_of(":/", 7) - 7);
+        EXPECT_EQ("GET " + std::string(target) + " HTTP/1.1\r\nHost: " + host + "\r\n" + WorkerTail,
+                  received.substr(seen))
+            << url;
+        seen = received.size();
+    }
     EXPECT_EQ(1, server.ConnectionCount());
 }
 
@@ -434,4 +469,139 @@ TEST(HttpFailure, ReportsTimeOutsLookUpsAndReleasesAfterAConversionError) {
     EXPECT_EQ("'OK' is not a valid integer value", Fetch(*http, Url(garbled, "/"), buffer));
     EXPECT_EQ("'OK' is not a valid integer value", Fetch(*http, Url(garbled, "/"), buffer));
     EXPECT_EQ(2, garbled.ConnectionCount()); // the unread rest is never taken for the next answer
+}
+
+// --- The deadline of one Get and the cut ---
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Sends a head for `length` bytes, then one byte every gap while the client stays.
+LoopbackServer::Script Trickle(int length, std::chrono::milliseconds gap,
+                               std::atomic<bool>& clientClosed) {
+    return [=, &clientClosed](ServerConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n");
+        for (int i = 0; i < length && !clientClosed; ++i) {
+            c.Send("x");
+            clientClosed = c.WaitForPeerClose(gap);
+        }
+    };
+}
+
+// A look-up that hangs like a name server that does not answer, until the test ends.
+struct HangingLookup {
+    static inline std::mutex Mutex;
+    static inline std::condition_variable Changed;
+    static inline int Hanging = 0;
+    static inline bool Released = false;
+
+    static quarrow::LookupResult LookUp(const std::string&) {
+        std::unique_lock lock(Mutex);
+        ++Hanging;
+        Changed.wait_for(lock, 20s, [] { return Released; });
+        --Hanging;
+        Changed.notify_all();
+        return {EAI_AGAIN, 0, 0};
+    }
+    HangingLookup() {
+        std::lock_guard lock(Mutex);
+        Released = false;
+        quarrow::SetHostLookupForTests(&LookUp);
+    }
+    ~HangingLookup() { // no look-up thread outlives the test
+        quarrow::SetHostLookupForTests(nullptr);
+        std::unique_lock lock(Mutex);
+        Released = true;
+        Changed.notify_all();
+        Changed.wait_for(lock, 20s, [] { return Hanging == 0; });
+    }
+};
+
+} // namespace
+
+TEST(HttpDeadline, EndsATrickledBodyWithTheTimeOutsErrorAndReleasesTheConnection) {
+    std::atomic<bool> clientClosed{false};
+    std::string buffer;
+    {
+        LoopbackServer server(Trickle(1000, 100ms, clientClosed));
+        auto http = Client(5s); // every byte comes well within the time-out
+        http->Deadline = 800ms;
+        const auto start = Clock::now();
+        EXPECT_EQ("Socket Error # 10060\r\nConnection timed out.",
+                  Fetch(*http, Url(server, "/"), buffer));
+        EXPECT_GE(SecondsSince(start), 0.75);
+        EXPECT_LT(SecondsSince(start), 2.0);
+    } // joins the script, which has seen the close
+    EXPECT_TRUE(clientClosed);
+    EXPECT_EQ(std::string(buffer.size(), 'x'), buffer); // what came stays
+    EXPECT_GT(buffer.size(), 3U);
+}
+
+TEST(HttpDeadline, LeavesASlowButSteadyAnswerWithinItWhole) {
+    std::atomic<bool> clientClosed{false};
+    LoopbackServer server(Trickle(20, 50ms, clientClosed)); // about a second in all
+    auto http = Client(1s);
+    http->Deadline = 4s;
+    std::string buffer;
+    EXPECT_EQ("", Fetch(*http, Url(server, "/"), buffer));
+    EXPECT_EQ(std::string(20, 'x'), buffer);
+}
+
+TEST(HttpDeadline, BoundsAHostLookUpThatHangs) {
+    HangingLookup hanging;
+    auto http = Client(5s);
+    http->Deadline = 300ms;
+    std::string buffer;
+    const auto start = Clock::now();
+    EXPECT_EQ("Socket Error # 10060\r\nConnection timed out.",
+              Fetch(*http, "http://tiles.slow:8080/a.png", buffer));
+    EXPECT_LT(SecondsSince(start), 1.5);
+}
+
+TEST(HttpDeadline, ConnectsToTheAddressThatTheLookUpThreadFound) {
+    LoopbackServer server(AnswerOnce(Ok));
+    quarrow::SetHostLookupForTests([](const std::string& host) {
+        return quarrow::LookupResult{host == "tiles.test" ? 0 : EAI_NONAME, 0,
+                                     htonl(INADDR_LOOPBACK)};
+    });
+    auto http = Client();
+    std::string buffer;
+    EXPECT_EQ("Socket Error # 11001\r\n", Fetch(*http, "http://other.test:1/a", buffer));
+    EXPECT_EQ("",
+              Fetch(*http, "http://tiles.test:" + std::to_string(server.Port()) + "/a", buffer));
+    quarrow::SetHostLookupForTests(nullptr);
+    EXPECT_EQ("GET /a HTTP/1.1\r\nHost: tiles.test\r\n" + WorkerTail, server.AllReceived());
+}
+
+TEST(HttpCut, EndsAWaitFromAnotherThreadAndEveryLaterGetAtOnce) {
+    std::atomic<bool> clientClosed{false};
+    {
+        LoopbackServer server([&](ServerConnection& c) {
+            c.ReadRequest();
+            clientClosed = c.WaitForPeerClose(10s); // never answers
+        });
+        auto http = Client(20s);
+        http->CutAt(Clock::now() + 1h);
+        std::thread cutter([&] {
+            std::this_thread::sleep_for(300ms);
+            http->Cut(); // the earlier time wins
+        });
+        std::string buffer;
+        const auto start = Clock::now();
+        const std::string aborted = "Socket Error # 10053\r\nSoftware caused connection abort.";
+        EXPECT_EQ(aborted, Fetch(*http, Url(server, "/"), buffer));
+        cutter.join();
+        EXPECT_GE(SecondsSince(start), 0.25);
+        EXPECT_LT(SecondsSince(start), 1.5);
+        EXPECT_TRUE(http->CutReached());
+        EXPECT_EQ(aborted, Fetch(*http, Url(server, "/"), buffer));
+        EXPECT_EQ(1, server.ConnectionCount()); // nothing goes out after the cut
+    }
+    EXPECT_TRUE(clientClosed); // released at the cut, long before the server gives up
 }
