@@ -6,6 +6,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTextCharFormat>
 #include <QTextDocument>
 
 #include "engine/Exception.h"
@@ -83,7 +84,8 @@ void TLinePane::ShowAtEnd(const QString& text) {
         // text control would refresh its cursor and the input method for every line.
         const QSignalBlocker quietLayout(document()->documentLayout());
         const QSignalBlocker quietDocument(document());
-        // Inside an edit block the cursor does not lay its line out to find its x position.
+        // Inside an edit block the cursor does not lay its line out to find its x position. The
+        // text takes the document's own format, so the cursor does not look up the last one.
         if (m_end.isNull()) {
             m_end = QTextCursor(document());
             m_end.beginEditBlock();
@@ -91,7 +93,7 @@ void TLinePane::ShowAtEnd(const QString& text) {
             m_end.endEditBlock();
         }
         m_end.beginEditBlock();
-        m_end.insertText(text);
+        m_end.insertText(text, QTextCharFormat());
         m_end.endEditBlock();
     }
     if (!m_viewPending) {
@@ -128,10 +130,11 @@ void TLinePane::ShowAll() {
         shown.append(Latin1(Line(i)));
     }
     m_end = QTextCursor();
-    setPlainText(shown);
+    clear();
     HoldCursor();
+    ShowAtEnd(shown);
     // A loaded log is read from its newest lines, and new lines follow from there.
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    m_following = true;
 }
 
 void TLinePane::SetLines(const std::vector<std::string>& lines) {

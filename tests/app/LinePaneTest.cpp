@@ -126,6 +126,7 @@ TEST(LinePane, FollowsNewLinesOnlyFromTheEnd) {
     EXPECT_EQ(bar->value(), 10);
 
     pane.SetLines(Lines(500, "loaded"));
+    QCoreApplication::processEvents();
     EXPECT_EQ(bar->value(), bar->maximum());
     append("after load");
     EXPECT_EQ(bar->value(), bar->maximum());
