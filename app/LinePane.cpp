@@ -129,9 +129,7 @@ void TLinePane::ShowAll() {
             shown.append(QLatin1Char('\n'));
         shown.append(Latin1(Line(i)));
     }
-    m_end = QTextCursor();
-    clear();
-    HoldCursor();
+    ClearShown();
     ShowAtEnd(shown);
     // A loaded log is read from its newest lines, and new lines follow from there.
     m_following = true;
@@ -153,6 +151,10 @@ void TLinePane::SetLines(const std::vector<std::string>& lines) {
 void TLinePane::Clear() {
     m_bytes.clear();
     m_starts.clear();
+    ClearShown();
+}
+
+void TLinePane::ClearShown() {
     m_end = QTextCursor();
     clear();
     HoldCursor();

@@ -37,6 +37,7 @@ private:
     void AddToStore(std::string_view line);
     void ShowAtEnd(const QString& text);
     void ShowAll();
+    void ClearShown();
     // Scroll range and repaint after appending; keeps the view on the last line when it was.
     void UpdateView();
     void HoldCursor();

@@ -2,6 +2,8 @@
 // the executable's folder at every read and write.
 #include "Unitoptions.h"
 
+#include <utility>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
