@@ -17,8 +17,10 @@ namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
 
-QLatin1StringView Latin1(std::string_view bytes) {
-    return QLatin1StringView(bytes.data(), static_cast<qsizetype>(bytes.size()));
+// The windows hand their texts over as UTF-8; bytes that are not show as replacement characters
+// while the store keeps them as they are.
+QString Shown(std::string_view bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 } // namespace
@@ -63,7 +65,7 @@ void TLinePane::AppendLine(const std::string& line) {
         // Blocks are separated, not ended, by "\n": the first line of an empty pane has none.
         if (!m_starts.empty())
             shown.append(QLatin1Char('\n'));
-        shown.append(Latin1(text));
+        shown.append(Shown(text));
         AddToStore(text);
     };
     const std::string_view all(line);
@@ -127,7 +129,7 @@ void TLinePane::ShowAll() {
     for (std::size_t i = 0; i < m_starts.size(); ++i) {
         if (i > 0)
             shown.append(QLatin1Char('\n'));
-        shown.append(Latin1(Line(i)));
+        shown.append(Shown(Line(i)));
     }
     ClearShown();
     ShowAtEnd(shown);

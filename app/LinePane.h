@@ -11,7 +11,7 @@
 #include <QTextCursor>
 
 // The store is the truth: change the pane only through these functions, not through the text
-// edit's own setters. Lines are 8-bit bytes, shown as Latin-1 so that every byte has a character.
+// edit's own setters. Lines are bytes, shown as UTF-8; the store keeps bytes that are not.
 class TLinePane : public QPlainTextEdit {
     Q_OBJECT
 public:
