@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Quarrow need, only those missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth curl)
+# fp-utils: chmcmd compiles the user manual; libpng and SQLite: the map combiner's outputs;
+# imagemagick: the combiner's benchmark peer.
+packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth curl
+    fp-utils libpng-dev libsqlite3-dev imagemagick)
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
     | awk '$2 == "installed" { print $1 }' || true)
 missing=()
