@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "NumberText.h"
 #include "ProfileFile.h"
 #include "TextFile.h"
+#include "TextRules.h"
 
 namespace quarrow {
 namespace {
@@ -44,6 +47,32 @@ void AppendInt(std::string& out, long long value) {
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
+}
+
+// The one form of a tile file name: prefix, "_", column, "_", row, "_", zoom, ".", extension.
+void AppendNameHead(std::string& out, const MapType& type, int x) {
+    out += type.Prefix;
+    out += '_';
+    AppendInt(out, x);
+    out += '_';
+}
+
+void AppendNameTail(std::string& out, const MapType& type, int y, int zoom) {
+    AppendInt(out, y);
+    out += '_';
+    AppendInt(out, zoom);
+    out += '.';
+    out += type.Extension;
+}
+
+// Reads a number up to the separator that must follow it and moves past both.
+bool TakeNumber(std::string_view& text, char separator, int& value) {
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr == text.data() + text.size() ||
+        *result.ptr != separator)
+        return false;
+    text.remove_prefix(static_cast<std::size_t>(result.ptr - text.data()) + 1);
+    return true;
 }
 
 std::string IntText(long long value) {
@@ -96,7 +125,44 @@ std::string TooLargeMessage(std::string_view tileCount) {
            IntText(INT_MAX) + ").";
 }
 
+// A coordinate as the project file holds it, written with either decimal separator.
+std::optional<double> ParseStoredNumber(std::string_view stored) {
+    std::string text(TrimBlanks(stored));
+    std::replace(text.begin(), text.end(), ',', '.');
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
+
+TaskParams ReadTaskParams(const std::string& projectFile) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(projectFile, ec))
+        throw ReadError(projectFile);
+    const ProfileFile project(projectFile);
+    TaskParams params;
+    const std::size_t slash = projectFile.rfind('/');
+    params.SavePath = slash == std::string::npos ? "./" : projectFile.substr(0, slash + 1);
+    params.ProjectName = projectFile.substr(slash == std::string::npos ? 0 : slash + 1);
+    params.MapsType = project.ReadInteger("MapsType", "MapsType", 0);
+    params.Zoom = project.ReadInteger("Zoom", "Zoom", 0);
+    double* const fields[] = {&params.LeftLongitude, &params.RightLongitude, &params.TopLatitude,
+                              &params.BottomLatitude};
+    const char* const keys[] = {"LeftLongitude", "RightLongitude", "TopLatitude", "BottomLatitude"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::optional<double> value =
+            ParseStoredNumber(project.ReadString("AREA", keys[i], ""));
+        if (!value)
+            throw Exception(projectFile + " is not a task's project file: \"" + keys[i] +
+                            "\" is not a number.");
+        *fields[i] = *value;
+    }
+    return params;
+}
 
 void CheckZoomLevel(int zoom) {
     if (zoom < MinZoomLevel || zoom > MaxZoomLevel)
@@ -128,7 +194,14 @@ unsigned long long TileRange::Count() const {
     return count;
 }
 
-DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params) : Params(std::move(params)) {
+DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params)
+    : DownloadTask(std::move(params), true) {}
+
+DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, ReadOnly)
+    : DownloadTask(std::move(params), false) {}
+
+DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFolder)
+    : Params(std::move(params)) {
     const TaskParams& p = *Params;
     CheckZoomLevel(p.Zoom);
 
@@ -164,7 +237,7 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params) : Params(std::mov
 
     // One level only: the save folder exists already.
     std::error_code ec;
-    if (!std::filesystem::is_directory(TileFolder, ec)) {
+    if (createTileFolder && !std::filesystem::is_directory(TileFolder, ec)) {
         std::filesystem::create_directory(TileFolder, ec);
         if (ec || !std::filesystem::is_directory(TileFolder, ec))
             throw Exception("Create directory " + TileFolder + " Failed.");
@@ -174,7 +247,7 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params) : Params(std::mov
         ResumeX[slot] = 0;
         ResumeY[slot] = 0;
     }
-    if (p.Resume) {
+    if (createTileFolder && p.Resume) {
         const ProfileFile project(ProjectFile());
         const int slots = std::min(p.ThreadCount, static_cast<int>(ResumeX.size()));
         for (int i = 0; i < slots; ++i) {
@@ -352,18 +425,11 @@ std::string DownloadTask::TileUrl(int x, int y) const {
 }
 
 void DownloadTask::AppendTileNameHead(std::string& out, int x) const {
-    out += MapTypeOf(Params->MapsType).Prefix;
-    out += '_';
-    AppendInt(out, x);
-    out += '_';
+    AppendNameHead(out, MapTypeOf(Params->MapsType), x);
 }
 
 void DownloadTask::AppendTileNameTail(std::string& out, int y) const {
-    AppendInt(out, y);
-    out += '_';
-    AppendInt(out, Params->Zoom);
-    out += '.';
-    out += MapTypeOf(Params->MapsType).Extension;
+    AppendNameTail(out, MapTypeOf(Params->MapsType), y, Params->Zoom);
 }
 
 void DownloadTask::AppendTileFileName(std::string& out, int x, int y) const {
@@ -381,6 +447,29 @@ std::string DownloadTask::TilePath(int x, int y) const {
     std::string path = TileFolder;
     AppendTileFileName(path, x, y);
     return path;
+}
+
+bool IsTileFileName(std::string_view name) {
+    for (const MapType& type : MapTypes) {
+        std::string_view rest = name;
+        if (!rest.starts_with(type.Prefix) || rest.substr(type.Prefix.size(), 1) != "_")
+            continue;
+        rest.remove_prefix(type.Prefix.size() + 1);
+        int x = 0;
+        int y = 0;
+        int zoom = 0;
+        if (!TakeNumber(rest, '_', x) || !TakeNumber(rest, '_', y) || !TakeNumber(rest, '.', zoom))
+            continue;
+        if (zoom < MinZoomLevel || zoom > MaxZoomLevel)
+            continue;
+        // Composed again, so that only the plain decimal form passes ("07", "+7" and "-0" not).
+        std::string composed;
+        AppendNameHead(composed, type, x);
+        AppendNameTail(composed, type, y, zoom);
+        if (composed == name)
+            return true;
+    }
+    return false;
 }
 
 std::string DownloadTask::TileExtension() const {

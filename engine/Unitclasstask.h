@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "DateTimeText.h"
 
@@ -15,6 +16,10 @@ inline constexpr int MaxZoomLevel = 18;
 
 // Throws an Exception "Zoom level must be between 1 and 18." for any zoom outside that range.
 void CheckZoomLevel(int zoom);
+
+// Whether a file name (without its folder) is one that TileFileName gives for some map type,
+// tile and zoom level 1..18; anything else is not a tile of Quarrow's.
+bool IsTileFileName(std::string_view name);
 
 // The tiles that cover an area at a zoom level, rows ordered whatever the order of the latitudes.
 struct TileRange {
@@ -51,6 +56,12 @@ struct TaskParams {
     std::string ServiceHost = "127.0.0.1:8642"; // host[:port] of the tile service
 };
 
+// The entries of an existing task read back from its project file, for the programs that use its
+// tiles: folder and name from the path, map type, area and zoom from the file (a coordinate's
+// decimal separator may be "." or ","). Throws "Unable to read " + path when the file cannot be
+// read, and an Exception naming the file when its area or zoom is not a number.
+TaskParams ReadTaskParams(const std::string& projectFile);
+
 class DownloadTask {
 public:
     // Keeps the pointer, not a copy: the Start action lowers ThreadCount after construction.
@@ -58,6 +69,14 @@ public:
     // tile or more tiles than an int counts, and "Create directory " + TileFolder + " Failed."
     // when the tile folder cannot be made.
     explicit DownloadTask(std::shared_ptr<TaskParams> params);
+
+    // The same task for reading its tiles: neither creates the tile folder nor reads resume
+    // positions, so nothing on disk changes.
+    static DownloadTask ForReading(std::shared_ptr<TaskParams> params);
+    // A task whose tiles are only looked at, never fetched: the same record, but construction
+    // creates no folder (a missing tile folder means every tile is missing).
+    struct ReadOnly {};
+    DownloadTask(std::shared_ptr<TaskParams> params, ReadOnly);
 
     std::array<int, 16> ResumeX{};
     std::array<int, 16> ResumeY{};
@@ -112,6 +131,8 @@ public:
     }
 
 private:
+    DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFolder);
+
     // The file name is head(x) + tail(y): the list composes it from parts kept per column and
     // per row.
     void AppendTileNameHead(std::string& out, int x) const;
