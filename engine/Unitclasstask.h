@@ -70,9 +70,6 @@ public:
     // when the tile folder cannot be made.
     explicit DownloadTask(std::shared_ptr<TaskParams> params);
 
-    // The same task for reading its tiles: neither creates the tile folder nor reads resume
-    // positions, so nothing on disk changes.
-    static DownloadTask ForReading(std::shared_ptr<TaskParams> params);
     // A task whose tiles are only looked at, never fetched: the same record, but construction
     // creates no folder (a missing tile folder means every tile is missing).
     struct ReadOnly {};
