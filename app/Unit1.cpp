@@ -751,8 +751,9 @@ void TForm1::Viewlogfile1Click() {
             m_dialogs.Message(QStringLiteral("No task running now.                  "));
             return;
         }
+        // A folder of that name is not the log file.
         std::error_code ec;
-        if (std::filesystem::exists(CurrentTask->LogFile, ec)) {
+        if (std::filesystem::is_regular_file(CurrentTask->LogFile, ec)) {
             m_dialogs.ShellOpen(Q(CurrentTask->LogFile));
             return;
         }
