@@ -1,6 +1,6 @@
 // Takes pictures of Quarrow's windows for the README and the manual: the main window during a
-// task against the local tile service, and the Options dialog. Runs offscreen; no message box
-// blocks it.
+// task against the local tile service, the Options dialog, the converter and the About window.
+// Runs offscreen; no message box blocks it.
 //
 //   windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER
 //
@@ -16,8 +16,10 @@
 #include <QPushButton>
 #include <QThread>
 
+#include "app/Convert.h"
 #include "app/Dialogs.h"
 #include "app/Unit1.h"
+#include "app/Unit2.h"
 #include "app/Unitoptions.h"
 
 namespace {
@@ -76,6 +78,24 @@ int main(int argc, char** argv) {
         form.BitBtn1Click();
         RunFor(6500);
         ok = Save(form, output + "main-window.png") && ok;
+
+        TfrmAbout about(dialogs, form);
+        about.show();
+        RunFor(300);
+        ok = Save(about, output + "about.png") && ok;
+    }
+    {
+        TfrmConvert convert(dialogs);
+        convert.show();
+        const auto type = [&](const char* name, const QString& text) {
+            convert.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
+        };
+        type("Edit1", QStringLiteral("39"));
+        type("Edit2", QStringLiteral("54"));
+        type("Edit3", QStringLiteral("26.4"));
+        convert.Button1Click();
+        RunFor(300);
+        ok = Save(convert, output + "convert.png") && ok;
     }
     {
         TfrmOptions options(dialogs, program);
