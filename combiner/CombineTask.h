@@ -1,0 +1,41 @@
+// Combining a task's tiles into one image (BMP or PNG, with world and projection files) or one
+// MBTiles file, strip by strip, so that memory holds one row of tiles whatever the task's size.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace quarrow::combiner {
+
+enum class OutputFormat { Bmp, Png, MBTiles };
+
+// The format named by the output's extension (".bmp", ".png", ".mbtiles", any letter case).
+std::optional<OutputFormat> FormatOfOutput(const std::string& path);
+
+// Why an image of this many pixels cannot be written in the format, nullopt when it can.
+std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height);
+
+// Called after every tile with the tiles done and the task's tile count.
+using ProgressFunction = std::function<void(long long done, long long total)>;
+
+struct CombineResult {
+    long long Tiles = 0;   // the task's tile count
+    long long Missing = 0; // absent or undecodable: left white, or left out of MBTiles
+    long long Width = 0;   // pixels of the image the task makes
+    long long Height = 0;
+    std::vector<std::string> Files; // written, the output first
+    bool Cancelled = false;         // then nothing was written
+};
+
+// Writes the tiles of the task whose project file this is into output. Throws an Exception with
+// the reason: an output name of another extension, a size the format cannot hold (checked before
+// anything is written), a project file that cannot be read, a file that cannot be written. The
+// output replaces an existing file of its name only when complete; a failed or cancelled run
+// leaves nothing behind.
+CombineResult CombineTask(const std::string& projectFile, const std::string& output,
+                          const ProgressFunction& progress = {}, std::stop_token stop = {});
+
+} // namespace quarrow::combiner

@@ -1,0 +1,424 @@
+// The combiner on a small task written by the engine, with tiles missing, one unreadable and one
+// blank: pixels, world file and MBTiles rows checked against the tile geometry.
+#include "combiner/CombineTask.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <numbers>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <png.h>
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/Commonfunc.h"
+#include "engine/Exception.h"
+#include "engine/Unitclasstask.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using quarrow::combiner::CombineTask;
+using quarrow::combiner::OutputFormat;
+using quarrow::combiner::SizeRefusal;
+using quarrow::test::FolderEntries;
+using quarrow::test::ReadFileBytes;
+using quarrow::test::TempDir;
+using quarrow::test::WriteFileBytes;
+
+constexpr int Side = 256;
+
+struct Image {
+    int Width = 0;
+    int Height = 0;
+    std::vector<unsigned char> Rgb;
+    const unsigned char* At(long long x, long long y) const {
+        return Rgb.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) +
+                             static_cast<std::size_t>(x)) *
+                                3;
+    }
+};
+
+Image DecodePng(const std::string& bytes) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    Image out;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
+        return out;
+    image.format = PNG_FORMAT_RGB;
+    out.Width = static_cast<int>(image.width);
+    out.Height = static_cast<int>(image.height);
+    out.Rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.Rgb.data(), 0, nullptr))
+        return {};
+    return out;
+}
+
+// A 24-bit bottom-up BMP read by its headers' own numbers.
+Image DecodeBmp(const std::string& bytes) {
+    const auto u32 = [&bytes](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    Image out;
+    if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M' || u32(2) != bytes.size() ||
+        u32(28) % 65536 != 24)
+        return out;
+    out.Width = static_cast<int>(u32(18));
+    out.Height = static_cast<int>(u32(22));
+    const std::size_t rowBytes = (static_cast<std::size_t>(out.Width) * 3 + 3) / 4 * 4;
+    out.Rgb.resize(static_cast<std::size_t>(out.Width) * static_cast<std::size_t>(out.Height) * 3);
+    for (int y = 0; y < out.Height; ++y) {
+        const std::size_t row = u32(10) + rowBytes * static_cast<std::size_t>(out.Height - 1 - y);
+        for (int x = 0; x < out.Width; ++x) {
+            for (int k = 0; k < 3; ++k) // BGR in the file
+                out.Rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(out.Width) +
+                         static_cast<std::size_t>(x)) *
+                            3 +
+                        static_cast<std::size_t>(k)] =
+                    static_cast<unsigned char>(bytes[row + static_cast<std::size_t>(x) * 3 + 2 -
+                                                     static_cast<std::size_t>(k)]);
+        }
+    }
+    return out;
+}
+
+// A tile whose every pixel says where it lies, so a misplaced or flipped tile shows.
+std::string PatternTile(int x, int y, bool withAlpha) {
+    std::vector<unsigned char> pixels;
+    const int channels = withAlpha ? 4 : 3;
+    for (int j = 0; j < Side; ++j)
+        for (int i = 0; i < Side; ++i) {
+            pixels.push_back(static_cast<unsigned char>(x * 37 + i));
+            pixels.push_back(static_cast<unsigned char>(y * 53 + j));
+            pixels.push_back(static_cast<unsigned char>((i * 3) ^ j));
+            if (withAlpha)
+                pixels.push_back(255); // opaque, so the expected colours need no blending
+        }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = Side;
+    image.height = Side;
+    image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    png_image_write_get_memory_size(image, size, 0, pixels.data(), 0, nullptr);
+    std::string out(size, '\0');
+    EXPECT_TRUE(png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(),
+                                          channels * Side, nullptr));
+    out.resize(size);
+    return out;
+}
+
+double Parse(const std::string& text) {
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    EXPECT_EQ(result.ptr, text.data() + text.size()) << text;
+    return value;
+}
+
+std::vector<std::string> Lines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(bytes.substr(start, end - start));
+    EXPECT_EQ(start, bytes.size()) << "every line ends in CR LF";
+    return lines;
+}
+
+// Spherical Mercator of EPSG:3857, from degrees.
+constexpr double R = 6378137.0;
+double Easting(double lon) {
+    return R * lon * std::numbers::pi / 180;
+}
+double Northing(double lat) {
+    return R * std::log(std::tan(std::numbers::pi / 4 + lat * std::numbers::pi / 360));
+}
+
+enum class Kind { Pattern, PatternWithAlpha, Blank, Missing, Unreadable };
+
+class CombineTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto params = std::make_shared<TaskParams>();
+        params->LeftLongitude = 116.3;
+        params->RightLongitude = 116.39;
+        params->TopLatitude = 40.0;
+        params->BottomLatitude = 39.95;
+        params->Zoom = 13;
+        params->MapsType = 18;
+        params->SavePath = m_dir.Path();
+        params->ProjectName = "small.zav";
+        m_task = std::make_unique<DownloadTask>(params);
+        m_task->WriteProjectFile();
+        ASSERT_EQ(m_task->MaxX - m_task->MinX + 1, 3);
+        ASSERT_EQ(m_task->MaxY - m_task->MinY + 1, 2);
+        m_blank = ReadFileBytes(BLANK_TILE_PATH);
+        ASSERT_FALSE(m_blank.empty());
+        // Row by row: pattern, missing, blank / unreadable, pattern with alpha, missing.
+        const Kind kinds[2][3] = {{Kind::Pattern, Kind::Missing, Kind::Blank},
+                                  {Kind::Unreadable, Kind::PatternWithAlpha, Kind::Missing}};
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 3; ++c) {
+                const int x = m_task->MinX + c, y = m_task->MinY + r;
+                m_kinds[{x, y}] = kinds[r][c];
+                const std::string path = m_task->TilePath(x, y);
+                switch (kinds[r][c]) {
+                case Kind::Pattern:
+                case Kind::PatternWithAlpha:
+                    WriteFileBytes(path, PatternTile(x, y, kinds[r][c] == Kind::PatternWithAlpha));
+                    break;
+                case Kind::Blank:
+                    WriteFileBytes(path, m_blank);
+                    break;
+                case Kind::Unreadable:
+                    WriteFileBytes(path, "\x89PNG\r\n\x1a\n not really");
+                    break;
+                case Kind::Missing:
+                    break;
+                }
+            }
+    }
+
+    std::string Project() const { return m_task->ProjectFile(); }
+
+    // The pixels a tile must show in the combined image.
+    Image Expected(int x, int y) const {
+        switch (m_kinds.at({x, y})) {
+        case Kind::Pattern:
+        case Kind::PatternWithAlpha:
+        case Kind::Blank:
+            return DecodePng(ReadFileBytes(m_task->TilePath(x, y)));
+        default: {
+            Image white{Side, Side, {}};
+            white.Rgb.assign(Side * Side * 3, 255);
+            return white;
+        }
+        }
+    }
+
+    void ExpectTilesInPlace(const Image& combined) {
+        ASSERT_EQ(combined.Width, 3 * Side);
+        ASSERT_EQ(combined.Height, 2 * Side);
+        for (const auto& [tile, kind] : m_kinds) {
+            const Image expected = Expected(tile.first, tile.second);
+            ASSERT_EQ(expected.Width, Side);
+            const long long left = (tile.first - m_task->MinX) * Side;
+            const long long top = (tile.second - m_task->MinY) * Side;
+            int wrong = 0;
+            for (int j = 0; j < Side; ++j)
+                for (int i = 0; i < Side; ++i)
+                    wrong += std::memcmp(combined.At(left + i, top + j), expected.At(i, j), 3) != 0;
+            EXPECT_EQ(wrong, 0) << "tile " << tile.first << "," << tile.second;
+        }
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<DownloadTask> m_task;
+    std::string m_blank;
+    std::map<std::pair<int, int>, Kind> m_kinds;
+};
+
+TEST_F(CombineTaskTest, ImagesHoldEveryTileAtItsPlaceWithWorldAndProjectionFiles) {
+    for (const std::string name : {"map.png", "map.BMP"}) {
+        const std::string output = m_dir.Path() + name;
+        std::vector<long long> seen;
+        const auto result = CombineTask(Project(), output, [&](long long done, long long total) {
+            EXPECT_EQ(total, 6);
+            seen.push_back(done);
+        });
+        EXPECT_EQ(seen, (std::vector<long long>{0, 1, 2, 3, 4, 5, 6}));
+        EXPECT_FALSE(result.Cancelled);
+        EXPECT_EQ(result.Tiles, 6);
+        EXPECT_EQ(result.Missing, 3); // two absent, one that does not decode
+        EXPECT_EQ(result.Width, 768);
+        EXPECT_EQ(result.Height, 512);
+        const bool png = name == "map.png";
+        const std::string world = m_dir.Path() + (png ? "map.pgw" : "map.bpw");
+        const std::string prj = m_dir.Path() + "map.prj";
+        EXPECT_EQ(result.Files, (std::vector<std::string>{output, world, prj}));
+
+        const std::string bytes = ReadFileBytes(output);
+        ExpectTilesInPlace(png ? DecodePng(bytes) : DecodeBmp(bytes));
+
+        // The world file from the tile geometry: metres of the covering tiles' edges.
+        const int z = m_task->Params->Zoom;
+        const double west = Easting(TileXToLon(m_task->MinX, z));
+        const double east = Easting(TileXToLon(m_task->MaxX + 1, z));
+        const double north = Northing(TileYToLat(m_task->MinY, z));
+        const double south = Northing(TileYToLat(m_task->MaxY + 1, z));
+        const double pixelX = (east - west) / 768, pixelY = (north - south) / 512;
+        const std::vector<std::string> lines = Lines(ReadFileBytes(world));
+        ASSERT_EQ(lines.size(), 6u);
+        const double expected[6] = {pixelX, 0, 0, -pixelY, west + pixelX / 2, north - pixelY / 2};
+        for (std::size_t i = 0; i < 6; ++i)
+            EXPECT_NEAR(Parse(lines[i]), expected[i], 1e-6) << "line " << i + 1;
+        EXPECT_NEAR(pixelX, 2 * std::numbers::pi * R / (256 << z), 1e-9);
+
+        const std::vector<std::string> wkt = Lines(ReadFileBytes(prj));
+        ASSERT_EQ(wkt.size(), 1u);
+        EXPECT_TRUE(wkt[0].starts_with("PROJCS[\"WGS 84 / Pseudo-Mercator\""));
+        EXPECT_TRUE(wkt[0].ends_with("AUTHORITY[\"EPSG\",\"3857\"]]"));
+    }
+    // Nothing half-written remains, the tile folder is as it was.
+    EXPECT_EQ(FolderEntries(m_dir.Path()),
+              (std::vector<std::string>{"map.BMP", "map.bpw", "map.pgw", "map.png", "map.prj",
+                                        "small", "small.zav"}));
+    EXPECT_EQ(FolderEntries(m_dir.Path() + "small").size(), 4u);
+}
+
+TEST_F(CombineTaskTest, MBTilesHoldsThePresentTilesInTmsRowsWithTheirMetadata) {
+    const std::string output = m_dir.Path() + "small.mbtiles";
+    const auto result = CombineTask(Project(), output);
+    EXPECT_EQ(result.Missing, 3);
+    EXPECT_EQ(result.Files, std::vector<std::string>{output});
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(output.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const auto query = [db](const char* sql, auto&& row) {
+        sqlite3_stmt* statement = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sql;
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            row(statement);
+        sqlite3_finalize(statement);
+    };
+    std::map<std::string, std::string> metadata;
+    query("SELECT name, value FROM metadata", [&](sqlite3_stmt* s) {
+        metadata[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] =
+            reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+    });
+    EXPECT_EQ(metadata["name"], "small");
+    EXPECT_EQ(metadata["format"], "png");
+    EXPECT_EQ(metadata["minzoom"], "13");
+    EXPECT_EQ(metadata["maxzoom"], "13");
+    double bounds[4] = {};
+    std::string text = metadata["bounds"] + ",";
+    for (double& b : bounds) {
+        const std::size_t comma = text.find(',');
+        ASSERT_NE(comma, std::string::npos);
+        b = Parse(text.substr(0, comma));
+        text.erase(0, comma + 1);
+    }
+    const int z = 13;
+    EXPECT_NEAR(bounds[0], TileXToLon(m_task->MinX, z), 1e-12);
+    EXPECT_NEAR(bounds[1], TileYToLat(m_task->MaxY + 1, z), 1e-12);
+    EXPECT_NEAR(bounds[2], TileXToLon(m_task->MaxX + 1, z), 1e-12);
+    EXPECT_NEAR(bounds[3], TileYToLat(m_task->MinY, z), 1e-12);
+
+    std::set<std::pair<int, int>> stored;
+    query("SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles", [&](sqlite3_stmt* s) {
+        EXPECT_EQ(sqlite3_column_int(s, 0), z);
+        const int x = sqlite3_column_int(s, 1);
+        const int y = (1 << z) - 1 - sqlite3_column_int(s, 2); // TMS counts rows from the south
+        const std::string data(static_cast<const char*>(sqlite3_column_blob(s, 3)),
+                               static_cast<std::size_t>(sqlite3_column_bytes(s, 3)));
+        EXPECT_EQ(data, ReadFileBytes(m_task->TilePath(x, y))) << x << "," << y;
+        stored.insert({x, y});
+    });
+    sqlite3_close(db);
+    std::set<std::pair<int, int>> present;
+    for (const auto& [tile, kind] : m_kinds)
+        if (kind == Kind::Pattern || kind == Kind::PatternWithAlpha || kind == Kind::Blank)
+            present.insert(tile);
+    EXPECT_EQ(stored, present);
+}
+
+TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
+    const std::vector<std::string> before = FolderEntries(m_dir.Path());
+    const auto message = [](const std::function<void()>& action) -> std::string {
+        try {
+            action();
+        } catch (const Exception& error) {
+            return error.Message();
+        }
+        return "(no exception)";
+    };
+    // 150 x 150 tiles: 38400 pixels square, 4423680054 bytes as BMP.
+    auto big = std::make_shared<TaskParams>(*m_task->Params);
+    big->ProjectName = "big.zav";
+    big->RightLongitude = TileXToLon(m_task->MinX + 149.5, 13);
+    big->BottomLatitude = TileYToLat(m_task->MinY + 149.5, 13);
+    DownloadTask bigTask(big);
+    bigTask.WriteProjectFile();
+    std::filesystem::remove(bigTask.TileFolder);
+    ASSERT_EQ(bigTask.TileCount, 22500);
+    const std::vector<std::string> withBig = FolderEntries(m_dir.Path());
+
+    EXPECT_EQ(message([&] { CombineTask(bigTask.ProjectFile(), m_dir.Path() + "big.bmp"); }),
+              "The image of 38400 x 38400 pixels would take 4423680054 bytes as BMP, which holds "
+              "at most 4 GiB (4294967295 bytes). Choose a .png or .mbtiles output instead.");
+    EXPECT_EQ(message([&] { CombineTask(Project(), m_dir.Path() + "map.jpg"); }),
+              "The output " + m_dir.Path() +
+                  "map.jpg must end in .bmp, .png or .mbtiles: its extension names the format.");
+    EXPECT_EQ(message([&] { CombineTask(m_dir.Path() + "none.zav", m_dir.Path() + "m.png"); }),
+              "Unable to read " + m_dir.Path() + "none.zav");
+    EXPECT_EQ(FolderEntries(m_dir.Path()), withBig);
+    std::filesystem::remove(bigTask.ProjectFile());
+
+    // Cancelled midway, each format: the partial file is gone.
+    for (const char* name : {"c.png", "c.bmp", "c.mbtiles"}) {
+        std::stop_source stop;
+        const auto result = CombineTask(
+            Project(), m_dir.Path() + name,
+            [&stop](long long done, long long) {
+                if (done == 4)
+                    stop.request_stop();
+            },
+            stop.get_token());
+        EXPECT_TRUE(result.Cancelled) << name;
+        EXPECT_TRUE(result.Files.empty());
+    }
+    EXPECT_EQ(FolderEntries(m_dir.Path()), before);
+}
+
+TEST(OutputSize, EachFormatRefusesOnlyWhatItCannotHold) {
+    struct Case {
+        OutputFormat Format;
+        long long Width, Height;
+        bool Refused;
+    };
+    const Case cases[] = {
+        {OutputFormat::Bmp, 25600, 25600, false},             // 1.97 GB
+        {OutputFormat::Bmp, 37632, 38025, false},             // 4292870454 bytes: just fits
+        {OutputFormat::Bmp, 38400, 38400, true},              //
+        {OutputFormat::Png, 2147483647, 256, false},          // the format's own limit
+        {OutputFormat::Png, 2147483648, 256, true},           //
+        {OutputFormat::Png, 256, 2147483648, true},           //
+        {OutputFormat::MBTiles, 1LL << 26, 1LL << 26, false}, // zoom 18 whole world
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SizeRefusal(c.Format, c.Width, c.Height).has_value(), c.Refused)
+            << c.Width << " x " << c.Height;
+    EXPECT_EQ(quarrow::combiner::FormatOfOutput("a/b.MBTiles"), OutputFormat::MBTiles);
+    EXPECT_EQ(quarrow::combiner::FormatOfOutput(".png"), std::nullopt);
+}
+
+TEST(ProjectFileRead, CoordinatesWithADecimalCommaReadAsWritten) {
+    TempDir dir;
+    WriteFileBytes(dir.Path() + "t.zav", "[MapsType]\r\nMapsType=19\r\n[AREA]\r\n"
+                                         "LeftLongitude=116,3\r\nRightLongitude= 116.5 \r\n"
+                                         "TopLatitude=40\r\nBottomLatitude=-3,25E1\r\n"
+                                         "[Zoom]\r\nZoom=12\r\n");
+    const TaskParams params = quarrow::ReadTaskParams(dir.Path() + "t.zav");
+    EXPECT_EQ(params.SavePath, dir.Path());
+    EXPECT_EQ(params.ProjectName, "t.zav");
+    EXPECT_EQ(params.MapsType, 19);
+    EXPECT_EQ(params.Zoom, 12);
+    EXPECT_EQ(params.LeftLongitude, 116.3);
+    EXPECT_EQ(params.RightLongitude, 116.5);
+    EXPECT_EQ(params.TopLatitude, 40);
+    EXPECT_EQ(params.BottomLatitude, -32.5);
+    WriteFileBytes(dir.Path() + "t.zav", "[AREA]\r\nLeftLongitude=east\r\n");
+    EXPECT_THROW(quarrow::ReadTaskParams(dir.Path() + "t.zav"), Exception);
+}
+
+} // namespace
