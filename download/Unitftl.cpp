@@ -1,6 +1,116 @@
+// The run happens inside the button's click on the window's thread. Between entries the window
+// processes its pending events once, without user input, so that lines appear as they come while
+// nothing the user does can act on the window until the run is over.
 #include "Unitftl.h"
+
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "Rerun.h"
+#include "app/Dialogs.h"
+#include "app/HandlerEdge.h"
+#include "app/LinePane.h"
+#include "app/WindowFont.h"
+#include "httpclient.h"
+
+namespace {
+
+constexpr int ClientWidth = 703;
+constexpr int ClientHeight = 453;
+constexpr int TopPanelHeight = 57;
+
+} // namespace
 
 TfrmFlt::TfrmFlt(Dialogs& dialogs, QWidget* parent) : QDialog(parent), m_dialogs(dialogs) {
     setObjectName(QStringLiteral("frmFlt"));
     setWindowTitle(QStringLiteral("Re-Download failed files"));
+    // A fixed dialog border: a title with a close button, no resizing, no help button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(WindowFont(QStringLiteral("MS Sans Serif"), 8));
+    setFixedSize(ClientWidth, ClientHeight);
+    BuildControls();
+}
+
+void TfrmFlt::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(TopPanelHeight);
+    Button1 = new QPushButton(QStringLiteral("Open *.ftl file and download..."), Panel1);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(16, 16, 201, 25);
+    layout->addWidget(Panel1);
+
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    auto* fill = new QVBoxLayout(Panel2);
+    fill->setContentsMargins(0, 0, 0, 0);
+    Memo1 = new TLinePane(Panel2);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(WindowFont(QStringLiteral("MS Sans Serif"), 10));
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    fill->addWidget(Memo1);
+    layout->addWidget(Panel2, 1);
+
+    connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
+}
+
+void TfrmFlt::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A spontaneous show is the desktop restoring the window, not a new showing.
+    if (event->spontaneous())
+        return;
+    Memo1->Clear();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmFlt::Button1Click() {
+    // The one processing of events after "Start..." may deliver a second click.
+    if (m_running)
+        return;
+    const QScopedValueRollback<bool> running(m_running, true);
+    RunHandler(m_dialogs, [this] { Run(); });
+}
+
+void TfrmFlt::Run() {
+    const QString file = m_dialogs.OpenFile(QStringLiteral("Open ftl file:"),
+                                            QStringLiteral("Projects(*.ftl)|*.ftl"), QString());
+    if (file.isEmpty())
+        return;
+    Memo1->Clear();
+    {
+        TIdHTTP client;
+        quarrow::SetUpRerunClient(client);
+        const std::vector<std::string> lines = quarrow::LoadRerunList(file.toStdString());
+        if (lines.empty()) {
+            Memo1->AppendLine(std::string(quarrow::NoRecordsLine));
+            return;
+        }
+        Memo1->AppendLine(std::string(quarrow::StartLine));
+        QCoreApplication::processEvents();
+        for (const std::string& line : lines) {
+            const quarrow::RerunReport report = quarrow::RefetchEntry(client, line);
+            for (const std::string& shown : report.Lines)
+                Memo1->AppendLine(shown);
+            if (report.EndsRun)
+                break;
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+    Memo1->AppendLine(std::string(quarrow::EndLine));
 }

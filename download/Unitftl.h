@@ -1,10 +1,14 @@
-// The window that fetches the tiles of a failed-tile list again. Until its content lands it is a
-// plain window with its caption. A Qt window: part of the application, not of the download core.
+// The window that fetches the tiles of a failed-tile list again and reports each one in its pane.
+// A Qt window: part of the application, not of the download core (whose Rerun.h it drives).
 #pragma once
 
 #include <QDialog>
 
 class Dialogs;
+class QShowEvent;
+class QWidget;
+class TLinePane;
+class QPushButton;
 
 class TfrmFlt : public QDialog {
     Q_OBJECT
@@ -12,6 +16,22 @@ public:
     // The dialogs are not owned.
     explicit TfrmFlt(Dialogs& dialogs, QWidget* parent = nullptr);
 
+public slots:
+    // Asks for a list and fetches its tiles; returns when the run is over.
+    void Button1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void BuildControls();
+    void Run();
+
     Dialogs& m_dialogs;
+    bool m_running = false;
+
+    QWidget* Panel1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QWidget* Panel2 = nullptr;
+    TLinePane* Memo1 = nullptr;
 };

@@ -1,0 +1,90 @@
+// The re-download's decisions: the failure's message alone tells what follows, by the same
+// substring tests as the workers'.
+#include "Rerun.h"
+
+#include <filesystem>
+
+#include "../engine/Exception.h"
+#include "../engine/FileReplacer.h"
+#include "../engine/Unitclasstask.h"
+#include "FailedTileList.h"
+#include "httpclient.h"
+
+namespace quarrow {
+namespace {
+
+bool Holds(std::string_view message, std::string_view part) {
+    return message.find(part) != std::string_view::npos;
+}
+
+// A list can be edited by hand: only a tile's own name may be written, so that a line cannot
+// overwrite any other file of the user's.
+void SaveTile(const std::string& path, std::string_view body) {
+    const Exception refused("Cannot create file " + path);
+    if (!IsTileFileName(std::filesystem::path(path).filename().string()))
+        throw refused;
+    try {
+        ReplaceFile(path, body);
+    } catch (const Exception&) {
+        throw refused;
+    }
+}
+
+} // namespace
+
+void SetUpRerunClient(TIdHTTP& client) {
+    client.Referer = RerunReferer;
+    client.UserAgent = RerunUserAgent;
+    client.Connection = RerunConnection;
+}
+
+std::vector<std::string> LoadRerunList(const std::string& path) {
+    try {
+        return ReadFailedList(path);
+    } catch (const Exception&) {
+        throw Exception("Cannot open file " + path);
+    }
+}
+
+std::string SavedLine(std::string_view path, std::string_view url) {
+    std::string line;
+    line.append(path).append(":").append(url).append(" ->OK");
+    return line;
+}
+
+RerunReport FailureReport(std::string_view message, std::string_view url) {
+    RerunReport report;
+    report.Lines.push_back(std::string(message).append("->").append(url));
+    if (Holds(message, "302") || Holds(message, "403")) {
+        report.Lines.emplace_back(BannedLine);
+        report.EndsRun = true;
+    } else if (Holds(message, "404")) {
+        report.Lines.push_back(
+            std::string(url).append(":Error: the image is not found on server."));
+    }
+    return report;
+}
+
+bool IsReset(std::string_view message) {
+    return Holds(message, "10054");
+}
+
+RerunReport RefetchEntry(TIdHTTP& client, std::string_view line) {
+    const FailureEntry entry = SplitFailureEntry(line);
+    std::string buffer;
+    for (int attempt = 1;; ++attempt) {
+        // Bytes of an answer cut by a reset must not precede the next answer in the file.
+        buffer.clear();
+        try {
+            client.Get(entry.Url, buffer);
+        } catch (const Exception& error) {
+            if (IsReset(error.Message()) && attempt < RerunMaxAttempts)
+                continue;
+            return FailureReport(error.Message(), entry.Url);
+        }
+        SaveTile(entry.Path, buffer);
+        return {{SavedLine(entry.Path, entry.Url)}, false};
+    }
+}
+
+} // namespace quarrow

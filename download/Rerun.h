@@ -1,0 +1,55 @@
+// The re-download of a failed-tile list, apart from its window: the client's settings, the lines
+// that report each entry, and the fetch of one entry with its repeats after a connection reset.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarrow {
+
+class TIdHTTP;
+
+// The client's settings: a browser's, with the home page of a public web map as the referrer.
+inline constexpr std::string_view RerunReferer = "http://www.maps.example/";
+inline constexpr std::string_view RerunUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
+inline constexpr std::string_view RerunConnection = "Keep_Alive";
+
+// Attempts of one entry in all while each ends in a connection reset; the last reset is then
+// reported like any other failure.
+inline constexpr int RerunMaxAttempts = 10;
+
+inline constexpr std::string_view NoRecordsLine = "No failed files records.";
+inline constexpr std::string_view StartLine = "Start...";
+inline constexpr std::string_view EndLine = "Download End.";
+// One line whose text holds a line feed; a pane shows it as two.
+inline constexpr std::string_view BannedLine =
+    "Error: may be your IP is banned.\nPlease try again later.";
+
+// Gives a new client the run's settings; a proxy is never set.
+void SetUpRerunClient(TIdHTTP& client);
+
+// The lines of the chosen list. Throws an Exception "Cannot open file " + path.
+std::vector<std::string> LoadRerunList(const std::string& path);
+
+// What one entry adds to the pane, and whether the run stops after it.
+struct RerunReport {
+    std::vector<std::string> Lines;
+    bool EndsRun = false;
+};
+
+std::string SavedLine(std::string_view path, std::string_view url);
+
+// A request that failed with this message for good.
+RerunReport FailureReport(std::string_view message, std::string_view url);
+
+// Whether a failed request is made again at once.
+bool IsReset(std::string_view message);
+
+// Fetches the URL of one list line and saves the body to its path, repeating after a reset with
+// an emptied buffer. Throws an Exception "Cannot create file " + path when the body cannot be
+// saved there, or when the path's file name is not a tile file name.
+RerunReport RefetchEntry(TIdHTTP& client, std::string_view line);
+
+} // namespace quarrow
