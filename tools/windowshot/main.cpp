@@ -7,6 +7,10 @@
 // PROGRAM_FOLDER holds ini/config.ini (naming the tile service) and blankimg/blank.png.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +25,10 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unitoptions.h"
+#include "download/FailedTileList.h"
+#include "download/Unitftl.h"
+#include "engine/ProfileFile.h"
+#include "engine/Unitclasstask.h"
 
 namespace {
 
@@ -29,6 +37,9 @@ class PrintingDialogs : public Dialogs {
 public:
     void Message(const QString& text) override { std::printf("message: %s\n", qPrintable(text)); }
     void Error(const QString& text) override { std::printf("error: %s\n", qPrintable(text)); }
+    // The file dialog picks this file at once.
+    QString OpenFile(const QString&, const QString&, const QString&) override { return FileAnswer; }
+    QString FileAnswer;
 };
 
 void RunFor(int milliseconds) {
@@ -102,6 +113,32 @@ int main(int argc, char** argv) {
         options.show();
         RunFor(300);
         ok = Save(options, output + "options.png") && ok;
+    }
+    {
+        // A failed-tile list of the task above, one of its tiles unknown to the service.
+        auto params = std::make_shared<TaskParams>();
+        params->LeftLongitude = 116.3;
+        params->RightLongitude = 116.32;
+        params->TopLatitude = 40.0;
+        params->BottomLatitude = 39.99;
+        params->Zoom = 13;
+        params->MapsType = 18;
+        params->SavePath = save.toStdString() + "/";
+        params->ProjectName = "beijing.zav";
+        params->ServiceHost = quarrow::ProfileFile((program + "ini/config.ini").toStdString())
+                                  .ReadString("Service", "Host", params->ServiceHost);
+        const DownloadTask task(params);
+        std::vector<std::string> lines;
+        for (const auto& [x, y] :
+             {std::pair{6742, 3101}, {6742, 3102}, {99999, 3101}, {6743, 3101}})
+            lines.push_back(quarrow::FailureEntryLine(task.TilePath(x, y), task.TileUrl(x, y)));
+        quarrow::WriteFailedList(task.FailedFile, lines);
+        TfrmFlt flt(dialogs);
+        flt.show();
+        dialogs.FileAnswer = QString::fromStdString(task.FailedFile);
+        flt.Button1Click();
+        RunFor(300);
+        ok = Save(flt, output + "redownload.png") && ok;
     }
     return ok ? 0 : 1;
 }
