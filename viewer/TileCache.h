@@ -1,0 +1,64 @@
+// Decoded tiles kept within a fixed number of bytes, the least recently used dropped first.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <unordered_map>
+
+#include <QImage>
+
+#include "ViewerTask.h"
+
+namespace quarrow::viewer {
+
+// A tile at one of the sizes the viewer draws it (Size pixels square).
+struct TileKey {
+    int X = 0;
+    int Y = 0;
+    int Size = 256;
+    bool operator==(const TileKey&) const = default;
+};
+
+struct TileKeyHash {
+    std::size_t operator()(const TileKey& key) const noexcept {
+        const auto x = static_cast<std::size_t>(static_cast<unsigned>(key.X));
+        const auto y = static_cast<std::size_t>(static_cast<unsigned>(key.Y));
+        return (x * 0x9E3779B97F4A7C15ULL) ^ (y << 9) ^ static_cast<std::size_t>(key.Size);
+    }
+};
+
+struct CachedTile {
+    TileState State = TileState::Missing;
+    QImage Image; // null unless Present or Blank
+};
+
+// Used on the UI thread only.
+class TileCache {
+public:
+    explicit TileCache(std::size_t maxBytes) : m_maxBytes(maxBytes) {}
+
+    // The tile, marked as just used; nullptr when absent.
+    const CachedTile* Find(const TileKey& key);
+    void Put(const TileKey& key, CachedTile tile);
+    void Clear();
+
+    std::size_t Bytes() const noexcept { return m_bytes; }
+    std::size_t MaxBytes() const noexcept { return m_maxBytes; }
+    std::size_t Count() const noexcept { return m_index.size(); }
+
+private:
+    struct Entry {
+        TileKey Key;
+        CachedTile Tile;
+        std::size_t Bytes;
+    };
+    static std::size_t CostOf(const CachedTile& tile);
+
+    std::size_t m_maxBytes;
+    std::size_t m_bytes = 0;
+    std::list<Entry> m_entries; // most recently used first
+    std::unordered_map<TileKey, std::list<Entry>::iterator, TileKeyHash> m_index;
+};
+
+} // namespace quarrow::viewer

@@ -1,0 +1,54 @@
+// Reads and decodes the tiles that the window asks for.
+#include "TileLoader.h"
+
+namespace quarrow::viewer {
+
+CachedTile LoadTile(const ViewerTask& task, const std::string& blank, const TileKey& key) {
+    CachedTile tile;
+    std::string bytes;
+    tile.State = ReadTile(task.TilePath(key.X, key.Y), blank, &bytes);
+    if (tile.State == TileState::Missing)
+        return tile;
+    const std::string& data = tile.State == TileState::Blank ? blank : bytes;
+    QImage image;
+    if (!image.loadFromData(reinterpret_cast<const uchar*>(data.data()),
+                            static_cast<int>(data.size())))
+        return tile;
+    if (image.width() != key.Size || image.height() != key.Size)
+        image = image.scaled(key.Size, key.Size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    tile.Image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return tile;
+}
+
+TileLoader::TileLoader(std::shared_ptr<const ViewerTask> task, std::string blank, Delivery deliver)
+    : m_task(std::move(task)), m_blank(std::move(blank)), m_deliver(std::move(deliver)),
+      m_thread([this](std::stop_token stop) { Run(stop); }) {}
+
+TileLoader::~TileLoader() {
+    m_thread.request_stop();
+    m_wake.notify_all();
+}
+
+void TileLoader::Want(std::vector<TileKey> keys) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.assign(keys.begin(), keys.end());
+    }
+    m_wake.notify_one();
+}
+
+void TileLoader::Run(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        TileKey key;
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_wake.wait(lock, stop, [this] { return !m_queue.empty(); }))
+                return;
+            key = m_queue.front();
+            m_queue.pop_front();
+        }
+        m_deliver(key, LoadTile(*m_task, m_blank, key));
+    }
+}
+
+} // namespace quarrow::viewer

@@ -1,0 +1,79 @@
+// A task as the viewer sees it.
+#include "ViewerTask.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace quarrow::viewer {
+namespace {
+
+bool ReadWhole(const std::string& path, std::string& out) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+} // namespace
+
+ViewerTask::ViewerTask(const std::string& projectFile)
+    : m_task(std::make_shared<TaskParams>(ReadTaskParams(projectFile)), DownloadTask::ReadOnly{}) {}
+
+std::string ReadBlankImage(const std::string& path) {
+    std::string bytes;
+    if (!ReadWhole(path, bytes))
+        return {};
+    return bytes;
+}
+
+TileState ReadTile(const std::string& path, const std::string& blank, std::string* bytes) {
+    std::string content;
+    if (!ReadWhole(path, content))
+        return TileState::Missing;
+    if (!blank.empty() && content == blank)
+        return TileState::Blank;
+    if (bytes)
+        *bytes = std::move(content);
+    return TileState::Present;
+}
+
+TileCounts CountTiles(const ViewerTask& task, const std::string& blank, std::stop_token stop,
+                      const std::function<void(const TileCounts&)>& progress) {
+    namespace fs = std::filesystem;
+    const TileBox range = task.Range();
+    TileCounts counts;
+    std::error_code ec;
+    if (!fs::is_directory(task.Task().TileFolder, ec)) {
+        counts.Missing = range.Columns() * range.Rows();
+        return counts;
+    }
+    using Clock = std::chrono::steady_clock;
+    auto nextReport = Clock::now();
+    std::string content;
+    for (long long x = range.MinX; x <= range.MaxX; ++x) {
+        for (long long y = range.MinY; y <= range.MaxY; ++y) {
+            if (stop.stop_requested())
+                return counts;
+            const std::string path = task.TilePath(static_cast<int>(x), static_cast<int>(y));
+            const auto size = fs::file_size(path, ec);
+            if (ec)
+                ++counts.Missing;
+            else if (!blank.empty() && size == blank.size() && ReadWhole(path, content) &&
+                     content == blank)
+                ++counts.Blank;
+            else
+                ++counts.Present;
+        }
+        if (progress && Clock::now() >= nextReport) {
+            progress(counts);
+            nextReport = Clock::now() + std::chrono::milliseconds(200);
+        }
+    }
+    return counts;
+}
+
+} // namespace quarrow::viewer

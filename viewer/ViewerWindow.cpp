@@ -1,0 +1,85 @@
+// The viewer's main window.
+#include "ViewerWindow.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "MapView.h"
+#include "ViewerTask.h"
+#include "app/Dialogs.h"
+#include "app/HandlerEdge.h"
+
+namespace quarrow::viewer {
+
+QString CountsText(long long present, long long blank, long long missing, bool finished) {
+    QString text = QStringLiteral("Present: %1   Blank: %2   Missing: %3")
+                       .arg(present)
+                       .arg(blank)
+                       .arg(missing);
+    if (!finished)
+        text += QStringLiteral("   (counting...)");
+    return text;
+}
+
+QString CursorText(double lon, double lat) {
+    return QStringLiteral("Longitude %1   Latitude %2").arg(lon, 0, 'f', 6).arg(lat, 0, 'f', 6);
+}
+
+ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_executableFolder(executableFolder),
+      m_view(new MapView(this)), m_cursorLabel(new QLabel(this)), m_countsLabel(new QLabel(this)) {
+    setObjectName("ViewerWindow");
+    setWindowTitle(tr("Map Viewer"));
+    setCentralWidget(m_view);
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("&Open..."), this, &ViewerWindow::OpenClick);
+    open->setObjectName("OpenAction");
+    open->setShortcut(QKeySequence::Open);
+    file->addSeparator();
+    file->addAction(tr("E&xit"), this, &QWidget::close);
+
+    m_cursorLabel->setObjectName("CursorLabel");
+    m_countsLabel->setObjectName("CountsLabel");
+    statusBar()->addWidget(m_cursorLabel, 1);
+    statusBar()->addPermanentWidget(m_countsLabel);
+    connect(m_view, &MapView::CountsChanged, this, &ViewerWindow::ShowCounts);
+    connect(m_view, &MapView::CursorMoved, this, &ViewerWindow::ShowCursor);
+    resize(1024, 720);
+}
+
+void ViewerWindow::OpenClick() {
+    RunHandler(m_dialogs, [this] {
+        const QString file = m_dialogs.OpenFile(
+            tr("Open task"), QStringLiteral("Projects(*.zav)|*.zav"), m_lastFolder);
+        if (!file.isEmpty())
+            OpenTask(file);
+    });
+}
+
+bool ViewerWindow::OpenTask(const QString& projectFile) {
+    bool opened = false;
+    RunHandler(m_dialogs, [&] {
+        auto task = std::make_shared<const ViewerTask>(projectFile.toStdString());
+        const std::string blank =
+            ReadBlankImage((m_executableFolder + "blankimg/blank.png").toStdString());
+        m_lastFolder = QFileInfo(projectFile).absolutePath();
+        setWindowTitle(QFileInfo(projectFile).fileName() + tr(" - Map Viewer"));
+        m_view->ShowTask(std::move(task), blank);
+        opened = true;
+    });
+    return opened;
+}
+
+void ViewerWindow::ShowCounts() {
+    const TileCounts& counts = m_view->Counts();
+    m_countsLabel->setText(
+        CountsText(counts.Present, counts.Blank, counts.Missing, m_view->CountsFinished()));
+}
+
+void ViewerWindow::ShowCursor(double lon, double lat) {
+    m_cursorLabel->setText(CursorText(lon, lat));
+}
+
+} // namespace quarrow::viewer
