@@ -1,0 +1,231 @@
+// The window reads the task through the engine for its summary and leaves the work to the core.
+#include "TfrmCombiner.h"
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "CombineTask.h"
+#include "TileImage.h"
+#include "app/Dialogs.h"
+#include "app/HandlerEdge.h"
+#include "engine/ProfileFile.h"
+#include "engine/Unitclasstask.h"
+
+namespace {
+
+QString Number(long long value) {
+    return QLocale::c().toString(value);
+}
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+TfrmCombiner::TfrmCombiner(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
+    : QWidget(parent), m_dialogs(dialogs), m_executableFolder(executableFolder) {
+    BuildControls();
+    // The worker emits from its own thread: both arrive here queued, on the UI thread.
+    connect(this, &TfrmCombiner::Progressed, this, &TfrmCombiner::ShowProgress,
+            Qt::QueuedConnection);
+    connect(this, &TfrmCombiner::Finished, this, &TfrmCombiner::ShowFinished, Qt::QueuedConnection);
+}
+
+TfrmCombiner::~TfrmCombiner() {
+    m_worker.request_stop();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void TfrmCombiner::BuildControls() {
+    setObjectName(QStringLiteral("frmCombiner"));
+    setWindowTitle(QStringLiteral("Map Combiner"));
+    auto* grid = new QGridLayout(this);
+    grid->setColumnStretch(1, 1);
+    grid->setHorizontalSpacing(8);
+
+    m_task = new QLineEdit(this);
+    m_task->setObjectName(QStringLiteral("EditTask"));
+    m_task->setReadOnly(true);
+    m_task->setPlaceholderText(QStringLiteral("Open a task's project file (.zav)"));
+    m_open = new QPushButton(QStringLiteral("&Open..."), this);
+    m_open->setObjectName(QStringLiteral("ButtonOpen"));
+    grid->addWidget(new QLabel(QStringLiteral("Task:"), this), 0, 0);
+    grid->addWidget(m_task, 0, 1);
+    grid->addWidget(m_open, 0, 2);
+
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("LabelTask"));
+    grid->addWidget(m_summary, 1, 1, 1, 2);
+
+    m_output = new QLineEdit(this);
+    m_output->setObjectName(QStringLiteral("EditOutput"));
+    grid->addWidget(new QLabel(QStringLiteral("Output:"), this), 2, 0);
+    grid->addWidget(m_output, 2, 1, 1, 2);
+    auto* formats = new QLabel(
+        QStringLiteral("Format by extension: .bmp or .png with world file and .prj, or .mbtiles"),
+        this);
+    formats->setObjectName(QStringLiteral("LabelFormats"));
+    formats->setWordWrap(true);
+    QPalette muted = formats->palette();
+    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
+    formats->setPalette(muted);
+    grid->addWidget(formats, 3, 1, 1, 2);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    grid->addWidget(m_progress, 4, 0, 1, 3);
+    m_status = new QLabel(QStringLiteral("Ready."), this);
+    m_status->setObjectName(QStringLiteral("LabelStatus"));
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(m_status, 5, 0, 1, 3);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_combine = new QPushButton(QStringLiteral("&Combine"), this);
+    m_combine->setObjectName(QStringLiteral("ButtonCombine"));
+    m_combine->setDefault(true);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("ButtonCancel"));
+    buttons->addWidget(m_combine);
+    buttons->addWidget(m_cancel);
+    grid->addLayout(buttons, 6, 0, 1, 3);
+    grid->setRowStretch(7, 1);
+
+    connect(m_open, &QPushButton::clicked, this, &TfrmCombiner::ButtonOpenClick);
+    connect(m_combine, &QPushButton::clicked, this, &TfrmCombiner::ButtonCombineClick);
+    connect(m_cancel, &QPushButton::clicked, this, &TfrmCombiner::ButtonCancelClick);
+    SetRunning(false);
+    resize(560, sizeHint().height());
+}
+
+void TfrmCombiner::SetRunning(bool running) {
+    m_open->setEnabled(!running);
+    m_output->setReadOnly(running);
+    m_combine->setEnabled(!running && !m_projectFile.isEmpty());
+    m_cancel->setEnabled(running);
+}
+
+void TfrmCombiner::OpenTask(const QString& projectFile) {
+    RunHandler(m_dialogs, [&] {
+        const auto params = std::make_shared<TaskParams>(
+            quarrow::ReadTaskParams(QFileInfo(projectFile).absoluteFilePath().toStdString()));
+        const DownloadTask task(params, DownloadTask::ReadOnly{});
+        m_projectFile = QFileInfo(projectFile).absoluteFilePath();
+        m_task->setText(m_projectFile);
+        const long long columns = static_cast<long long>(task.MaxX) - task.MinX + 1;
+        const long long rows = static_cast<long long>(task.MaxY) - task.MinY + 1;
+        const int side = quarrow::combiner::TileSize;
+        m_summary->setText(QStringLiteral("Zoom %1: %2 x %3 tiles (%4), %5 x %6 pixels")
+                               .arg(params->Zoom)
+                               .arg(Number(columns), Number(rows), Number(task.TileCount),
+                                    Number(columns * side), Number(rows * side)));
+        const ProfileFile settings(m_executableFolder.toStdString() + "ini/config.ini");
+        const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
+        m_output->setText(Text(params->SavePath + name));
+        m_progress->setValue(0);
+        m_status->setText(QStringLiteral("Ready."));
+        SetRunning(false);
+    });
+}
+
+void TfrmCombiner::ButtonOpenClick() {
+    RunHandler(m_dialogs, [&] {
+        const QString initial =
+            m_projectFile.isEmpty() ? QString() : QFileInfo(m_projectFile).absolutePath();
+        const QString file = m_dialogs.OpenFile(QStringLiteral("Open a task"),
+                                                QStringLiteral("Projects(*.zav)|*.zav"), initial);
+        if (!file.isEmpty())
+            OpenTask(file);
+    });
+}
+
+void TfrmCombiner::ButtonCombineClick() {
+    RunHandler(m_dialogs, [&] {
+        if (m_projectFile.isEmpty() || Running())
+            return;
+        QString output = m_output->text().trimmed();
+        // A bare name goes beside the task.
+        if (!output.isEmpty() && QFileInfo(output).isRelative())
+            output = QFileInfo(m_projectFile).absolutePath() + QLatin1Char('/') + output;
+        if (m_worker.joinable())
+            m_worker.join();
+        m_finished = false;
+        SetRunning(true);
+        m_progress->setValue(0);
+        m_status->setText(QStringLiteral("Combining..."));
+        m_worker = std::jthread([this, project = m_projectFile.toStdString(),
+                                 target = output.toStdString()](std::stop_token stop) {
+            int shown = -1;
+            const auto progress = [&](long long done, long long total) {
+                // One signal per step of the bar, however many tiles.
+                const int step = total > 0 ? static_cast<int>(done * 1000 / total) : 1000;
+                if (step != shown || done == total) {
+                    shown = step;
+                    emit Progressed(done, total);
+                }
+            };
+            try {
+                const auto result = quarrow::combiner::CombineTask(project, target, progress, stop);
+                if (result.Cancelled) {
+                    emit Finished(true, true, QStringLiteral("Cancelled: nothing was written."));
+                    return;
+                }
+                QString written;
+                for (const std::string& file : result.Files)
+                    written += (written.isEmpty() ? QString() : QStringLiteral(", ")) +
+                               QFileInfo(Text(file)).fileName();
+                emit Finished(true, false,
+                              QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
+                                  .arg(Number(result.Tiles), Number(result.Missing),
+                                       QFileInfo(Text(target))
+                                                   .suffix()
+                                                   .compare(QStringLiteral("mbtiles"),
+                                                            Qt::CaseInsensitive) == 0
+                                           ? QStringLiteral("out")
+                                           : QStringLiteral("white"),
+                                       written));
+            } catch (const std::exception& error) {
+                emit Finished(false, false, Text(error.what()));
+            }
+        });
+    });
+}
+
+void TfrmCombiner::ButtonCancelClick() {
+    m_worker.request_stop();
+}
+
+void TfrmCombiner::ShowProgress(qint64 done, qint64 total) {
+    if (m_finished)
+        return;
+    m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 1000);
+    m_status->setText(QStringLiteral("Combining: %1 of %2 tiles").arg(Number(done), Number(total)));
+}
+
+void TfrmCombiner::ShowFinished(bool ok, bool cancelled, const QString& text) {
+    m_finished = true;
+    SetRunning(false);
+    if (ok && !cancelled)
+        m_progress->setValue(1000);
+    else
+        m_progress->setValue(0);
+    m_status->setText(ok ? text : QStringLiteral("Failed."));
+    if (!ok)
+        m_dialogs.Error(text);
+    emit Done();
+}

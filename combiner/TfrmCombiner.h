@@ -1,0 +1,62 @@
+// The combiner's window: a task, an output name, Combine and Cancel, and the progress of the
+// work, which runs on a thread of its own and reports through queued signals.
+#pragma once
+
+#include <stop_token>
+#include <thread>
+
+#include <QString>
+#include <QWidget>
+
+class Dialogs;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class TfrmCombiner : public QWidget {
+    Q_OBJECT
+public:
+    // executableFolder ends in "/"; the settings file is found there. Not owned: dialogs.
+    TfrmCombiner(Dialogs& dialogs, const QString& executableFolder, QWidget* parent = nullptr);
+    // Stops the work and waits for it: it touches nothing of the window.
+    ~TfrmCombiner() override;
+
+    // Shows the task of this project file and proposes the default output beside it.
+    void OpenTask(const QString& projectFile);
+    bool Running() const { return m_worker.joinable() && !m_finished; }
+
+public slots:
+    void ButtonOpenClick();
+    void ButtonCombineClick();
+    void ButtonCancelClick();
+
+signals:
+    void Progressed(qint64 done, qint64 total);
+    // ok false: text is the error; cancelled: nothing was written.
+    void Finished(bool ok, bool cancelled, const QString& text);
+    // After a run has ended and the window shows its outcome.
+    void Done();
+
+private slots:
+    void ShowProgress(qint64 done, qint64 total);
+    void ShowFinished(bool ok, bool cancelled, const QString& text);
+
+private:
+    void BuildControls();
+    void SetRunning(bool running);
+
+    Dialogs& m_dialogs;
+    QString m_executableFolder;
+    QString m_projectFile;
+    QLineEdit* m_task = nullptr;
+    QLabel* m_summary = nullptr;
+    QLineEdit* m_output = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_open = nullptr;
+    QPushButton* m_combine = nullptr;
+    QPushButton* m_cancel = nullptr;
+    bool m_finished = true;
+    std::jthread m_worker;
+};
