@@ -94,9 +94,14 @@ void TLinePane::ShowAtEnd(const QString& text) {
             m_end.movePosition(QTextCursor::End);
             m_end.endEditBlock();
         }
+        // Into an empty text the line goes in at the user's cursor, whose anchor it would carry
+        // along: the whole text would show selected.
+        const bool wasEmpty = m_end.position() == 0;
         m_end.beginEditBlock();
         m_end.insertText(text, QTextCharFormat());
         m_end.endEditBlock();
+        if (wasEmpty)
+            HoldCursor();
     }
     if (!m_viewPending) {
         m_viewPending = true;
@@ -119,6 +124,7 @@ void TLinePane::HoldCursor() {
     // The user's cursor stays where it is when lines are added after it, so appending moves no
     // cursor of the text control.
     QTextCursor cursor = textCursor();
+    cursor.clearSelection();
     cursor.setKeepPositionOnInsert(true);
     setTextCursor(cursor);
 }

@@ -19,13 +19,15 @@ using quarrow::test::TempDir;
 using quarrow::test::WriteFileBytes;
 using Lines = std::vector<std::string>;
 
-// The store holds these lines, and the pane shows them as UTF-8 with "\n" between them.
+// The store holds these lines, and the pane shows them as UTF-8 with "\n" between them, nothing
+// selected.
 void ExpectHolds(const TLinePane& pane, const Lines& lines) {
     QString shown;
     for (std::size_t i = 0; i < lines.size(); ++i)
         shown += (i > 0 ? QStringLiteral("\n") : QString()) + QString::fromStdString(lines[i]);
     EXPECT_EQ(pane.Lines(), lines);
     EXPECT_EQ(pane.toPlainText(), shown);
+    EXPECT_FALSE(pane.textCursor().hasSelection());
 }
 
 TEST(LinePane, LineBreaksInsideALineMakeSeveralLines) {
