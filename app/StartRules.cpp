@@ -23,28 +23,6 @@ std::pair<std::string, std::string> SplitFolder(const std::string& path) {
 
 } // namespace
 
-std::optional<double> ParseCoordinate(std::string_view typed) {
-    std::string text(TrimBlanks(typed));
-    for (char& c : text) {
-        if (c == ',')
-            c = '.';
-    }
-    std::string_view digits = text;
-    // from_chars takes no plus sign; the user may type one.
-    if (!digits.empty() && digits.front() == '+') {
-        digits.remove_prefix(1);
-        if (!digits.empty() && digits.front() == '-')
-            return std::nullopt;
-    }
-    if (digits.empty())
-        return std::nullopt;
-    double value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 std::optional<std::string> CheckArea(double left, double right, double top, double bottom) {
     if (!(left >= -180 && left <= 180))
         return "Left Longitude should be between -180 and 180.";

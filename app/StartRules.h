@@ -6,11 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace quarrow {
+#include "engine/NumberText.h"
 
-// A coordinate as typed: every "," read as ".", then the whole text one decimal number (blanks
-// around it allowed, an exponent allowed; infinities and NaN are not numbers).
-std::optional<double> ParseCoordinate(std::string_view text);
+namespace quarrow {
 
 // The first failed range or order check's message, in the order the user is told them; nullopt
 // when the area passes.

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "TextRules.h"
+
 namespace quarrow {
 namespace {
 
@@ -107,6 +109,28 @@ std::string EdgeText(double value) {
     std::string out;
     AppendEdgeText(out, value);
     return out;
+}
+
+std::optional<double> ParseCoordinate(std::string_view written) {
+    std::string text(TrimBlanks(written));
+    for (char& c : text) {
+        if (c == ',')
+            c = '.';
+    }
+    std::string_view digits = text;
+    // from_chars takes no plus sign; the user may type one.
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-')
+            return std::nullopt;
+    }
+    if (digits.empty())
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 } // namespace quarrow

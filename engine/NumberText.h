@@ -1,7 +1,9 @@
 // Number texts of the task's files, all independent of the C locale.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace quarrow {
 
@@ -20,5 +22,10 @@ std::string EdgeText(double value);
 
 // Appends EdgeText(value) to out without building a temporary string.
 void AppendEdgeText(std::string& out, double value);
+
+// A coordinate as typed or stored: every "," read as ".", then the whole text one decimal number
+// (blanks around it and a plus sign allowed, an exponent allowed; infinities and NaN are not
+// numbers).
+std::optional<double> ParseCoordinate(std::string_view text);
 
 } // namespace quarrow

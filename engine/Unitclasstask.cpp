@@ -125,18 +125,6 @@ std::string TooLargeMessage(std::string_view tileCount) {
            IntText(INT_MAX) + ").";
 }
 
-// A coordinate as the project file holds it, written with either decimal separator.
-std::optional<double> ParseStoredNumber(std::string_view stored) {
-    std::string text(TrimBlanks(stored));
-    std::replace(text.begin(), text.end(), ',', '.');
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 TaskParams ReadTaskParams(const std::string& projectFile) {
@@ -155,7 +143,7 @@ TaskParams ReadTaskParams(const std::string& projectFile) {
     const char* const keys[] = {"LeftLongitude", "RightLongitude", "TopLatitude", "BottomLatitude"};
     for (std::size_t i = 0; i < 4; ++i) {
         const std::optional<double> value =
-            ParseStoredNumber(project.ReadString("AREA", keys[i], ""));
+            ParseCoordinate(project.ReadString("AREA", keys[i], ""));
         if (!value)
             throw Exception(projectFile + " is not a task's project file: \"" + keys[i] +
                             "\" is not a number.");

@@ -7,20 +7,6 @@
 namespace quarrow {
 namespace {
 
-TEST(StartRules, CoordinateTextsConvertWholeWithADecimalComma) {
-    const struct {
-        const char* Text;
-        std::optional<double> Value;
-    } cases[] = {
-        {"116,3", 116.3}, {"116.3", 116.3}, {" -39.5 ", -39.5}, {"+5", 5.0},
-        {"1e2", 100.0},   {".5", 0.5},      {"116.3.4", {}},    {"abc", {}},
-        {"", {}},         {"  ", {}},       {"1,2,3", {}},      {"inf", {}},
-        {"nan", {}},      {"+-1", {}},      {"12a", {}},        {"0x10", {}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.Value, ParseCoordinate(c.Text)) << '"' << c.Text << '"';
-}
-
 TEST(StartRules, BoundsAreIncludedAndEqualEdgesAccepted) {
     EXPECT_EQ(std::nullopt, CheckArea(-180, 180, 85, -85));
     EXPECT_EQ(std::nullopt, CheckArea(116.3, 116.3, 39.9, 39.9));

@@ -3,6 +3,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -164,6 +165,20 @@ TEST(EdgeText, AppendKeepsWhatIsThere) {
     AppendEdgeText(out, 1.5);
     AppendEdgeText(out, -2);
     EXPECT_EQ(out, "x:    1.50000000000000   -2.00000000000000");
+}
+
+TEST(CoordinateText, ConvertsWholeWithADecimalCommaAndNothingElse) {
+    const struct {
+        const char* Text;
+        std::optional<double> Value;
+    } cases[] = {
+        {"116,3", 116.3}, {"116.3", 116.3}, {" -39.5 ", -39.5}, {"+5", 5.0},
+        {"1e2", 100.0},   {".5", 0.5},      {"116.3.4", {}},    {"abc", {}},
+        {"", {}},         {"  ", {}},       {"1,2,3", {}},      {"inf", {}},
+        {"nan", {}},      {"+-1", {}},      {"12a", {}},        {"0x10", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.Value, quarrow::ParseCoordinate(c.Text)) << '"' << c.Text << '"';
 }
 
 } // namespace
