@@ -126,7 +126,8 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
             quarrow::ReadTaskParams(QFileInfo(projectFile).absoluteFilePath().toStdString()));
         const DownloadTask task(params, DownloadTask::ReadOnly{});
         m_projectFile = QFileInfo(projectFile).absoluteFilePath();
-        m_task->setText(m_projectFile);
+        // Shown as the user gave it; the work uses the full path.
+        m_task->setText(projectFile);
         const long long columns = static_cast<long long>(task.MaxX) - task.MinX + 1;
         const long long rows = static_cast<long long>(task.MaxY) - task.MinY + 1;
         const int side = quarrow::combiner::TileSize;
@@ -136,7 +137,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
                                     Number(columns * side), Number(rows * side)));
         const ProfileFile settings(m_executableFolder.toStdString() + "ini/config.ini");
         const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
-        m_output->setText(Text(params->SavePath + name));
+        m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Text(name));
         m_progress->setValue(0);
         m_status->setText(QStringLiteral("Ready."));
         SetRunning(false);
@@ -160,7 +161,7 @@ void TfrmCombiner::ButtonCombineClick() {
             return;
         QString output = m_output->text().trimmed();
         // A bare name goes beside the task.
-        if (!output.isEmpty() && QFileInfo(output).isRelative())
+        if (!output.isEmpty() && !output.contains(QLatin1Char('/')))
             output = QFileInfo(m_projectFile).absolutePath() + QLatin1Char('/') + output;
         if (m_worker.joinable())
             m_worker.join();

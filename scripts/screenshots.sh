@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Takes the pictures of the windows kept in docs/: builds what it needs, starts the local tile
-# service on a free port and lets the main window run a task against it for a few seconds.
+# service on a free port and lets the main window run a task against it for a few seconds; then
+# the viewer and the combiner, each on a small real task.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target windowshot tileservice quarrow
+cmake --build build --target windowshot tileservice quarrow pelorin stavik viewer_bench combine_bench
 work=$(mktemp -d)
 service_pid=
 cleanup() {
@@ -24,3 +25,9 @@ sed "s/^Host=.*/Host=$address\r/" install/ini/config.ini >"$work/program/ini/con
 mkdir -p docs
 root=$PWD
 (cd "$work" && "$root/build/tools/windowshot/windowshot" program maps "$root/docs")
+(cd "$work" && mkdir -p viewer-task && QT_QPA_PLATFORM=offscreen "$root/build/bench/viewer_bench" --sample viewer-task >/dev/null &&
+    QT_QPA_PLATFORM=offscreen "$root/build/app/pelorin" viewer-task/sample.zav \
+        --screenshot "$root/docs/pelorin.png" --size 1024x720)
+(cd "$work" && mkdir -p combiner-task && "$root/build/bench/combine_bench" --task-only combiner-task >/dev/null &&
+    QT_QPA_PLATFORM=offscreen "$root/build/app/stavik" --screenshot "$root/docs/stavik.png" \
+        combiner-task/small.zav)
