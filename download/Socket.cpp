@@ -439,7 +439,7 @@ std::unique_ptr<TcpConnection> TcpConnection::Open(const std::string& host, int 
 }
 
 TcpConnection::TcpConnection(std::intptr_t handle, const WaitLimits& limits)
-    : m_handle(handle), m_limits(limits), m_buffer(new char[BufferSize]) {}
+    : m_handle(handle), m_limits(limits) {}
 
 TcpConnection::~TcpConnection() {
     CloseSocket(m_handle);
@@ -457,19 +457,25 @@ void TcpConnection::Write(std::string_view bytes, bool more) {
 }
 
 std::size_t TcpConnection::Receive(char* data, std::size_t size) {
-    if (m_peerClosed)
-        return 0;
     for (;;) {
         if (const WaitEnd end = WaitReady(m_handle, ReadableEvent, m_limits); end != WaitEnd::Ready)
             ThrowWaitEnd(end);
-        if (const auto received = ReceiveSome(m_handle, data, size)) {
-            m_peerClosed = *received == 0;
+        if (const auto received = ReceiveSome(m_handle, data, size))
             return *received;
-        }
     }
 }
 
-bool TcpConnection::Fill() {
+ByteReader::ByteReader(ByteSource& source) : m_source(source), m_buffer(new char[BufferSize]) {}
+
+std::size_t ByteReader::Receive(char* data, std::size_t size) {
+    if (m_peerClosed)
+        return 0;
+    const std::size_t received = m_source.Receive(data, size);
+    m_peerClosed = received == 0;
+    return received;
+}
+
+bool ByteReader::Fill() {
     if (m_begin == m_end)
         m_begin = m_end = 0;
     const std::size_t received = Receive(m_buffer.get() + m_end, BufferSize - m_end);
@@ -477,7 +483,7 @@ bool TcpConnection::Fill() {
     return received > 0;
 }
 
-bool TcpConnection::ReadLine(std::string& line, std::size_t maxLength) {
+bool ByteReader::ReadLine(std::string& line, std::size_t maxLength) {
     line.clear();
     // One byte more for the CR that may end the line.
     const std::size_t rawLimit = maxLength + (maxLength < SIZE_MAX ? 1 : 0);
@@ -500,7 +506,7 @@ bool TcpConnection::ReadLine(std::string& line, std::size_t maxLength) {
     }
 }
 
-void TcpConnection::ReadExactly(std::string& out, std::size_t count) {
+void ByteReader::ReadExactly(std::string& out, std::size_t count) {
     while (count > 0) {
         const std::size_t received = ReadSome(out, count);
         if (received == 0)
@@ -509,7 +515,7 @@ void TcpConnection::ReadExactly(std::string& out, std::size_t count) {
     }
 }
 
-std::size_t TcpConnection::ReadSome(std::string& out, std::size_t maxCount) {
+std::size_t ByteReader::ReadSome(std::string& out, std::size_t maxCount) {
     if (maxCount == 0)
         return 0;
     if (Buffered() > 0) {
@@ -521,7 +527,7 @@ std::size_t TcpConnection::ReadSome(std::string& out, std::size_t maxCount) {
     return ReceiveInto(out, maxCount);
 }
 
-std::size_t TcpConnection::ReceiveInto(std::string& out, std::size_t maxCount) {
+std::size_t ByteReader::ReceiveInto(std::string& out, std::size_t maxCount) {
     const std::size_t before = out.size();
     const std::size_t room = std::min(maxCount, DirectReceiveSize);
     out.resize(before + room);

@@ -86,34 +86,27 @@ using HostLookup = LookupResult (*)(const std::string& host);
 // nullptr restores the platform's look-up.
 void SetHostLookupForTests(HostLookup lookup) noexcept;
 
-// One client-side TCP connection with a receive buffer. Every wait is bounded by the limits (see
-// WaitLimits). Failures throw EIdSocketError; a peer that closes while bytes are awaited throws
-// EIdConnClosedGracefully.
-class TcpConnection {
+// Where a connection's received bytes come from: the socket in the program, a buffer where the
+// reading is to be driven without a peer.
+class ByteSource {
 public:
-    // Resolves host to its first IPv4 address (a dotted address is used as it is) and connects.
-    // A name is looked up on a helper thread, so that the limits bound the wait for it too; a
-    // look-up given up on ends by itself.
-    static std::unique_ptr<TcpConnection> Open(const std::string& host, int port,
-                                               const WaitLimits& limits);
-    static std::unique_ptr<TcpConnection> Open(const std::string& host, int port,
-                                               std::chrono::milliseconds timeout) {
-        return Open(host, port, WaitLimits{timeout});
-    }
-    ~TcpConnection();
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
+    virtual ~ByteSource() = default;
+    // Waits for bytes and puts at most size (> 0) of them into data; 0 once the peer has closed.
+    // Failures throw.
+    virtual std::size_t Receive(char* data, std::size_t size) = 0;
+};
 
-    void SetTimeout(std::chrono::milliseconds timeout) noexcept { m_limits.Timeout = timeout; }
-    void SetLimits(const WaitLimits& limits) noexcept { m_limits = limits; }
-
-    // Sends all bytes. With more, the caller writes again at once: the system may hold the
-    // bytes back to send them with the next write, so that the peer's delayed acknowledgement
-    // and Nagle's algorithm do not stall a request written in pieces.
-    void Write(std::string_view bytes, bool more = false);
+// The reads of an answer over a byte source, through a receive buffer. A source that has once
+// reported the peer's close is not asked again.
+class ByteReader {
+public:
+    explicit ByteReader(ByteSource& source);
+    ByteReader(const ByteReader&) = delete;
+    ByteReader& operator=(const ByteReader&) = delete;
 
     // Reads up to LF into line (replacing its content), with a CR just before the LF removed.
     // Returns false, leaving the rest unread, when the line would be longer than maxLength.
+    // Throws EIdConnClosedGracefully when the peer closes before the LF.
     bool ReadLine(std::string& line, std::size_t maxLength);
 
     // Appends exactly count bytes to out; what came before a failure stays appended.
@@ -127,8 +120,6 @@ public:
     bool PeerClosed() const noexcept { return m_peerClosed; }
 
 private:
-    TcpConnection(std::intptr_t handle, const WaitLimits& limits);
-    // Waits for bytes and receives at most size of them; 0 when the peer has closed.
     std::size_t Receive(char* data, std::size_t size);
     // Refills the receive buffer; false when the peer has closed.
     bool Fill();
@@ -138,12 +129,58 @@ private:
 
     static constexpr std::size_t BufferSize = 16 * 1024;
 
-    std::intptr_t m_handle; // wide enough for a Windows SOCKET too
-    WaitLimits m_limits;
+    ByteSource& m_source;
     bool m_peerClosed = false;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
+};
+
+// One client-side TCP connection, read through a ByteReader. Every wait is bounded by the limits
+// (see WaitLimits). Failures throw EIdSocketError; a peer that closes while bytes are awaited
+// throws EIdConnClosedGracefully.
+class TcpConnection : private ByteSource {
+public:
+    // Resolves host to its first IPv4 address (a dotted address is used as it is) and connects.
+    // A name is looked up on a helper thread, so that the limits bound the wait for it too; a
+    // look-up given up on ends by itself.
+    static std::unique_ptr<TcpConnection> Open(const std::string& host, int port,
+                                               const WaitLimits& limits);
+    static std::unique_ptr<TcpConnection> Open(const std::string& host, int port,
+                                               std::chrono::milliseconds timeout) {
+        return Open(host, port, WaitLimits{timeout});
+    }
+    ~TcpConnection() override;
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    void SetTimeout(std::chrono::milliseconds timeout) noexcept { m_limits.Timeout = timeout; }
+    void SetLimits(const WaitLimits& limits) noexcept { m_limits = limits; }
+
+    // Sends all bytes. With more, the caller writes again at once: the system may hold the
+    // bytes back to send them with the next write, so that the peer's delayed acknowledgement
+    // and Nagle's algorithm do not stall a request written in pieces.
+    void Write(std::string_view bytes, bool more = false);
+
+    // The reads; see ByteReader.
+    ByteReader& Reader() noexcept { return m_reader; }
+    bool ReadLine(std::string& line, std::size_t maxLength) {
+        return m_reader.ReadLine(line, maxLength);
+    }
+    void ReadExactly(std::string& out, std::size_t count) { m_reader.ReadExactly(out, count); }
+    std::size_t ReadSome(std::string& out, std::size_t maxCount) {
+        return m_reader.ReadSome(out, maxCount);
+    }
+    bool PeerClosed() const noexcept { return m_reader.PeerClosed(); }
+
+private:
+    TcpConnection(std::intptr_t handle, const WaitLimits& limits);
+    // Waits for bytes on the socket within the limits.
+    std::size_t Receive(char* data, std::size_t size) override;
+
+    std::intptr_t m_handle; // wide enough for a Windows SOCKET too
+    WaitLimits m_limits;
+    ByteReader m_reader{*this};
 };
 
 } // namespace quarrow

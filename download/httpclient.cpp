@@ -150,6 +150,12 @@ std::string BodyTooLargeText(std::size_t limit) {
     return text;
 }
 
+// Reads one line of the answer, refusing one beyond the line length bound.
+void ReadResponseLine(ByteReader& reader, std::string& line) {
+    if (!reader.ReadLine(line, MaxLineLength))
+        throw Exception(std::string(LineTooLongText));
+}
+
 } // namespace
 
 TIdHTTP::TIdHTTP() : m_cut(std::make_unique<CutTime>()) {}
@@ -217,7 +223,8 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         else
             m_connection = TcpConnection::Open(connectHost, connectPort, limits);
         SendRequest(target);
-        ReadAnswer(buffer);
+        if (!ReadAnswer(m_connection->Reader(), buffer))
+            m_connection.reset();
     } catch (const EIdProtocolReplyError&) {
         throw; // the answer was read whole: the connection is still in step
     } catch (...) {
@@ -246,14 +253,12 @@ void TIdHTTP::SendRequest(const std::string& target) {
     line("");
 }
 
-void TIdHTTP::ReadResponseLine(std::string& line) {
-    if (!m_connection->ReadLine(line, MaxLineLength))
-        throw Exception(std::string(LineTooLongText));
-}
-
-void TIdHTTP::ReadAnswer(std::string& buffer) {
+bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
+    StatusCode = 0;
+    StatusText.clear();
+    ResponseHeaders.clear();
     std::string line;
-    ReadResponseLine(line);
+    ReadResponseLine(reader, line);
     // Characters 6 to 8 of "HTTP/1.0".
     const bool http10 =
         line.size() >= 8 && EqualsNoCase(std::string_view(line).substr(5, 3), "1.0");
@@ -266,7 +271,7 @@ void TIdHTTP::ReadAnswer(std::string& buffer) {
     StatusCode = *code;
 
     for (;;) {
-        ReadResponseLine(line);
+        ReadResponseLine(reader, line);
         if (line.empty())
             break;
         if (ResponseHeaders.size() == MaxHeaderLines)
@@ -283,16 +288,15 @@ void TIdHTTP::ReadAnswer(std::string& buffer) {
     const std::string* location = FindHeader(ResponseHeaders, "Location");
     const bool redirect =
         (StatusCode / 100 == 3 && StatusCode != 304) || (location && !location->empty());
-    ReadBody(buffer);
+    ReadBody(reader, buffer);
     if (redirect || StatusCode / 100 != 2)
         throw EIdProtocolReplyError(StatusCode, StatusText);
 
     const std::string* connection = FindHeader(ResponseHeaders, "Connection");
-    if (http10 || (connection && EqualsNoCase(TrimBlanks(*connection), "close")))
-        m_connection.reset();
+    return !(http10 || (connection && EqualsNoCase(TrimBlanks(*connection), "close")));
 }
 
-void TIdHTTP::ReadBody(std::string& buffer) {
+void TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
     const std::size_t limit = MaxBodySize;
     const auto refuse = [limit] { return Exception(BodyTooLargeText(limit)); };
 
@@ -300,7 +304,7 @@ void TIdHTTP::ReadBody(std::string& buffer) {
     if (const auto length = lengthText ? ParseContentLength(*lengthText) : std::nullopt) {
         if (*length > limit)
             throw refuse();
-        m_connection->ReadExactly(buffer, static_cast<std::size_t>(*length));
+        reader.ReadExactly(buffer, static_cast<std::size_t>(*length));
         return;
     }
 
@@ -309,24 +313,25 @@ void TIdHTTP::ReadBody(std::string& buffer) {
     if (encoding && encoding->find("chunked") != std::string::npos) {
         std::string line;
         for (;;) {
-            ReadResponseLine(line);
+            ReadResponseLine(reader, line);
             const std::uint64_t size = ParseChunkSize(line);
             if (size == 0)
                 break;
             if (size > limit - total)
                 throw refuse();
-            m_connection->ReadExactly(buffer, static_cast<std::size_t>(size));
+            reader.ReadExactly(buffer, static_cast<std::size_t>(size));
             total += static_cast<std::size_t>(size);
-            ReadResponseLine(line); // the line end after the chunk's bytes
+            ReadResponseLine(reader, line); // the line end after the chunk's bytes
         }
-        ReadResponseLine(line); // one line after the last chunk; further trailers are not read
+        ReadResponseLine(reader,
+                         line); // one line after the last chunk; further trailers are not read
         return;
     }
 
     // Until the peer closes, reading one byte past the limit to see whether it is exceeded.
     for (;;) {
         const std::size_t room = limit - total;
-        const std::size_t received = m_connection->ReadSome(
+        const std::size_t received = reader.ReadSome(
             buffer, room == std::numeric_limits<std::size_t>::max() ? room : room + 1);
         if (received == 0)
             return;

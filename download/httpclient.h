@@ -44,6 +44,7 @@ public:
 };
 
 class TcpConnection;
+class ByteReader;
 class CutTime;
 
 class TIdHTTP {
@@ -88,13 +89,15 @@ public:
     // True once the cut's time has come.
     bool CutReached() const noexcept;
 
+    // Reads one answer as Get does once the request is out: the status line, the headers and
+    // the body (appended to buffer), then judges it, throwing as Get does. Returns whether the
+    // connection may carry the next request. Get reads through the socket's reader; anything
+    // that stands in for the socket may be read the same way.
+    bool ReadAnswer(ByteReader& reader, std::string& buffer);
+
 private:
     void SendRequest(const std::string& target);
-    // Reads the status line, the headers and the body, then judges the answer.
-    void ReadAnswer(std::string& buffer);
-    void ReadBody(std::string& buffer);
-    // Reads one line of the answer, refusing one beyond the line length bound.
-    void ReadResponseLine(std::string& line);
+    void ReadBody(ByteReader& reader, std::string& buffer);
 
     // Tests cannot listen on port 80, so they move the default to their own server.
     friend struct HttpClientTestAccess;
