@@ -14,9 +14,6 @@
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
-#include <vector>
-
-#include "engine/TextRules.h"
 
 namespace quarrow::tileservice {
 
@@ -75,120 +72,6 @@ ssize_t Receive(int fd, char* data, std::size_t size) {
         }
         return received;
     }
-}
-
-// Whether a comma-separated header value holds the token, letter case ignored.
-bool HasToken(std::string_view list, std::string_view token) {
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        if (EqualsNoCase(TrimBlanks(list.substr(0, comma)), token)) {
-            return true;
-        }
-        list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
-    }
-    return false;
-}
-
-// Offset just past the empty line that ends the request head, or npos. Lines end in LF with an
-// optional CR before it.
-std::size_t HeadEnd(std::string_view buffer) {
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t lf = buffer.find('\n', start);
-        if (lf == std::string_view::npos) {
-            return std::string_view::npos;
-        }
-        if (lf == start || (lf == start + 1 && buffer[start] == '\r')) {
-            return lf + 1;
-        }
-        start = lf + 1;
-    }
-}
-
-struct RequestHead {
-    std::string_view Method;
-    std::string_view Target;
-    bool Close = false; // the client asked to close, or speaks HTTP/1.0
-    bool HasBody = false;
-};
-
-bool IsTokenChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
-bool IsToken(std::string_view text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!IsTokenChar(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Reads a request head; nullopt when it is malformed.
-std::optional<RequestHead> ParseHead(std::string_view head) {
-    std::vector<std::string_view> lines;
-    while (!head.empty()) {
-        const std::size_t lf = head.find('\n');
-        std::string_view line = head.substr(0, lf);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty()) {
-            break; // the empty line that ends the head
-        }
-        lines.push_back(line);
-        head.remove_prefix(lf == std::string_view::npos ? head.size() : lf + 1);
-    }
-    if (lines.empty()) {
-        return std::nullopt;
-    }
-
-    RequestHead request;
-    const std::string_view requestLine = lines.front();
-    const std::size_t firstBlank = requestLine.find(' ');
-    const std::size_t lastBlank = requestLine.rfind(' ');
-    if (firstBlank == std::string_view::npos || firstBlank == lastBlank) {
-        return std::nullopt;
-    }
-    request.Method = requestLine.substr(0, firstBlank);
-    request.Target = requestLine.substr(firstBlank + 1, lastBlank - firstBlank - 1);
-    const std::string_view version = requestLine.substr(lastBlank + 1);
-    if (!IsToken(request.Method) || request.Target.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : request.Target) {
-        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) {
-            return std::nullopt;
-        }
-    }
-    if (version == "HTTP/1.0") {
-        request.Close = true;
-    } else if (version != "HTTP/1.1") {
-        return std::nullopt;
-    }
-
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
-        const std::size_t colon = line.find(':');
-        // Folded continuation lines are obsolete and may be refused.
-        if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) {
-            return std::nullopt;
-        }
-        const std::string_view name = line.substr(0, colon);
-        const std::string_view value = TrimBlanks(line.substr(colon + 1));
-        if (EqualsNoCase(name, "Connection") && HasToken(value, "close")) {
-            request.Close = true;
-        } else if (EqualsNoCase(name, "Transfer-Encoding") ||
-                   (EqualsNoCase(name, "Content-Length") && value != "0")) {
-            request.HasBody = true;
-        }
-    }
-    return request;
 }
 
 struct Answer {
@@ -403,10 +286,7 @@ void TileService::Serve(Connection& connection) {
     for (;;) {
         std::size_t end = std::string::npos;
         while (!m_stopping) {
-            // Blank lines before a request line are ignored, as HTTP asks of servers.
-            const std::size_t text = received.find_first_not_of("\r\n");
-            received.erase(0, text == std::string::npos ? received.size() : text);
-            end = HeadEnd(received);
+            end = FindRequestHead(received);
             if (end != std::string::npos || received.size() > MaxRequestHead) {
                 break;
             }
@@ -431,7 +311,7 @@ void TileService::Serve(Connection& connection) {
         }
 
         const std::optional<RequestHead> request =
-            ParseHead(std::string_view(received).substr(0, end));
+            ParseRequestHead(std::string_view(received).substr(0, end));
         if (!request) {
             SendAll(fd, Compose(TextAnswer(400, "Bad Request"), true, false));
             lingering = true;

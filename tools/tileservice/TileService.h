@@ -45,6 +45,22 @@ std::string RenderTilePng(const TileRequest& tile);
 // Draws the tile afresh, past the cache (under the same lock).
 std::string DrawTilePng(const TileRequest& tile);
 
+// A request head as the service reads it; the views point into the received bytes.
+struct RequestHead {
+    std::string_view Method;
+    std::string_view Target;
+    bool Close = false; // the client asked to close, or speaks HTTP/1.0
+    bool HasBody = false;
+};
+
+// Drops the blank lines that come before a request line from the front of the received bytes,
+// as HTTP asks of servers, and returns the length of the head up to and including the empty line
+// that ends it (LF with an optional CR before it), or npos while that line has not come.
+std::size_t FindRequestHead(std::string& received);
+
+// Reads a request head; nullopt when it is malformed.
+std::optional<RequestHead> ParseRequestHead(std::string_view head);
+
 struct ServiceOptions {
     std::string Address = "127.0.0.1"; // dotted IPv4
     int Port = 8642;                   // 0: any free port
