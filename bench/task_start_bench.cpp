@@ -3,7 +3,7 @@
 // figures are those of the disk, not of the page cache.
 //
 // Last line: tiles=<n> bytes=<n> task_ms=<median> write_ms=<median> ratio=<task/write>
-// rss_mb=<peak RSS>. Goals: ratio <= 3, rss_mb <= 64.
+// rss_mb=<peak RSS>. Goals: ratio <= 1.5, rss_mb <= 64.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -67,7 +67,6 @@ FileReplacer::FileReplacer(std::string path) : m_path(std::move(path)) {
         ::unlink(m_tempPath.c_str());
         throw WriteError(m_path);
     }
-    m_buffer.reserve(2 * BufferSize); // room for what is appended beyond BufferSize
 }
 
 FileReplacer::~FileReplacer() {
@@ -78,19 +77,26 @@ FileReplacer::~FileReplacer() {
 }
 
 void FileReplacer::Write(std::string_view bytes) {
+    Written(); // the buffer may have been filled in place
     if (m_buffer.size() + bytes.size() < BufferSize) {
         m_buffer.append(bytes);
         return;
     }
-    Flush();
-    if (bytes.size() >= BufferSize)
-        WriteAll(bytes.data(), bytes.size());
-    else
-        m_buffer.append(bytes);
+    // Top the buffer up to one block, then pass the whole blocks that follow straight through.
+    if (!m_buffer.empty()) {
+        const std::size_t room = BufferSize - m_buffer.size();
+        m_buffer.append(bytes.substr(0, room));
+        bytes.remove_prefix(room);
+        WriteAll(m_buffer.data(), m_buffer.size());
+    }
+    const std::size_t whole = bytes.size() - bytes.size() % BufferSize;
+    WriteAll(bytes.data(), whole);
+    m_buffer.assign(bytes.substr(whole));
 }
 
 void FileReplacer::Commit() {
-    Flush();
+    WriteAll(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
@@ -100,9 +106,10 @@ void FileReplacer::Commit() {
     m_committed = true;
 }
 
-void FileReplacer::Flush() {
-    WriteAll(m_buffer.data(), m_buffer.size());
-    m_buffer.clear();
+void FileReplacer::WriteBlocks() {
+    const std::size_t whole = m_buffer.size() - m_buffer.size() % BufferSize;
+    WriteAll(m_buffer.data(), whole);
+    m_buffer.erase(0, whole);
 }
 
 void FileReplacer::WriteAll(const char* data, std::size_t size) {
@@ -120,6 +127,60 @@ void FileReplacer::WriteAll(const char* data, std::size_t size) {
 
 void FileReplacer::Fail() {
     throw WriteError(m_path);
+}
+
+BackgroundFileReplacer::BackgroundFileReplacer(std::string path)
+    : m_file(std::move(path)),
+      m_writer([this](const std::stop_token& stop) { WriteHandedBlocks(stop); }) {}
+
+void BackgroundFileReplacer::HandOver(std::size_t size) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_blockWaiting || m_error; });
+    if (m_error)
+        std::rethrow_exception(m_error);
+    // m_handed is the writer's emptied buffer: it takes what follows the block and becomes the
+    // buffer that is composed further.
+    m_handed.assign(m_composing, size);
+    m_composing.resize(size);
+    m_composing.swap(m_handed);
+    m_blockWaiting = true;
+    m_changed.notify_all();
+}
+
+void BackgroundFileReplacer::Commit() {
+    HandOver(m_composing.size());
+    {
+        const std::lock_guard lock(m_mutex);
+        m_finished = true;
+    }
+    m_changed.notify_all();
+    m_writer.join();
+    if (m_error)
+        std::rethrow_exception(m_error);
+    m_file.Commit();
+}
+
+void BackgroundFileReplacer::WriteHandedBlocks(const std::stop_token& stop) {
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_changed.wait(lock, stop, [this] { return m_blockWaiting || m_finished; }) ||
+                !m_blockWaiting)
+                return;
+            m_writing.swap(m_handed);
+            m_blockWaiting = false;
+        }
+        m_changed.notify_all();
+        try {
+            m_file.Write(m_writing);
+        } catch (...) {
+            const std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+            m_changed.notify_all();
+            return;
+        }
+        m_writing.clear();
+    }
 }
 
 void ReplaceFile(const std::string& path, std::string_view bytes) {

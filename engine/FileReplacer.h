@@ -2,8 +2,12 @@
 // truncated or half-written file under the file's name.
 #pragma once
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace quarrow {
 
@@ -11,9 +15,12 @@ namespace quarrow {
 // Commit() puts it in the target's place. Without Commit() the temporary file is removed. Every
 // failure throws WriteError(path). An existing target that may not be written is refused, as a
 // direct write would be, and its permissions are kept.
+//
+// Every write but the last is of whole blocks of BufferSize bytes: a write that starts inside a
+// page of the file costs the kernel about twice as much as one that starts on a page boundary.
 class FileReplacer {
 public:
-    static constexpr std::size_t BufferSize = 64 * 1024;
+    static constexpr std::size_t BufferSize = 1024 * 1024; // a whole number of pages
 
     explicit FileReplacer(std::string path);
     ~FileReplacer();
@@ -22,16 +29,16 @@ public:
 
     void Write(std::string_view bytes);
     // For a caller that composes in place: append to Buffer(), then call Written(), which
-    // writes the buffer out once it holds BufferSize bytes or more.
+    // writes out the buffer's whole blocks once it holds one.
     std::string& Buffer() noexcept { return m_buffer; }
     void Written() {
         if (m_buffer.size() >= BufferSize)
-            Flush();
+            WriteBlocks();
     }
     void Commit();
 
 private:
-    void Flush();
+    void WriteBlocks();
     void WriteAll(const char* data, std::size_t size);
     [[noreturn]] void Fail();
 
@@ -40,6 +47,42 @@ private:
     int m_fd = -1;
     std::string m_buffer;
     bool m_committed = false;
+};
+
+// A FileReplacer whose writing runs on a thread of its own, so that composing the next block
+// overlaps writing the last one. At most one block waits between the two threads, so memory
+// stays at a few blocks whatever the file's size. A failed write is thrown from the next Written()
+// or from Commit(); the temporary file is removed as for a FileReplacer.
+class BackgroundFileReplacer {
+public:
+    explicit BackgroundFileReplacer(std::string path);
+    BackgroundFileReplacer(const BackgroundFileReplacer&) = delete;
+    BackgroundFileReplacer& operator=(const BackgroundFileReplacer&) = delete;
+
+    // As FileReplacer's: append to Buffer(), then call Written(). Buffer() is the same string
+    // throughout; Written() leaves in it what follows the blocks it handed over.
+    std::string& Buffer() noexcept { return m_composing; }
+    void Written() {
+        if (m_composing.size() >= FileReplacer::BufferSize)
+            HandOver(m_composing.size() - m_composing.size() % FileReplacer::BufferSize);
+    }
+    void Commit();
+
+private:
+    // Passes the first `size` bytes of the buffer to the writer once it has taken the last ones.
+    void HandOver(std::size_t size);
+    void WriteHandedBlocks(const std::stop_token& stop);
+
+    FileReplacer m_file; // the writer's alone until it has been joined
+    std::string m_composing;
+    std::string m_writing;
+    std::mutex m_mutex;
+    std::condition_variable_any m_changed;
+    std::string m_handed;        // guarded by m_mutex
+    bool m_blockWaiting = false; // guarded by m_mutex
+    bool m_finished = false;     // guarded by m_mutex
+    std::exception_ptr m_error;  // guarded by m_mutex
+    std::jthread m_writer;       // last: stopped and joined before the members above go
 };
 
 // Creates or replaces the file with exactly these bytes.

@@ -307,7 +307,8 @@ void DownloadTask::WriteListFile() const {
         out += "\r\n";
     });
 
-    FileReplacer file(ListFile);
+    // Composing the lines takes about as long as writing them, so the two overlap.
+    BackgroundFileReplacer file(ListFile);
     std::string& out = file.Buffer();
     out += ListHeading;
     out += "\r\n";

@@ -100,7 +100,8 @@ public:
     // Each write replaces its file whole, or leaves it as it was and throws
     // "Unable to write to " + path.
     void WriteProjectFile() const;
-    // Streams the list through a buffer of fixed size: memory does not grow with TileCount.
+    // Streams the list through buffers of fixed size, written on a second thread while the next
+    // is composed: memory does not grow with TileCount.
     void WriteListFile() const;
     void WriteLogHeader() const;
     void CreateFailedFile() const;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -51,6 +52,25 @@ TEST(TextFile, SaveWritesCrLfAfterEveryLine) {
     quarrow::SaveLines(path, {"one", "", "three"});
     EXPECT_EQ(ReadFileBytes(path), "one\r\n\r\nthree\r\n");
     EXPECT_EQ(quarrow::LoadLines(path), (Lines{"one", "", "three"}));
+}
+
+// Lines shorter than, as long as and longer than the write buffer, after a filled buffer and after
+// a part-filled one: the file holds them all in order.
+TEST(TextFile, SaveOfLinesAroundTheBufferSize) {
+    constexpr std::size_t Block = quarrow::FileReplacer::BufferSize;
+    const std::size_t sizes[] = {0, 1, Block - 3, Block - 2, Block, 7, Block + 1, 3 * Block + 5, 2};
+    Lines lines;
+    std::string expected;
+    char fill = 'a';
+    for (const std::size_t size : sizes) {
+        lines.emplace_back(size, fill++);
+        expected += lines.back() + "\r\n";
+    }
+    TempDir dir;
+    const std::string path = dir.Path() + "a.txt";
+    quarrow::SaveLines(path, lines);
+    EXPECT_TRUE(ReadFileBytes(path) == expected); // not printed: megabytes
+    EXPECT_EQ(FolderEntries(dir.Path()), (Lines{"a.txt"}));
 }
 
 TEST(TextFile, EmptyListReplacesTheFileWithZeroBytes) {

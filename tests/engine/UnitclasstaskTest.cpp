@@ -459,6 +459,41 @@ TEST_F(DownloadTaskTest, FailedListWriteKeepsTheEarlierList) {
               (std::vector<std::string>{"newtask", "newtask_list.txt"}));
 }
 
+// A list of several write blocks is written on a second thread: the same bytes; and a write that
+// fails there, after the first block, still leaves the earlier list and no temporary file.
+TEST_F(DownloadTaskTest, ListOfSeveralBlocks) {
+    m_params->Zoom = 18;
+    const auto task = MakeTask();
+    ASSERT_GT(task->TileCount, 25000); // about 3 MB
+    std::string expected = ListHeading + "\r\n";
+    for (int x = task->MinX; x <= task->MaxX; ++x)
+        for (int y = task->MinY; y <= task->MaxY; ++y)
+            expected += "zavs_" + std::to_string(x) + "_" + std::to_string(y) +
+                        "_18.png: " + PrintfEdge(TileXToLon(x, 18)) + " " +
+                        PrintfEdge(TileXToLon(x + 1, 18)) + " " + PrintfEdge(TileYToLat(y, 18)) +
+                        " " + PrintfEdge(TileYToLat(y + 1, 18)) + "\r\n";
+    task->WriteListFile();
+    const std::string actual = ReadFileBytes(task->ListFile);
+    EXPECT_EQ(actual.size(), expected.size());
+    EXPECT_TRUE(actual == expected); // not printed: megabytes
+
+    WriteFileBytes(task->ListFile, "earlier list\r\n");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1500000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string message = ExpectMessage([&] { task->WriteListFile(); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_EQ(message, "Unable to write to " + task->ListFile);
+    EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
+    EXPECT_EQ(FolderEntries(m_dir.Path()),
+              (std::vector<std::string>{"newtask", "newtask_list.txt"}));
+}
+
 TEST_F(DownloadTaskTest, WriteErrorsNameTheFile) {
     const auto task = MakeTask();
     std::filesystem::create_directory(task->LogFile); // a folder where the file should be
