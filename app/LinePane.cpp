@@ -1,6 +1,8 @@
 // The pane's text document mirrors the store block for block at every moment. Its view (scroll
 // range, repaint, following the last line) catches up once per pass of the event loop, so that a
-// burst of lines costs one layout of what is on screen rather than a layout per line.
+// burst of lines costs one layout of what is on screen rather than a layout per line; and while
+// lines keep coming one at a time, as from eight workers through a long task, at most a few times
+// a second, since each catching up repaints the pane, which costs far more than the line.
 #include "LinePane.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -8,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QTextCharFormat>
 #include <QTextDocument>
+#include <QTimer>
 
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
@@ -16,6 +19,8 @@
 namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
+// Shortest time between two catch-ups of the view while lines stream in.
+constexpr std::chrono::milliseconds ViewInterval{500};
 
 // The windows hand their texts over as UTF-8; bytes that are not show as replacement characters
 // while the store keeps them as they are.
@@ -33,6 +38,9 @@ TLinePane::TLinePane(QWidget* parent) : QPlainTextEdit(parent) {
     // new line shifts the layout of the others.
     setLineWrapMode(QPlainTextEdit::NoWrap);
     HoldCursor();
+    m_viewTimer = new QTimer(this);
+    m_viewTimer->setSingleShot(true);
+    connect(m_viewTimer, &QTimer::timeout, this, &TLinePane::UpdateView);
 }
 
 std::string_view TLinePane::Line(std::size_t index) const {
@@ -103,14 +111,32 @@ void TLinePane::ShowAtEnd(const QString& text) {
         if (wasEmpty)
             HoldCursor();
     }
-    if (!m_viewPending) {
-        m_viewPending = true;
+    ScheduleView(false);
+}
+
+void TLinePane::ScheduleView(bool promptly) {
+    const auto queue = [this] {
         QMetaObject::invokeMethod(this, &TLinePane::UpdateView, Qt::QueuedConnection);
+    };
+    if (promptly && m_viewTimer->isActive()) {
+        m_viewTimer->stop();
+        queue();
+        return;
     }
+    if (m_viewPending)
+        return;
+    m_viewPending = true;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        ViewInterval - (std::chrono::steady_clock::now() - m_lastView));
+    if (promptly || wait.count() <= 0)
+        queue();
+    else
+        m_viewTimer->start(wait);
 }
 
 void TLinePane::UpdateView() {
     m_viewPending = false;
+    m_lastView = std::chrono::steady_clock::now();
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     emit layout->documentSizeChanged(layout->documentSize());
     viewport()->update();
@@ -141,6 +167,7 @@ void TLinePane::ShowAll() {
     ShowAtEnd(shown);
     // A loaded log is read from its newest lines, and new lines follow from there.
     m_following = true;
+    ScheduleView(true);
 }
 
 void TLinePane::SetLines(const std::vector<std::string>& lines) {

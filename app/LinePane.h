@@ -2,6 +2,7 @@
 // one block added at the end, never a rebuilt text, and a save is one write of the store.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -9,6 +10,8 @@
 
 #include <QPlainTextEdit>
 #include <QTextCursor>
+
+class QTimer;
 
 // The store is the truth: change the pane only through these functions, not through the text
 // edit's own setters. Lines are bytes, shown as UTF-8; the store keeps bytes that are not.
@@ -38,6 +41,9 @@ private:
     void ShowAtEnd(const QString& text);
     void ShowAll();
     void ClearShown();
+    // Asks for UpdateView: at the next pass of the event loop when promptly or when the view has
+    // not caught up for a while, else once ViewInterval has passed since it last did.
+    void ScheduleView(bool promptly);
     // Scroll range and repaint after appending; keeps the view on the last line when it was.
     void UpdateView();
     void HoldCursor();
@@ -48,5 +54,7 @@ private:
 
     QTextCursor m_end; // at the end of the shown text; null until the first append
     bool m_viewPending = false;
+    QTimer* m_viewTimer = nullptr;
+    std::chrono::steady_clock::time_point m_lastView;
     bool m_following = true;
 };

@@ -1,11 +1,17 @@
 // The line pane: its store, what it shows, its files, and the view following new lines.
 #include "app/LinePane.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QScrollBar>
 #include <gtest/gtest.h>
 
@@ -133,6 +139,47 @@ TEST(LinePane, FollowsNewLinesOnlyFromTheEnd) {
     append("after load");
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(pane.blockCount(), 501);
+}
+
+// Lines that come one at a time for a while, as from the workers: the view catches up only a few
+// times a second, and what it shows then is what a full painting of the pane shows.
+TEST(LinePane, StreamedLinesRepaintAFewTimesASecondAndShowAsAFullPainting) {
+    TLinePane pane;
+    pane.resize(300, 120);
+    pane.show();
+    struct PaintCounter : QObject {
+        int Paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    QCoreApplication::processEvents();
+    pane.viewport()->installEventFilter(&counter);
+    const auto pump = [](std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    // Into an empty pane, then past its height: new lines appear in place, then by scrolling.
+    for (int i = 0; i < 24; ++i) {
+        pane.AppendLine("streamed line " + std::to_string(i));
+        pump(std::chrono::milliseconds(50));
+    }
+    pump(std::chrono::milliseconds(600));
+    EXPECT_GE(counter.Paints, 2);
+    EXPECT_LE(counter.Paints, 6);
+    const QScrollBar* bar = pane.verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage streamed = screen->grabWindow(pane.winId()).toImage();
+    pane.viewport()->repaint();
+    pane.verticalScrollBar()->repaint();
+    EXPECT_EQ(streamed, screen->grabWindow(pane.winId()).toImage());
 }
 
 } // namespace
