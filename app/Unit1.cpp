@@ -5,6 +5,8 @@
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <QAction>
 #include <QCloseEvent>
@@ -545,8 +547,7 @@ void TForm1::Timer1Timer() {
     RunHandler(m_dialogs, [this] {
         ++TickCount;
         if (TickCount % 5 == 0 && CurrentTask) {
-            for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i)
-                SaveResumeKeys(i);
+            SaveResumeKeys();
             SavePanes();
         }
         ShowRunningProgress();
@@ -566,20 +567,26 @@ void TForm1::SaveReported(const std::string& path, const std::function<void()>& 
     }
 }
 
-void TForm1::SaveResumeKeys(int slot) {
-    const auto& worker = Workers[static_cast<std::size_t>(slot)];
-    if (!worker || !CurrentTask)
+void TForm1::SaveResumeKeys() {
+    if (!CurrentTask)
         return;
-    const auto [x, y] = worker->LastPosition();
-    const std::string projectFile = CurrentTask->ProjectFile();
-    SaveReported(projectFile, [&] {
-        ProfileFile project(projectFile);
+    std::vector<std::pair<std::string, int>> keys;
+    for (int slot = 0; slot < CurrentTask->Params->ThreadCount; ++slot) {
+        const auto& worker = Workers[static_cast<std::size_t>(slot)];
+        if (!worker)
+            continue;
+        const auto [x, y] = worker->LastPosition();
         const std::string n = std::to_string(slot + 1);
         if (x > 0)
-            project.WriteInteger("THREADS", "T" + n + "X", x);
+            keys.emplace_back("T" + n + "X", x);
         if (y > 0)
-            project.WriteInteger("THREADS", "T" + n + "Y", y);
-    });
+            keys.emplace_back("T" + n + "Y", y);
+    }
+    if (keys.empty())
+        return;
+    // One rewrite of the project file for all of them: the monitor runs for hours.
+    const std::string projectFile = CurrentTask->ProjectFile();
+    SaveReported(projectFile, [&] { ProfileFile(projectFile).WriteIntegers("THREADS", keys); });
 }
 
 void TForm1::SavePanes() {
@@ -601,11 +608,10 @@ void TForm1::EndTask() {
         Memo1->AppendLine("");
         Memo1->AppendLine("Log file has been saved as " + CurrentTask->LogFile);
         SavePanes();
-        for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j) {
-            SaveResumeKeys(j);
-            // Every worker has made its last call to this thread: the join is short.
+        SaveResumeKeys();
+        // Every worker has made its last call to this thread: the joins are short.
+        for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)
             Workers[static_cast<std::size_t>(j)].reset();
-        }
     }
     BitBtn1->setText(QStringLiteral("Start"));
     ShowRunningProgress();

@@ -100,8 +100,8 @@ private:
 
     void StartTask();
     void StopTask();
-    // Each worker's last finished tile into the project file; j < ThreadCount.
-    void SaveResumeKeys(int slot);
+    // Each worker's last finished tile into the project file, for the slots below ThreadCount.
+    void SaveResumeKeys();
     void SavePanes();
     void EndTask();
     // Runs a save; a failure is reported once per file and task in the log pane.

@@ -117,17 +117,9 @@ int ProfileFile::ReadInteger(const std::string& section, const std::string& key,
     return ParseInteger(ReadString(section, key, std::string())).value_or(defaultValue);
 }
 
-void ProfileFile::WriteString(const std::string& section, const std::string& key,
-                              const std::string& value) {
-    std::string content;
-    if (!ReadWholeFile(m_path, content)) {
-        // Only a file that is not there may be started afresh; one that cannot be read would
-        // lose its other lines.
-        std::error_code ec;
-        if (std::filesystem::exists(m_path, ec) || ec)
-            throw WriteError(m_path);
-        content.clear();
-    }
+// The content with one value written: its line replaced, or a line (and the section) added.
+std::string ProfileFile::WithValue(const std::string& content, const std::string& section,
+                                   const std::string& key, const std::string& value) {
     const std::vector<LineSpan> lines = ScanProfileLines(content);
     const Location found = Find(content, lines, section, key);
     const std::string entry = key + "=" + value;
@@ -160,7 +152,33 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
         updated += entry;
         updated += LineEnd;
     }
-    ReplaceFile(m_path, updated);
+    return updated;
+}
+
+std::string ProfileFile::ContentToWrite() const {
+    std::string content;
+    if (!ReadWholeFile(m_path, content)) {
+        // Only a file that is not there may be started afresh; one that cannot be read would
+        // lose its other lines.
+        std::error_code ec;
+        if (std::filesystem::exists(m_path, ec) || ec)
+            throw WriteError(m_path);
+        content.clear();
+    }
+    return content;
+}
+
+void ProfileFile::WriteString(const std::string& section, const std::string& key,
+                              const std::string& value) {
+    ReplaceFile(m_path, WithValue(ContentToWrite(), section, key, value));
+}
+
+void ProfileFile::WriteIntegers(const std::string& section,
+                                const std::vector<std::pair<std::string, int>>& values) {
+    std::string content = ContentToWrite();
+    for (const auto& [key, value] : values)
+        content = WithValue(content, section, key, std::to_string(value));
+    ReplaceFile(m_path, content);
 }
 
 void ProfileFile::WriteInteger(const std::string& section, const std::string& key, int value) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quarrow {
 
@@ -24,8 +26,16 @@ public:
     // "Unable to write to " + path when the file cannot be written.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
+    // Several values of one section in one rewrite of the file: the same bytes as writing them
+    // one by one in this order, and a reader never sees some of them without the others.
+    void WriteIntegers(const std::string& section,
+                       const std::vector<std::pair<std::string, int>>& values);
 
 private:
+    std::string ContentToWrite() const;
+    static std::string WithValue(const std::string& content, const std::string& section,
+                                 const std::string& key, const std::string& value);
+
     std::string m_path;
 };
 

@@ -4,6 +4,8 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -195,6 +197,26 @@ TEST_F(ProfileFileTest, WrittenValueIsReadBack) {
     EXPECT_EQ(file.ReadString("S", "K", ""), "padded");
     file.WriteInteger("S", "N", INT_MIN);
     EXPECT_EQ(file.ReadInteger("S", "N", 0), INT_MIN);
+}
+
+// Several values in one rewrite give the bytes of writing them one at a time: a replaced line, a
+// key new to its section, a key written twice and a section that is not there yet.
+TEST_F(ProfileFileTest, SeveralValuesAtOnceWriteWhatOneByOneWould) {
+    const std::string before = "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=5\r\n\r\n[Other]\r\nk=v";
+    const std::vector<std::pair<std::string, int>> values{
+        {"T1X", 6745}, {"t1y", 3104}, {"T2X", -1}, {"T1X", 6746}};
+    for (const char* section : {"THREADS", "New"}) {
+        SCOPED_TRACE(section);
+        ProfileFile file = WithContent(before);
+        for (const auto& [key, value] : values)
+            file.WriteInteger(section, key, value);
+        const std::string oneByOne = Bytes();
+        file = WithContent(before);
+        file.WriteIntegers(section, values);
+        EXPECT_EQ(Bytes(), oneByOne);
+    }
+    EXPECT_THROW(ProfileFile(m_dir.Path() + "missing/p.zav").WriteIntegers("S", {{"k", 1}}),
+                 quarrow::Exception);
 }
 
 TEST_F(ProfileFileTest, WriteIntoAMissingFolderFailsWithoutCreatingIt) {
