@@ -117,8 +117,10 @@ TEST_F(ServiceDrill, SilentServerTaskEndsSoonAfterStopAndLeavingEndsTheProcess) 
     auto stoppedAt = std::chrono::steady_clock::now();
     driver->Signal(SIGUSR1);
     ASSERT_EQ(0, ExitCode(driver->WaitForExit(15s))) << driver->Output();
-    // The stop's grace of 2 s, then the monitor's next tick.
-    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 3500ms);
+    // The stop's grace of 2 s, then the monitor's next tick (slack for sanitizer builds).
+    const auto stopTook = std::chrono::steady_clock::now() - stoppedAt;
+    RecordProperty("stop_to_end_ms", static_cast<int>(stopTook / 1ms));
+    EXPECT_LT(stopTook, 4s);
     const std::vector<std::string> log = driver->Lines("log");
     EXPECT_EQ(8, CountContaining(log, "will be terminated by user"));
     EXPECT_EQ(8, CountContaining(log, "Socket Error # 10053"));
@@ -132,7 +134,10 @@ TEST_F(ServiceDrill, SilentServerTaskEndsSoonAfterStopAndLeavingEndsTheProcess) 
     const auto leftAt = std::chrono::steady_clock::now();
     driver->Signal(SIGTERM);
     ASSERT_EQ(0, ExitCode(driver->WaitForExit(15s))) << driver->Output();
-    EXPECT_LT(std::chrono::steady_clock::now() - leftAt, 2500ms);
+    // The stop's grace of 2 s, then the process's own end (slower in sanitizer builds).
+    const auto leaveTook = std::chrono::steady_clock::now() - leftAt;
+    RecordProperty("leave_to_exit_ms", static_cast<int>(leaveTook / 1ms));
+    EXPECT_LT(leaveTook, 3500ms);
     EXPECT_EQ(1, CountContaining(driver->Lines("leaving"), ""));
 }
 
