@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quarrow and the local tile service, starts the service in the
+# Installs what is missing, builds Quarrow, its companion programs and the local tile service, starts the service in the
 # background and opens Quarrow (under a virtual display when none is set). Leaving Quarrow (File >
 # Exit or closing its window) ends the script, which then stops the tile service it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --target quarrow tileservice
+cmake --build build --target quarrow pelorin stavik tileservice
 
 service_pid=
 stop_service() {
