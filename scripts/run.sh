@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quarrow, its companion programs and the local tile service, starts the service in the
-# background and opens Quarrow (under a virtual display when none is set). Leaving Quarrow (File >
-# Exit or closing its window) ends the script, which then stops the tile service it started.
+# Installs what is missing, builds Quarrow, its companion programs and the local tile service,
+# starts the service in the background and opens Quarrow (under a virtual display when none is
+# set). Leaving Quarrow (File > Exit or closing its window) ends the script, which then stops the
+# tile service it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
