@@ -14,6 +14,8 @@ stop_service() {
     [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
 }
 trap stop_service EXIT
+# Interrupted (Ctrl+C, or killed), the script still stops the service through its exit.
+trap 'exit 130' INT TERM
 # A service already answering on the default address is used as it is.
 if ! (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null; then
     ./build/tools/tileservice/tileservice &
