@@ -5,11 +5,9 @@
 #include <string>
 
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 
 #include "ConvertRules.h"
@@ -28,9 +26,7 @@ TfrmConvert::TfrmConvert(Dialogs& dialogs, QWidget* parent) : QDialog(parent), m
     setObjectName(QStringLiteral("frmConvert"));
     setWindowTitle(QStringLiteral("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\""));
     // A fixed dialog border, kept above the other windows.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint);
+    setWindowFlags(FixedDialogFlags | Qt::WindowStaysOnTopHint);
     setModal(false);
     setFont(WindowFont(QStringLiteral("MS Sans Serif"), 8));
     BuildControls();
@@ -87,8 +83,7 @@ void TfrmConvert::showEvent(QShowEvent* event) {
     if (m_placed)
         return;
     m_placed = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(*this);
 }
 
 void TfrmConvert::Button1Click() {

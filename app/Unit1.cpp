@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +22,6 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QThread>
@@ -349,8 +347,7 @@ void TForm1::showEvent(QShowEvent* event) {
     m_shown = true;
     // Fixed size: the client area plus the menu bar above it.
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(*this);
     FormShow();
 }
 

@@ -3,11 +3,9 @@
 #include <QFont>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -28,10 +26,7 @@ TfrmAbout::TfrmAbout(Dialogs& dialogs, TForm1& mainWindow, QWidget* parent)
     : QDialog(parent), m_dialogs(dialogs), m_mainWindow(mainWindow) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About"));
-    // A fixed dialog border: a title with a close button, no resizing, no help button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(FixedDialogFlags);
     setFont(WindowFont(QStringLiteral("MS Sans Serif"), 8));
     BuildControls();
 }
@@ -103,8 +98,7 @@ void TfrmAbout::showEvent(QShowEvent* event) {
     if (m_placed)
         return;
     m_placed = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(*this);
 }
 
 void TfrmAbout::FormShow() {

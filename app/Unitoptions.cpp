@@ -36,10 +36,7 @@ TfrmOptions::TfrmOptions(Dialogs& dialogs, const QString& executableFolder, QWid
     : QDialog(parent), m_dialogs(dialogs), m_executableFolder(executableFolder) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
-    // A fixed dialog border: a title with a close button, no resizing, no help button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(FixedDialogFlags);
     setFont(WindowFont(QStringLiteral("MS Sans Serif"), 8));
     BuildControls();
 }

@@ -7,10 +7,8 @@
 #include <vector>
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -32,10 +30,7 @@ constexpr int TopPanelHeight = 57;
 TfrmFlt::TfrmFlt(Dialogs& dialogs, QWidget* parent) : QDialog(parent), m_dialogs(dialogs) {
     setObjectName(QStringLiteral("frmFlt"));
     setWindowTitle(QStringLiteral("Re-Download failed files"));
-    // A fixed dialog border: a title with a close button, no resizing, no help button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(FixedDialogFlags);
     setFont(WindowFont(QStringLiteral("MS Sans Serif"), 8));
     setFixedSize(ClientWidth, ClientHeight);
     BuildControls();
@@ -75,8 +70,7 @@ void TfrmFlt::showEvent(QShowEvent* event) {
     if (event->spontaneous())
         return;
     Memo1->Clear();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(*this);
 }
 
 void TfrmFlt::Button1Click() {
