@@ -57,6 +57,11 @@ bool Save(QWidget& window, const QString& path) {
     return saved;
 }
 
+// Types into the window's edit of that name.
+void Type(QWidget& window, const char* name, const QString& text) {
+    window.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -75,15 +80,12 @@ int main(int argc, char** argv) {
     {
         TForm1 form(dialogs, program);
         form.show();
-        const auto set = [&](const char* name, const QString& text) {
-            form.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
-        };
-        set("EditTaskName", QStringLiteral("beijing.zav"));
-        set("Edit1", QStringLiteral("116.1"));
-        set("Edit3", QStringLiteral("116.7"));
-        set("Edit2", QStringLiteral("40.1"));
-        set("Edit4", QStringLiteral("39.7"));
-        set("Edit6", save);
+        Type(form, "EditTaskName", QStringLiteral("beijing.zav"));
+        Type(form, "Edit1", QStringLiteral("116.1"));
+        Type(form, "Edit3", QStringLiteral("116.7"));
+        Type(form, "Edit2", QStringLiteral("40.1"));
+        Type(form, "Edit4", QStringLiteral("39.7"));
+        Type(form, "Edit6", save);
         RunFor(300);
         ok = Save(form, output + "main-window-idle.png") && ok;
         form.BitBtn1Click();
@@ -98,12 +100,9 @@ int main(int argc, char** argv) {
     {
         TfrmConvert convert(dialogs);
         convert.show();
-        const auto type = [&](const char* name, const QString& text) {
-            convert.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
-        };
-        type("Edit1", QStringLiteral("39"));
-        type("Edit2", QStringLiteral("54"));
-        type("Edit3", QStringLiteral("26.4"));
+        Type(convert, "Edit1", QStringLiteral("39"));
+        Type(convert, "Edit2", QStringLiteral("54"));
+        Type(convert, "Edit3", QStringLiteral("26.4"));
         convert.Button1Click();
         RunFor(300);
         ok = Save(convert, output + "convert.png") && ok;
