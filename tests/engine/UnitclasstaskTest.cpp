@@ -439,19 +439,29 @@ TEST_F(DownloadTaskTest, OneTileTaskListsTwoLines) {
     EXPECT_EQ(text.size(), ListHeading.size() + 2 + 106 + 2);
 }
 
+// The message of WriteListFile while files may grow to `limit` bytes at most; "" when it
+// succeeds.
+std::string WriteListWithFileSizeLimit(const DownloadTask& task, rlim_t limit) {
+    rlimit saved{};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return "getrlimit failed";
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = limit;
+    std::string message = "setrlimit failed";
+    if (::setrlimit(RLIMIT_FSIZE, &small) == 0)
+        message = ExpectMessage([&] { task.WriteListFile(); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    return message;
+}
+
 // A list that cannot be written whole leaves the earlier list as it was and no temporary file.
 TEST_F(DownloadTaskTest, FailedListWriteKeepsTheEarlierList) {
     const auto task = MakeTask();
     WriteFileBytes(task->ListFile, "earlier list\r\n");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000; // the list of 42 tiles is about 4.6 kB
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string message = ExpectMessage([&] { task->WriteListFile(); });
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedHandler);
+    // The list of 42 tiles is about 4.6 kB.
+    const std::string message = WriteListWithFileSizeLimit(*task, 1000);
 
     EXPECT_EQ(message, "Unable to write to " + task->ListFile);
     EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
@@ -478,15 +488,7 @@ TEST_F(DownloadTaskTest, ListOfSeveralBlocks) {
     EXPECT_TRUE(actual == expected); // not printed: megabytes
 
     WriteFileBytes(task->ListFile, "earlier list\r\n");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1500000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string message = ExpectMessage([&] { task->WriteListFile(); });
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedHandler);
+    const std::string message = WriteListWithFileSizeLimit(*task, 1500000);
 
     EXPECT_EQ(message, "Unable to write to " + task->ListFile);
     EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
