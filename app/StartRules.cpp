@@ -8,20 +8,9 @@
 
 #include "engine/ProfileFile.h"
 #include "engine/TextRules.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
-
-namespace {
-
-// Up to and including the last separator, and the rest.
-std::pair<std::string, std::string> SplitFolder(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return {std::string(), path};
-    return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
-
-} // namespace
 
 std::optional<std::string> CheckArea(double left, double right, double top, double bottom) {
     if (!(left >= -180 && left <= 180))

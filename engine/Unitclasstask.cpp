@@ -127,15 +127,22 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
+std::pair<std::string, std::string> SplitFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
 TaskParams ReadTaskParams(const std::string& projectFile) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(projectFile, ec))
         throw ReadError(projectFile);
     const ProfileFile project(projectFile);
     TaskParams params;
-    const std::size_t slash = projectFile.rfind('/');
-    params.SavePath = slash == std::string::npos ? "./" : projectFile.substr(0, slash + 1);
-    params.ProjectName = projectFile.substr(slash == std::string::npos ? 0 : slash + 1);
+    auto [folder, name] = SplitFolder(projectFile);
+    params.SavePath = folder.empty() ? "./" : std::move(folder);
+    params.ProjectName = std::move(name);
     params.MapsType = project.ReadInteger("MapsType", "MapsType", 0);
     params.Zoom = project.ReadInteger("Zoom", "Zoom", 0);
     double* const fields[] = {&params.LeftLongitude, &params.RightLongitude, &params.TopLatitude,
