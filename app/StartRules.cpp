@@ -8,7 +8,6 @@
 
 #include "engine/ProfileFile.h"
 #include "engine/TextRules.h"
-#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 

@@ -78,4 +78,11 @@ std::optional<int> ParseDecimal(std::string_view text) noexcept {
     return value;
 }
 
+std::pair<std::string, std::string> SplitFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
 } // namespace quarrow

@@ -1,9 +1,11 @@
 // Small text rules shared by the profile files, the HTTP client, the worker and the tools: blanks,
-// ASCII letter case and integer texts.
+// ASCII letter case, integer texts and the parts of a path.
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace quarrow {
 
@@ -28,5 +30,8 @@ std::optional<int> ParseInteger(std::string_view text) noexcept;
 
 // An optional sign and decimal digits that fit 32 bits, and nothing else.
 std::optional<int> ParseDecimal(std::string_view text) noexcept;
+
+// A path's folder, up to and including its last "/" (empty when it has none), and its file name.
+std::pair<std::string, std::string> SplitFolder(const std::string& path);
 
 } // namespace quarrow

@@ -127,13 +127,6 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
-std::pair<std::string, std::string> SplitFolder(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return {std::string(), path};
-    return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
-
 TaskParams ReadTaskParams(const std::string& projectFile) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(projectFile, ec))

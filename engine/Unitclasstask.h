@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "DateTimeText.h"
 
@@ -56,9 +55,6 @@ struct TaskParams {
     bool Resume = false;
     std::string ServiceHost = "127.0.0.1:8642"; // host[:port] of the tile service
 };
-
-// A path's folder, up to and including its last "/" (empty when it has none), and its file name.
-std::pair<std::string, std::string> SplitFolder(const std::string& path);
 
 // The entries of an existing task read back from its project file, for the programs that use its
 // tiles: folder and name from the path, map type, area and zoom from the file (a coordinate's
