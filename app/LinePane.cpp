@@ -1,13 +1,16 @@
 // The pane's text document mirrors the store block for block at every moment. Its view (scroll
 // range, repaint, following the last line) catches up once per pass of the event loop, so that a
 // burst of lines costs one layout of what is on screen rather than a layout per line; and while
-// lines keep coming one at a time, as from eight workers through a long task, at most a few times
-// a second, since each catching up repaints the pane, which costs far more than the line.
+// lines keep coming one at a time, as from eight workers through a long task, about once a
+// second, since each catching up repaints the pane, which costs far more than the line.
 #include "LinePane.h"
+
+#include <cmath>
 
 #include <QAbstractTextDocumentLayout>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
 #include <QTimer>
@@ -20,7 +23,7 @@ namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
 // Shortest time between two catch-ups of the view while lines stream in.
-constexpr std::chrono::milliseconds ViewInterval{500};
+constexpr std::chrono::milliseconds ViewInterval{1000};
 
 // The windows hand their texts over as UTF-8; bytes that are not show as replacement characters
 // while the store keeps them as they are.
@@ -137,11 +140,25 @@ void TLinePane::ScheduleView(bool promptly) {
 void TLinePane::UpdateView() {
     m_viewPending = false;
     m_lastView = std::chrono::steady_clock::now();
+    QScrollBar* bar = verticalScrollBar();
+    const int oldMaximum = bar->maximum();
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     emit layout->documentSizeChanged(layout->documentSize());
-    viewport()->update();
-    if (m_following)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    // A full pane that follows its last line shows the new lines by scrolling, which moves what
+    // is shown; only the new lines are painted, from the top of the first one down, since the
+    // strip below the old last line moved up with the rest.
+    if (m_following && oldMaximum > 0 && bar->maximum() > oldMaximum) {
+        const int newLines = bar->maximum() - oldMaximum; // a block is a line: no wrapping
+        bar->setValue(bar->maximum());
+        const QTextBlock first = document()->findBlockByNumber(blockCount() - newLines);
+        const int top = static_cast<int>(
+            std::floor(blockBoundingGeometry(first).translated(contentOffset()).top()));
+        viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
+    } else {
+        viewport()->update();
+        if (m_following)
+            bar->setValue(bar->maximum());
+    }
     emit blockCountChanged(blockCount());
     emit textChanged();
 }
