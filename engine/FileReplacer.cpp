@@ -32,8 +32,9 @@ std::string ResolveTarget(const std::string& path) {
 
 } // namespace
 
-FileReplacer::FileReplacer(std::string path) : m_path(std::move(path)) {
-    const std::string target = ResolveTarget(m_path);
+FileReplacer::FileReplacer(std::string path)
+    : m_path(std::move(path)), m_target(ResolveTarget(m_path)) {
+    const std::string& target = m_target;
 
     // Opening without truncation tells whether a direct write would be allowed.
     mode_t mode = 0666;
@@ -101,7 +102,7 @@ void FileReplacer::Commit() {
     m_fd = -1;
     if (::close(fd) != 0)
         Fail();
-    if (std::rename(m_tempPath.c_str(), ResolveTarget(m_path).c_str()) != 0)
+    if (std::rename(m_tempPath.c_str(), m_target.c_str()) != 0)
         Fail();
     m_committed = true;
 }

@@ -43,6 +43,7 @@ private:
     [[noreturn]] void Fail();
 
     std::string m_path;
+    std::string m_target; // the file a symbolic link names, else the path
     std::string m_tempPath;
     int m_fd = -1;
     std::string m_buffer;
