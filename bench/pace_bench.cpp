@@ -15,10 +15,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <ctime>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -87,7 +87,7 @@ public:
             ++Saved;
             LastSaved = Clock::now();
         }
-        if (!getenv("NOAPPEND")) TForm1::AppendLogLine(line);
+        TForm1::AppendLogLine(line);
     }
 
     int Saved = 0; // both on the UI thread only
