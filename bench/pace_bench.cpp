@@ -30,6 +30,7 @@
 #include "app/Dialogs.h"
 #include "app/Unit1.h"
 #include "engine/Commonfunc.h"
+#include "engine/FileReplacer.h"
 #include "tools/tileservice/ServiceProcess.h"
 
 namespace {
@@ -104,13 +105,6 @@ void SetEntry(QWidget& form, const char* name, const std::string& text) {
     form.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(QString::fromStdString(text));
 }
 
-void Write(const std::string& path, const std::string& bytes) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
-        throw std::runtime_error("cannot write " + path);
-    std::fclose(file);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,9 +123,10 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(save);
 
         quarrow::tileservice::ServiceProcess service(TILESERVICE_PATH, {"--port", "0"});
-        Write(program + "ini/config.ini",
-              "[Service]\r\nHost=127.0.0.1:" + std::to_string(service.Port()) + "\r\n");
-        Write(program + "blankimg/blank.png", "blank");
+        quarrow::ReplaceFile(program + "ini/config.ini",
+                             "[Service]\r\nHost=127.0.0.1:" + std::to_string(service.Port()) +
+                                 "\r\n");
+        quarrow::ReplaceFile(program + "blankimg/blank.png", "blank");
 
         QuietDialogs dialogs;
         auto form = std::make_unique<TimedForm>(dialogs, QString::fromStdString(program));

@@ -164,14 +164,6 @@ public:
 
     // The reads; see ByteReader.
     ByteReader& Reader() noexcept { return m_reader; }
-    bool ReadLine(std::string& line, std::size_t maxLength) {
-        return m_reader.ReadLine(line, maxLength);
-    }
-    void ReadExactly(std::string& out, std::size_t count) { m_reader.ReadExactly(out, count); }
-    std::size_t ReadSome(std::string& out, std::size_t maxCount) {
-        return m_reader.ReadSome(out, maxCount);
-    }
-    bool PeerClosed() const noexcept { return m_reader.PeerClosed(); }
 
 private:
     TcpConnection(std::intptr_t handle, const WaitLimits& limits);

@@ -212,7 +212,7 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         connectPort = ProxyPort;
     }
 
-    if (m_connection && m_connection->PeerClosed())
+    if (m_connection && m_connection->Reader().PeerClosed())
         m_connection.reset();
     if (!m_connection && EqualsNoCase(connectHost, "LOCALHOST"))
         connectHost = "127.0.0.1";
@@ -323,8 +323,8 @@ void TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
             total += static_cast<std::size_t>(size);
             ReadResponseLine(reader, line); // the line end after the chunk's bytes
         }
-        ReadResponseLine(reader,
-                         line); // one line after the last chunk; further trailers are not read
+        // One line after the last chunk; further trailers are not read.
+        ReadResponseLine(reader, line);
         return;
     }
 

@@ -34,12 +34,10 @@ std::string ResolveTarget(const std::string& path) {
 
 FileReplacer::FileReplacer(std::string path)
     : m_path(std::move(path)), m_target(ResolveTarget(m_path)) {
-    const std::string& target = m_target;
-
     // Opening without truncation tells whether a direct write would be allowed.
     mode_t mode = 0666;
     bool keepMode = false;
-    const int existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    const int existing = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
     if (existing >= 0) {
         struct stat info {};
         if (::fstat(existing, &info) == 0) {
@@ -52,7 +50,7 @@ FileReplacer::FileReplacer(std::string path)
     }
 
     for (int attempt = 0; attempt < TempAttempts && m_fd < 0; ++attempt) {
-        m_tempPath = target + ".tmp-" + std::to_string(::getpid()) + "-" +
+        m_tempPath = m_target + ".tmp-" + std::to_string(::getpid()) + "-" +
                      std::to_string(TempCounter.fetch_add(1));
         m_fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd < 0 && errno != EEXIST)

@@ -111,19 +111,20 @@ TEST(TcpConnectionRead, SplitsLinesAcrossPacketsAndKeepsBytesBeforeAClose) {
         c.Close();
     });
     auto connection = TcpConnection::Open("127.0.0.1", server.Port(), 5s);
+    quarrow::ByteReader& reader = connection->Reader();
     std::string line;
     for (const std::string expected : {"a", "b", "c\r"}) { // one CR only is removed
-        ASSERT_TRUE(connection->ReadLine(line, 64 * 1024));
+        ASSERT_TRUE(reader.ReadLine(line, 64 * 1024));
         EXPECT_EQ(expected, line);
     }
-    ASSERT_TRUE(connection->ReadLine(line, 20000)); // the bound leaves room for the CR
+    ASSERT_TRUE(reader.ReadLine(line, 20000)); // the bound leaves room for the CR
     EXPECT_EQ(longLine, line);
-    EXPECT_FALSE(connection->PeerClosed());
+    EXPECT_FALSE(reader.PeerClosed());
     std::string out = "old";
-    EXPECT_THROW(connection->ReadExactly(out, 10), EIdConnClosedGracefully);
+    EXPECT_THROW(reader.ReadExactly(out, 10), EIdConnClosedGracefully);
     EXPECT_EQ("oldbody", out);
-    EXPECT_TRUE(connection->PeerClosed());
-    EXPECT_EQ(0U, connection->ReadSome(out, 10));
+    EXPECT_TRUE(reader.PeerClosed());
+    EXPECT_EQ(0U, reader.ReadSome(out, 10));
 }
 
 TEST(TcpConnectionWrite, ReportsResetWithoutKillingTheProcess) {

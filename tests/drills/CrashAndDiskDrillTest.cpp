@@ -26,26 +26,11 @@ using test::FolderEntries;
 using test::ReadFileBytes;
 using test::TempDir;
 
-int ExitCode(const std::optional<int>& status) {
-    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-}
-
-int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-        return l.find(part) != std::string::npos;
-    }));
-}
-
 int Occurrences(const std::string& text, const std::string& part) {
     int count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
-}
-
-std::unique_ptr<tileservice::ServiceProcess> StartService(std::vector<std::string> options = {}) {
-    options.insert(options.begin(), {"--port", "0"});
-    return std::make_unique<tileservice::ServiceProcess>(TILESERVICE_PATH, options);
 }
 
 // Every file in the folder is a tile of the task holding exactly the served bytes: nothing was

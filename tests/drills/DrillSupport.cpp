@@ -1,5 +1,6 @@
 #include "DrillSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -15,6 +16,7 @@
 
 #include "engine/Commonfunc.h"
 #include "tests/support/TempDir.h"
+#include "tools/tileservice/ServiceProcess.h"
 #include "tools/tileservice/TileService.h"
 
 extern char** environ;
@@ -151,6 +153,22 @@ std::string ServedBytes(const Tile& tile) {
 
 void SleepBriefly() {
     std::this_thread::sleep_for(10ms);
+}
+
+std::unique_ptr<tileservice::ServiceProcess> StartService(std::vector<std::string> options) {
+    if (std::find(options.begin(), options.end(), "--port") == options.end())
+        options.insert(options.begin(), {"--port", "0"});
+    return std::make_unique<tileservice::ServiceProcess>(TILESERVICE_PATH, options);
+}
+
+int ExitCode(const std::optional<int>& status) {
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+}
+
+int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(part) != std::string::npos;
+    }));
 }
 
 } // namespace quarrow::drill

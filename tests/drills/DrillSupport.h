@@ -3,10 +3,15 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+namespace quarrow::tileservice {
+class ServiceProcess;
+}
 
 namespace quarrow::drill {
 
@@ -66,6 +71,15 @@ std::vector<std::string> DriverArguments(const std::string& programFolder, int c
 // The settings file naming the service and the blank image, in a program folder.
 void InstallProgram(const std::string& programFolder, int servicePort);
 inline const std::string BlankImage = "blank image";
+
+// The tile service program on a port of its own choice, unless the options name one.
+std::unique_ptr<tileservice::ServiceProcess> StartService(std::vector<std::string> options = {});
+
+// The exit code of a child that exited; -1 for one still running or ended by a signal.
+int ExitCode(const std::optional<int>& status);
+
+// How many of the lines hold the text.
+int CountContaining(const std::vector<std::string>& lines, const std::string& part);
 
 // The bytes the tile service serves for a tile of the default map type.
 std::string ServedBytes(const Tile& tile);

@@ -26,16 +26,6 @@ namespace {
 using test::ReadFileBytes;
 using test::TempDir;
 
-int ExitCode(const std::optional<int>& status) {
-    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-}
-
-int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-        return l.find(part) != std::string::npos;
-    }));
-}
-
 std::set<std::string> ListedPaths(const std::string& failedList) {
     std::set<std::string> paths;
     for (const std::string& line : ReadFailedList(failedList))
@@ -56,8 +46,7 @@ protected:
 };
 
 TEST_F(ServiceDrill, ServiceKilledMidTaskListsEveryUnfetchedTileAndARerunFetchesThem) {
-    auto service = std::make_unique<tileservice::ServiceProcess>(
-        TILESERVICE_PATH, std::vector<std::string>{"--port", "0"});
+    auto service = StartService();
     const int port = service->Port();
     InstallProgram(m_program.Path(), port);
     const std::vector<Tile> tiles = TaskTiles(4, 4);
@@ -88,8 +77,7 @@ TEST_F(ServiceDrill, ServiceKilledMidTaskListsEveryUnfetchedTileAndARerunFetches
     EXPECT_EQ(unfetched, ListedPaths(failedList));
 
     // The service back on its port: the re-download window fetches every listed tile.
-    service = std::make_unique<tileservice::ServiceProcess>(
-        TILESERVICE_PATH, std::vector<std::string>{"--port", std::to_string(port)});
+    service = StartService({"--port", std::to_string(port)});
     test::RecordingDialogs dialogs;
     dialogs.FileAnswers.push_back(QString::fromStdString(failedList));
     TfrmFlt rerun(dialogs);

@@ -456,17 +456,21 @@ std::string WriteListWithFileSizeLimit(const DownloadTask& task, rlim_t limit) {
     return message;
 }
 
+// Over an earlier list, a list write cut off by the limit fails with the file's name and leaves
+// the earlier list as it was and no temporary file in the folder.
+void ExpectCutListWriteKeepsTheEarlier(const DownloadTask& task, rlim_t limit,
+                                       const std::string& folder) {
+    WriteFileBytes(task.ListFile, "earlier list\r\n");
+    EXPECT_EQ(WriteListWithFileSizeLimit(task, limit), "Unable to write to " + task.ListFile);
+    EXPECT_EQ(ReadFileBytes(task.ListFile), "earlier list\r\n");
+    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"newtask", "newtask_list.txt"}));
+}
+
 // A list that cannot be written whole leaves the earlier list as it was and no temporary file.
 TEST_F(DownloadTaskTest, FailedListWriteKeepsTheEarlierList) {
     const auto task = MakeTask();
-    WriteFileBytes(task->ListFile, "earlier list\r\n");
     // The list of 42 tiles is about 4.6 kB.
-    const std::string message = WriteListWithFileSizeLimit(*task, 1000);
-
-    EXPECT_EQ(message, "Unable to write to " + task->ListFile);
-    EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
-    EXPECT_EQ(FolderEntries(m_dir.Path()),
-              (std::vector<std::string>{"newtask", "newtask_list.txt"}));
+    ExpectCutListWriteKeepsTheEarlier(*task, 1000, m_dir.Path());
 }
 
 // A list of several write blocks is written on a second thread: the same bytes; and a write that
@@ -487,13 +491,7 @@ TEST_F(DownloadTaskTest, ListOfSeveralBlocks) {
     EXPECT_EQ(actual.size(), expected.size());
     EXPECT_TRUE(actual == expected); // not printed: megabytes
 
-    WriteFileBytes(task->ListFile, "earlier list\r\n");
-    const std::string message = WriteListWithFileSizeLimit(*task, 1500000);
-
-    EXPECT_EQ(message, "Unable to write to " + task->ListFile);
-    EXPECT_EQ(ReadFileBytes(task->ListFile), "earlier list\r\n");
-    EXPECT_EQ(FolderEntries(m_dir.Path()),
-              (std::vector<std::string>{"newtask", "newtask_list.txt"}));
+    ExpectCutListWriteKeepsTheEarlier(*task, 1500000, m_dir.Path());
 }
 
 TEST_F(DownloadTaskTest, WriteErrorsNameTheFile) {
