@@ -1,6 +1,6 @@
-// The TCP connection under the HTTP client, and the Windows Sockets numbering of its failures.
-// Only Socket.cpp touches the operating system's socket calls, so another platform replaces it
-// alone.
+// The TCP connection under the HTTP client: host look-up, connect, and reads and writes whose
+// every wait is bounded. Only Socket.cpp touches the operating system's socket calls, so another
+// platform replaces it alone; the failure numbering and the reading of answers live beside it.
 #pragma once
 
 #include <atomic>
@@ -11,32 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "ByteReader.h"
+#include "WinsockErrors.h"
+
 namespace quarrow {
-
-// Windows Sockets numbers that the rest of the client names.
-namespace winsock {
-inline constexpr int ConnectionAborted = 10053;
-inline constexpr int ConnectionReset = 10054;
-inline constexpr int TimedOut = 10060;
-inline constexpr int ConnectionRefused = 10061;
-inline constexpr int AddressNotAvailable = 10049;
-inline constexpr int HostNotFound = 11001;
-inline constexpr int TryAgain = 11002;
-inline constexpr int NoRecovery = 11003;
-} // namespace winsock
-
-// The description of a Windows Sockets number; empty for a number outside the table.
-std::string_view WinsockErrorText(int number);
-
-// "Socket Error # <number>" CR LF and the number's description.
-std::string SocketErrorMessage(int number);
-
-// The Windows Sockets number of an errno value left by a socket call; the errno value itself
-// when no Windows Sockets number fits (it stays below the table and names the real cause).
-int WinsockErrorFromErrno(int error);
-
-// The Windows Sockets number of a failed getaddrinfo; systemError is errno for EAI_SYSTEM.
-int WinsockErrorFromLookup(int code, int systemError);
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -86,56 +64,6 @@ using HostLookup = LookupResult (*)(const std::string& host);
 // nullptr restores the platform's look-up.
 void SetHostLookupForTests(HostLookup lookup) noexcept;
 
-// Where a connection's received bytes come from: the socket in the program, a buffer where the
-// reading is to be driven without a peer.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Waits for bytes and puts at most size (> 0) of them into data; 0 once the peer has closed.
-    // Failures throw.
-    virtual std::size_t Receive(char* data, std::size_t size) = 0;
-};
-
-// The reads of an answer over a byte source, through a receive buffer. A source that has once
-// reported the peer's close is not asked again.
-class ByteReader {
-public:
-    explicit ByteReader(ByteSource& source);
-    ByteReader(const ByteReader&) = delete;
-    ByteReader& operator=(const ByteReader&) = delete;
-
-    // Reads up to LF into line (replacing its content), with a CR just before the LF removed.
-    // Returns false, leaving the rest unread, when the line would be longer than maxLength.
-    // Throws EIdConnClosedGracefully when the peer closes before the LF.
-    bool ReadLine(std::string& line, std::size_t maxLength);
-
-    // Appends exactly count bytes to out; what came before a failure stays appended.
-    void ReadExactly(std::string& out, std::size_t count);
-
-    // Appends what is available, at most maxCount (> 0) bytes, waiting for at least one;
-    // returns the number appended, 0 once the peer has closed.
-    std::size_t ReadSome(std::string& out, std::size_t maxCount);
-
-    // True once a read has seen the peer close its side.
-    bool PeerClosed() const noexcept { return m_peerClosed; }
-
-private:
-    std::size_t Receive(char* data, std::size_t size);
-    // Refills the receive buffer; false when the peer has closed.
-    bool Fill();
-    // Receives straight into out's tail, at most maxCount bytes; 0 when the peer has closed.
-    std::size_t ReceiveInto(std::string& out, std::size_t maxCount);
-    std::size_t Buffered() const noexcept { return m_end - m_begin; }
-
-    static constexpr std::size_t BufferSize = 16 * 1024;
-
-    ByteSource& m_source;
-    bool m_peerClosed = false;
-    std::unique_ptr<char[]> m_buffer;
-    std::size_t m_begin = 0;
-    std::size_t m_end = 0;
-};
-
 // One client-side TCP connection, read through a ByteReader. Every wait is bounded by the limits
 // (see WaitLimits). Failures throw EIdSocketError; a peer that closes while bytes are awaited
 // throws EIdConnClosedGracefully.
@@ -164,6 +92,10 @@ public:
 
     // The reads; see ByteReader.
     ByteReader& Reader() noexcept { return m_reader; }
+
+    // Whether the connection can carry no further request: a read saw the peer close, or, looked
+    // at without waiting, the peer has closed or reset it since.
+    bool PeerHasClosed();
 
 private:
     TcpConnection(std::intptr_t handle, const WaitLimits& limits);

@@ -212,7 +212,8 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         connectPort = ProxyPort;
     }
 
-    if (m_connection && m_connection->Reader().PeerClosed())
+    // A peer may close a kept connection without saying so (some proxies do after every answer).
+    if (m_connection && m_connection->PeerHasClosed())
         m_connection.reset();
     if (!m_connection && EqualsNoCase(connectHost, "LOCALHOST"))
         connectHost = "127.0.0.1";

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "Exception.h"
+#include "RetryEintr.h"
 
 namespace quarrow {
 namespace {
@@ -113,12 +114,9 @@ void FileReplacer::WriteBlocks() {
 
 void FileReplacer::WriteAll(const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t written = ::write(m_fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t written = RetryOnEintr([&] { return ::write(m_fd, data, size); });
+        if (written < 0)
             Fail();
-        }
         data += written;
         size -= static_cast<std::size_t>(written);
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "FuzzSupport.h"
-#include "download/Socket.h"
+#include "download/ByteReader.h"
 #include "download/httpclient.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "download/Socket.h"
+#include "download/ByteReader.h"
 #include "download/httpclient.h"
 
 namespace {

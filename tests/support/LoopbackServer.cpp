@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/RetryEintr.h"
+
 namespace quarrow::test {
 
 namespace {
@@ -22,17 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 // Polls for input until the deadline, retrying interrupted waits; false when none came.
 bool WaitReadable(int fd, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd entry{fd, POLLIN, 0};
-        const int ready =
-            ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
-        if (ready > 0)
-            return true;
-        if (ready == 0 || errno != EINTR)
-            return false;
-    }
+    pollfd entry{fd, POLLIN, 0};
+    return RetryOnEintr([&] {
+               const auto left =
+                   std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+               return ::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+           }) > 0;
 }
 
 } // namespace
@@ -54,17 +51,13 @@ ServerConnection::Arrival ServerConnection::ReceiveSome(Clock::time_point deadli
     if (!WaitReadable(m_fd, deadline))
         return Arrival::TimedOut;
     char chunk[16 * 1024];
-    for (;;) {
-        const ssize_t received = ::recv(m_fd, chunk, sizeof chunk, 0);
-        if (received > 0) {
-            const std::string_view bytes(chunk, static_cast<std::size_t>(received));
-            m_server.Record(m_index, bytes);
-            m_pending.append(bytes);
-            return Arrival::Data;
-        }
-        if (received == 0 || errno != EINTR)
-            return Arrival::Closed;
-    }
+    const ssize_t received = RetryOnEintr([&] { return ::recv(m_fd, chunk, sizeof chunk, 0); });
+    if (received <= 0)
+        return Arrival::Closed;
+    const std::string_view bytes(chunk, static_cast<std::size_t>(received));
+    m_server.Record(m_index, bytes);
+    m_pending.append(bytes);
+    return Arrival::Data;
 }
 
 std::string ServerConnection::ReadRequest(std::chrono::milliseconds wait) {
@@ -82,13 +75,11 @@ std::string ServerConnection::ReadRequest(std::chrono::milliseconds wait) {
 
 void ServerConnection::Send(std::string_view bytes) {
     while (m_fd >= 0 && !bytes.empty()) {
-        const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent > 0)
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        else if (sent < 0 && errno == EINTR)
-            continue;
-        else
+        const ssize_t sent =
+            RetryOnEintr([&] { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+        if (sent <= 0)
             return; // the client has gone or stopped reading: the test judges what it got
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
 }
 
@@ -156,9 +147,10 @@ LoopbackServer::~LoopbackServer() {
 
 void LoopbackServer::AcceptLoop() {
     for (;;) {
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd =
+            RetryOnEintr([this] { return ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
         if (fd < 0) {
-            if (m_stopping || (errno != EINTR && errno != ECONNABORTED))
+            if (m_stopping || errno != ECONNABORTED)
                 return;
             continue;
         }

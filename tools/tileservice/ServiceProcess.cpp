@@ -12,6 +12,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "engine/RetryEintr.h"
+
 extern char** environ;
 
 namespace quarrow::tileservice {
@@ -23,10 +25,8 @@ std::string SystemText(int error) {
 
 int WaitForExit(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    if (RetryOnEintr([&] { return ::waitpid(pid, &status, 0); }) < 0) {
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -67,18 +67,15 @@ ServiceProcess::ServiceProcess(const std::string& program,
             m_firstLine.resize(lf);
             break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
         pollfd entry{m_output, POLLIN, 0};
-        const int ready = left.count() > 0 ? ::poll(&entry, 1, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+        const int ready = RetryOnEintr([&] {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            return left.count() > 0 ? ::poll(&entry, 1, static_cast<int>(left.count())) : 0;
+        });
         char chunk[256];
-        const ssize_t count = ready > 0 ? ::read(m_output, chunk, sizeof chunk) : 0;
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t count =
+            ready > 0 ? RetryOnEintr([&] { return ::read(m_output, chunk, sizeof chunk); }) : 0;
         if (count <= 0) {
             const int code = Stop();
             throw std::runtime_error(program + " gave no first line (exit code " +

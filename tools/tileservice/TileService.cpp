@@ -15,6 +15,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "engine/RetryEintr.h"
+
 namespace quarrow::tileservice {
 
 struct TileService::Connection {
@@ -40,11 +42,9 @@ std::string NumberText(double value) {
 
 bool SendAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const ssize_t sent =
+            RetryOnEintr([&] { return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
         if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(sent));
@@ -55,23 +55,11 @@ bool SendAll(int fd, std::string_view bytes) {
 // Waits for bytes to read; false on time-out or error. A shut-down socket counts as readable.
 bool WaitReadable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
-    for (;;) {
-        const int ready = ::poll(&entry, 1, timeoutMs);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        return ready > 0;
-    }
+    return RetryOnEintr([&] { return ::poll(&entry, 1, timeoutMs); }) > 0;
 }
 
 ssize_t Receive(int fd, char* data, std::size_t size) {
-    for (;;) {
-        const ssize_t received = ::recv(fd, data, size, 0);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
-        return received;
-    }
+    return RetryOnEintr([&] { return ::recv(fd, data, size, 0); });
 }
 
 struct Answer {
@@ -214,7 +202,8 @@ void TileService::AcceptLoop() {
                 return;
             }
         }
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd =
+            RetryOnEintr([this] { return ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
         if (fd < 0) {
             const int error = errno;
             if (m_stopping) {
@@ -226,7 +215,7 @@ void TileService::AcceptLoop() {
                 m_changed.wait_for(lock, std::chrono::milliseconds(50),
                                    [this] { return m_stopping.load(); });
             }
-            continue; // EINTR, ECONNABORTED and other per-connection failures
+            continue; // ECONNABORTED and other per-connection failures
         }
         // Answers leave in one write each; nothing is gained by holding them back.
         const int on = 1;
