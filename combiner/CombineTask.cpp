@@ -41,7 +41,7 @@ public:
         std::error_code ec;
         std::filesystem::rename(m_path, target, ec);
         if (ec)
-            throw Exception("Unable to write to " + target + ": " + ec.message());
+            throw WriteError(target, ": " + ec.message());
         m_kept = true;
     }
 

@@ -83,7 +83,7 @@ void MBTilesWriter::Execute(const char* sql) {
 
 void MBTilesWriter::Fail(const char* what) {
     const std::string reason = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";
-    throw Exception("Unable to write to " + m_path + " (" + what + "): " + reason);
+    throw WriteError(m_path, std::string(" (") + what + "): " + reason);
 }
 
 void MBTilesWriter::AddTile(int x, int y, const std::string& png) {

@@ -72,7 +72,7 @@ PngStripWriter::PngStripWriter(std::string path, std::uint32_t width, std::uint3
     if (m_state->Png != nullptr)
         m_state->Info = png_create_info_struct(m_state->Png);
     if (m_state->Info == nullptr)
-        throw Exception("Unable to write to " + m_path + ": out of memory");
+        throw WriteError(m_path, ": out of memory");
     if (!WriteHeader(*m_state, width, height))
         Fail("header");
 }
@@ -85,7 +85,7 @@ PngStripWriter::~PngStripWriter() {
 }
 
 void PngStripWriter::Fail(const char* what) {
-    throw Exception("Unable to write to " + m_path + " (" + what + "): " + m_state->Error);
+    throw WriteError(m_path, std::string(" (") + what + "): " + m_state->Error);
 }
 
 void PngStripWriter::WriteRows(const unsigned char* rows, int count) {

@@ -8,14 +8,11 @@
 #include "../engine/FileReplacer.h"
 #include "../engine/Unitclasstask.h"
 #include "FailedTileList.h"
+#include "FailureTexts.h"
 #include "httpclient.h"
 
 namespace quarrow {
 namespace {
-
-bool Holds(std::string_view message, std::string_view part) {
-    return message.find(part) != std::string_view::npos;
-}
 
 // A list can be edited by hand: only a tile's own name may be written, so that a line cannot
 // overwrite any other file of the user's.
@@ -55,18 +52,18 @@ std::string SavedLine(std::string_view path, std::string_view url) {
 RerunReport FailureReport(std::string_view message, std::string_view url) {
     RerunReport report;
     report.Lines.push_back(std::string(message).append("->").append(url));
-    if (Holds(message, "302") || Holds(message, "403")) {
-        report.Lines.emplace_back(BannedLine);
+    if (failure::Holds(message, failure::Status302) ||
+        failure::Holds(message, failure::Status403)) {
+        report.Lines.emplace_back(failure::BannedLine);
         report.EndsRun = true;
-    } else if (Holds(message, "404")) {
-        report.Lines.push_back(
-            std::string(url).append(":Error: the image is not found on server."));
+    } else if (failure::Holds(message, failure::Status404)) {
+        report.Lines.push_back(std::string(url).append(failure::NotFoundTail));
     }
     return report;
 }
 
 bool IsReset(std::string_view message) {
-    return Holds(message, "10054");
+    return failure::Holds(message, failure::Reset);
 }
 
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line) {

@@ -23,9 +23,6 @@ inline constexpr int RerunMaxAttempts = 10;
 inline constexpr std::string_view NoRecordsLine = "No failed files records.";
 inline constexpr std::string_view StartLine = "Start...";
 inline constexpr std::string_view EndLine = "Download End.";
-// One line whose text holds a line feed; a pane shows it as two.
-inline constexpr std::string_view BannedLine =
-    "Error: may be your IP is banned.\nPlease try again later.";
 
 // Gives a new client the run's settings; a proxy is never set.
 void SetUpRerunClient(TIdHTTP& client);

@@ -15,6 +15,7 @@
 #include "../engine/FileReplacer.h"
 #include "../engine/TextRules.h"
 #include "FailedTileList.h"
+#include "FailureTexts.h"
 
 namespace quarrow {
 
@@ -32,9 +33,6 @@ constexpr int AfterSavedMs = 1000;
 // After a stop, a request in flight may go on this long; then it is cut and its tile fails.
 constexpr std::chrono::seconds StopGrace{2};
 
-const char* const RefusedLine = "Error: may be your IP is banned.\nPlease try again later.";
-const char* const NetworkLine = "Error: Your network has problem, please check it.";
-const char* const NotFoundText = "Error: the image is not got.";
 
 enum class Outcome { Refused, NetworkDown, Blank, Failed, FailedBare };
 
@@ -46,20 +44,23 @@ struct FailureRule {
 };
 
 // First matching row wins, so the order is part of the rule.
+// clang-format off
+//   markers                                               always  wait  after the last attempt
 const FailureRule Rules[] = {
-    {{"10054", "Connection Closed Gracefully"}, true, 0, Outcome::Failed},
-    {{"10048"}, true, 8000, Outcome::Failed},
-    {{"302", "403"}, false, 1000, Outcome::Refused},
-    {{"Socket Error"}, false, 2000, Outcome::NetworkDown},
-    {{"404", "400", "500"}, false, 1000, Outcome::Blank},
+    {{failure::Reset, failure::ClosedGracefully},           true,     0, Outcome::Failed},
+    {{failure::AddressInUse},                               true,  8000, Outcome::Failed},
+    {{failure::Status302, failure::Status403},              false, 1000, Outcome::Refused},
+    {{failure::SocketError},                                false, 2000, Outcome::NetworkDown},
+    {{failure::Status404, failure::Status400, failure::Status500}, false, 1000, Outcome::Blank},
 };
+// clang-format on
 const FailureRule OtherError{{}, false, 1000, Outcome::Failed};
 const FailureRule NoMessage{{}, false, 1000, Outcome::FailedBare};
 
 const FailureRule& Classify(const std::string& message) {
     for (const FailureRule& rule : Rules) {
         for (std::string_view marker : rule.Markers) {
-            if (!marker.empty() && message.find(marker) != std::string::npos)
+            if (!marker.empty() && failure::Holds(message, marker))
                 return rule;
         }
     }
@@ -238,14 +239,14 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
         switch (outcome) {
         case Outcome::Refused:
             GiveUp(errorLine, x, y, url);
-            SendLog(RefusedLine);
+            SendLog(std::string(failure::BannedLine));
             return Next::Leave;
         case Outcome::NetworkDown:
             GiveUp(errorLine, x, y, url);
-            SendLog(NetworkLine);
+            SendLog(std::string(failure::NetworkLine));
             return Next::Leave;
         case Outcome::Blank:
-            SendLog(NotFoundText + message);
+            SendLog(std::string(failure::NotGotLead) + message);
             PutBlank(x, y);
             return Next::Continue;
         case Outcome::Failed:

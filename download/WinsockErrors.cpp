@@ -7,6 +7,7 @@
 
 #include <netdb.h>
 
+#include "FailureTexts.h"
 #include "httpclient.h"
 
 namespace quarrow {
@@ -96,7 +97,7 @@ std::string_view WinsockErrorText(int number) {
 }
 
 std::string SocketErrorMessage(int number) {
-    std::string message = "Socket Error # " + std::to_string(number) + "\r\n";
+    std::string message = std::string(failure::SocketErrorLead) + std::to_string(number) + "\r\n";
     message += WinsockErrorText(number);
     return message;
 }

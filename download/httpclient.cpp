@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "../engine/TextRules.h"
+#include "FailureTexts.h"
 #include "Socket.h"
 
 namespace quarrow {
@@ -139,13 +140,7 @@ std::string BodyTooLargeText(std::size_t limit) {
     else
         text += std::to_string(limit) + " bytes";
     text += " refused.";
-    constexpr std::array<std::string_view, 9> Markers{
-        "10054", "10048",        "302",
-        "403",   "404",          "400",
-        "500",   "Socket Error", "Connection Closed Gracefully"};
-    if (std::any_of(Markers.begin(), Markers.end(), [&](std::string_view marker) {
-            return text.find(marker) != std::string::npos;
-        }))
+    if (failure::HoldsAnyMarker(text))
         return "Response body larger than the body size limit refused.";
     return text;
 }

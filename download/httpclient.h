@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../engine/Exception.h"
+#include "FailureTexts.h"
 
 namespace quarrow {
 
@@ -30,7 +31,7 @@ public:
 
 class EIdConnClosedGracefully : public Exception {
 public:
-    EIdConnClosedGracefully() : Exception("Connection Closed Gracefully.") {}
+    EIdConnClosedGracefully() : Exception(std::string(failure::ClosedGracefullyText)) {}
 };
 
 class EConvertError : public Exception {

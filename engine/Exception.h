@@ -17,9 +17,10 @@ private:
     std::string m_message;
 };
 
-// The one error of a file that cannot be created, written or replaced.
-inline Exception WriteError(const std::string& path) {
-    return Exception("Unable to write to " + path);
+// The one error of a file that cannot be created, written or replaced; a detail, when given,
+// follows the path as it is (": reason", " (step): reason").
+inline Exception WriteError(const std::string& path, const std::string& detail = {}) {
+    return Exception("Unable to write to " + path + detail);
 }
 
 // The one error of a file that cannot be read.

@@ -161,7 +161,7 @@ TEST_F(Redownload, ShowingOrARunEmptiesThePaneAndACancelLeavesIt) {
 
 TEST(RerunLines, TheMessageAloneDecidesWhatFollowsAFailure) {
     const std::string notFound = "u:Error: the image is not found on server.";
-    const std::string banned(BannedLine);
+    const std::string banned = "Error: may be your IP is banned.\nPlease try again later.";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"404 Not Found", {notFound}},     {"302 Found", {banned}},
         {"404 after 403", {banned}},       {"a4040", {notFound}}, // plain substrings
