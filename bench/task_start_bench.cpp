@@ -110,7 +110,7 @@ int main() {
         for (int run = 0; run < Repeats; ++run) {
             const auto start = std::chrono::steady_clock::now();
             if (!WritePlain(plain, bytes))
-                throw WriteError(plain);
+                throw quarrow::WriteError(plain);
             writeTimes.push_back(Milliseconds(std::chrono::steady_clock::now() - start).count());
             fs::remove(plain);
         }
