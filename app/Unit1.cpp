@@ -37,7 +37,7 @@
 #include "Unit2.h"
 #include "Unitoptions.h"
 #include "WindowFont.h"
-#include "download/Unitftl.h"
+#include "app/Unitftl.h"
 #include "engine/DateTimeText.h"
 #include "engine/Exception.h"
 #include "engine/ProfileFile.h"

@@ -11,7 +11,7 @@
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unitoptions.h"
-#include "download/Unitftl.h"
+#include "app/Unitftl.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

@@ -1,6 +1,6 @@
 // The re-download window driven offscreen against a scripted server on 127.0.0.1, and the
 // decisions of its run on their own.
-#include "download/Unitftl.h"
+#include "app/Unitftl.h"
 
 #include <atomic>
 #include <chrono>

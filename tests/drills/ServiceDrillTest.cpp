@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "download/FailedTileList.h"
-#include "download/Unitftl.h"
+#include "app/Unitftl.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/drills/DrillSupport.h"
 #include "tests/support/LoopbackServer.h"

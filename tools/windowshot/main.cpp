@@ -26,7 +26,7 @@
 #include "app/Unit2.h"
 #include "app/Unitoptions.h"
 #include "download/FailedTileList.h"
-#include "download/Unitftl.h"
+#include "app/Unitftl.h"
 #include "engine/ProfileFile.h"
 #include "engine/Unitclasstask.h"
 

@@ -12,12 +12,12 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "Rerun.h"
-#include "app/Dialogs.h"
-#include "app/HandlerEdge.h"
-#include "app/LinePane.h"
-#include "app/WindowFont.h"
-#include "httpclient.h"
+#include "Dialogs.h"
+#include "HandlerEdge.h"
+#include "LinePane.h"
+#include "WindowFont.h"
+#include "download/Rerun.h"
+#include "download/httpclient.h"
 
 namespace {
 
