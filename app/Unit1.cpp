@@ -67,8 +67,7 @@ QString Q(const std::string& text) {
 } // namespace
 
 TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_executableFolder(executableFolder.toStdString()),
-      m_uiThread(QThread::currentThread()) {
+    : QMainWindow(parent), m_dialogs(dialogs), m_executableFolder(executableFolder.toStdString()) {
     setObjectName(QStringLiteral("Form1"));
     // The settings paths are also known before the first showing, so a Start without one reads
     // the real settings file.
@@ -85,28 +84,14 @@ TForm1::~TForm1() {
 
 void TForm1::EndWorkers() {
     Timer1->stop();
-    {
-        std::lock_guard lock(m_syncMutex);
-        m_leaving = true;
-    }
-    {
-        std::lock_guard lock(m_sleepMutex);
-        m_stopping = true;
-    }
-    m_sleepWake.notify_all();
+    // Every worker is asked to stop before anything wakes it: a worker woken first would go on
+    // fetching, its waits and its UI calls returning at once.
     for (auto& worker : Workers) {
         if (worker)
             worker->Terminate();
     }
-    // Calls already on their way must run, or their workers would wait for ever; no new one
-    // starts now. Then the workers end within the stop's grace and are joined.
-    for (;;) {
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        std::unique_lock lock(m_syncMutex);
-        if (m_callsInFlight == 0)
-            break;
-        m_syncIdle.wait_for(lock, std::chrono::milliseconds(5));
-    }
+    m_workerHost.Leave();
+    // No worker can wait for this thread now; each ends within the stop's grace.
     for (auto& worker : Workers)
         worker.reset();
 }
@@ -508,10 +493,7 @@ void TForm1::StartTask() {
 
     m_ending = false;
     m_reportedSaveFailures.clear();
-    {
-        std::lock_guard lock(m_sleepMutex);
-        m_stopping = false;
-    }
+    m_workerHost.Rearm();
     m_tilesDoneAtStart = TilesDone();
     m_startTime = std::chrono::steady_clock::now();
     for (int i = 0; i < params->ThreadCount; ++i) {
@@ -527,17 +509,14 @@ void TForm1::StartTask() {
 void TForm1::StopTask() {
     if (!CurrentTask)
         return;
-    {
-        std::lock_guard lock(m_sleepMutex);
-        m_stopping = true;
-    }
-    m_sleepWake.notify_all();
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
         if (const auto& worker = Workers[static_cast<std::size_t>(i)])
             worker->Terminate();
         Memo1->AppendLine("Thread" + std::to_string(i + 1) +
                           "will be terminated by user. please wait...");
     }
+    // Only now, when every worker has its stop request: the waits end.
+    m_workerHost.WakeAll();
 }
 
 void TForm1::Timer1Timer() {
@@ -616,34 +595,7 @@ void TForm1::EndTask() {
 }
 
 void TForm1::Synchronize(const std::function<void()>& call) {
-    if (QThread::currentThread() == m_uiThread) {
-        call();
-        return;
-    }
-    {
-        std::lock_guard lock(m_syncMutex);
-        if (m_leaving)
-            return;
-        ++m_callsInFlight;
-    }
-    std::exception_ptr failure;
-    QMetaObject::invokeMethod(
-        this,
-        [&call, &failure] {
-            try {
-                call();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    {
-        std::lock_guard lock(m_syncMutex);
-        --m_callsInFlight;
-    }
-    m_syncIdle.notify_all();
-    if (failure)
-        std::rethrow_exception(failure);
+    m_workerHost.Synchronize(call);
 }
 
 void TForm1::AppendLogLine(const std::string& line) {
@@ -659,9 +611,7 @@ void TForm1::LowerRunningWorkers() {
 }
 
 void TForm1::Sleep(int milliseconds) {
-    std::unique_lock lock(m_sleepMutex);
-    m_sleepWake.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                         [this] { return m_stopping; });
+    m_workerHost.Sleep(milliseconds);
 }
 
 std::string TForm1::ExecutableFolder() {

@@ -5,16 +5,15 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include <QMainWindow>
 #include <QString>
 
+#include "UiWorkerHost.h"
 #include "download/Unit3.h"
 #include "engine/Unitclasstask.h"
 
@@ -23,7 +22,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class QThread;
 class QTimer;
 class Dialogs;
 class TLinePane;
@@ -83,9 +81,9 @@ public slots:
     void About1Click();
 
 protected:
-    // Stops every worker and waits for it, running the calls already on their way here; no new
-    // call runs after it. The destructor does this; a subclass that overrides a WorkerHost
-    // function calls it first in its own destructor.
+    // Asks every worker to stop, releases the calls on their way here unrun and joins them, within
+    // the stop's grace. The destructor does this; a subclass that overrides a WorkerHost function
+    // calls it first in its own destructor, while its override still exists.
     void EndWorkers();
 
     void showEvent(QShowEvent* event) override;
@@ -113,7 +111,7 @@ private:
 
     Dialogs& m_dialogs;
     const std::string m_executableFolder;
-    QThread* const m_uiThread;
+    UiWorkerHost m_workerHost;
 
     TfrmAbout* m_about = nullptr;
     TfrmConvert* m_convert = nullptr;
@@ -142,15 +140,4 @@ private:
     std::set<std::string> m_reportedSaveFailures;
     int m_tilesDoneAtStart = 0;
     std::chrono::steady_clock::time_point m_startTime;
-
-    // Calls of workers on their way to the UI thread; none starts once the window is leaving.
-    std::mutex m_syncMutex;
-    std::condition_variable m_syncIdle;
-    int m_callsInFlight = 0;
-    bool m_leaving = false;
-
-    // A stop wakes every worker that waits.
-    std::mutex m_sleepMutex;
-    std::condition_variable m_sleepWake;
-    bool m_stopping = false;
 };

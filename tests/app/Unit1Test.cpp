@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -387,6 +388,30 @@ TEST_F(MainWindow, LeavingWhileWorkersWaitOnAServerEndsWithinTheGrace) {
     const auto leftAt = std::chrono::steady_clock::now();
     form.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - leftAt, 4s);
+}
+
+TEST_F(MainWindow, LeavingStartsNoRequestAfterTheExitBegan) {
+    std::atomic<int> requests{0};
+    test::LoopbackServer service([&](test::ServerConnection& connection) {
+        while (!connection.ReadRequest().empty()) {
+            ++requests;
+            connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ntile");
+        }
+    });
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    // The program's own waits: the workers sleep a second after each tile.
+    auto form = std::make_unique<TForm1>(m_dialogs, QString::fromStdString(m_exe.Path()));
+    form->show();
+    Type(*form, {"116.3", "117", "39.9", "39.9"}, m_save.Path(), "leave.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    ASSERT_EQ(8, form->RunningWorkers);
+    // Every worker has fetched its first tile and waits before the next.
+    ASSERT_TRUE(PumpUntil([&] { return requests >= 8; }, 10s));
+    const int before = requests;
+    form.reset();
+    // At most the requests already on their way, one per worker.
+    EXPECT_LE(requests - before, 8);
 }
 
 } // namespace
