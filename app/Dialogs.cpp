@@ -58,8 +58,8 @@ QString Dialogs::OpenFile(const QString& title, const QString& filter,
 }
 
 void Dialogs::ShellOpen(const QString& target) {
-    const bool isAddress = target.contains(QStringLiteral("://")) ||
-                           target.startsWith(QStringLiteral("mailto:"));
+    const bool isAddress =
+        target.contains(QStringLiteral("://")) || target.startsWith(QStringLiteral("mailto:"));
     QDesktopServices::openUrl(isAddress ? QUrl(target) : QUrl::fromLocalFile(target));
 }
 

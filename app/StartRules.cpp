@@ -1,15 +1,24 @@
 // The Start action's rules on texts and numbers.
 #include "StartRules.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "engine/ProfileFile.h"
 #include "engine/TextRules.h"
 
 namespace quarrow {
+
+namespace {
+
+// The local tile service that the project ships, when the settings name no other.
+const char* const ServiceHostDefault = "127.0.0.1:8642";
+
+} // namespace
 
 std::optional<std::string> CheckArea(double left, double right, double top, double bottom) {
     if (!(left >= -180 && left <= 180))
@@ -24,6 +33,25 @@ std::optional<std::string> CheckArea(double left, double right, double top, doub
         return "Left Longitude should less than Right Longitude!";
     if (!(top >= bottom))
         return "Bottom Latitude should less than Top Latitude!";
+    return std::nullopt;
+}
+
+StartSettings ReadStartSettings(const std::string& configFile) {
+    const ProfileFile settings(configFile);
+    StartSettings read;
+    read.UseProxy = settings.ReadInteger("Proxy", "UseProxy", 0) == 1;
+    read.ProxyServer = settings.ReadString("Proxy", "ProxyServer", "");
+    read.ProxyPort = settings.ReadString("Proxy", "ProxyPort", "");
+    read.ProxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
+    read.ProxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
+    read.ServiceHost = settings.ReadString("Service", "Host", ServiceHostDefault);
+    return read;
+}
+
+std::optional<std::string> CheckTaskName(const std::string& taskName) {
+    if (taskName.find_first_of("/\\") != std::string::npos || taskName == "." ||
+        taskName.starts_with(".."))
+        return "The task name must be a file name, without folders.";
     return std::nullopt;
 }
 
@@ -55,6 +83,46 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
         typedFolder += '/';
     const auto [folder, name] = SplitFolder(projectFile);
     return folder == typedFolder && name == entries.TaskNameTyped;
+}
+
+std::string SizeText(std::uintmax_t bytes) {
+    constexpr std::uintmax_t KB = 1000, MB = KB * 1000, GB = MB * 1000;
+    const auto [unit, name] = bytes >= GB   ? std::pair{GB, " GB"}
+                              : bytes >= MB ? std::pair{MB, " MB"}
+                                            : std::pair{KB, " KB"};
+    return std::to_string(std::max<std::uintmax_t>(1, (bytes + unit / 2) / unit)) + name;
+}
+
+std::optional<std::string> CheckListRoom(std::uintmax_t listBytes, std::uintmax_t freeBytes) {
+    if (listBytes <= freeBytes)
+        return std::nullopt;
+    return "The tile list needs " + SizeText(listBytes) + "; the disk has " + SizeText(freeBytes) +
+           " free.";
+}
+
+std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double left, double right,
+                                           double top, double bottom, int zoom, int mapsType,
+                                           const std::string& savePath,
+                                           const std::string& projectName, bool resume) {
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = left;
+    params->RightLongitude = right;
+    params->TopLatitude = top;
+    params->BottomLatitude = bottom;
+    params->Zoom = zoom;
+    params->ThreadCount = 8;
+    params->WorkerSlots = 8;
+    params->MapsType = mapsType;
+    params->SavePath = savePath;
+    params->ProjectName = projectName;
+    params->UseProxy = settings.UseProxy;
+    params->ProxyServer = settings.ProxyServer;
+    params->ProxyPort = settings.ProxyPort;
+    params->ProxyUsername = settings.ProxyUsername;
+    params->ProxyPassword = settings.ProxyPassword;
+    params->Resume = resume;
+    params->ServiceHost = settings.ServiceHost;
+    return params;
 }
 
 double EstimatedSeconds(long long tiles, int workers, double fetchSeconds) {

@@ -1,12 +1,16 @@
-// What the Start action decides without widgets: the coordinate texts, the area checks, the
-// project file name and the resume test.
+// What the Start action decides without widgets: the settings it reads, the coordinate texts, the
+// area and name checks, the project file name, the resume test, the room for the tile list and the
+// task's entries.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/NumberText.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 
@@ -14,8 +18,33 @@ namespace quarrow {
 // when the area passes.
 std::optional<std::string> CheckArea(double left, double right, double top, double bottom);
 
+// The settings that every Start reads afresh.
+struct StartSettings {
+    bool UseProxy = false;
+    std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
+    std::string ServiceHost;
+};
+StartSettings ReadStartSettings(const std::string& configFile);
+
+// A message when the task name would put the task's files outside the save folder: a name with
+// a folder separator, ".", "..", or one that begins with "..".
+std::optional<std::string> CheckTaskName(const std::string& taskName);
+
 // The task name with ".zav" appended unless its file name's extension is exactly ".zav".
 std::string ProjectNameFor(const std::string& taskName);
+
+// "820 KB", "951 MB", "240 GB": decimal units, the nearest whole number, at least 1.
+std::string SizeText(std::uintmax_t bytes);
+
+// A message when a tile list of listBytes does not fit the freeBytes of its disk.
+std::optional<std::string> CheckListRoom(std::uintmax_t listBytes, std::uintmax_t freeBytes);
+
+// The entries of a Start that passed the checks, with the settings, as the task's record: 8
+// workers and 8 resume slots until the task lowers them.
+std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double left, double right,
+                                           double top, double bottom, int zoom, int mapsType,
+                                           const std::string& savePath,
+                                           const std::string& projectName, bool resume);
 
 // The entries of a Start and what an existing project file holds, compared for the resume test.
 struct ResumeEntries {

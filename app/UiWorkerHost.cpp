@@ -6,9 +6,8 @@
 #include <QThread>
 
 UiWorkerHost::UiWorkerHost(QObject* parent)
-    : QObject(parent), m_uiThread(QThread::currentThread()), m_gate([this] {
-          QMetaObject::invokeMethod(this, "RunQueued", Qt::QueuedConnection);
-      }) {}
+    : QObject(parent), m_uiThread(QThread::currentThread()),
+      m_gate([this] { QMetaObject::invokeMethod(this, "RunQueued", Qt::QueuedConnection); }) {}
 
 void UiWorkerHost::Synchronize(const std::function<void()>& call) {
     // A blocking hand-over from the UI thread to itself would wait for ever.

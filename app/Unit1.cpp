@@ -2,9 +2,12 @@
 #include "Unit1.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,7 +52,6 @@ namespace {
 
 const char* const HomePage = "http://www.quarrow.example/";
 const char* const SupportMail = "mailto:support@quarrow.example";
-const char* const ServiceDefault = "127.0.0.1:8642";
 constexpr int ClientWidth = 693;
 constexpr int ClientHeight = 382;
 constexpr int PanelWidth = 353;
@@ -399,14 +401,7 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::StartTask() {
-    const ProfileFile settings(ConfigFile.toStdString());
-    const bool useProxy = settings.ReadInteger("Proxy", "UseProxy", 0) == 1;
-    const std::string proxyServer = settings.ReadString("Proxy", "ProxyServer", "");
-    const std::string proxyPort = settings.ReadString("Proxy", "ProxyPort", "");
-    const std::string proxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
-    const std::string proxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
-    const std::string serviceHost = settings.ReadString("Service", "Host", ServiceDefault);
-
+    const StartSettings settings = ReadStartSettings(ConfigFile.toStdString());
     const std::string zoomText = Text(Edit5);
     const std::optional<int> zoom = ParseInteger(zoomText);
     if (!zoom)
@@ -416,6 +411,12 @@ void TForm1::StartTask() {
     const std::string typedPath = Text(Edit6);
     if (typedPath.empty()) {
         m_dialogs.Message(QStringLiteral("Please select a path to save the images."));
+        return;
+    }
+    // Before anything is made: the task's files stay inside the save folder.
+    const std::string taskName = Text(EditTaskName);
+    if (const auto fault = CheckTaskName(taskName)) {
+        m_dialogs.Message(Q(*fault));
         return;
     }
     std::error_code ec;
@@ -446,28 +447,25 @@ void TForm1::StartTask() {
     }
 
     RunningWorkers = 0;
-    const std::string taskName = Text(EditTaskName);
     const std::string projectName = ProjectNameFor(taskName);
     const ResumeEntries entries{mapsType, left, right, top, bottom, *zoom, typedPath, taskName};
-
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = *leftValue;
-    params->RightLongitude = *rightValue;
-    params->TopLatitude = *topValue;
-    params->BottomLatitude = *bottomValue;
-    params->Zoom = *zoom;
-    params->ThreadCount = 8;
-    params->WorkerSlots = 8;
-    params->MapsType = mapsType;
-    params->SavePath = savePath;
-    params->ProjectName = projectName;
-    params->UseProxy = useProxy;
-    params->ProxyServer = proxyServer;
-    params->ProxyPort = proxyPort;
-    params->ProxyUsername = proxyUsername;
-    params->ProxyPassword = proxyPassword;
-    params->Resume = IsResume(entries, savePath, projectName);
-    params->ServiceHost = serviceHost;
+    const bool resume = IsResume(entries, savePath, projectName);
+    // A new task writes its whole tile list first: refused before anything is written when the
+    // disk cannot hold it. Other refusals of the area are the task's own.
+    if (!resume && *zoom >= MinZoomLevel && *zoom <= MaxZoomLevel) {
+        const TileRange range =
+            CoveringTiles(*leftValue, *rightValue, *topValue, *bottomValue, *zoom);
+        if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
+            if (const auto fault =
+                    CheckListRoom(TileListBytes(range, *zoom, mapsType), FreeDiskSpace(savePath))) {
+                m_dialogs.Message(Q(*fault));
+                return;
+            }
+        }
+    }
+    const std::shared_ptr<TaskParams> params =
+        MakeTaskParams(settings, *leftValue, *rightValue, *topValue, *bottomValue, *zoom, mapsType,
+                       savePath, projectName, resume);
 
     std::shared_ptr<DownloadTask> task;
     try {
@@ -497,13 +495,46 @@ void TForm1::StartTask() {
     m_tilesDoneAtStart = TilesDone();
     m_startTime = std::chrono::steady_clock::now();
     for (int i = 0; i < params->ThreadCount; ++i) {
-        Workers[static_cast<std::size_t>(i)] =
-            std::make_unique<TDownThread>(i, std::shared_ptr<const DownloadTask>(task), *this);
+        try {
+            Workers[static_cast<std::size_t>(i)] = StartWorker(i, task);
+        } catch (const std::exception& error) {
+            AbandonStart();
+            throw Exception("The download thread T" + std::to_string(i + 1) +
+                            " cannot be started: " + error.what());
+        }
         ++RunningWorkers;
     }
     Timer1->start();
     TickCount = 0;
     ShowRunningProgress();
+}
+
+std::unique_ptr<TDownThread> TForm1::StartWorker(int slot,
+                                                 const std::shared_ptr<const DownloadTask>& task) {
+    return std::make_unique<TDownThread>(slot, task, *this);
+}
+
+std::uintmax_t TForm1::FreeDiskSpace(const std::string& folder) {
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
+    // Unknown room is no reason to refuse: the write itself will tell.
+    return ec ? UINTMAX_MAX : space.available;
+}
+
+// The workers already started are stopped and joined, and the task is closed as at its end, so
+// the window is ready for the next Start.
+void TForm1::AbandonStart() {
+    for (auto& worker : Workers) {
+        if (worker)
+            worker->Terminate();
+    }
+    m_workerHost.WakeAll();
+    // Their last calls run here, without events: nothing the user does can act meanwhile.
+    while (RunningWorkers > 0) {
+        m_workerHost.RunQueued();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EndTask(false);
 }
 
 void TForm1::StopTask() {
@@ -529,7 +560,7 @@ void TForm1::Timer1Timer() {
         ShowRunningProgress();
         if (RunningWorkers != 0)
             return;
-        EndTask();
+        EndTask(true);
     });
 }
 
@@ -570,7 +601,7 @@ void TForm1::SavePanes() {
     SaveReported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
 }
 
-void TForm1::EndTask() {
+void TForm1::EndTask(bool tell) {
     if (m_ending)
         return;
     m_ending = true;
@@ -591,7 +622,8 @@ void TForm1::EndTask() {
     }
     BitBtn1->setText(QStringLiteral("Start"));
     ShowRunningProgress();
-    m_dialogs.Message(QStringLiteral("Task stoped!                    "));
+    if (tell)
+        m_dialogs.Message(QStringLiteral("Task stoped!                    "));
 }
 
 void TForm1::Synchronize(const std::function<void()>& call) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -86,6 +87,12 @@ protected:
     // calls it first in its own destructor, while its override still exists.
     void EndWorkers();
 
+    // Starts the worker of a slot. A test makes it fail as a system does that refuses a thread.
+    virtual std::unique_ptr<TDownThread>
+    StartWorker(int slot, const std::shared_ptr<const DownloadTask>& task);
+    // The bytes free for a new file in the folder; a test sets its own figure.
+    virtual std::uintmax_t FreeDiskSpace(const std::string& folder);
+
     void showEvent(QShowEvent* event) override;
     // Closing the main window ends the program, whatever other window is open.
     void closeEvent(QCloseEvent* event) override;
@@ -101,7 +108,9 @@ private:
     // Each worker's last finished tile into the project file, for the slots below ThreadCount.
     void SaveResumeKeys();
     void SavePanes();
-    void EndTask();
+    // The end sequence; tell: the "Task stoped!" box.
+    void EndTask(bool tell);
+    void AbandonStart();
     // Runs a save; a failure is reported once per file and task in the log pane.
     void SaveReported(const std::string& path, const std::function<void()>& save);
 

@@ -21,9 +21,9 @@ inline constexpr std::string_view Status500 = "500";
 inline constexpr std::string_view SocketError = "Socket Error";
 inline constexpr std::string_view ClosedGracefully = "Connection Closed Gracefully";
 
-inline constexpr std::array<std::string_view, 9> Markers{
-    Reset,     AddressInUse, Status302,   Status403,       Status404,
-    Status400, Status500,    SocketError, ClosedGracefully};
+inline constexpr std::array<std::string_view, 9> Markers{Reset,     AddressInUse, Status302,
+                                                         Status403, Status404,    Status400,
+                                                         Status500, SocketError,  ClosedGracefully};
 
 constexpr bool Holds(std::string_view message, std::string_view marker) noexcept {
     return message.find(marker) != std::string_view::npos;
@@ -42,8 +42,7 @@ inline constexpr std::string_view SocketErrorLead = "Socket Error # ";
 // Fixed lines. The banned line is one line whose text holds a line feed; a pane shows it as two.
 inline constexpr std::string_view BannedLine =
     "Error: may be your IP is banned.\nPlease try again later.";
-inline constexpr std::string_view NetworkLine =
-    "Error: Your network has problem, please check it.";
+inline constexpr std::string_view NetworkLine = "Error: Your network has problem, please check it.";
 // The worker's lead before the message of a tile the service does not deliver.
 inline constexpr std::string_view NotGotLead = "Error: the image is not got.";
 // The re-download's line after a 404: the URL, then this.

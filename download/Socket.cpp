@@ -271,7 +271,6 @@ sockaddr_in Resolve(const std::string& host, const WaitLimits& limits) {
     return address;
 }
 
-
 } // namespace
 
 void CutTime::CutAt(SteadyClock::time_point when) noexcept {

@@ -33,7 +33,6 @@ constexpr int AfterSavedMs = 1000;
 // After a stop, a request in flight may go on this long; then it is cut and its tile fails.
 constexpr std::chrono::seconds StopGrace{2};
 
-
 enum class Outcome { Refused, NetworkDown, Blank, Failed, FailedBare };
 
 struct FailureRule {

@@ -64,8 +64,8 @@ struct Location {
     std::string_view Value;
 };
 
-Location Find(std::string_view content, const std::vector<LineSpan>& lines, std::string_view section,
-              std::string_view key) {
+Location Find(std::string_view content, const std::vector<LineSpan>& lines,
+              std::string_view section, std::string_view key) {
     Location found;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view text =

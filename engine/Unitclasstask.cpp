@@ -168,6 +168,41 @@ TileRange CoveringTiles(double left, double right, double top, double bottom, in
     return range;
 }
 
+namespace {
+
+// The characters of the decimal numbers first..last together.
+unsigned long long DigitsFrom(long long first, long long last) {
+    unsigned long long total = 0;
+    for (long long n = first; n <= last && n < 0; ++n)
+        total += IntText(n).size();
+    long long from = std::max(first, 0LL);
+    for (long long width = 1, limit = 10; from <= last; ++width, limit *= 10) {
+        if (from >= limit)
+            continue;
+        const long long to = std::min(last, limit - 1);
+        total +=
+            static_cast<unsigned long long>(to - from + 1) * static_cast<unsigned long long>(width);
+        from = to + 1;
+    }
+    return total;
+}
+
+} // namespace
+
+unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType) {
+    const MapType& type = MapTypeOf(mapsType);
+    const auto columns =
+        static_cast<unsigned long long>(static_cast<long long>(range.MaxX) - range.MinX + 1);
+    const auto rows =
+        static_cast<unsigned long long>(static_cast<long long>(range.MaxY) - range.MinY + 1);
+    // A line: the file name ("_" three times, "." once), ": ", four edges of 20 characters with a
+    // blank between each, CR LF.
+    const unsigned long long fixed =
+        type.Prefix.size() + 4 + IntText(zoom).size() + type.Extension.size() + 2 + 4 * 20 + 3 + 2;
+    return ListHeading.size() + 2 + columns * rows * fixed +
+           DigitsFrom(range.MinX, range.MaxX) * rows + DigitsFrom(range.MinY, range.MaxY) * columns;
+}
+
 unsigned long long TileRange::Count() const {
     // Both factors are at most 2^32, so their product fits 64 unsigned bits except for the one
     // product 2^64 itself, which saturates (2^64 - 1 is no product of two such factors).

@@ -35,6 +35,9 @@ struct TileRange {
 
 TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
 
+// The size in bytes of the tile list that a new task of this range, zoom and map type writes.
+unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType);
+
 // The entries of one task, filled by the Start action and read-only once the task exists.
 struct TaskParams {
     double LeftLongitude = 0;

@@ -59,5 +59,21 @@ TEST(StartRules, DurationsReadShort) {
     EXPECT_DOUBLE_EQ(2.2, EstimatedSeconds(9, 8, 0.1));
 }
 
+TEST(StartRules, TheListsSizeIsCountedAndComparedWithTheRoom) {
+    // Columns 100000..100009, rows 99990..100009 at zoom 18: the heading (106 + CR LF), 200 lines
+    // of 100 fixed characters, column digits 6 each, row digits 5 for ten rows and 6 for ten.
+    TileRange range;
+    range.MinX = 100000;
+    range.MaxX = 100009;
+    range.MinY = 99990;
+    range.MaxY = 100009;
+    EXPECT_EQ(108u + 200 * 100 + 200 * 6 + 10 * (10 * 5 + 10 * 6), TileListBytes(range, 18, 17));
+    EXPECT_EQ("The tile list needs 951 MB; the disk has 120 MB free.",
+              CheckListRoom(951362496, 120000000).value_or(""));
+    EXPECT_EQ("The tile list needs 240 GB; the disk has 1 KB free.",
+              CheckListRoom(240318168576ULL, 10).value_or(""));
+    EXPECT_FALSE(CheckListRoom(540, 540));
+}
+
 } // namespace
 } // namespace quarrow

@@ -13,11 +13,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,6 +54,18 @@ public:
         Sleeps.push_back(milliseconds);
     }
     std::vector<int> Sleeps;
+
+    // The slot whose thread the system refuses, none when negative.
+    int RefusedSlot = -1;
+    std::unique_ptr<TDownThread>
+    StartWorker(int slot, const std::shared_ptr<const DownloadTask>& task) override {
+        if (slot == RefusedSlot)
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        return TForm1::StartWorker(slot, task);
+    }
+    std::uintmax_t FreeBytes = UINTMAX_MAX;
+    std::uintmax_t FreeDiskSpace(const std::string&) override { return FreeBytes; }
 
 private:
     std::mutex m_mutex;
@@ -259,6 +273,67 @@ TEST_F(MainWindow, StartRefusesBadEntriesInOrderAndStartsNothing) {
     // The save folder was made, one level, by the first Start that got that far.
     EXPECT_TRUE(std::filesystem::is_directory(m_save.Path() + "new"));
     EXPECT_FALSE(std::filesystem::exists(m_save.Path() + "new/t1.zav"));
+}
+
+TEST_F(MainWindow, StartRefusesNamesThatLeaveTheSaveFolderAndListsTheDiskCannotHold) {
+    auto form = MakeForm();
+    const std::string folder = m_save.Path() + "maps";
+    for (const char* name : {"../escape.zav", "sub/x.zav", "a\\b", ".", "..", "..x"}) {
+        SCOPED_TRACE(name);
+        m_dialogs.Calls.clear();
+        Type(*form, {"116.3", "116.5", "39.9", "39.8"}, folder, name);
+        form->BitBtn1Click();
+        EXPECT_EQ(QStringList{"The task name must be a file name, without folders."},
+                  m_dialogs.TextsOf(Kind::Message));
+        EXPECT_EQ(nullptr, form->CurrentTask);
+    }
+    // Nothing was made, not even the save folder.
+    EXPECT_TRUE(std::filesystem::is_empty(m_save.Path()));
+
+    // 2 x 2 tiles at zoom 13: a heading of 108 bytes and four lines of 106 + 2.
+    form->FreeBytes = 539;
+    Type(*form, {"116.3", "116.35", "40", "39.97"}, folder, "big.zav");
+    m_dialogs.Calls.clear();
+    form->BitBtn1Click();
+    EXPECT_EQ(QStringList{"The tile list needs 1 KB; the disk has 1 KB free."},
+              m_dialogs.TextsOf(Kind::Message));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/big.zav"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/big"));
+    form->FreeBytes = 540;
+    m_dialogs.Calls.clear();
+    form->BitBtn1Click();
+    ASSERT_NE(nullptr, form->CurrentTask);
+    EXPECT_EQ(540u, std::filesystem::file_size(form->CurrentTask->ListFile));
+    form->BitBtn1Click(); // Stop
+    RunToEnd(*form);
+}
+
+TEST_F(MainWindow, AThreadTheSystemRefusesEndsTheStartCleanly) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    form->RefusedSlot = 2;
+    Type(*form, {"116.3", "117", "39.9", "39.9"}, m_save.Path(), "refused.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    const QStringList errors = m_dialogs.TextsOf(Kind::Error);
+    ASSERT_EQ(1, errors.size());
+    EXPECT_TRUE(errors[0].startsWith("The download thread T3 cannot be started: "))
+        << errors[0].toStdString();
+    EXPECT_EQ("Start", Find<QPushButton>(*form, "BitBtn1")->text());
+    EXPECT_EQ(0, form->RunningWorkers);
+    EXPECT_FALSE(Find<QTimer>(*form, "Timer1")->isActive());
+    const QStringList log = PaneLines(*form, "Memo1");
+    EXPECT_TRUE(log.contains("T1 Finished.") && log.contains("T2 Finished."));
+    EXPECT_EQ("Task Stoped!", log[log.size() - 5]);
+    // The window takes the next Start.
+    form->RefusedSlot = -1;
+    form->BitBtn1Click();
+    EXPECT_EQ("Stop", Find<QPushButton>(*form, "BitBtn1")->text());
+    form->BitBtn1Click();
+    RunToEnd(*form);
 }
 
 TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {

@@ -18,7 +18,6 @@ constexpr std::array<std::pair<std::string_view, MapKind>, 3> Kinds{{
     {"terrain.day/", MapKind::Terrain},
 }};
 
-
 // A plain decimal number: one spelling per tile, so no sign, no blanks and no leading zeros; at
 // most 7 digits, which is above any valid column yet far from overflowing.
 std::optional<int> ReadNumber(std::string_view text) {
