@@ -25,7 +25,6 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -37,8 +36,10 @@
 #include "LinePane.h"
 #include "RadioGroup.h"
 #include "StartRules.h"
+#include "TaskOutcome.h"
 #include "Unit2.h"
 #include "Unitoptions.h"
+#include "UpDown.h"
 #include "WindowFont.h"
 #include "app/Unitftl.h"
 #include "engine/DateTimeText.h"
@@ -175,14 +176,11 @@ void TForm1::BuildControls() {
     Edit5->setReadOnly(true);
     Edit5->setFixedWidth(40);
     zoomRow->addWidget(Edit5);
-    UpDown1 = new QSpinBox(area);
+    UpDown1 = new TUpDown(area);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     UpDown1->setRange(MinZoomLevel, MaxZoomLevel);
     UpDown1->setValue(13);
     UpDown1->setWrapping(false);
-    // Only its arrows show: the number is Edit5's.
-    UpDown1->setFixedWidth(UpDown1->sizeHint().height());
-    UpDown1->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
     zoomRow->setSpacing(0);
     zoomRow->addWidget(UpDown1);
     zoomRow->addStretch(1);
@@ -247,13 +245,18 @@ void TForm1::BuildControls() {
     status->showMessage(QStringLiteral("Download images from Zav Maps!"));
     m_progressText = new QLabel(status);
     m_progressText->setObjectName(QStringLiteral("ProgressText"));
-    m_progressBar = new QProgressBar(status);
+    // The bar keeps a margin from the window's edge, where its border would be lost.
+    auto* barHolder = new QWidget(status);
+    auto* barMargin = new QHBoxLayout(barHolder);
+    barMargin->setContentsMargins(4, 0, 8, 0);
+    m_progressBar = new QProgressBar(barHolder);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
     m_progressBar->setRange(0, 1000);
     m_progressBar->setTextVisible(false);
-    m_progressBar->setFixedSize(90, 10);
+    m_progressBar->setFixedSize(90, 12);
+    barMargin->addWidget(m_progressBar);
     status->addPermanentWidget(m_progressText);
-    status->addPermanentWidget(m_progressBar);
+    status->addPermanentWidget(barHolder);
     setStatusBar(status);
 
     Timer1 = new QTimer(this);
@@ -268,7 +271,14 @@ void TForm1::BuildControls() {
             [this](int position) { Edit5->setText(QString::number(position)); });
     Memo1->viewport()->installEventFilter(this);
     for (QLineEdit* entry : {Edit1, Edit2, Edit3, Edit4, Edit5})
-        connect(entry, &QLineEdit::textChanged, this, [this] { ShowIdleEstimate(); });
+        connect(entry, &QLineEdit::textChanged, this, [this] {
+            // The last task's outcome stays until the entries change.
+            m_outcome.clear();
+            ShowIdleEstimate();
+        });
+    // Start is the default button: Enter in any entry field presses it, as in a dialog.
+    for (QLineEdit* entry : {EditTaskName, Edit1, Edit2, Edit3, Edit4, Edit5, Edit6})
+        connect(entry, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
 }
 
 void TForm1::BuildMenu() {
@@ -317,6 +327,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted())
         QCoreApplication::quit();
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -490,6 +506,10 @@ void TForm1::StartTask() {
     BitBtn1->setText(QStringLiteral("Stop"));
 
     m_ending = false;
+    m_stopAsked = false;
+    m_listedThisTask = 0;
+    m_lastFailure.clear();
+    m_outcome.clear();
     m_reportedSaveFailures.clear();
     m_workerHost.Rearm();
     m_tilesDoneAtStart = TilesDone();
@@ -540,6 +560,7 @@ void TForm1::AbandonStart() {
 void TForm1::StopTask() {
     if (!CurrentTask)
         return;
+    m_stopAsked = true;
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
         if (const auto& worker = Workers[static_cast<std::size_t>(i)])
             worker->Terminate();
@@ -616,6 +637,16 @@ void TForm1::EndTask(bool tell) {
         Memo1->AppendLine("Log file has been saved as " + CurrentTask->LogFile);
         SavePanes();
         SaveResumeKeys();
+        TaskOutcome outcome;
+        outcome.Total = CurrentTask->TileCount;
+        outcome.Done = TilesDone();
+        outcome.Listed = m_listedThisTask;
+        outcome.Stopped = m_stopAsked;
+        outcome.LastFailure = m_lastFailure;
+        outcome.Seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
+        m_outcome = Q(OutcomeText(outcome));
+        m_progressBar->setValue(static_cast<int>(1000 * outcome.Done / outcome.Total));
         // Every worker has made its last call to this thread: the joins are short.
         for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)
             Workers[static_cast<std::size_t>(j)].reset();
@@ -632,10 +663,14 @@ void TForm1::Synchronize(const std::function<void()>& call) {
 
 void TForm1::AppendLogLine(const std::string& line) {
     Memo1->AppendLine(line);
+    m_lastLogLine = line;
 }
 
 void TForm1::AppendFailedLine(const std::string& line) {
     Memo2->AppendLine(line);
+    ++m_listedThisTask;
+    // A worker sends the tile's error line just before its entry.
+    m_lastFailure = GivenUpMessage(m_lastLogLine, line);
 }
 
 void TForm1::LowerRunningWorkers() {
@@ -675,6 +710,10 @@ void TForm1::ShowIdleEstimate() {
     const std::optional<int> zoom = ParseInteger(Text(Edit5));
     const bool valid = left && right && top && bottom && zoom && *zoom >= MinZoomLevel &&
                        *zoom <= MaxZoomLevel && !CheckArea(*left, *right, *top, *bottom);
+    if (!m_outcome.isEmpty()) {
+        m_progressText->setText(m_outcome);
+        return;
+    }
     m_progressBar->setValue(0);
     if (!valid) {
         m_progressText->clear();
@@ -684,7 +723,7 @@ void TForm1::ShowIdleEstimate() {
     const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
     const int workers = static_cast<int>(std::min<long long>(8, tiles));
     m_progressText->setText(
-        QStringLiteral("%1 tiles, about %2")
+        QStringLiteral("Next task: %1 tiles, about %2")
             .arg(tiles)
             .arg(Q(DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess)))));
 }

@@ -22,11 +22,11 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSpinBox;
 class QTimer;
 class Dialogs;
 class TLinePane;
 class TRadioGroup;
+class TUpDown;
 class TfrmAbout;
 class TfrmConvert;
 class TfrmFlt;
@@ -98,6 +98,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // A double-click on the log pane views the log file.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The status bar's text is fixed: menus and actions do not replace it with their tips.
+    bool event(QEvent* event) override;
 
 private:
     void BuildControls();
@@ -134,7 +136,7 @@ private:
     QLineEdit* Edit3 = nullptr;
     QLineEdit* Edit4 = nullptr;
     QLineEdit* Edit5 = nullptr;
-    QSpinBox* UpDown1 = nullptr;
+    TUpDown* UpDown1 = nullptr;
     QLineEdit* Edit6 = nullptr;
     QLabel* LabelTotalxy = nullptr;
     QPushButton* BitBtn1 = nullptr;
@@ -146,6 +148,11 @@ private:
 
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun
+    bool m_stopAsked = false;
+    int m_listedThisTask = 0;  // failed-list entries of this run
+    std::string m_lastLogLine; // the error line before a failed-list entry
+    std::string m_lastFailure; // the message of the last tile given up
+    QString m_outcome;         // how the last task ended, until the entries change
     std::set<std::string> m_reportedSaveFailures;
     int m_tilesDoneAtStart = 0;
     std::chrono::steady_clock::time_point m_startTime;

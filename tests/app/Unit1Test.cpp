@@ -1,15 +1,19 @@
 // The main window driven offscreen: first start, Open task, the Start action's checks, a task end
 // to end against the local tile service, Stop, a failing save and leaving while a task runs.
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <atomic>
 #include <chrono>
@@ -175,6 +179,41 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndTheFixedTexts) {
               m_dialogs.TextsOf(Kind::Message));
     EXPECT_EQ(QStringList{QString::fromStdString(m_exe.Path() + "pelorin")},
               m_dialogs.TextsOf(Kind::StartProgram));
+}
+
+TEST_F(MainWindow, EnterStartsTheStatusTextStaysAndOnlyTheArrowsMoveTheZoom) {
+    auto form = MakeForm();
+    // Enter in an entry field presses the default button.
+    Find<QLineEdit>(*form, "Edit6")->clear();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(Find<QLineEdit>(*form, "Edit1"), &enter);
+    EXPECT_EQ(QStringList{"Please select a path to save the images."},
+              m_dialogs.TextsOf(Kind::Message));
+
+    // An item of an open menu shows its (empty) tip, as the menu makes it do; the text stays.
+    QMenu* file = form->menuBar()->findChild<QMenu*>(QStringLiteral("File1"));
+    ASSERT_NE(nullptr, file);
+    file->popup(form->mapToGlobal(QPoint(10, 10)));
+    file->actions().front()->showStatusText(form->menuBar());
+    file->hide();
+    EXPECT_EQ("Download images from Zav Maps!", form->statusBar()->currentMessage());
+
+    // The zoom: no focus for it or its parts, no typing, no wheel; the arrows step it.
+    auto* upDown = Find<QWidget>(*form, "UpDown1");
+    EXPECT_EQ(Qt::NoFocus, upDown->focusPolicy());
+    for (const QWidget* part : upDown->findChildren<QWidget*>())
+        EXPECT_TRUE(part->focusPolicy() == Qt::NoFocus || !part->isVisible());
+    QKeyEvent digit(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, QStringLiteral("5"));
+    QApplication::sendEvent(upDown, &digit);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(upDown, &up);
+    const QPointF middle(upDown->width() / 2.0, upDown->height() / 2.0);
+    QWheelEvent wheel(middle, upDown->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(upDown, &wheel);
+    EXPECT_EQ("13", Find<QLineEdit>(*form, "Edit5")->text());
+    static_cast<QAbstractSpinBox*>(upDown)->stepUp();
+    EXPECT_EQ("14", Find<QLineEdit>(*form, "Edit5")->text());
 }
 
 TEST_F(MainWindow, OpenTaskRestoresTheStoredEntries) {
@@ -365,6 +404,7 @@ TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
     RunToEnd(*form);
     EXPECT_EQ("Start", button->text());
     EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
+    EXPECT_TRUE(Find<QLabel>(*form, "ProgressText")->text().startsWith("3 of 3 tiles saved in "));
     EXPECT_EQ(QStringList{"Start"}, captionsAtMessages);
     EXPECT_FALSE(Find<QTimer>(*form, "Timer1")->isActive());
 
@@ -404,6 +444,28 @@ TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
     form->BitBtn1Click();
     EXPECT_FALSE(form->CurrentTask->Params->Resume);
     RunToEnd(*form);
+}
+
+TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    options.Share403 = 1;
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    Type(*form, {"116.3", "116.5", "39.9", "39.9"}, m_save.Path(), "refused.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    RunToEnd(*form);
+    // The Part's lines and box are as for any end; the status bar tells the shortfall.
+    EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
+    QLabel* progress = Find<QLabel>(*form, "ProgressText");
+    EXPECT_EQ("0 of 3 tiles: 3 not fetched (the service refused: 403). Start again with the same "
+              "entries to go on.",
+              progress->text());
+    Find<QLineEdit>(*form, "Edit4")->setText("39.8");
+    EXPECT_TRUE(progress->text().startsWith("Next task: 6 tiles, about "))
+        << progress->text().toStdString();
 }
 
 TEST_F(MainWindow, StopAsksEveryWorkerAndASaveThatFailsIsToldOnce) {
