@@ -509,6 +509,7 @@ void TForm1::StartTask() {
     m_stopAsked = false;
     m_listedThisTask = 0;
     m_lastFailure.clear();
+    m_recentLogLines.clear();
     m_outcome.clear();
     m_reportedSaveFailures.clear();
     m_workerHost.Rearm();
@@ -663,14 +664,23 @@ void TForm1::Synchronize(const std::function<void()>& call) {
 
 void TForm1::AppendLogLine(const std::string& line) {
     Memo1->AppendLine(line);
-    m_lastLogLine = line;
+    // Enough to reach back past one line of each of the other workers.
+    m_recentLogLines.push_back(line);
+    if (m_recentLogLines.size() > 2 * Workers.size())
+        m_recentLogLines.pop_front();
 }
 
 void TForm1::AppendFailedLine(const std::string& line) {
     Memo2->AppendLine(line);
     ++m_listedThisTask;
-    // A worker sends the tile's error line just before its entry.
-    m_lastFailure = GivenUpMessage(m_lastLogLine, line);
+    // A worker sends the tile's error line just before its entry; other workers' lines may
+    // come between.
+    for (auto recent = m_recentLogLines.rbegin(); recent != m_recentLogLines.rend(); ++recent) {
+        if (std::string message = GivenUpMessage(*recent, line); !message.empty()) {
+            m_lastFailure = std::move(message);
+            break;
+        }
+    }
 }
 
 void TForm1::LowerRunningWorkers() {
