@@ -4,10 +4,15 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
+
+#include "HelpWindow.h"
 
 namespace {
 
@@ -37,7 +42,35 @@ QString QtFilter(const QString& filter) {
     return filters.join(QStringLiteral(";;"));
 }
 
+bool IsAddress(const QString& target) {
+    return target.contains(QStringLiteral("://")) || target.startsWith(QStringLiteral("mailto:"));
+}
+
+QUrl UrlOf(const QString& target) {
+    return IsAddress(target) ? QUrl(target) : QUrl::fromLocalFile(target);
+}
+
+// Whether the desktop has a program set for the target's type; true when it cannot tell (no
+// xdg-mime), so that the open itself decides.
+bool HasProgramFor(const QUrl& url) {
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (tool.isEmpty())
+        return true;
+    const QString type = url.isLocalFile()
+                             ? QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name()
+                             : QStringLiteral("x-scheme-handler/") + url.scheme();
+    QProcess query;
+    query.start(tool, {QStringLiteral("query"), QStringLiteral("default"), type});
+    if (!query.waitForFinished(5000))
+        return true;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 } // namespace
+
+Dialogs::Dialogs() = default;
+
+Dialogs::~Dialogs() = default;
 
 void Dialogs::Message(const QString& text) {
     QMessageBox::information(Owner(), ApplicationTitle(), text);
@@ -58,11 +91,34 @@ QString Dialogs::OpenFile(const QString& title, const QString& filter,
 }
 
 void Dialogs::ShellOpen(const QString& target) {
-    const bool isAddress =
-        target.contains(QStringLiteral("://")) || target.startsWith(QStringLiteral("mailto:"));
-    QDesktopServices::openUrl(isAddress ? QUrl(target) : QUrl::fromLocalFile(target));
+    if (DesktopOpen(target))
+        return;
+    const QFileInfo file(target);
+    if (!IsAddress(target) &&
+        file.suffix().compare(QStringLiteral("chm"), Qt::CaseInsensitive) == 0) {
+        const QString manual = file.absolutePath() + QStringLiteral("/index.html");
+        if (QFileInfo::exists(manual)) {
+            if (!m_help)
+                m_help = std::make_unique<THelpWindow>();
+            m_help->ShowManual(manual);
+            return;
+        }
+    }
+    if (!IsAddress(target) && !file.exists())
+        Error(QStringLiteral("Cannot open %1: the file does not exist.").arg(target));
+    else
+        Error(QStringLiteral("Cannot open %1: no program is set to open it.").arg(target));
 }
 
 void Dialogs::StartProgram(const QString& path) {
-    QProcess::startDetached(path, QStringList());
+    if (!QProcess::startDetached(path, QStringList()))
+        Error(
+            QStringLiteral("Cannot start %1: the program is missing or cannot be run.").arg(path));
+}
+
+bool Dialogs::DesktopOpen(const QString& target) {
+    const QUrl url = UrlOf(target);
+    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()))
+        return false;
+    return HasProgramFor(url) && QDesktopServices::openUrl(url);
 }

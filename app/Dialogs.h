@@ -2,14 +2,17 @@
 // documents and starting programs. The program uses the Qt implementation; tests record.
 #pragma once
 
+#include <memory>
+
 #include <QString>
 
 class QWidget;
+class THelpWindow;
 
 class Dialogs {
 public:
-    Dialogs() = default;
-    virtual ~Dialogs() = default;
+    Dialogs();
+    virtual ~Dialogs();
     Dialogs(const Dialogs&) = delete;
     Dialogs& operator=(const Dialogs&) = delete;
 
@@ -22,7 +25,17 @@ public:
     // filter in the form "Projects(*.zav)|*.zav"; the chosen file's full path, empty on cancel.
     virtual QString OpenFile(const QString& title, const QString& filter,
                              const QString& initialFolder);
-    // Files, web and mailto addresses.
+    // Files, web and mailto addresses. A target that no program takes is told in the error box;
+    // a compiled manual (".chm") falls back to the HTML manual beside it (index.html), shown in
+    // Quarrow's own help window.
     virtual void ShellOpen(const QString& target);
+    // A program that cannot be started is told in the error box.
     virtual void StartProgram(const QString& path);
+
+    // Hands the target to the desktop; false, showing nothing, when it does not exist or no
+    // program is set to open it.
+    virtual bool DesktopOpen(const QString& target);
+
+private:
+    std::unique_ptr<THelpWindow> m_help; // made when first needed
 };

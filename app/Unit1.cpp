@@ -32,6 +32,7 @@
 
 #include "Convert.h"
 #include "Dialogs.h"
+#include "ElidedLabel.h"
 #include "HandlerEdge.h"
 #include "LinePane.h"
 #include "RadioGroup.h"
@@ -243,8 +244,11 @@ void TForm1::BuildControls() {
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(false);
     status->showMessage(QStringLiteral("Download images from Zav Maps!"));
-    m_progressText = new QLabel(status);
+    // Beside the fixed text, never over it: a long outcome is cut and told whole in its tip.
+    m_progressText = new TElidedLabel(status);
     m_progressText->setObjectName(QStringLiteral("ProgressText"));
+    m_progressText->setMaximumWidth(290);
+    m_progressText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The bar keeps a margin from the window's edge, where its border would be lost.
     auto* barHolder = new QWidget(status);
     auto* barMargin = new QHBoxLayout(barHolder);

@@ -26,6 +26,7 @@ class QPushButton;
 class QTimer;
 class Dialogs;
 class TLinePane;
+class TElidedLabel;
 class TRadioGroup;
 class TUpDown;
 class TfrmAbout;
@@ -145,7 +146,7 @@ private:
     TLinePane* Memo2 = nullptr;
     QTimer* Timer1 = nullptr;
     QProgressBar* m_progressBar = nullptr;
-    QLabel* m_progressText = nullptr;
+    TElidedLabel* m_progressText = nullptr;
 
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun

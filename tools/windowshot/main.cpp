@@ -1,10 +1,12 @@
 // Takes pictures of Quarrow's windows for the README and the manual: the main window during a
-// task against the local tile service, the Options dialog, the converter and the About window.
-// Runs offscreen; no message box blocks it.
+// task against the local tile service and at the end of a task that a service refuses, the
+// Options dialog, the converter, the About window and the help window. Runs offscreen; no message
+// box blocks it.
 //
 //   windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER
 //
-// PROGRAM_FOLDER holds ini/config.ini (naming the tile service) and blankimg/blank.png.
+// PROGRAM_FOLDER holds ini/config.ini (naming the tile service), blankimg/blank.png and the HTML
+// manual in help/.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -22,13 +24,15 @@
 
 #include "app/Convert.h"
 #include "app/Dialogs.h"
+#include "app/HelpWindow.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/Unitftl.h"
 #include "app/Unitoptions.h"
 #include "download/FailedTileList.h"
-#include "app/Unitftl.h"
 #include "engine/ProfileFile.h"
 #include "engine/Unitclasstask.h"
+#include "tools/tileservice/TileService.h"
 
 namespace {
 
@@ -92,10 +96,40 @@ int main(int argc, char** argv) {
         RunFor(6500);
         ok = Save(form, output + "main-window.png") && ok;
 
+        // A service that refuses every tile, and the window at the end of that task.
+        const QString refusingProgram = program + "refusing/";
+        QDir().mkpath(refusingProgram + "ini");
+        QDir().mkpath(refusingProgram + "blankimg");
+        quarrow::tileservice::ServiceOptions refusing;
+        refusing.Port = 0;
+        refusing.Share403 = 1;
+        quarrow::tileservice::TileService refusingService(refusing);
+        quarrow::ProfileFile((refusingProgram + "ini/config.ini").toStdString())
+            .WriteString("Service", "Host", "127.0.0.1:" + std::to_string(refusingService.Port()));
+        TForm1 refused(dialogs, refusingProgram);
+        refused.show();
+        Type(refused, "EditTaskName", QStringLiteral("refused.zav"));
+        Type(refused, "Edit1", QStringLiteral("116.3"));
+        Type(refused, "Edit3", QStringLiteral("116.5"));
+        Type(refused, "Edit2", QStringLiteral("40"));
+        Type(refused, "Edit4", QStringLiteral("39.8"));
+        Type(refused, "Edit6", save);
+        refused.BitBtn1Click();
+        for (int waited = 0; waited < 20000 && refused.RunningWorkers > 0; waited += 100)
+            RunFor(100);
+        RunFor(1500); // the monitor's tick ends the task
+        ok = Save(refused, output + "main-window-refused.png") && ok;
+
         TfrmAbout about(dialogs, form);
         about.show();
         RunFor(300);
         ok = Save(about, output + "about.png") && ok;
+    }
+    {
+        THelpWindow help;
+        help.ShowManual(program + "help/index.html");
+        RunFor(300);
+        ok = Save(help, output + "help-window.png") && ok;
     }
     {
         TfrmConvert convert(dialogs);
