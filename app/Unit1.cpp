@@ -45,8 +45,10 @@
 #include "app/Unitftl.h"
 #include "engine/DateTimeText.h"
 #include "engine/Exception.h"
+#include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 #include "engine/TextRules.h"
+#include "engine/Version.h"
 
 using namespace quarrow;
 
@@ -75,7 +77,7 @@ TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* paren
     setObjectName(QStringLiteral("Form1"));
     // The settings paths are also known before the first showing, so a Start without one reads
     // the real settings file.
-    ConfigFile = executableFolder + QStringLiteral("ini/config.ini");
+    ConfigFile = Q(SettingsFilePath(m_executableFolder));
     HelpFile = executableFolder + QStringLiteral("help/help.chm");
     BuildControls();
     BuildMenu();
@@ -362,14 +364,14 @@ void TForm1::FormShow() {
     RunHandler(m_dialogs, [this] {
         const QString folder = Q(m_executableFolder);
         HomePageUrl = QString::fromLatin1(HomePage);
-        ConfigFile = folder + QStringLiteral("ini/config.ini");
+        ConfigFile = Q(SettingsFilePath(m_executableFolder));
         HelpFile = folder + QStringLiteral("help/help.chm");
         MailLink = QString::fromLatin1(SupportMail);
         const ProfileFile settings(ConfigFile.toStdString());
-        DefaultPath = Q(settings.ReadString("IniParas", "DefaultPath",
-                                            (QDir::homePath() + "/dovrin").toStdString()));
+        DefaultPath = Q(DefaultSaveFolder(m_executableFolder));
         DefaultOutputName = Q(settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp"));
-        const std::string version = settings.ReadString("IniParas", "Version", "5.56");
+        const std::string version =
+            settings.ReadString("IniParas", "Version", std::string(QuarrowVersion));
         setWindowTitle(QStringLiteral("Quarrow ") + Q(version));
         Edit6->setText(DefaultPath);
     });

@@ -16,6 +16,7 @@
 #include "Dialogs.h"
 #include "HandlerEdge.h"
 #include "WindowFont.h"
+#include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 
 namespace {
@@ -112,7 +113,7 @@ void TfrmOptions::BuildControls() {
 }
 
 std::string TfrmOptions::ConfigFile() const {
-    return (m_executableFolder + QStringLiteral("ini/config.ini")).toStdString();
+    return quarrow::SettingsFilePath(m_executableFolder.toStdString());
 }
 
 void TfrmOptions::showEvent(QShowEvent* event) {
@@ -125,9 +126,8 @@ void TfrmOptions::showEvent(QShowEvent* event) {
 void TfrmOptions::FormShow() {
     RunHandler(m_dialogs, [this] {
         const ProfileFile settings(ConfigFile());
-        const std::string defaultPath =
-            (QDir::homePath() + QStringLiteral("/downloads")).toStdString();
-        Edit12->setText(Shown(settings.ReadString("IniParas", "DefaultPath", defaultPath)));
+        Edit12->setText(
+            Shown(settings.ReadString("IniParas", "DefaultPath", quarrow::OptionsDefaultFolder())));
         CheckBoxUseProxy->setChecked(settings.ReadInteger("Proxy", "UseProxy", 0) == 1);
         EditProxyServer->setText(Shown(settings.ReadString("Proxy", "ProxyServer", "")));
         EditProxyPort->setText(Shown(settings.ReadString("Proxy", "ProxyPort", "")));

@@ -17,6 +17,7 @@
 #include "TileImage.h"
 #include "app/Dialogs.h"
 #include "app/HandlerEdge.h"
+#include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 #include "engine/Unitclasstask.h"
 
@@ -135,7 +136,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
                                .arg(params->Zoom)
                                .arg(Number(columns), Number(rows), Number(task.TileCount),
                                     Number(columns * side), Number(rows * side)));
-        const ProfileFile settings(m_executableFolder.toStdString() + "ini/config.ini");
+        const ProfileFile settings(quarrow::SettingsFilePath(m_executableFolder.toStdString()));
         const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
         m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Text(name));
         m_progress->setValue(0);
@@ -146,8 +147,11 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
 
 void TfrmCombiner::ButtonOpenClick() {
     RunHandler(m_dialogs, [&] {
-        const QString initial =
-            m_projectFile.isEmpty() ? QString() : QFileInfo(m_projectFile).absolutePath();
+        // The last task's folder, else the save folder of the settings: where the tasks are.
+        const QString initial = !m_projectFile.isEmpty()
+                                    ? QFileInfo(m_projectFile).absolutePath()
+                                    : QString::fromStdString(quarrow::DefaultSaveFolder(
+                                          m_executableFolder.toStdString()));
         const QString file = m_dialogs.OpenFile(QStringLiteral("Open a task"),
                                                 QStringLiteral("Projects(*.zav)|*.zav"), initial);
         if (!file.isEmpty())

@@ -1,9 +1,11 @@
 // stavik: the window, started empty (an Open dialog) or with a project file; or, given a project
-// file and an output, the same work without a window, its progress printed.
+// file and an output, the same work without a window, its progress printed. The options are in
+// UsageText below.
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -13,12 +15,25 @@
 #include "CombineTask.h"
 #include "TfrmCombiner.h"
 #include "app/Dialogs.h"
+#include "engine/Version.h"
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr, "Usage: stavik [TASK.zav [OUTPUT.bmp|.png|.mbtiles]]\n"
-                         "       stavik --screenshot PICTURE.png TASK.zav\n");
+const char* const UsageText =
+    "Usage: stavik [TASK.zav]\n"
+    "       stavik TASK.zav OUTPUT.bmp|OUTPUT.png|OUTPUT.mbtiles\n"
+    "       stavik --screenshot PICTURE.png TASK.zav\n"
+    "       stavik --help | --version\n"
+    "\n"
+    "Combines the tiles of a Quarrow task into one image. With a task and an output it works\n"
+    "without a window and prints its progress; otherwise it opens its window (with the task).\n"
+    "  --screenshot PICTURE.png  combine the task to its default output in the window, save a\n"
+    "                            picture of the window, then quit (no display needed)\n"
+    "  --help                    show this text\n"
+    "  --version                 show the version\n";
+
+int Wrong(const std::string& why) {
+    std::fprintf(stderr, "stavik: %s\n%s", why.c_str(), UsageText);
     return 2;
 }
 
@@ -56,10 +71,37 @@ QString ExecutableFolder() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--screenshot") != 0)
-        return CombineWithoutWindow(argv[1], argv[2]);
-    if (argc > 4 || (argc >= 2 && std::strcmp(argv[1], "--screenshot") == 0 && argc != 4))
-        return Usage();
+    std::vector<std::string> words;
+    std::string picture;
+    // Read before any window exists, so that help, version and mistakes need no display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("stavik (Quarrow) %s\n", std::string(quarrow::QuarrowVersion).c_str());
+            return 0;
+        }
+        if (argument == "--screenshot") {
+            if (i + 1 >= argc)
+                return Wrong("--screenshot needs a picture file");
+            picture = argv[++i];
+        } else if (argument.starts_with("-")) {
+            return Wrong("unknown option " + argument);
+        } else {
+            words.push_back(argument);
+        }
+    }
+    if (!picture.empty() && words.size() != 1)
+        return Wrong("--screenshot needs one task");
+    if (words.size() > 2)
+        return Wrong("too many arguments");
+    if (words.size() == 2)
+        return CombineWithoutWindow(words[0].c_str(), words[1].c_str());
+    if (!picture.empty())
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Map Combiner"));
@@ -67,23 +109,22 @@ int main(int argc, char** argv) {
     TfrmCombiner window(dialogs, ExecutableFolder());
     window.show();
 
-    if (argc == 4) {
+    if (!picture.empty()) {
         // The window after combining the task to its default output, as a picture.
-        const QString picture = QString::fromLocal8Bit(argv[2]);
         int status = 1;
         QObject::connect(&window, &TfrmCombiner::Done, &window, [&] {
-            status = window.grab().save(picture) ? 0 : 1;
+            status = window.grab().save(QString::fromLocal8Bit(picture.c_str())) ? 0 : 1;
             QApplication::quit();
         });
-        window.OpenTask(QString::fromLocal8Bit(argv[3]));
+        window.OpenTask(QString::fromLocal8Bit(words[0].c_str()));
         window.ButtonCombineClick();
         if (!window.Running())
             return 1;
         QApplication::exec();
         return status;
     }
-    if (argc == 2)
-        window.OpenTask(QString::fromLocal8Bit(argv[1]));
+    if (words.size() == 1)
+        window.OpenTask(QString::fromLocal8Bit(words[0].c_str()));
     else
         // Once the window is up, so the dialog has it as its owner.
         QTimer::singleShot(0, &window, &TfrmCombiner::ButtonOpenClick);

@@ -10,6 +10,7 @@
 #include "ViewerTask.h"
 #include "app/Dialogs.h"
 #include "app/HandlerEdge.h"
+#include "engine/Locations.h"
 
 namespace quarrow::viewer {
 
@@ -51,8 +52,13 @@ ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QW
 
 void ViewerWindow::OpenClick() {
     RunHandler(m_dialogs, [this] {
-        const QString file = m_dialogs.OpenFile(
-            tr("Open task"), QStringLiteral("Projects(*.zav)|*.zav"), m_lastFolder);
+        // The last folder used, else the save folder of the settings: where the tasks are.
+        const QString initial =
+            !m_lastFolder.isEmpty()
+                ? m_lastFolder
+                : QString::fromStdString(DefaultSaveFolder(m_executableFolder.toStdString()));
+        const QString file =
+            m_dialogs.OpenFile(tr("Open task"), QStringLiteral("Projects(*.zav)|*.zav"), initial);
         if (!file.isEmpty())
             OpenTask(file);
     });

@@ -1,6 +1,5 @@
 // pelorin, the map viewer: started without arguments it asks for a task's project file; given
-// one, it shows it at once. "--screenshot FILE" saves a picture of the window once every tile
-// in sight is drawn, and quits ("--scale PIXELS" per tile sets the zoom, "--size WxH" the size).
+// one, it shows it at once. The options are in UsageText below.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -9,10 +8,14 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <variant>
 
 #include "MapView.h"
 #include "ViewerWindow.h"
 #include "app/Dialogs.h"
+#include "engine/Version.h"
 
 namespace {
 
@@ -50,48 +53,102 @@ int TakeScreenshot(QApplication& application, ViewerWindow& window, const QStrin
     return 0;
 }
 
+const char* const UsageText =
+    "Usage: pelorin [TASK.zav]\n"
+    "       pelorin --screenshot PICTURE.png [--scale PIXELS] [--size WIDTHxHEIGHT] TASK.zav\n"
+    "       pelorin --help | --version\n"
+    "\n"
+    "Shows the tiles of a Quarrow task as one map; without a task it asks for one.\n"
+    "  --screenshot PICTURE.png  save a picture of the window once every tile in sight is\n"
+    "                            drawn, then quit (no display needed)\n"
+    "  --scale PIXELS            the size of a tile on screen in the picture\n"
+    "  --size WIDTHxHEIGHT       the size of the window in the picture\n"
+    "  --help                    show this text\n"
+    "  --version                 show the version\n";
+
+struct Arguments {
+    QString Screenshot;
+    double Scale = 0;
+    QSize Size;
+    QString Project;
+};
+
+// The arguments, or the exit status when the program ends without a window (help, version, a
+// mistake). Read before any window exists, so that no display is needed for them.
+std::variant<Arguments, int> ReadArguments(int argc, char** argv) {
+    Arguments read;
+    const auto wrong = [](const char* why) {
+        std::fprintf(stderr, "pelorin: %s\n%s", why, UsageText);
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--help") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        } else if (argument == "--version") {
+            std::printf("pelorin (Quarrow) %s\n", std::string(quarrow::QuarrowVersion).c_str());
+            return 0;
+        } else if (argument == "--screenshot" || argument == "--scale" || argument == "--size") {
+            if (!hasValue)
+                return wrong((argument + " needs a value").c_str());
+            const QString value = QString::fromLocal8Bit(argv[++i]);
+            if (argument == "--screenshot") {
+                read.Screenshot = value;
+            } else if (argument == "--scale") {
+                bool number = false;
+                read.Scale = value.toDouble(&number);
+                if (!number || read.Scale <= 0)
+                    return wrong("--scale needs a number of pixels above 0");
+            } else {
+                const QStringList parts = value.split('x');
+                read.Size = parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
+                if (!read.Size.isValid() || read.Size.isEmpty())
+                    return wrong("--size needs WIDTHxHEIGHT");
+            }
+        } else if (argument.starts_with("-")) {
+            return wrong(("unknown option " + argument).c_str());
+        } else if (!read.Project.isEmpty()) {
+            return wrong("one task at most");
+        } else {
+            read.Project = QString::fromLocal8Bit(argv[i]);
+        }
+    }
+    if (!read.Screenshot.isEmpty() && read.Project.isEmpty())
+        return wrong("--screenshot needs a task");
+    if (read.Screenshot.isEmpty() && (read.Scale > 0 || read.Size.isValid()))
+        return wrong("--scale and --size go with --screenshot");
+    return read;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::variant<Arguments, int> arguments = ReadArguments(argc, argv);
+    if (const int* status = std::get_if<int>(&arguments))
+        return *status;
+    const Arguments& read = std::get<Arguments>(arguments);
+    if (!read.Screenshot.isEmpty())
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("pelorin");
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
-    QString screenshot;
-    double scale = 0;
-    QSize size;
-    QString project;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == "--screenshot" && hasValue) {
-            screenshot = arguments[++i];
-        } else if (argument == "--scale" && hasValue) {
-            scale = arguments[++i].toDouble();
-        } else if (argument == "--size" && hasValue) {
-            const QStringList parts = arguments[++i].split('x');
-            if (parts.size() == 2)
-                size = QSize(parts[0].toInt(), parts[1].toInt());
-        } else {
-            project = argument;
-        }
-    }
-
     Dialogs dialogs;
     ViewerWindow window(dialogs, QApplication::applicationDirPath() + "/");
-    if (size.isValid())
-        window.resize(size);
-    if (!screenshot.isEmpty()) {
+    if (read.Size.isValid())
+        window.resize(read.Size);
+    if (!read.Screenshot.isEmpty()) {
         window.setAttribute(Qt::WA_DontShowOnScreen);
         window.show();
-        if (project.isEmpty() || !window.OpenTask(project))
+        if (!window.OpenTask(read.Project))
             return 1;
-        return TakeScreenshot(application, window, screenshot, scale);
+        return TakeScreenshot(application, window, read.Screenshot, read.Scale);
     }
     window.show();
-    if (project.isEmpty())
+    if (read.Project.isEmpty())
         window.OpenClick();
     else
-        window.OpenTask(project);
+        window.OpenTask(read.Project);
     return QApplication::exec();
 }

@@ -70,12 +70,17 @@ TEST(ViewerWindow, ShowsATasksTilesCountsAndThePlaceUnderTheCursor) {
 
     RecordingDialogs dialogs;
     dialogs.FileAnswers.push_back(QString::fromStdString(sample.ProjectFile));
+    // The Open dialog starts in the save folder of the settings.
+    std::filesystem::create_directory(exe.Path() + "ini");
+    test::WriteFileBytes(exe.Path() + "ini/config.ini",
+                         "[IniParas]\r\nDefaultPath=" + data.Path() + "\r\n");
     ViewerWindow window(dialogs, QString::fromStdString(exe.Path()));
     window.resize(1400, 900);
     window.setAttribute(Qt::WA_DontShowOnScreen);
     window.show();
     window.OpenClick();
     ASSERT_EQ(1, dialogs.TextsOf(RecordingDialogs::Kind::OpenFile).size());
+    EXPECT_EQ(QString::fromStdString(data.Path()), dialogs.Calls[0].Extra[1]);
     EXPECT_TRUE(dialogs.TextsOf(RecordingDialogs::Kind::Error).isEmpty());
 
     MapView& view = *window.View();

@@ -1,0 +1,22 @@
+// Runs one of the project's programs as a child process and takes its exit status and output.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace quarrow::test {
+
+struct ProgramRun {
+    int ExitCode = -1; // -1 when it did not exit by itself within the wait
+    std::string Out;
+    std::string Err;
+};
+
+// The program with its arguments, its environment without the variables named, killed when it
+// has not ended within the wait.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& unset = {},
+                      std::chrono::milliseconds wait = std::chrono::seconds(30));
+
+} // namespace quarrow::test
