@@ -267,6 +267,30 @@ TEST(HttpProxy, KeepsThePortThatTheUrlNames) {
     EXPECT_EQ(1, server.ConnectionCount());
 }
 
+TEST(HttpProxy, AProxyThatClosesAfterEveryAnswerGetsANewConnectionEachTime) {
+    // HTTP/1.1 without "Connection: close", then a close: as some proxies answer.
+    std::atomic<int> closed{0};
+    LoopbackServer proxy([&](ServerConnection& c) {
+        c.ReadRequest();
+        c.Send(Ok);
+        c.Close();
+        ++closed;
+    });
+    auto http = Client();
+    http->ProxyServer = "127.0.0.1";
+    http->ProxyPort = proxy.Port();
+    for (int request = 1; request <= 3; ++request) {
+        std::string buffer;
+        EXPECT_EQ("", Fetch(*http, "http://tiles.example/" + std::to_string(request), buffer));
+        EXPECT_EQ("ok", buffer);
+        // The close has reached the client before its next request.
+        for (int waited = 0; closed < request && waited < 500; ++waited)
+            std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(3, proxy.ConnectionCount());
+}
+
 TEST(HttpProxy, RefusesHttpsWithoutAProxyBeforeConnecting) {
     LoopbackServer server(Serve(Ok));
     auto http = Client();
