@@ -16,6 +16,13 @@ done
 [ "${#missing[@]}" -eq 0 ] && exit 0
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-    -o DPkg::Lock::Timeout=600 "${missing[@]}"
+# apt's progress goes to a log; one line here, the log's end only when it fails.
+log=${TMPDIR:-/tmp}/quarrow-install-deps.log
+echo "Installing ${#missing[@]} missing Debian packages (${missing[*]}); log: $log"
+if ! { "${sudo_cmd[@]}" apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=600 "${missing[@]}"; } >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "Installing the packages failed; the whole log is $log" >&2
+    exit 1
+fi

@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --target quarrow pelorin stavik tileservice
+build=$(SANITIZE= bash scripts/configure.sh)
+cmake --build "$build" --target quarrow pelorin stavik tileservice
 
 service_pid=
 stop_service() {
@@ -25,6 +25,7 @@ fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     ./build/app/quarrow
 else
-    echo "No display is set: Quarrow runs under a virtual X display (xvfb-run)."
+    echo "No display is set: Quarrow runs under a virtual X display (xvfb-run), where it cannot be"
+    echo "seen. Press Ctrl+C to end it (and the tile service started for it)."
     xvfb-run -a -s "-screen 0 1024x768x24" ./build/app/quarrow
 fi

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+SANITIZE= bash scripts/configure.sh >/dev/null
 cmake --build build --target windowshot tileservice quarrow pelorin stavik viewer_bench combine_bench
 work=$(mktemp -d)
 service_pid=

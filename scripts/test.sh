@@ -4,11 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-sanitize=${SANITIZE:-}
-build=build${sanitize:+-$sanitize}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_WERROR=ON -DSANITIZE="$sanitize"
+build=$(bash scripts/configure.sh)
 cmake --build "$build"
-export TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
+export TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1"
 export ASAN_OPTIONS="detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
