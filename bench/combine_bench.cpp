@@ -20,7 +20,7 @@
 
 #include "engine/Commonfunc.h"
 #include "engine/Unitclasstask.h"
-#include "tools/tileservice/TileService.h"
+#include "tools/tileservice/TileRenderer.h"
 
 extern char** environ;
 

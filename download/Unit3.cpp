@@ -30,9 +30,6 @@ constexpr int AlwaysRetriedAttempts = 10;
 constexpr int StartStepMs = 100;
 constexpr int AfterSavedMs = 1000;
 
-// After a stop, a request in flight may go on this long; then it is cut and its tile fails.
-constexpr std::chrono::seconds StopGrace{2};
-
 enum class Outcome { Refused, NetworkDown, Blank, Failed, FailedBare };
 
 struct FailureRule {
@@ -138,10 +135,13 @@ void TDownThread::SendFailed(std::string line) {
 void TDownThread::Execute(std::stop_token stop) {
     try {
         Client = std::make_unique<TIdHTTP>();
-        // Runs on the thread that asks for the stop (at once here when it already has): sets the
-        // time of the cut, which the client's waits look at. Gone before Client is destroyed.
-        const std::stop_callback cutAfterGrace(stop, [client = Client.get()] {
-            client->CutAt(std::chrono::steady_clock::now() + StopGrace);
+        // After a stop, a request in flight may go on for the grace; then it is cut and its tile
+        // fails. The callback runs on the thread that asks for the stop (at once here when it
+        // already has) and sets the time of the cut, which the client's waits look at. Gone
+        // before Client is destroyed.
+        const std::chrono::milliseconds grace = m_host.StopGrace();
+        const std::stop_callback cutAfterGrace(stop, [client = Client.get(), grace] {
+            client->CutAt(std::chrono::steady_clock::now() + grace);
         });
         Walk(stop);
     } catch (const std::exception& error) {

@@ -2,10 +2,14 @@
 // tests implement their own.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
 namespace quarrow {
+
+// How long a request in flight may go on after a stop before it is cut.
+inline constexpr std::chrono::milliseconds DefaultStopGrace{2000};
 
 class WorkerHost {
 public:
@@ -22,6 +26,8 @@ public:
     virtual void Sleep(int milliseconds) = 0;
     // The running program's folder, ending in the separator.
     virtual std::string ExecutableFolder() = 0;
+    // The stop's grace; a test's host shortens or lengthens it instead of waiting it out.
+    virtual std::chrono::milliseconds StopGrace() { return DefaultStopGrace; }
 };
 
 } // namespace quarrow

@@ -105,10 +105,14 @@ private:
     int m_defaultPort = 80;
 
     std::unique_ptr<TcpConnection> m_connection; // none while closed
-    std::string m_currentHost;                   // CurrentHost
-    int m_currentPort = 80;                      // CurrentPort
-    std::string m_hostHeaderValue;               // HostHeaderValue
-    std::string m_lastScheme;                    // LastScheme
+    // Where the open connection goes without a proxy (host and port); a URL that names both
+    // again may reuse it.
+    std::string m_currentHost;
+    int m_currentPort = 80;
+    // The host that the next "Host" line names, and the scheme of the proxy's absolute form; a
+    // URL without a host keeps the last ones.
+    std::string m_hostHeaderValue;
+    std::string m_lastScheme;
     // Through a proxy, the port of the last URL that named a host, if it named one.
     std::optional<int> m_hostPort;
     const std::unique_ptr<CutTime> m_cut;

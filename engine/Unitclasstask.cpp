@@ -266,6 +266,8 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFo
             throw Exception("Create directory " + TileFolder + " Failed.");
     }
 
+    // Slots 0..7 are the task's workers (WorkerSlots, at most 8); the record has 16, of which
+    // the others stay 0 for ever.
     for (std::size_t slot = 0; slot < 8; ++slot) {
         ResumeX[slot] = 0;
         ResumeY[slot] = 0;

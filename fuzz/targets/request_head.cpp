@@ -1,6 +1,8 @@
 // The tile service's request reading: the bytes a connection received, heads found and read one
 // after the other as the service does, and each target read as a tile.
 #include "FuzzSupport.h"
+#include "tools/tileservice/RequestHead.h"
+#include "tools/tileservice/TilePath.h"
 #include "tools/tileservice/TileService.h"
 
 using namespace quarrow;

@@ -68,6 +68,9 @@ public:
                 std::make_error_code(std::errc::resource_unavailable_try_again));
         return TForm1::StartWorker(slot, task);
     }
+    // The stop's grace, not waited out in full.
+    std::chrono::milliseconds StopGrace() override { return std::chrono::milliseconds(200); }
+
     std::uintmax_t FreeBytes = UINTMAX_MAX;
     std::uintmax_t FreeDiskSpace(const std::string&) override { return FreeBytes; }
 

@@ -56,6 +56,10 @@ public:
 
     std::string ExecutableFolder() override { return m_executableFolder; }
 
+    // Set before any worker.
+    std::chrono::milliseconds Grace = DefaultStopGrace;
+    std::chrono::milliseconds StopGrace() override { return Grace; }
+
     // True when `count` workers have run WorkerDone within the wait.
     bool WaitForWorkers(int count, std::chrono::milliseconds wait = std::chrono::seconds(60)) {
         std::unique_lock lock(m_ui);

@@ -22,19 +22,6 @@ using quarrow::test::ServerConnection;
 
 namespace {
 
-// A port that refuses: bound by us, then given up without listening.
-int RefusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 std::string SocketErrorText(const std::function<void()>& call) {
     try {
         call();
@@ -90,7 +77,8 @@ TEST(WinsockTable, MapsSystemErrorsOntoWinsockNumbers) {
 }
 
 TEST(TcpConnectionOpen, ReportsRefusalBadPortsAndReservedNames) {
-    const int refused = RefusedPort();
+    const quarrow::test::RefusingPort refusing;
+    const int refused = refusing.Port();
     EXPECT_EQ("Socket Error # 10061\r\nConnection refused.",
               SocketErrorText([&] { TcpConnection::Open("127.0.0.1", refused, 2s); }));
     for (const int port : {0, -1, 65536})

@@ -17,7 +17,7 @@
 #include "engine/Commonfunc.h"
 #include "tests/support/TempDir.h"
 #include "tools/tileservice/ServiceProcess.h"
-#include "tools/tileservice/TileService.h"
+#include "tools/tileservice/TileRenderer.h"
 
 extern char** environ;
 

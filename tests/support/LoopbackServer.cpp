@@ -194,4 +194,19 @@ std::string LoopbackServer::AllReceived() const {
     return all;
 }
 
+RefusingPort::RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("cannot reserve a port");
+    m_port = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+    ::close(m_fd);
+}
+
 } // namespace quarrow::test

@@ -75,4 +75,19 @@ private:
     std::atomic<bool> m_stopping{false};
 };
 
+// A port on 127.0.0.1 that is bound but not listening, so every connect is refused; held for the
+// helper's life, so no other program takes it meanwhile.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const noexcept { return m_port; }
+
+private:
+    int m_fd;
+    int m_port = 0;
+};
+
 } // namespace quarrow::test

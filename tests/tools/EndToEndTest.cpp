@@ -14,6 +14,7 @@
 #include "engine/Unitclasstask.h"
 #include "tests/download/RecordingHost.h"
 #include "tests/support/TempDir.h"
+#include "tools/tileservice/TileRenderer.h"
 #include "tools/tileservice/TileService.h"
 
 namespace quarrow {
@@ -42,7 +43,8 @@ constexpr int Y0 = 1420;
 
 // A tile service on a free port, a save folder and a program folder with its blank image.
 struct ServedTasks {
-    explicit ServedTasks(const tileservice::ServiceOptions& options) : service(OnFreePort(options)) {
+    explicit ServedTasks(const tileservice::ServiceOptions& options)
+        : service(OnFreePort(options)) {
         std::filesystem::create_directory(exe.Path() + "blankimg");
         test::WriteFileBytes(exe.Path() + "blankimg/blank.png", "blank");
     }

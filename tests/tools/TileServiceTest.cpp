@@ -1,6 +1,8 @@
 // Tests of the local tile service: tile paths, the drawn images, and the HTTP exchange on
 // 127.0.0.1 with its injected faults, and the program's options and lifecycle.
 #include "tools/tileservice/TileService.h"
+#include "tools/tileservice/TilePath.h"
+#include "tools/tileservice/TileRenderer.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

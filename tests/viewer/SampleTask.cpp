@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/Unitclasstask.h"
-#include "tools/tileservice/TileService.h"
+#include "tools/tileservice/TileRenderer.h"
 
 namespace quarrow::test {
 namespace {

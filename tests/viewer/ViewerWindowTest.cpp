@@ -17,7 +17,7 @@
 #include "engine/Commonfunc.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/TempDir.h"
-#include "tools/tileservice/TileService.h"
+#include "tools/tileservice/TileRenderer.h"
 #include "viewer/MapView.h"
 
 namespace quarrow::viewer {

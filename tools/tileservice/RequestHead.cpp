@@ -1,5 +1,5 @@
 // Reading a request head from the bytes that a connection has received.
-#include "TileService.h"
+#include "RequestHead.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // Reading a tile request target: map type, zoom level, column and row.
-#include "TileService.h"
+#include "TilePath.h"
 
 #include <array>
 #include <utility>

@@ -1,5 +1,5 @@
 // Drawing the tile images, and the cache of recently drawn ones.
-#include "TileService.h"
+#include "TileRenderer.h"
 
 #include <cmath>
 #include <cstdint>

@@ -15,6 +15,9 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "RequestHead.h"
+#include "TilePath.h"
+#include "TileRenderer.h"
 #include "engine/RetryEintr.h"
 
 namespace quarrow::tileservice {

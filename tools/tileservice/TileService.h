@@ -1,5 +1,6 @@
 // The local tile service: answers the tile URLs that Quarrow requests with a drawn PNG per tile,
-// and can inject faults (error answers, resets, delays) for tests and demonstrations.
+// and can inject faults (error answers, resets, delays) for tests and demonstrations. Its paths,
+// pictures and request reading have headers of their own.
 #pragma once
 
 #include <atomic>
@@ -15,51 +16,6 @@
 #include <thread>
 
 namespace quarrow::tileservice {
-
-enum class MapKind { Normal, Satellite, Terrain };
-
-struct TileRequest {
-    MapKind Kind;
-    int Z;
-    int X;
-    int Y;
-};
-
-// Deepest zoom level served; 2^22 columns still fit an int with room to spare.
-inline constexpr int MaxZoom = 22;
-
-// The tile named by a request target of the form
-// /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8, also in
-// absolute form (http://host:port/...). Numbers are plain decimal digits without leading zeros;
-// z lies in 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included.
-std::optional<TileRequest> ParseTilePath(std::string_view target);
-
-// The map type's name as written in the URL ("normal", "satellite", "terrain").
-std::string_view MapKindName(MapKind kind);
-
-// A 256x256 PNG for the tile: the map type's colours, a border and "z/x/y" written on it.
-// The same tile always gives the same bytes. Needs a QGuiApplication (fonts); callable from any
-// thread, as Qt is only ever used under one lock. Recent tiles are kept in a bounded cache.
-std::string RenderTilePng(const TileRequest& tile);
-
-// Draws the tile afresh, past the cache (under the same lock).
-std::string DrawTilePng(const TileRequest& tile);
-
-// A request head as the service reads it; the views point into the received bytes.
-struct RequestHead {
-    std::string_view Method;
-    std::string_view Target;
-    bool Close = false; // the client asked to close, or speaks HTTP/1.0
-    bool HasBody = false;
-};
-
-// Drops the blank lines that come before a request line from the front of the received bytes,
-// as HTTP asks of servers, and returns the length of the head up to and including the empty line
-// that ends it (LF with an optional CR before it), or npos while that line has not come.
-std::size_t FindRequestHead(std::string& received);
-
-// Reads a request head; nullopt when it is malformed.
-std::optional<RequestHead> ParseRequestHead(std::string_view head);
 
 struct ServiceOptions {
     std::string Address = "127.0.0.1"; // dotted IPv4
