@@ -479,7 +479,7 @@ void TForm1::StartTask() {
             CoveringTiles(*leftValue, *rightValue, *topValue, *bottomValue, *zoom);
         if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
             if (const auto fault =
-                    CheckListRoom(TileListBytes(range, *zoom, mapsType), FreeDiskSpace(savePath))) {
+                    CheckListRoom(TileListBytes(range, *zoom, mapsType, "png"), FreeDiskSpace(savePath))) {
                 m_dialogs.Message(Q(*fault));
                 return;
             }

@@ -2,6 +2,7 @@
 // one line that a write replaces or adds.
 #include "ProfileFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -110,6 +111,21 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
     if (result.size() > MaxTextLength)
         result.resize(MaxTextLength);
     return result;
+}
+
+std::vector<std::string> ProfileFile::SectionNames() const {
+    std::vector<std::string> names;
+    std::string content;
+    if (!ReadWholeFile(m_path, content))
+        return names;
+    for (const LineSpan& line : ScanProfileLines(content)) {
+        const auto name = SectionOf(content.substr(line.Begin, line.TextEnd - line.Begin));
+        if (name && std::none_of(names.begin(), names.end(), [&](const std::string& known) {
+                return EqualsNoCase(known, *name);
+            }))
+            names.emplace_back(*name);
+    }
+    return names;
 }
 
 int ProfileFile::ReadInteger(const std::string& section, const std::string& key,

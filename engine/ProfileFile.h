@@ -21,6 +21,8 @@ public:
                            const std::string& defaultValue) const;
     // Decimal, "$" or "0x" hexadecimal, optional blanks and sign; anything else is the default.
     int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
+    // The names of the file's sections in file order, each once; none for a missing file.
+    std::vector<std::string> SectionNames() const;
 
     // Creates the file and the section when missing, never the folder; throws an Exception
     // "Unable to write to " + path when the file cannot be written.

@@ -16,6 +16,7 @@
 #include "FileReplacer.h"
 #include "NumberText.h"
 #include "ProfileFile.h"
+#include "SourcesFile.h"
 #include "TextFile.h"
 #include "TextRules.h"
 
@@ -57,13 +58,16 @@ void AppendNameHead(std::string& out, const MapType& type, int x) {
     out += '_';
 }
 
-void AppendNameTail(std::string& out, const MapType& type, int y, int zoom) {
+void AppendNameTail(std::string& out, int y, int zoom, std::string_view extension) {
     AppendInt(out, y);
     out += '_';
     AppendInt(out, zoom);
     out += '.';
-    out += type.Extension;
+    out += extension;
 }
+
+// The formats that a tile file may have; png is the built-in source's.
+constexpr std::string_view TileExtensions[] = {"png", "jpg"};
 
 // Reads a number up to the separator that must follow it and moves past both.
 bool TakeNumber(std::string_view& text, char separator, int& value) {
@@ -149,6 +153,7 @@ TaskParams ReadTaskParams(const std::string& projectFile) {
                             "\" is not a number.");
         *fields[i] = *value;
     }
+    params.Source = ReadProjectSource(projectFile, params.MapsType);
     return params;
 }
 
@@ -189,7 +194,8 @@ unsigned long long DigitsFrom(long long first, long long last) {
 
 } // namespace
 
-unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType) {
+unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
+                                 std::string_view extension) {
     const MapType& type = MapTypeOf(mapsType);
     const auto columns =
         static_cast<unsigned long long>(static_cast<long long>(range.MaxX) - range.MinX + 1);
@@ -198,7 +204,7 @@ unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType)
     // A line: the file name ("_" three times, "." once), ": ", four edges of 20 characters with a
     // blank between each, CR LF.
     const unsigned long long fixed =
-        type.Prefix.size() + 4 + IntText(zoom).size() + type.Extension.size() + 2 + 4 * 20 + 3 + 2;
+        type.Prefix.size() + 4 + IntText(zoom).size() + extension.size() + 2 + 4 * 20 + 3 + 2;
     return ListHeading.size() + 2 + columns * rows * fixed +
            DigitsFrom(range.MinX, range.MaxX) * rows + DigitsFrom(range.MinY, range.MaxY) * columns;
 }
@@ -224,7 +230,9 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, ReadOnly)
     : DownloadTask(std::move(params), false) {}
 
 DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFolder)
-    : Params(std::move(params)) {
+    : Params(std::move(params)),
+      m_extension(Params->Source ? Params->Source->Format
+                                 : std::string(MapTypeOf(Params->MapsType).Extension)) {
     const TaskParams& p = *Params;
     CheckZoomLevel(p.Zoom);
 
@@ -324,6 +332,9 @@ void DownloadTask::WriteProjectFile() const {
         lines.push_back("T" + IntText(n) + "Y=");
     }
     lines.emplace_back();
+    // A custom source after the Part's lines, so a built-in task's file is as it always was.
+    for (std::string& line : ProjectSourceLines(p.Source, p.MapsType))
+        lines.push_back(std::move(line));
     SaveLines(ProjectFile(), lines);
 }
 
@@ -439,6 +450,9 @@ void DownloadTask::CreateFailedFile() const {
 }
 
 std::string DownloadTask::TileUrl(int x, int y) const {
+    if (const auto& source = Params->Source)
+        return ExpandTemplate(source->Templates[static_cast<std::size_t>(MapIndex())], Params->Zoom,
+                              x, y, source->Subdomains);
     std::string url = "http://" + Params->ServiceHost;
     url += MapTypeOf(Params->MapsType).UrlPath;
     AppendInt(url, Params->Zoom);
@@ -455,7 +469,7 @@ void DownloadTask::AppendTileNameHead(std::string& out, int x) const {
 }
 
 void DownloadTask::AppendTileNameTail(std::string& out, int y) const {
-    AppendNameTail(out, MapTypeOf(Params->MapsType), y, Params->Zoom);
+    AppendNameTail(out, y, Params->Zoom, m_extension);
 }
 
 void DownloadTask::AppendTileFileName(std::string& out, int x, int y) const {
@@ -489,17 +503,23 @@ bool IsTileFileName(std::string_view name) {
         if (zoom < MinZoomLevel || zoom > MaxZoomLevel)
             continue;
         // Composed again, so that only the plain decimal form passes ("07", "+7" and "-0" not).
-        std::string composed;
-        AppendNameHead(composed, type, x);
-        AppendNameTail(composed, type, y, zoom);
-        if (composed == name)
-            return true;
+        for (std::string_view extension : TileExtensions) {
+            std::string composed;
+            AppendNameHead(composed, type, x);
+            AppendNameTail(composed, y, zoom, extension);
+            if (composed == name)
+                return true;
+        }
     }
     return false;
 }
 
 std::string DownloadTask::TileExtension() const {
-    return std::string(MapTypeOf(Params->MapsType).Extension);
+    return m_extension;
+}
+
+int DownloadTask::MapIndex() const {
+    return std::clamp(Params->MapsType - 17, 0, 2);
 }
 
 int DownloadTask::TileSequenceNumber(int x, int y) const {

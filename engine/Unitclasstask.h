@@ -4,10 +4,13 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "DateTimeText.h"
+#include "ServicePause.h"
+#include "TileSource.h"
 
 namespace quarrow {
 
@@ -18,7 +21,7 @@ inline constexpr int MaxZoomLevel = 18;
 void CheckZoomLevel(int zoom);
 
 // Whether a file name (without its folder) is one that TileFileName gives for some map type,
-// tile and zoom level 1..18; anything else is not a tile of Quarrow's.
+// tile, zoom level 1..18 and tile format (png, jpg); anything else is not a tile of Quarrow's.
 bool IsTileFileName(std::string_view name);
 
 // The tiles that cover an area at a zoom level, rows ordered whatever the order of the latitudes.
@@ -35,8 +38,10 @@ struct TileRange {
 
 TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
 
-// The size in bytes of the tile list that a new task of this range, zoom and map type writes.
-unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType);
+// The size in bytes of the tile list that a new task of this range, zoom, map type and tile file
+// extension writes.
+unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
+                                 std::string_view extension);
 
 // The entries of one task, filled by the Start action and read-only once the task exists.
 struct TaskParams {
@@ -57,12 +62,16 @@ struct TaskParams {
     std::string ProxyPassword;
     bool Resume = false;
     std::string ServiceHost = "127.0.0.1:8642"; // host[:port] of the tile service
+    // A custom tile source; none for the built-in one, whose URLs and files are the Part's.
+    std::optional<TileSource> Source;
+    // A CA file trusted beside the system's certificates for https sources; empty for none.
+    std::string CaFile;
 };
 
 // The entries of an existing task read back from its project file, for the programs that use its
-// tiles: folder and name from the path, map type, area and zoom from the file (a coordinate's
-// decimal separator may be "." or ","). Throws "Unable to read " + path when the file cannot be
-// read, and an Exception naming the file when its area or zoom is not a number.
+// tiles: folder and name from the path, map type, area, zoom and source from the file (a
+// coordinate's decimal separator may be "." or ","). Throws "Unable to read " + path when the file
+// cannot be read, and an Exception naming the file when its area or zoom is not a number.
 TaskParams ReadTaskParams(const std::string& projectFile);
 
 class DownloadTask {
@@ -97,6 +106,9 @@ public:
 
     // Source of the date and time written into the log; tests replace it.
     Clock Now = SystemNow;
+
+    // When a custom source's service has asked the task's workers to wait; shared by them.
+    mutable ServicePause Pause;
 
     std::string ProjectFile() const; // SavePath + ProjectName
 
@@ -139,6 +151,9 @@ private:
     void AppendTileNameHead(std::string& out, int x) const;
     void AppendTileNameTail(std::string& out, int y) const;
     void AppendTileFileName(std::string& out, int x, int y) const;
+    int MapIndex() const; // the map type as an index 0..2
+
+    std::string m_extension; // of every tile file: the map type's, or the source's format
 };
 
 } // namespace quarrow

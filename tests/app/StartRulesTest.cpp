@@ -67,7 +67,7 @@ TEST(StartRules, TheListsSizeIsCountedAndComparedWithTheRoom) {
     range.MaxX = 100009;
     range.MinY = 99990;
     range.MaxY = 100009;
-    EXPECT_EQ(108u + 200 * 100 + 200 * 6 + 10 * (10 * 5 + 10 * 6), TileListBytes(range, 18, 17));
+    EXPECT_EQ(108u + 200 * 100 + 200 * 6 + 10 * (10 * 5 + 10 * 6), TileListBytes(range, 18, 17, "png"));
     EXPECT_EQ("The tile list needs 951 MB; the disk has 120 MB free.",
               CheckListRoom(951362496, 120000000).value_or(""));
     EXPECT_EQ("The tile list needs 240 GB; the disk has 1 KB free.",

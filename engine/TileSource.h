@@ -1,0 +1,72 @@
+// Where a task's tiles come from: the built-in tile service of the project's own URL scheme, or a
+// custom source described by URL templates and the rules of its service.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quarrow {
+
+inline constexpr std::string_view BuiltInSourceName = "Quarrow tile service";
+
+// West, south, east, north in degrees.
+struct GeoBounds {
+    double West = -180, South = -85, East = 180, North = 85;
+    bool operator==(const GeoBounds&) const = default;
+};
+
+struct TileSource {
+    std::string Name;
+    // The URL template of each map type in the order of the radio group (Map view, Satellite,
+    // Terrain); an empty one is a map type the source does not offer.
+    std::array<std::string, 3> Templates;
+    std::vector<std::string> Subdomains;
+    std::string Format = "png"; // "png" or "jpg": the tiles' files and what an answer must be
+    int MinZoom = 1;
+    int MaxZoom = 18;
+    std::optional<GeoBounds> Bounds;
+    int Workers = 2;        // 1..8
+    int TileDelayMs = 1000; // the wait after each saved tile
+    std::string UserAgent;  // empty: DefaultUserAgent()
+    std::string Referer;
+    std::vector<std::pair<std::string, std::string>> Headers;
+    std::string Attribution;
+
+    bool operator==(const TileSource&) const = default;
+};
+
+// "Quarrow/<version> (+<home page>)": who asks, and where to learn about it.
+std::string DefaultUserAgent();
+
+// The User-Agent that a custom source's requests carry.
+std::string UserAgentOf(const TileSource& source);
+
+// Why a URL template cannot be used, naming what is wrong, or nullopt. Templates may name
+// {z} {x} {y} {zoom} {-y} {q} {s} {r} and {$z} {$x} {$y} {$q} {$serverpart}; they must name the
+// tile's column, row and zoom (or its quadkey) and begin with http:// or https://.
+std::optional<std::string> CheckTemplate(std::string_view urlTemplate, bool hasSubdomains);
+
+// Why a source cannot be used (its name, each template, format, zooms, workers, wait, headers),
+// or nullopt.
+std::optional<std::string> CheckSource(const TileSource& source);
+
+// The URL of a tile. One tile always gets the same subdomain ((x + y) mod their count), so that
+// caches hit. The template is one that CheckTemplate accepts.
+std::string ExpandTemplate(std::string_view urlTemplate, int z, int x, int y,
+                           const std::vector<std::string>& subdomains);
+
+// The tile's quadkey: one digit per zoom level, from the top.
+std::string Quadkey(int z, int x, int y);
+
+// Whether the bytes begin as an image of the format does ("png", "jpg").
+bool LooksLikeImage(std::string_view bytes, std::string_view format);
+
+// Why the service's terms forbid downloading from it with Quarrow, or nullopt. The one list of
+// such services.
+std::optional<std::string> RefusedService(const TileSource& source);
+
+} // namespace quarrow
