@@ -16,6 +16,9 @@
 
 namespace quarrow {
 
+class TlsContext;
+class TlsSession;
+
 using SteadyClock = std::chrono::steady_clock;
 
 // The time from which a connection's waits are cut. Any thread may set it while another waits;
@@ -51,6 +54,10 @@ SteadyClock::time_point DeadlineAfter(SteadyClock::time_point start,
 
 // Throws for a limit that has passed: 10053 for the cut, 10060 for the deadline.
 void CheckLimits(const WaitLimits& limits);
+
+// Waits until the socket can be read (or written) within the limits; throws when a wait passes
+// one, as the connection's own waits do.
+void WaitForSocket(std::intptr_t handle, bool writing, const WaitLimits& limits);
 
 // What a host look-up found: getaddrinfo's result code (0 or EAI_...), errno for EAI_SYSTEM, and
 // on success the host's first IPv4 address in network byte order.
@@ -97,6 +104,11 @@ public:
     // at without waiting, the peer has closed or reset it since.
     bool PeerHasClosed();
 
+    // From now on the bytes go through TLS with host (see TlsSession); the handshake is bounded
+    // by the connection's limits. Writes made with `more` are then gathered into one record.
+    void StartTls(const TlsContext& context, const std::string& host);
+    bool Secure() const noexcept { return m_tls != nullptr; }
+
 private:
     TcpConnection(std::intptr_t handle, const WaitLimits& limits);
     // Waits for bytes on the socket within the limits.
@@ -104,6 +116,8 @@ private:
 
     std::intptr_t m_handle; // wide enough for a Windows SOCKET too
     WaitLimits m_limits;
+    std::unique_ptr<TlsSession> m_tls; // none for plain TCP
+    std::string m_pendingWrite;        // TLS: what `more` writes have gathered
     ByteReader m_reader{*this};
 };
 

@@ -88,12 +88,16 @@ std::string Base64(std::string_view bytes) {
     return encoded;
 }
 
+} // namespace
+
 struct UrlParts {
     std::string Scheme;
     std::string Host;
     std::optional<int> Port; // only when the URL names one as a decimal number
     std::string Target;      // directory part and last segment, query as written
 };
+
+namespace {
 
 UrlParts SplitUrl(std::string url) {
     std::replace(url.begin(), url.end(), '\\', '/');
@@ -145,6 +149,30 @@ std::string BodyTooLargeText(std::size_t limit) {
     return text;
 }
 
+bool IsFollowedRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a "Location" leads from the URL that answered with it.
+std::string ResolveLocation(const std::string& from, const std::string& location) {
+    if (location.find("://") != std::string::npos)
+        return location;
+    const std::size_t schemeEnd = from.find("://");
+    if (schemeEnd == std::string::npos)
+        return location;
+    if (location.starts_with("//"))
+        return from.substr(0, schemeEnd + 1) + location;
+    const std::size_t pathStart = from.find('/', schemeEnd + 3);
+    const std::string origin = from.substr(0, pathStart);
+    if (location.starts_with("/"))
+        return origin + location;
+    const std::string path =
+        pathStart == std::string::npos
+            ? "/"
+            : from.substr(pathStart, from.find_first_of("?#", pathStart) - pathStart);
+    return origin + path.substr(0, path.rfind('/') + 1) + location;
+}
+
 // Reads one line of the answer, refusing one beyond the line length bound.
 void ReadResponseLine(ByteReader& reader, std::string& line) {
     if (!reader.ReadLine(line, MaxLineLength))
@@ -166,12 +194,47 @@ bool TIdHTTP::CutReached() const noexcept {
 }
 
 void TIdHTTP::Get(const std::string& url, std::string& buffer) {
+    std::string current = url;
+    for (int followed = 0;; ++followed) {
+        const std::size_t before = buffer.size();
+        try {
+            GetOnce(current, buffer);
+            return;
+        } catch (const EIdProtocolReplyError&) {
+            const std::string* location = FindHeader(ResponseHeaders, "Location");
+            if (followed >= Rules.MaxRedirects || !IsFollowedRedirect(StatusCode) || !location ||
+                location->empty()) {
+                if (Rules.MaxRedirects > 0 && followed == Rules.MaxRedirects &&
+                    IsFollowedRedirect(StatusCode))
+                    throw Exception("Too many redirects: more than " +
+                                    std::to_string(Rules.MaxRedirects) + ".");
+                throw;
+            }
+            std::string next = ResolveLocation(current, *location);
+            if (EqualsNoCase(SplitUrl(current).Scheme, "HTTPS") &&
+                !EqualsNoCase(SplitUrl(next).Scheme, "HTTPS"))
+                throw Exception("A redirect from https to http was refused.");
+            // The redirect's own body is no part of the tile.
+            buffer.resize(before);
+            current = std::move(next);
+        }
+    }
+}
+
+void TIdHTTP::GetOnce(const std::string& url, std::string& buffer) {
     const WaitLimits limits{Timeout, DeadlineAfter(SteadyClock::now(), Deadline), m_cut.get()};
     StatusCode = 0;
     StatusText.clear();
     ResponseHeaders.clear();
 
     const UrlParts parts = SplitUrl(url);
+    if (Tls && EqualsNoCase(parts.Scheme, "HTTPS")) {
+        GetSecure(parts, buffer, limits);
+        return;
+    }
+    // A TLS connection never carries a plain request.
+    if (m_connection && m_connection->Secure())
+        m_connection.reset();
     std::string target = parts.Target;
     std::string connectHost;
     int connectPort = 0;
@@ -179,13 +242,18 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         if (EqualsNoCase(parts.Scheme, "HTTPS"))
             throw EIdInterceptPropInvalid();
         if (!parts.Host.empty()) {
-            // Only a URL that names the port may reuse the kept connection.
-            const bool sameTarget = EqualsNoCase(parts.Host, m_currentHost) && parts.Port &&
-                                    *parts.Port == m_currentPort;
+            // Only a URL that names the port may reuse the kept connection, unless the rules
+            // keep connections per host.
+            const int port = parts.Port.value_or(m_defaultPort);
+            const bool sameTarget =
+                EqualsNoCase(parts.Host, m_currentHost) &&
+                (Rules.KeepAliveByHost ? port == m_currentPort
+                                       : parts.Port && *parts.Port == m_currentPort);
             if (!sameTarget)
                 m_connection.reset();
             m_currentHost = parts.Host;
             m_hostHeaderValue = parts.Host;
+            m_hostPort = parts.Port;
             if (!parts.Scheme.empty())
                 m_lastScheme = parts.Scheme;
         }
@@ -212,13 +280,78 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
         m_connection.reset();
     if (!m_connection && EqualsNoCase(connectHost, "LOCALHOST"))
         connectHost = "127.0.0.1";
+    Exchange(limits, buffer, [&] {
+        if (!m_connection)
+            m_connection = TcpConnection::Open(connectHost, connectPort, limits);
+        SendRequest(target, HostLine(80), !ProxyServer.empty());
+    });
+}
+
+void TIdHTTP::GetSecure(const UrlParts& parts, std::string& buffer, const WaitLimits& limits) {
+    const int port = parts.Port.value_or(443);
+    std::string host = parts.Host;
+    if (EqualsNoCase(host, "LOCALHOST"))
+        host = "127.0.0.1";
+    // One kept connection per proxy, host and port; anything else starts anew.
+    std::string key = "https://" + host + ":" + std::to_string(port);
+    std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
+    if (!ProxyServer.empty())
+        key += " via " + ProxyServer + ":" + std::to_string(ProxyPort);
+    if (m_connection && (!m_connection->Secure() || key != m_secureTarget))
+        m_connection.reset();
+    if (m_connection && m_connection->PeerHasClosed())
+        m_connection.reset();
+    // Plain requests after this one start anew.
+    m_currentHost.clear();
+    m_hostHeaderValue = parts.Host;
+    m_hostPort = parts.Port;
+    m_lastScheme = parts.Scheme;
+    Exchange(limits, buffer, [&] {
+        if (!m_connection) {
+            if (ProxyServer.empty()) {
+                m_connection = TcpConnection::Open(host, port, limits);
+            } else {
+                const std::string proxy =
+                    EqualsNoCase(ProxyServer, "LOCALHOST") ? "127.0.0.1" : ProxyServer;
+                m_connection = TcpConnection::Open(proxy, ProxyPort, limits);
+                OpenTunnel(host, port);
+            }
+            m_connection->StartTls(*Tls, host);
+            m_secureTarget = key;
+        }
+        SendRequest(parts.Target, HostLine(443), false);
+    });
+}
+
+void TIdHTTP::OpenTunnel(const std::string& host, int port) {
+    const std::string authority = host + ":" + std::to_string(port);
+    std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+    if (!ProxyUsername.empty())
+        request +=
+            "Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
+    request += "\r\n";
+    m_connection->Write(request);
+    ByteReader& reader = m_connection->Reader();
+    std::string line;
+    ReadResponseLine(reader, line);
+    const auto blank = line.find(' ');
+    const std::string status = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    for (std::string header;;) {
+        ReadResponseLine(reader, header);
+        if (header.empty())
+            break;
+    }
+    if (status.empty() || status[0] != '2')
+        throw Exception("The proxy refused the tunnel to " + authority + ": " + status);
+}
+
+void TIdHTTP::Exchange(const WaitLimits& limits, std::string& buffer,
+                       const std::function<void()>& connectAndSend) {
     try {
         CheckLimits(limits); // a cut client sends nothing more
         if (m_connection)
             m_connection->SetLimits(limits);
-        else
-            m_connection = TcpConnection::Open(connectHost, connectPort, limits);
-        SendRequest(target);
+        connectAndSend();
         if (!ReadAnswer(m_connection->Reader(), buffer))
             m_connection.reset();
     } catch (const EIdProtocolReplyError&) {
@@ -230,13 +363,22 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
     }
 }
 
-void TIdHTTP::SendRequest(const std::string& target) {
+std::string TIdHTTP::HostLine(int schemePort) const {
+    // The Part's rule is the host name alone; a custom source's service is told a port that is
+    // not its scheme's own, as HTTP asks.
+    if (Rules.KeepAliveByHost && m_hostPort && *m_hostPort != schemePort)
+        return m_hostHeaderValue + ":" + std::to_string(*m_hostPort);
+    return m_hostHeaderValue;
+}
+
+void TIdHTTP::SendRequest(const std::string& target, const std::string& host,
+                          bool proxyAuthorization) {
     // One write per line, in this order, and nothing else; the empty line ends the request.
     const auto line = [this](const std::string& text) {
         m_connection->Write(text + "\r\n", !text.empty());
     };
     line("GET " + target + " HTTP/1.1");
-    line("Host: " + m_hostHeaderValue);
+    line("Host: " + host);
     line("Accept: " + Accept);
     if (!Referer.empty())
         line("Referer: " + Referer);
@@ -244,7 +386,9 @@ void TIdHTTP::SendRequest(const std::string& target) {
         line("User-Agent: " + UserAgent);
     if (!Connection.empty())
         line("Connection: " + Connection);
-    if (!ProxyServer.empty() && !ProxyUsername.empty())
+    for (const auto& [name, value] : Rules.Headers)
+        line(name + ": " + value);
+    if (proxyAuthorization && !ProxyUsername.empty())
         line("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
     line("");
 }

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,18 @@ public:
 class TcpConnection;
 class ByteReader;
 class CutTime;
+class TlsContext;
+struct WaitLimits;
+struct UrlParts;
+
+// How a custom source's client differs from the Part's: connections kept per scheme, host and
+// port whether the URL names the port or not, a "Host" line that names a port other than the
+// scheme's own, redirects followed, and extra request lines.
+struct ClientRules {
+    bool KeepAliveByHost = false;
+    int MaxRedirects = 0; // 301, 302, 303, 307 and 308 followed this often; never https to http
+    std::vector<std::pair<std::string, std::string>> Headers; // after "Connection"
+};
 
 class TIdHTTP {
 public:
@@ -64,6 +77,11 @@ public:
     int ProxyPort = 0;
     std::string ProxyUsername;
     std::string ProxyPassword;
+
+    // https URLs go through TLS when the owner attaches this (through a proxy, in a CONNECT
+    // tunnel); without it they fail as the Part says. Not owned alone: shared by clients.
+    std::shared_ptr<const TlsContext> Tls;
+    ClientRules Rules;
 
     // The last answer.
     int StatusCode = 0;
@@ -97,7 +115,15 @@ public:
     bool ReadAnswer(ByteReader& reader, std::string& buffer);
 
 private:
-    void SendRequest(const std::string& target);
+    void GetOnce(const std::string& url, std::string& buffer);
+    void GetSecure(const UrlParts& parts, std::string& buffer, const WaitLimits& limits);
+    void OpenTunnel(const std::string& host, int port);
+    // Connects when needed and sends, then reads the answer; a failure other than an answer's
+    // status releases the connection.
+    void Exchange(const WaitLimits& limits, std::string& buffer,
+                  const std::function<void()>& connectAndSend);
+    std::string HostLine(int schemePort) const;
+    void SendRequest(const std::string& target, const std::string& host, bool proxyAuthorization);
     void ReadBody(ByteReader& reader, std::string& buffer);
 
     // Tests cannot listen on port 80, so they move the default to their own server.
@@ -113,8 +139,10 @@ private:
     // URL without a host keeps the last ones.
     std::string m_hostHeaderValue;
     std::string m_lastScheme;
-    // Through a proxy, the port of the last URL that named a host, if it named one.
+    // The port of the last URL that named a host, if it named one: through a proxy it goes into
+    // the absolute form, and a custom source's "Host" line names it.
     std::optional<int> m_hostPort;
+    std::string m_secureTarget; // the host, port and proxy of the open TLS connection
     const std::unique_ptr<CutTime> m_cut;
 };
 
