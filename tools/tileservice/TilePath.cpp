@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view Prefix = "/maptiler/v2/maptile/newest/";
 constexpr std::string_view Tail = "/256/png8";
+constexpr std::string_view XyzPrefix = "/xyz/";
 
 constexpr std::array<std::pair<std::string_view, MapKind>, 3> Kinds{{
     {"normal.day/", MapKind::Normal},
@@ -56,15 +57,52 @@ std::string_view MapKindName(MapKind kind) {
     return "normal";
 }
 
+// The tile of the numbers, when they name one at its zoom level.
+std::optional<TileRequest> Tile(MapKind kind, std::optional<int> z, std::optional<int> x,
+                                std::optional<int> y, bool jpeg) {
+    if (!z || !x || !y || *z > MaxZoom) {
+        return std::nullopt;
+    }
+    const int size = 1 << *z;
+    if (*x >= size || *y >= size) {
+        return std::nullopt;
+    }
+    return TileRequest{kind, *z, *x, *y, jpeg};
+}
+
+// /xyz/{kind}/{z}/{x}/{y}.{png|jpg}
+std::optional<TileRequest> ParseXyzPath(std::string_view rest) {
+    const std::string_view kindName = TakeSegment(rest);
+    std::optional<MapKind> kind;
+    for (const MapKind candidate : {MapKind::Normal, MapKind::Satellite, MapKind::Terrain}) {
+        if (MapKindName(candidate) == kindName) {
+            kind = candidate;
+        }
+    }
+    const bool jpeg = rest.ends_with(".jpg");
+    if (!kind || !(jpeg || rest.ends_with(".png"))) {
+        return std::nullopt;
+    }
+    rest.remove_suffix(4);
+    const std::optional<int> z = ReadNumber(TakeSegment(rest));
+    const std::optional<int> x = ReadNumber(TakeSegment(rest));
+    return Tile(*kind, z, x, ReadNumber(rest), jpeg);
+}
+
 std::optional<TileRequest> ParseTilePath(std::string_view target) {
     // A server must accept the absolute form too, which is what a client sends to a proxy.
-    if (StartsWithNoCase(target, "http://")) {
-        target.remove_prefix(7);
-        const std::size_t slash = target.find('/');
-        if (slash == std::string_view::npos) {
-            return std::nullopt;
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (StartsWithNoCase(target, scheme)) {
+            target.remove_prefix(scheme.size());
+            const std::size_t slash = target.find('/');
+            if (slash == std::string_view::npos) {
+                return std::nullopt;
+            }
+            target.remove_prefix(slash);
         }
-        target.remove_prefix(slash);
+    }
+    if (target.starts_with(XyzPrefix)) {
+        return ParseXyzPath(target.substr(XyzPrefix.size()));
     }
     if (!target.starts_with(Prefix)) {
         return std::nullopt;
@@ -87,15 +125,7 @@ std::optional<TileRequest> ParseTilePath(std::string_view target) {
     rest.remove_suffix(Tail.size());
     const std::optional<int> z = ReadNumber(TakeSegment(rest));
     const std::optional<int> x = ReadNumber(TakeSegment(rest));
-    const std::optional<int> y = ReadNumber(rest);
-    if (!z || !x || !y || *z > MaxZoom) {
-        return std::nullopt;
-    }
-    const int size = 1 << *z;
-    if (*x >= size || *y >= size) {
-        return std::nullopt;
-    }
-    return TileRequest{*kind, *z, *x, *y};
+    return Tile(*kind, z, x, ReadNumber(rest), false);
 }
 
 } // namespace quarrow::tileservice

@@ -13,15 +13,17 @@ struct TileRequest {
     int Z;
     int X;
     int Y;
+    bool Jpeg = false; // a JPEG picture instead of a PNG one
 };
 
 // Deepest zoom level served; 2^22 columns still fit an int with room to spare.
 inline constexpr int MaxZoom = 22;
 
 // The tile named by a request target of the form
-// /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8, also in
-// absolute form (http://host:port/...). Numbers are plain decimal digits without leading zeros;
-// z lies in 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included.
+// /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8, or of the XYZ
+// form /xyz/{normal|satellite|terrain}/{z}/{x}/{y}.{png|jpg}, also in absolute form
+// (http[s]://host:port/...). Numbers are plain decimal digits without leading zeros; z lies in
+// 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included.
 std::optional<TileRequest> ParseTilePath(std::string_view target);
 
 // The map type's name as written in the URL ("normal", "satellite", "terrain").

@@ -160,7 +160,12 @@ std::string Render(const TileRequest& tile) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    // JPEG at the quality that map services commonly serve.
+    if (tile.Jpeg) {
+        image.save(&buffer, "JPG", 85);
+    } else {
+        image.save(&buffer, "PNG");
+    }
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
@@ -198,7 +203,8 @@ private:
 };
 
 std::uint64_t CacheKey(const TileRequest& tile) {
-    return static_cast<std::uint64_t>(tile.Kind) << 56 | static_cast<std::uint64_t>(tile.Z) << 48 |
+    return static_cast<std::uint64_t>(tile.Jpeg) << 62 |
+           static_cast<std::uint64_t>(tile.Kind) << 56 | static_cast<std::uint64_t>(tile.Z) << 48 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.X)) << 24 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.Y));
 }

@@ -15,6 +15,11 @@
 #include <system_error>
 #include <unistd.h>
 
+#include <csignal>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <pthread.h>
+
 #include "RequestHead.h"
 #include "TilePath.h"
 #include "TileRenderer.h"
@@ -32,6 +37,47 @@ struct TileService::Connection {
 
 namespace {
 
+// One connection's bytes, plain or through TLS on the blocking socket.
+class Channel {
+public:
+    Channel(int fd, SSL* ssl) : m_fd(fd), m_ssl(ssl) {}
+
+    bool Readable(int timeoutMs) const {
+        if (m_ssl && SSL_pending(m_ssl) > 0) {
+            return true;
+        }
+        pollfd entry{m_fd, POLLIN, 0};
+        return RetryOnEintr([&] { return ::poll(&entry, 1, timeoutMs); }) > 0;
+    }
+
+    // The count read, 0 when the client has closed, negative on a failure.
+    ssize_t Read(char* data, std::size_t size) const {
+        if (!m_ssl) {
+            return RetryOnEintr([&] { return ::recv(m_fd, data, size, 0); });
+        }
+        const int count = SSL_read(m_ssl, data, static_cast<int>(size));
+        return count > 0 ? count : (SSL_get_error(m_ssl, count) == SSL_ERROR_ZERO_RETURN ? 0 : -1);
+    }
+
+    bool Write(std::string_view bytes) const {
+        while (!bytes.empty()) {
+            const ssize_t sent =
+                m_ssl ? SSL_write(m_ssl, bytes.data(), static_cast<int>(bytes.size()))
+                      : RetryOnEintr(
+                            [&] { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+            if (sent <= 0) {
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+    SSL* m_ssl;
+};
+
 std::string SystemText(int error) {
     return std::system_category().message(error);
 }
@@ -41,18 +87,6 @@ std::string NumberText(double value) {
     char text[32];
     const auto result = std::to_chars(std::begin(text), std::end(text), value);
     return std::string(text, result.ptr);
-}
-
-bool SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent =
-            RetryOnEintr([&] { return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
-        if (sent < 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
 }
 
 // Waits for bytes to read; false on time-out or error. A shut-down socket counts as readable.
@@ -112,7 +146,7 @@ std::string ValidateOptions(const ServiceOptions& options) {
     }
     const std::pair<double, std::string_view> shares[] = {
         {options.Share404, "404"}, {options.Share403, "403"},     {options.Share302, "302"},
-        {options.Share500, "500"}, {options.ShareReset, "reset"},
+        {options.Share500, "500"}, {options.ShareReset, "reset"}, {options.Share429, "429"},
     };
     double sum = 0;
     for (const auto& [share, name] : shares) {
@@ -128,6 +162,12 @@ std::string ValidateOptions(const ServiceOptions& options) {
     if (options.DelayMs < 0) {
         return "negative delay: " + std::to_string(options.DelayMs);
     }
+    if (options.RetryAfterSeconds < 0) {
+        return "negative Retry-After: " + std::to_string(options.RetryAfterSeconds);
+    }
+    if (options.TlsCert.empty() != options.TlsKey.empty()) {
+        return "HTTPS needs both a certificate and its key";
+    }
     return {};
 }
 
@@ -137,6 +177,19 @@ TileService::TileService(ServiceOptions options)
         throw std::invalid_argument(problem);
     }
     const std::string where = m_options.Address + ":" + std::to_string(m_options.Port);
+    if (!m_options.TlsCert.empty()) {
+        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+        m_tls = context;
+        if (!context ||
+            SSL_CTX_use_certificate_chain_file(context, m_options.TlsCert.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(context, m_options.TlsKey.c_str(), SSL_FILETYPE_PEM) != 1) {
+            char reason[256] = "no context";
+            ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+            SSL_CTX_free(context);
+            throw std::runtime_error("cannot use the certificate " + m_options.TlsCert +
+                                     " and key " + m_options.TlsKey + ": " + reason);
+        }
+    }
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0) {
         throw std::runtime_error("cannot open a socket: " + SystemText(errno));
@@ -153,6 +206,7 @@ TileService::TileService(ServiceOptions options)
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const int error = errno;
         ::close(m_listenFd);
+        SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
         throw std::runtime_error("cannot listen on " + where + ": " + SystemText(error));
     }
     m_port = ntohs(address.sin_port);
@@ -181,6 +235,7 @@ TileService::~TileService() {
     for (const auto& connection : m_connections) {
         connection->Thread.join();
     }
+    SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
 }
 
 void TileService::ReapFinished(std::unique_lock<std::mutex>& lock) {
@@ -236,11 +291,11 @@ void TileService::AcceptLoop() {
 }
 
 TileService::Fault TileService::DrawFault() {
-    const double shares[] = {m_options.Share404, m_options.Share403, m_options.Share302,
-                             m_options.Share500, m_options.ShareReset};
-    const Fault faults[] = {Fault::Status404, Fault::Status403, Fault::Status302, Fault::Status500,
-                            Fault::Reset};
-    if (shares[0] + shares[1] + shares[2] + shares[3] + shares[4] <= 0) {
+    const double shares[] = {m_options.Share404, m_options.Share403,   m_options.Share302,
+                             m_options.Share500, m_options.ShareReset, m_options.Share429};
+    const Fault faults[] = {Fault::Status404, Fault::Status403, Fault::Status302,
+                            Fault::Status500, Fault::Reset,     Fault::Status429};
+    if (shares[0] + shares[1] + shares[2] + shares[3] + shares[4] + shares[5] <= 0) {
         return Fault::None;
     }
     double draw = 0;
@@ -275,17 +330,41 @@ void TileService::Serve(Connection& connection) {
     std::string received;
     char chunk[16384];
 
-    for (;;) {
+    SSL* ssl = nullptr;
+    if (m_tls) {
+        // A write to a client that has gone raises SIGPIPE inside OpenSSL; held pending for
+        // this thread, it ends nothing.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        // Blocking TLS reads end when a client stalls, as the plain ones do.
+        const timeval idle{IdleTimeoutMs / 1000, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+        ssl = SSL_new(static_cast<SSL_CTX*>(m_tls));
+        if (ssl) {
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) != 1) {
+                // A client that refuses the certificate, or speaks no TLS.
+                SSL_free(ssl);
+                ssl = nullptr;
+            }
+        }
+    }
+    const Channel channel(fd, ssl);
+    const bool serving = !m_tls || ssl;
+
+    while (serving) {
         std::size_t end = std::string::npos;
         while (!m_stopping) {
             end = FindRequestHead(received);
             if (end != std::string::npos || received.size() > MaxRequestHead) {
                 break;
             }
-            if (!WaitReadable(fd, IdleTimeoutMs)) {
+            if (!channel.Readable(IdleTimeoutMs)) {
                 break;
             }
-            const ssize_t count = Receive(fd, chunk, sizeof chunk);
+            const ssize_t count = channel.Read(chunk, sizeof chunk);
             if (count <= 0) {
                 break;
             }
@@ -296,7 +375,7 @@ void TileService::Serve(Connection& connection) {
         }
         if (end == std::string::npos || end > MaxRequestHead) {
             if (received.size() > MaxRequestHead) {
-                SendAll(fd, Compose(TextAnswer(400, "Bad Request"), true, false));
+                channel.Write(Compose(TextAnswer(400, "Bad Request"), true, false));
                 lingering = true;
             }
             break; // idle, closed by the client, or a head too large
@@ -305,7 +384,7 @@ void TileService::Serve(Connection& connection) {
         const std::optional<RequestHead> request =
             ParseRequestHead(std::string_view(received).substr(0, end));
         if (!request) {
-            SendAll(fd, Compose(TextAnswer(400, "Bad Request"), true, false));
+            channel.Write(Compose(TextAnswer(400, "Bad Request"), true, false));
             lingering = true;
             break;
         }
@@ -330,6 +409,11 @@ void TileService::Serve(Connection& connection) {
         case Fault::Status500:
             answer = TextAnswer(500, "Internal Server Error");
             break;
+        case Fault::Status429:
+            answer = TextAnswer(429, "Too Many Requests");
+            answer.ExtraHeaders =
+                "Retry-After: " + std::to_string(m_options.RetryAfterSeconds) + "\r\n";
+            break;
         case Fault::Status302:
             answer = TextAnswer(302, "Found");
             // Somewhere that does not serve tiles, so a client that follows it cannot loop.
@@ -342,7 +426,8 @@ void TileService::Serve(Connection& connection) {
                 answer = TextAnswer(405, "Method Not Allowed");
                 answer.ExtraHeaders = "Allow: GET, HEAD\r\n";
             } else if (const std::optional<TileRequest> tile = ParseTilePath(request->Target)) {
-                answer = Answer{200, "OK", "image/png", RenderTilePng(*tile), {}};
+                answer = Answer{
+                    200, "OK", tile->Jpeg ? "image/jpeg" : "image/png", RenderTilePng(*tile), {}};
             } else {
                 answer = TextAnswer(404, "Not Found");
             }
@@ -352,7 +437,7 @@ void TileService::Serve(Connection& connection) {
             break;
         }
         received.erase(0, end);
-        if (!SendAll(fd, Compose(answer, close, headOnly))) {
+        if (!channel.Write(Compose(answer, close, headOnly))) {
             break;
         }
         if (close) {
@@ -364,6 +449,9 @@ void TileService::Serve(Connection& connection) {
     if (lingering && !m_stopping) {
         // Closing with unread request bytes would send a reset that can destroy the answer on
         // its way, so first end our side and drain what the client still sends, for a while.
+        if (ssl) {
+            SSL_shutdown(ssl);
+        }
         ::shutdown(fd, SHUT_WR);
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         std::size_t drained = 0;
@@ -380,6 +468,7 @@ void TileService::Serve(Connection& connection) {
             drained += static_cast<std::size_t>(count);
         }
     }
+    SSL_free(ssl);
     {
         const std::scoped_lock fdLock(connection.Mutex);
         if (reset) {

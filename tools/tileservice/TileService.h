@@ -21,9 +21,12 @@ struct ServiceOptions {
     std::string Address = "127.0.0.1"; // dotted IPv4
     int Port = 8642;                   // 0: any free port
     // Shares of requests answered with a fault, each in 0..1, together at most 1.
-    double Share404 = 0, Share403 = 0, Share302 = 0, Share500 = 0, ShareReset = 0;
-    int DelayMs = 0; // wait before every answer
+    double Share404 = 0, Share403 = 0, Share302 = 0, Share500 = 0, ShareReset = 0, Share429 = 0;
+    int RetryAfterSeconds = 1; // what a 429 answer asks the client to wait
+    int DelayMs = 0;           // wait before every answer
     unsigned Seed = 1;
+    // PEM files of a certificate (with its chain) and its key: HTTPS instead of HTTP.
+    std::string TlsCert, TlsKey;
 };
 
 // Why the options cannot be served, or "" when they can.
@@ -50,7 +53,7 @@ public:
 
 private:
     struct Connection;
-    enum class Fault { None, Status404, Status403, Status302, Status500, Reset };
+    enum class Fault { None, Status404, Status403, Status302, Status500, Reset, Status429 };
 
     void AcceptLoop();
     void Serve(Connection& connection);
@@ -60,6 +63,7 @@ private:
     bool Delay();
 
     const ServiceOptions m_options;
+    void* m_tls = nullptr; // SSL_CTX* when the options name a certificate
     int m_listenFd = -1;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};

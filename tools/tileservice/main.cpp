@@ -25,7 +25,9 @@ using quarrow::tileservice::TileService;
 constexpr std::string_view Usage =
     "Usage: tileservice [options]\n"
     "Answers GET /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8\n"
-    "with a drawn 256x256 PNG of that tile.\n"
+    "with a drawn 256x256 PNG of that tile, and GET "
+    "/xyz/{normal|satellite|terrain}/{z}/{x}/{y}.png\n"
+    "(or .jpg) with a PNG (or JPEG) of it.\n"
     "\n"
     "  --address A        IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P           port to listen on, 0 for any free one (default 8642)\n"
@@ -34,6 +36,10 @@ constexpr std::string_view Usage =
     "  --share-302 F      share of requests answered 302 Found\n"
     "  --share-500 F      share of requests answered 500 Internal Server Error\n"
     "  --share-reset F    share of requests answered by resetting the connection\n"
+    "  --share-429 F      share of requests answered 429 Too Many Requests\n"
+    "  --retry-after N    the Retry-After seconds of a 429 answer (default 1)\n"
+    "  --tls-cert FILE    serve HTTPS with this PEM certificate (and chain)\n"
+    "  --tls-key FILE     the certificate's PEM key\n"
     "  --delay-ms N       wait N milliseconds before every answer (default 0)\n"
     "  --seed N           seed of the fault draws (default 1)\n"
     "  --help             show this text\n"
@@ -75,9 +81,11 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
                         : name == "--share-302"   ? &options.Share302
                         : name == "--share-500"   ? &options.Share500
                         : name == "--share-reset" ? &options.ShareReset
+                        : name == "--share-429"   ? &options.Share429
                                                   : nullptr;
         const bool known = share || name == "--address" || name == "--port" ||
-                           name == "--delay-ms" || name == "--seed";
+                           name == "--delay-ms" || name == "--seed" || name == "--retry-after" ||
+                           name == "--tls-cert" || name == "--tls-key";
         if (!known) {
             throw UsageError{"unknown option \"" + std::string(name) + "\""};
         }
@@ -95,6 +103,12 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
             options.Port = ParseNumber(name, *value, 0, 65535);
         } else if (name == "--delay-ms") {
             options.DelayMs = ParseNumber(name, *value, 0, std::numeric_limits<int>::max());
+        } else if (name == "--retry-after") {
+            options.RetryAfterSeconds = ParseNumber(name, *value, 0, 86400);
+        } else if (name == "--tls-cert") {
+            options.TlsCert = std::string(*value);
+        } else if (name == "--tls-key") {
+            options.TlsKey = std::string(*value);
         } else {
             options.Seed = ParseNumber(name, *value, 0U, std::numeric_limits<unsigned>::max());
         }
