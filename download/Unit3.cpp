@@ -16,6 +16,8 @@
 #include "../engine/TextRules.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
+#include "ServiceRules.h"
+#include "Tls.h"
 
 namespace quarrow {
 
@@ -175,6 +177,8 @@ void TDownThread::Walk(const std::stop_token& stop) {
         Client->ProxyUsername = params.ProxyUsername;
         Client->ProxyPassword = params.ProxyPassword;
     }
+    if (params.Source)
+        ApplySourceRules(*Client, *params.Source, std::make_shared<TlsContext>(params.CaFile));
     m_blankImagePath = m_host.ExecutableFolder() + "blankimg/blank." + Task->TileExtension();
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     // No wait begins after a stop: the loop below ends at once then.
@@ -200,14 +204,35 @@ void TDownThread::Walk(const std::stop_token& stop) {
 TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
                                          const std::stop_token& stop) {
     const std::string url = Task->TileUrl(x, y);
+    const std::optional<TileSource>& source = Task->Params->Source;
     std::string buffer;
+    int serviceWaits = 0;
     for (int attempts = 1;; ++attempts) {
         // A failed attempt may have left part of a body behind.
         buffer.clear();
+        // Another worker may have been asked to wait: so is this one. A stop during the wait
+        // leaves the tile unrequested.
+        if (source && !WaitForService(stop))
+            return Next::Leave;
         const FailureRule* rule = nullptr;
         std::string message;
         try {
             m_get(*Client, url, buffer);
+            // A service's error page or an empty body is no tile.
+            if (source && !LooksLikeImage(buffer, source->Format))
+                throw Exception(std::string(failure::NotAnImage));
+        } catch (const EIdProtocolReplyError& error) {
+            message = error.Message();
+            rule = &Classify(message);
+            // Not a failure of the tile: the service asks every worker to come back later.
+            if (source && AsksToWait(error.ReplyErrorCode)) {
+                if (++serviceWaits < MaxServiceWaits && !stop.stop_requested()) {
+                    PauseForService(error.ReplyErrorCode);
+                    --attempts;
+                    continue;
+                }
+                attempts = UsualAttempts; // the last such answer ends the tile
+            }
         } catch (const Exception& error) {
             message = error.Message();
             rule = &Classify(message);
@@ -261,6 +286,27 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
     }
 }
 
+bool TDownThread::WaitForService(const std::stop_token& stop) {
+    const auto now = ServicePause::Clock::now();
+    const auto until = Task->Pause.Until();
+    if (until > now && !stop.stop_requested())
+        m_host.Sleep(
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+    return !stop.stop_requested();
+}
+
+void TDownThread::PauseForService(int status) {
+    std::optional<int> seconds;
+    for (const auto& [name, value] : Client->ResponseHeaders)
+        if (EqualsNoCase(name, "Retry-After"))
+            seconds = RetryAfterSeconds(value, std::chrono::system_clock::now());
+    if (!seconds)
+        seconds = BackoffSeconds(Task->Pause.NextBackoff());
+    // One worker tells of a pause: the one that made it longer.
+    if (Task->Pause.PauseUntil(ServicePause::Clock::now() + std::chrono::seconds(*seconds)))
+        SendLog(PauseLine(ThreadIndex, *seconds, status));
+}
+
 TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
                                         std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
@@ -275,9 +321,12 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
             " OK");
     SetLastPosition(x, y);
-    // After a stop the worker leaves without the wait.
+    const std::optional<TileSource>& source = Task->Params->Source;
+    if (source)
+        Task->Pause.EndBackoffs();
+    // After a stop the worker leaves without the wait; a custom source sets its own pace.
     if (!stop.stop_requested())
-        m_host.Sleep(AfterSavedMs);
+        m_host.Sleep(source ? source->TileDelayMs : AfterSavedMs);
     return Next::Continue;
 }
 

@@ -53,6 +53,10 @@ private:
     Next SaveTile(int x, int y, int sequenceNumber, const std::string& url, std::string& buffer,
                   const std::stop_token& stop);
     void GiveUp(const std::string& firstLine, int x, int y, const std::string& url);
+    // A custom source's pause: waits while the service has asked the task to; false after a
+    // stop. And a new pause from the last answer's "Retry-After", or the next growing wait.
+    bool WaitForService(const std::stop_token& stop);
+    void PauseForService(int status);
     void PutBlank(int x, int y);
     void SetLastPosition(int x, int y) noexcept;
     std::string Tag() const; // "T" + slot number counted from 1

@@ -1,0 +1,91 @@
+// HTTP dates are read as IMF-fixdate only ("Sun, 06 Nov 1994 08:49:37 GMT"), the form servers
+// must send; anything else falls back to the growing waits.
+#include "ServiceRules.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <ctime>
+#include <string>
+
+#include "../engine/TextRules.h"
+#include "../engine/TileSource.h"
+#include "httpclient.h"
+
+namespace quarrow {
+
+namespace {
+
+std::optional<int> Number(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::time_t> ImfFixdate(std::string_view text) {
+    // "Sun, 06 Nov 1994 08:49:37 GMT"
+    if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT")
+        return std::nullopt;
+    constexpr std::array<std::string_view, 12> Months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto month = std::find(Months.begin(), Months.end(), text.substr(8, 3));
+    const auto day = Number(text.substr(5, 2)), year = Number(text.substr(12, 4)),
+               hour = Number(text.substr(17, 2)), minute = Number(text.substr(20, 2)),
+               second = Number(text.substr(23, 2));
+    if (month == Months.end() || !day || !year || !hour || !minute || !second || text[16] != ' ' ||
+        text[19] != ':' || text[22] != ':')
+        return std::nullopt;
+    std::tm fields{};
+    fields.tm_year = *year - 1900;
+    fields.tm_mon = static_cast<int>(month - Months.begin());
+    fields.tm_mday = *day;
+    fields.tm_hour = *hour;
+    fields.tm_min = *minute;
+    fields.tm_sec = *second;
+    return ::timegm(&fields);
+}
+
+} // namespace
+
+std::optional<int> RetryAfterSeconds(std::string_view value,
+                                     std::chrono::system_clock::time_point now) {
+    value = TrimBlanks(value);
+    if (const std::optional<int> seconds = Number(value); seconds && *seconds >= 0)
+        return std::min(*seconds, MaxRetryAfterSeconds);
+    if (!value.empty() &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return MaxRetryAfterSeconds; // more digits than an int holds
+    const std::optional<std::time_t> date = ImfFixdate(value);
+    if (!date)
+        return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::from_time_t(*date) - now)
+                          .count();
+    return static_cast<int>(std::clamp<long long>(left, 0, MaxRetryAfterSeconds));
+}
+
+void ApplySourceRules(TIdHTTP& client, const TileSource& source,
+                      std::shared_ptr<const TlsContext> tls) {
+    client.UserAgent = UserAgentOf(source);
+    client.Referer = source.Referer;
+    client.Rules.KeepAliveByHost = true;
+    client.Rules.MaxRedirects = 5;
+    client.Rules.Headers = source.Headers;
+    client.Tls = std::move(tls);
+}
+
+std::string PauseLine(int slot, int seconds, int status) {
+    return "T" + std::to_string(slot + 1) + " The service asks to wait " + std::to_string(seconds) +
+           " s (" + std::to_string(status) + ").";
+}
+
+int BackoffSeconds(int n) noexcept {
+    int seconds = 5;
+    for (int i = 1; i < n && seconds < MaxBackoffSeconds; ++i)
+        seconds *= 2;
+    return std::min(seconds, MaxBackoffSeconds);
+}
+
+} // namespace quarrow
