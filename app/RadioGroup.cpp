@@ -25,6 +25,16 @@ int TRadioGroup::ItemIndex() const {
     return m_group->checkedId();
 }
 
+void TRadioGroup::SetItemEnabled(int index, bool enabled) {
+    if (index >= 0 && static_cast<std::size_t>(index) < m_buttons.size())
+        m_buttons[static_cast<std::size_t>(index)]->setEnabled(enabled);
+}
+
+bool TRadioGroup::ItemEnabled(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < m_buttons.size() &&
+           m_buttons[static_cast<std::size_t>(index)]->isEnabled();
+}
+
 void TRadioGroup::SetItemIndex(int index) {
     if (index >= 0 && static_cast<std::size_t>(index) < m_buttons.size())
         m_buttons[static_cast<std::size_t>(index)]->setChecked(true);

@@ -18,6 +18,9 @@ public:
     int ItemIndex() const;
     // An index outside the items leaves the selection as it is.
     void SetItemIndex(int index);
+    // A disabled item cannot be chosen; the selection stays where it is.
+    void SetItemEnabled(int index, bool enabled);
+    bool ItemEnabled(int index) const;
 
 signals:
     void ItemIndexChanged(int index);

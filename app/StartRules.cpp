@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/ProfileFile.h"
+#include "engine/SourcesFile.h"
 #include "engine/TextRules.h"
 
 namespace quarrow {
@@ -45,6 +46,7 @@ StartSettings ReadStartSettings(const std::string& configFile) {
     read.ProxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
     read.ProxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
     read.ServiceHost = settings.ReadString("Service", "Host", ServiceHostDefault);
+    read.CaFile = settings.ReadString("Tls", "CaFile", "");
     return read;
 }
 
@@ -78,6 +80,15 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
                              project.ReadInteger("Zoom", "Zoom", 100) == entries.Zoom;
     if (!sameEntries)
         return false;
+    // Another source gives other tiles under the same names.
+    const std::optional<TileSource> stored = ReadProjectSource(projectFile, entries.MapsType);
+    const auto index = static_cast<std::size_t>(std::clamp(entries.MapsType - 17, 0, 2));
+    if (stored.has_value() != entries.Source.has_value() ||
+        (stored && (stored->Name != entries.Source->Name ||
+                    stored->Templates[index] != entries.Source->Templates[index] ||
+                    stored->Subdomains != entries.Source->Subdomains ||
+                    stored->Format != entries.Source->Format)))
+        return false;
     std::string typedFolder = entries.SavePathTyped;
     if (typedFolder.empty() || typedFolder.back() != '/')
         typedFolder += '/';
@@ -100,10 +111,20 @@ std::optional<std::string> CheckListRoom(std::uintmax_t listBytes, std::uintmax_
            " free.";
 }
 
+std::optional<std::string> CheckSourceForTask(const TileSource& source, int zoom) {
+    if (auto refused = RefusedService(source))
+        return refused;
+    if (zoom < source.MinZoom || zoom > source.MaxZoom)
+        return "\"" + source.Name + "\" offers zoom levels " + std::to_string(source.MinZoom) +
+               " to " + std::to_string(source.MaxZoom) + " only.";
+    return std::nullopt;
+}
+
 std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double left, double right,
                                            double top, double bottom, int zoom, int mapsType,
                                            const std::string& savePath,
-                                           const std::string& projectName, bool resume) {
+                                           const std::string& projectName, bool resume,
+                                           const std::optional<TileSource>& source) {
     auto params = std::make_shared<TaskParams>();
     params->LeftLongitude = left;
     params->RightLongitude = right;
@@ -122,6 +143,8 @@ std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double
     params->ProxyPassword = settings.ProxyPassword;
     params->Resume = resume;
     params->ServiceHost = settings.ServiceHost;
+    params->Source = source;
+    params->CaFile = settings.CaFile;
     return params;
 }
 

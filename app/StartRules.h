@@ -23,6 +23,7 @@ struct StartSettings {
     bool UseProxy = false;
     std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
     std::string ServiceHost;
+    std::string CaFile; // "Tls"/"CaFile": trusted beside the system's certificates
 };
 StartSettings ReadStartSettings(const std::string& configFile);
 
@@ -39,25 +40,32 @@ std::string SizeText(std::uintmax_t bytes);
 // A message when a tile list of listBytes does not fit the freeBytes of its disk.
 std::optional<std::string> CheckListRoom(std::uintmax_t listBytes, std::uintmax_t freeBytes);
 
-// The entries of a Start that passed the checks, with the settings, as the task's record: 8
-// workers and 8 resume slots until the task lowers them.
+// What a custom source refuses for a task at this zoom level: a service whose terms forbid bulk
+// downloading, a zoom level it does not offer; nullopt when it takes the task.
+std::optional<std::string> CheckSourceForTask(const TileSource& source, int zoom);
+
+// The entries of a Start that passed the checks, with the settings and the source, as the task's
+// record: 8 workers and 8 resume slots until the task lowers them.
 std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double left, double right,
                                            double top, double bottom, int zoom, int mapsType,
                                            const std::string& savePath,
-                                           const std::string& projectName, bool resume);
+                                           const std::string& projectName, bool resume,
+                                           const std::optional<TileSource>& source);
 
 // The entries of a Start and what an existing project file holds, compared for the resume test.
 struct ResumeEntries {
     int MapsType = 0;
     std::string Left, Right, Top, Bottom; // as typed
     int Zoom = 0;
-    std::string SavePathTyped; // the save path as typed
-    std::string TaskNameTyped; // the task name as typed
+    std::string SavePathTyped;        // the save path as typed
+    std::string TaskNameTyped;        // the task name as typed
+    std::optional<TileSource> Source; // none: the built-in source
 };
 
 // Whether a Start with these entries continues the run of the project file savePath +
-// projectName (savePath ends in "/"): it must exist and hold the same map type, coordinate texts
-// and zoom, and the project's folder and name must be the ones typed.
+// projectName (savePath ends in "/"): it must exist and hold the same map type, coordinate texts,
+// zoom and source (name, the map type's template, subdomains and format), and the project's
+// folder and name must be the ones typed.
 bool IsResume(const ResumeEntries& entries, const std::string& savePath,
               const std::string& projectName);
 

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -36,6 +38,7 @@
 #include "HandlerEdge.h"
 #include "LinePane.h"
 #include "RadioGroup.h"
+#include "SourcesDialog.h"
 #include "StartRules.h"
 #include "TaskOutcome.h"
 #include "Unit2.h"
@@ -47,6 +50,7 @@
 #include "engine/Exception.h"
 #include "engine/Locations.h"
 #include "engine/ProfileFile.h"
+#include "engine/SourcesFile.h"
 #include "engine/TextRules.h"
 #include "engine/Version.h"
 
@@ -203,6 +207,14 @@ void TForm1::BuildControls() {
     button1->setFixedWidth(32);
     saveLayout->addWidget(button1, 1, 1);
     inputs->addWidget(saveBox);
+    // Beyond the Part's controls, in the panel's free space: where the tiles come from.
+    auto* sourceRow = new QHBoxLayout;
+    sourceRow->setContentsMargins(2, 0, 2, 0);
+    sourceRow->addWidget(label("LabelSource", "Tile source:", panel));
+    ComboSource = new QComboBox(panel);
+    ComboSource->setObjectName(QStringLiteral("ComboSource"));
+    sourceRow->addWidget(ComboSource, 1);
+    inputs->addLayout(sourceRow);
     inputs->addStretch(1);
 
     auto* bottomRow = new QHBoxLayout;
@@ -273,6 +285,7 @@ void TForm1::BuildControls() {
     connect(button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(ComboSource, &QComboBox::currentIndexChanged, this, &TForm1::SourceChanged);
     connect(UpDown1, &QSpinBox::valueChanged, this,
             [this](int position) { Edit5->setText(QString::number(position)); });
     Memo1->viewport()->installEventFilter(this);
@@ -303,6 +316,7 @@ void TForm1::BuildMenu() {
     QMenu* options = bar->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("Options1"));
     item(options, "Options2", QStringLiteral("Options..."), &TForm1::Options2Click);
+    item(options, "TileSources1", QStringLiteral("Tile sources..."), &TForm1::TileSources1Click);
 
     QMenu* misc = bar->addMenu(QStringLiteral("&Misc"));
     misc->setObjectName(QStringLiteral("Misc1"));
@@ -372,6 +386,7 @@ void TForm1::FormShow() {
         DefaultOutputName = Q(settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp"));
         const std::string version =
             settings.ReadString("IniParas", "Version", std::string(QuarrowVersion));
+        LoadSources();
         setWindowTitle(QStringLiteral("Quarrow ") + Q(version));
         Edit6->setText(DefaultPath);
     });
@@ -467,10 +482,19 @@ void TForm1::StartTask() {
         m_dialogs.Message(Q(*fault));
         return;
     }
+    // A custom source's own refusals, after the Part's checks; nothing is sent or written.
+    const std::optional<TileSource> source = ChosenSource();
+    if (source) {
+        if (const auto fault = CheckSourceForTask(*source, *zoom)) {
+            m_dialogs.Message(Q(*fault));
+            return;
+        }
+    }
 
     RunningWorkers = 0;
     const std::string projectName = ProjectNameFor(taskName);
-    const ResumeEntries entries{mapsType, left, right, top, bottom, *zoom, typedPath, taskName};
+    const ResumeEntries entries{mapsType, left,      right,    top,   bottom,
+                                *zoom,    typedPath, taskName, source};
     const bool resume = IsResume(entries, savePath, projectName);
     // A new task writes its whole tile list first: refused before anything is written when the
     // disk cannot hold it. Other refusals of the area are the task's own.
@@ -478,8 +502,9 @@ void TForm1::StartTask() {
         const TileRange range =
             CoveringTiles(*leftValue, *rightValue, *topValue, *bottomValue, *zoom);
         if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
-            if (const auto fault =
-                    CheckListRoom(TileListBytes(range, *zoom, mapsType, "png"), FreeDiskSpace(savePath))) {
+            const std::string extension = source ? source->Format : "png";
+            if (const auto fault = CheckListRoom(TileListBytes(range, *zoom, mapsType, extension),
+                                                 FreeDiskSpace(savePath))) {
                 m_dialogs.Message(Q(*fault));
                 return;
             }
@@ -487,7 +512,7 @@ void TForm1::StartTask() {
     }
     const std::shared_ptr<TaskParams> params =
         MakeTaskParams(settings, *leftValue, *rightValue, *topValue, *bottomValue, *zoom, mapsType,
-                       savePath, projectName, resume);
+                       savePath, projectName, resume, source);
 
     std::shared_ptr<DownloadTask> task;
     try {
@@ -500,6 +525,9 @@ void TForm1::StartTask() {
     CurrentTask = task;
     if (task->TileCount < params->ThreadCount)
         params->ThreadCount = task->TileCount;
+    // A custom source's service sets how many workers it takes.
+    if (source && source->Workers < params->ThreadCount)
+        params->ThreadCount = source->Workers;
 
     task->WriteProjectFile();
     task->WriteListFile();
@@ -766,6 +794,65 @@ void TForm1::ShowRunningProgress() {
 
 void TForm1::Exit1Click() {
     close();
+}
+
+void TForm1::TileSources1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (!m_sourcesDialog)
+            m_sourcesDialog = new TfrmSources(m_dialogs, Q(m_executableFolder), this);
+        m_sourcesDialog->exec();
+        LoadSources();
+    });
+}
+
+void TForm1::LoadSources() {
+    const QString chosen =
+        ComboSource->count() > 0
+            ? ComboSource->currentText()
+            : Q(ProfileFile(ConfigFile.toStdString())
+                    .ReadString("Source", "Name", std::string(BuiltInSourceName)));
+    m_sources = ReadSources(SourcesFilePath(m_executableFolder));
+    const QSignalBlocker quiet(ComboSource);
+    ComboSource->clear();
+    ComboSource->addItem(Q(std::string(BuiltInSourceName)));
+    for (const TileSource& source : m_sources)
+        ComboSource->addItem(Q(source.Name));
+    const int found = ComboSource->findText(chosen);
+    ComboSource->setCurrentIndex(found < 0 ? 0 : found);
+    ShowSourceMapTypes();
+}
+
+std::optional<TileSource> TForm1::ChosenSource() const {
+    const int index = ComboSource->currentIndex();
+    if (index <= 0 || static_cast<std::size_t>(index) > m_sources.size())
+        return std::nullopt;
+    return m_sources[static_cast<std::size_t>(index) - 1];
+}
+
+void TForm1::ShowSourceMapTypes() {
+    const std::optional<TileSource> source = ChosenSource();
+    for (int i = 0; i < 3; ++i)
+        radio_mapstype->SetItemEnabled(
+            i, !source || !source->Templates[static_cast<std::size_t>(i)].empty());
+    // A map type that the source does not offer cannot stay chosen.
+    if (!radio_mapstype->ItemEnabled(radio_mapstype->ItemIndex())) {
+        for (int i = 0; i < 3; ++i) {
+            if (radio_mapstype->ItemEnabled(i)) {
+                radio_mapstype->SetItemIndex(i);
+                break;
+            }
+        }
+    }
+}
+
+void TForm1::SourceChanged() {
+    RunHandler(m_dialogs, [this] {
+        ShowSourceMapTypes();
+        m_outcome.clear();
+        ShowIdleEstimate();
+        ProfileFile(ConfigFile.toStdString())
+            .WriteString("Source", "Name", ComboSource->currentText().toStdString());
+    });
 }
 
 void TForm1::Options2Click() {

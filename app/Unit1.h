@@ -9,8 +9,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
@@ -19,6 +21,7 @@
 #include "download/Unit3.h"
 #include "engine/Unitclasstask.h"
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -33,6 +36,7 @@ class TfrmAbout;
 class TfrmConvert;
 class TfrmFlt;
 class TfrmOptions;
+class TfrmSources;
 
 class TForm1 : public QMainWindow, public WorkerHost {
     Q_OBJECT
@@ -74,6 +78,8 @@ public slots:
     void Timer1Timer();
     void Exit1Click();
     void Options2Click();
+    // Options > Tile sources...: the sources window; the choice of source is offered afresh.
+    void TileSources1Click();
     void ConvertLongitudeorLatitudetodegreen1Click();
     void Viewlogfile1Click();
     void MapViewer1Click();
@@ -118,6 +124,15 @@ private:
     // Runs a save; a failure is reported once per file and task in the log pane.
     void SaveReported(const std::string& path, const std::function<void()>& save);
 
+    // The sources file's sources after the built-in one, the chosen one kept (at first the one of
+    // the settings).
+    void LoadSources();
+    // The chosen custom source; none for the built-in one.
+    std::optional<quarrow::TileSource> ChosenSource() const;
+    // The map types that the chosen source offers are the ones that can be chosen.
+    void ShowSourceMapTypes();
+    void SourceChanged();
+
     void ShowIdleEstimate();
     void ShowRunningProgress();
     int TilesDone() const;
@@ -130,6 +145,8 @@ private:
     TfrmConvert* m_convert = nullptr;
     TfrmOptions* m_options = nullptr;
     TfrmFlt* m_flt = nullptr;
+    TfrmSources* m_sourcesDialog = nullptr;     // a child, made when first asked for
+    std::vector<quarrow::TileSource> m_sources; // the custom ones, in the combo box after the first
 
     QLineEdit* EditTaskName = nullptr;
     TRadioGroup* radio_mapstype = nullptr;
@@ -140,6 +157,7 @@ private:
     QLineEdit* Edit5 = nullptr;
     TUpDown* UpDown1 = nullptr;
     QLineEdit* Edit6 = nullptr;
+    QComboBox* ComboSource = nullptr;
     QLabel* LabelTotalxy = nullptr;
     QPushButton* BitBtn1 = nullptr;
     TLinePane* Memo1 = nullptr;

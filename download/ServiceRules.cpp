@@ -8,8 +8,10 @@
 #include <ctime>
 #include <string>
 
+#include "../engine/Commonfunc.h"
 #include "../engine/TextRules.h"
 #include "../engine/TileSource.h"
+#include "FailureTexts.h"
 #include "httpclient.h"
 
 namespace quarrow {
@@ -74,6 +76,38 @@ void ApplySourceRules(TIdHTTP& client, const TileSource& source,
     client.Rules.MaxRedirects = 5;
     client.Rules.Headers = source.Headers;
     client.Tls = std::move(tls);
+}
+
+TestFetch FetchTestTile(const TileSource& source, int mapIndex,
+                        std::shared_ptr<const TlsContext> tls) {
+    std::size_t index = static_cast<std::size_t>(std::clamp(mapIndex, 0, 2));
+    for (std::size_t i = 0; i < source.Templates.size(); ++i)
+        if (source.Templates[(index + i) % 3].empty() == false) {
+            index = (index + i) % 3;
+            break;
+        }
+    int z = 0, x = 0, y = 0;
+    if (source.Bounds) {
+        z = source.MinZoom;
+        x = LonToTileX((source.Bounds->West + source.Bounds->East) / 2, z);
+        y = LatToTileY((source.Bounds->South + source.Bounds->North) / 2, z);
+    }
+    TestFetch fetched;
+    fetched.Url = ExpandTemplate(source.Templates[index], z, x, y, source.Subdomains);
+    TIdHTTP client;
+    ApplySourceRules(client, source, std::move(tls));
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Get(fetched.Url, fetched.Body);
+        if (!LooksLikeImage(fetched.Body, source.Format))
+            throw Exception(std::string(failure::NotAnImage));
+    } catch (const std::exception& error) {
+        fetched.Error = std::string(error.what()) + "->" + fetched.Url;
+    }
+    fetched.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    return fetched;
 }
 
 std::string PauseLine(int slot, int seconds, int status) {

@@ -18,6 +18,18 @@ struct TileSource;
 void ApplySourceRules(TIdHTTP& client, const TileSource& source,
                       std::shared_ptr<const TlsContext> tls);
 
+// One tile fetched to try a source out: the centre of its bounds at its smallest zoom level, or
+// tile 0/0/0, of the first map type it offers at or after mapIndex. Error is empty on success and
+// otherwise the error as a worker's log line would show it ("message->URL").
+struct TestFetch {
+    std::string Url;
+    std::string Body;
+    long long Milliseconds = 0;
+    std::string Error;
+};
+TestFetch FetchTestTile(const TileSource& source, int mapIndex,
+                        std::shared_ptr<const TlsContext> tls);
+
 // The line that tells of a pause: "T1 The service asks to wait 30 s (429)."
 std::string PauseLine(int slot, int seconds, int status);
 

@@ -37,25 +37,6 @@ std::string JoinList(const std::vector<std::string>& parts) {
     return joined;
 }
 
-std::optional<GeoBounds> ParseBounds(const std::string& text) {
-    const std::vector<std::string> parts = SplitList(text);
-    if (parts.size() != 4)
-        return std::nullopt;
-    std::array<double, 4> values{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::optional<double> value = ParseCoordinate(parts[i]);
-        if (!value)
-            return std::nullopt;
-        values[i] = *value;
-    }
-    return GeoBounds{values[0], values[1], values[2], values[3]};
-}
-
-std::string BoundsText(const GeoBounds& bounds) {
-    return GeneralNumberText(bounds.West, '.') + "," + GeneralNumberText(bounds.South, '.') + "," +
-           GeneralNumberText(bounds.East, '.') + "," + GeneralNumberText(bounds.North, '.');
-}
-
 // The keys that a source's rules have in either file, in the order they are written.
 std::vector<std::pair<std::string, std::string>> RuleKeys(const TileSource& source) {
     std::vector<std::pair<std::string, std::string>> keys;
@@ -121,6 +102,25 @@ std::optional<std::string> ReadRules(const ProfileFile& file, const std::string&
 }
 
 } // namespace
+
+std::optional<GeoBounds> ParseBounds(const std::string& text) {
+    const std::vector<std::string> parts = SplitList(text);
+    if (parts.size() != 4)
+        return std::nullopt;
+    std::array<double, 4> values{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::optional<double> value = ParseCoordinate(parts[i]);
+        if (!value)
+            return std::nullopt;
+        values[i] = *value;
+    }
+    return GeoBounds{values[0], values[1], values[2], values[3]};
+}
+
+std::string BoundsText(const GeoBounds& bounds) {
+    return GeneralNumberText(bounds.West, '.') + "," + GeneralNumberText(bounds.South, '.') + "," +
+           GeneralNumberText(bounds.East, '.') + "," + GeneralNumberText(bounds.North, '.');
+}
 
 std::string SourcesFilePath(const std::string& executableFolder) {
     return executableFolder + "ini/sources.ini";

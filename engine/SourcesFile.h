@@ -10,6 +10,10 @@
 
 namespace quarrow {
 
+// Bounds as written in both files: "west,south,east,north" in degrees, "." as decimal point.
+std::optional<GeoBounds> ParseBounds(const std::string& text);
+std::string BoundsText(const GeoBounds& bounds);
+
 // The sources file beside the settings file of the programs in this folder.
 std::string SourcesFilePath(const std::string& executableFolder);
 
