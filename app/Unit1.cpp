@@ -784,7 +784,12 @@ void TForm1::ShowRunningProgress() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
     const double rate = seconds > 0 ? (done - m_tilesDoneAtStart) / seconds : 0;
     QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
-    if (rate > 0) {
+    // A service that asked the workers to wait: that is what the task does now.
+    const auto pause = CurrentTask->Pause.Until() - ServicePause::Clock::now();
+    if (pause > std::chrono::seconds(0)) {
+        text += QStringLiteral(", paused by the service for %1")
+                    .arg(Q(DurationText(std::chrono::duration<double>(pause).count())));
+    } else if (rate > 0) {
         text += QStringLiteral(", %1 tiles/s, %2 left")
                     .arg(rate, 0, 'f', 1)
                     .arg(Q(DurationText((total - done) / rate)));

@@ -18,6 +18,8 @@
 #include "WindowFont.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"
+#include "engine/Locations.h"
+#include "engine/ProfileFile.h"
 
 namespace {
 
@@ -89,7 +91,11 @@ void TfrmFlt::Run() {
     Memo1->Clear();
     {
         TIdHTTP client;
-        quarrow::SetUpRerunClient(client);
+        // A task of a custom source is fetched again with that source's rules.
+        const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
+        quarrow::SetUpRerunClient(client, file.toStdString(),
+                                  quarrow::ProfileFile(quarrow::SettingsFilePath(program))
+                                      .ReadString("Tls", "CaFile", ""));
         const std::vector<std::string> lines = quarrow::LoadRerunList(file.toStdString());
         if (lines.empty()) {
             Memo1->AppendLine(std::string(quarrow::NoRecordsLine));

@@ -114,7 +114,7 @@ bool WriteMBTiles(Loop& loop, MBTilesWriter& writer) {
         for (int x = task.MinX; x <= task.MaxX; ++x) {
             if (loop.Stop.stop_requested())
                 return false;
-            if (loop.Read(x, y) && IsTilePng(loop.Bytes))
+            if (loop.Read(x, y) && IsTileImage(loop.Bytes))
                 writer.AddTile(x, y, loop.Bytes);
             else
                 ++loop.Missing;
@@ -198,10 +198,13 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     PartFile part(output + ".part");
     bool complete = false;
     if (*format == OutputFormat::MBTiles) {
-        const MBTilesMetadata metadata{
-            BaseName(task.Params->ProjectName), task.Params->Zoom,
-            task.LeftLongitudeDownload,         task.BottomLatitudeDownload,
-            task.RightLongitudeDownload,        task.TopLatitudeDownload};
+        const MBTilesMetadata metadata{BaseName(task.Params->ProjectName),
+                                       task.Params->Zoom,
+                                       task.LeftLongitudeDownload,
+                                       task.BottomLatitudeDownload,
+                                       task.RightLongitudeDownload,
+                                       task.TopLatitudeDownload,
+                                       task.TileExtension()};
         MBTilesWriter writer(part.Path(), metadata);
         complete = WriteMBTiles(loop, writer);
     } else {

@@ -40,7 +40,7 @@ MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
     const double centerLat = (metadata.South + metadata.North) / 2;
     const std::pair<const char*, std::string> rows[] = {
         {"name", metadata.Name},
-        {"format", "png"},
+        {"format", metadata.Format},
         {"type", "baselayer"},
         {"version", "1.0"},
         {"bounds", BoundsText(metadata)},

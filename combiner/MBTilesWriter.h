@@ -1,4 +1,4 @@
-// An MBTiles file: the tiles' PNG bytes in an SQLite database, rows numbered in the TMS scheme
+// An MBTiles file: the tiles' bytes in an SQLite database, rows numbered in the TMS scheme
 // (from the south), with the metadata that map apps read.
 #pragma once
 
@@ -13,6 +13,7 @@ struct MBTilesMetadata {
     std::string Name;
     int Zoom = 1;
     double West = 0, South = 0, East = 0, North = 0; // degrees
+    std::string Format = "png";                      // of the tiles: "png" or "jpg"
 };
 
 class MBTilesWriter {

@@ -1,4 +1,5 @@
-// Tiles as the combiner reads them: PNG bytes decoded straight into a strip of the output image.
+// Tiles as the combiner reads them: PNG or JPEG bytes decoded straight into a strip of the output
+// image.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +12,12 @@ inline constexpr int PixelBytes = 3;
 
 enum class PixelOrder { Rgb, Bgr };
 
-// Whether the bytes are a PNG of TileSize x TileSize pixels (the header only is read).
-bool IsTilePng(const std::string& bytes);
+// Whether the bytes are a PNG or a JPEG of TileSize x TileSize pixels (the header only is read).
+bool IsTileImage(const std::string& bytes);
 
-// Decodes a TileSize x TileSize PNG into pixels, rows rowStride bytes apart (negative: the bottom
-// row first, at pixels). Transparent parts are laid over what the buffer holds. False when the
-// bytes are not such a PNG; the tile's area may then hold part of an image.
+// Decodes a TileSize x TileSize PNG or JPEG into pixels, rows rowStride bytes apart (negative: the
+// bottom row first, at pixels). Transparent parts are laid over what the buffer holds. False when
+// the bytes are not such a picture; the tile's area may then hold part of an image.
 bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixels,
                 std::ptrdiff_t rowStride);
 

@@ -3,12 +3,18 @@
 #include "Rerun.h"
 
 #include <filesystem>
+#include <optional>
+#include <system_error>
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
+#include "../engine/ProfileFile.h"
+#include "../engine/SourcesFile.h"
 #include "../engine/Unitclasstask.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
+#include "ServiceRules.h"
+#include "Tls.h"
 #include "httpclient.h"
 
 namespace quarrow {
@@ -33,6 +39,23 @@ void SetUpRerunClient(TIdHTTP& client) {
     client.Referer = RerunReferer;
     client.UserAgent = RerunUserAgent;
     client.Connection = RerunConnection;
+}
+
+void SetUpRerunClient(TIdHTTP& client, const std::string& listPath, const std::string& caFile) {
+    constexpr std::string_view ListTail = "_failed.ftl";
+    std::optional<TileSource> source;
+    if (listPath.ends_with(ListTail)) {
+        const std::string project = listPath.substr(0, listPath.size() - ListTail.size()) + ".zav";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(project, ec))
+            source = ReadProjectSource(
+                project, ProfileFile(project).ReadInteger("MapsType", "MapsType", 17));
+    }
+    if (!source) {
+        SetUpRerunClient(client);
+        return;
+    }
+    ApplySourceRules(client, *source, std::make_shared<TlsContext>(caFile));
 }
 
 std::vector<std::string> LoadRerunList(const std::string& path) {

@@ -27,6 +27,11 @@ inline constexpr std::string_view EndLine = "Download End.";
 // Gives a new client the run's settings; a proxy is never set.
 void SetUpRerunClient(TIdHTTP& client);
 
+// The same for the list at listPath: when the task's project file stands beside it (the list's
+// base name + ".zav") and names a custom source, the source's rules (its User-Agent, Referer and
+// headers, TLS for https with caFile trusted besides the system's certificates) instead.
+void SetUpRerunClient(TIdHTTP& client, const std::string& listPath, const std::string& caFile);
+
 // The lines of the chosen list. Throws an Exception "Cannot open file " + path.
 std::vector<std::string> LoadRerunList(const std::string& path);
 

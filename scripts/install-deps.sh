@@ -2,10 +2,11 @@
 # Installs the Debian packages that building, running and testing Quarrow need, only those missing.
 # Given package names, installs those instead (the fuzz targets' own list, say).
 set -euo pipefail
-# fp-utils: chmcmd compiles the user manual; libpng and SQLite: the map combiner's outputs;
-# imagemagick: the combiner's benchmark peer; OpenSSL and the system's certificates: https sources.
+# fp-utils: chmcmd compiles the user manual; libpng, libjpeg and SQLite: the map combiner's tiles
+# and outputs; imagemagick: the combiner's benchmark peer; OpenSSL and the system's certificates:
+# https sources.
 packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth curl
-    fp-utils libpng-dev libsqlite3-dev imagemagick libssl-dev ca-certificates openssl)
+    fp-utils libpng-dev libjpeg-dev libsqlite3-dev imagemagick libssl-dev ca-certificates openssl)
 [ "$#" -gt 0 ] && packages=("$@")
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
     | awk '$2 == "installed" { print $1 }' || true)
