@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -192,6 +193,40 @@ std::string LoopbackServer::AllReceived() const {
     for (const std::string& bytes : m_received)
         all += bytes;
     return all;
+}
+
+void ServerConnection::Relay(int port, std::chrono::milliseconds wait) {
+    const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (peer < 0 ||
+        ::connect(peer, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(peer);
+        return;
+    }
+    if (!m_pending.empty())
+        ::send(peer, m_pending.data(), m_pending.size(), MSG_NOSIGNAL);
+    m_pending.clear();
+    char chunk[16 * 1024];
+    for (;;) {
+        pollfd ends[2] = {{m_fd, POLLIN, 0}, {peer, POLLIN, 0}};
+        if (RetryOnEintr([&] { return ::poll(ends, 2, static_cast<int>(wait.count())); }) <= 0)
+            break;
+        bool open = true;
+        for (int from = 0; from < 2 && open; ++from) {
+            if (!(ends[from].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t count =
+                RetryOnEintr([&] { return ::recv(ends[from].fd, chunk, sizeof chunk, 0); });
+            open = count > 0 && ::send(ends[1 - from].fd, chunk, static_cast<std::size_t>(count),
+                                       MSG_NOSIGNAL) == count;
+        }
+        if (!open)
+            break;
+    }
+    ::close(peer);
 }
 
 RefusingPort::RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {

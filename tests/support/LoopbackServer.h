@@ -32,6 +32,9 @@ public:
     void Reset(); // abortive close (RST)
     // Waits until the peer closes; true when it did within the wait.
     bool WaitForPeerClose(std::chrono::milliseconds wait = std::chrono::seconds(5));
+    // Connects to 127.0.0.1:port and copies bytes both ways, unrecorded, until either side
+    // closes or nothing moves for the wait: a proxy's tunnel.
+    void Relay(int port, std::chrono::milliseconds wait = std::chrono::seconds(10));
 
 private:
     enum class Arrival { Data, Closed, TimedOut };

@@ -70,8 +70,9 @@ std::optional<TileRequest> Tile(MapKind kind, std::optional<int> z, std::optiona
     return TileRequest{kind, *z, *x, *y, jpeg};
 }
 
-// /xyz/{kind}/{z}/{x}/{y}.{png|jpg}
+// /xyz/{kind}/{z}/{x}/{y}.{png|jpg}, a query ignored (as templates name subdomains or keys there).
 std::optional<TileRequest> ParseXyzPath(std::string_view rest) {
+    rest = rest.substr(0, rest.find('?'));
     const std::string_view kindName = TakeSegment(rest);
     std::optional<MapKind> kind;
     for (const MapKind candidate : {MapKind::Normal, MapKind::Satellite, MapKind::Terrain}) {

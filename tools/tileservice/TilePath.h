@@ -23,7 +23,8 @@ inline constexpr int MaxZoom = 22;
 // /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8, or of the XYZ
 // form /xyz/{normal|satellite|terrain}/{z}/{x}/{y}.{png|jpg}, also in absolute form
 // (http[s]://host:port/...). Numbers are plain decimal digits without leading zeros; z lies in
-// 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included.
+// 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included (but for the XYZ
+// form, which ignores it).
 std::optional<TileRequest> ParseTilePath(std::string_view target);
 
 // The map type's name as written in the URL ("normal", "satellite", "terrain").
