@@ -916,6 +916,70 @@ TEST_F(WorkerTest, NoRetryAfterAStop) {
     }
 }
 
+// --- A custom source's rules ---
+
+// A service that asks to wait once, answers one tile with an error page and serves the rest:
+// one pause told once and honoured by both workers, the page never saved, the source's lines.
+TEST_F(WorkerTest, ACustomSourceSendsItsLinesPausesOnceAndSavesNoPage) {
+    const std::string png = "\x89PNG\r\n\x1a\n";
+    TileServer server([&](const std::string& target, int index) {
+        if (index == 0)
+            return Reply{false, "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\n"
+                                "Content-Length: 0\r\n\r\n"};
+        if (target == "/t/10/811/403.png")
+            return Answer("200 OK", "<html>no tile</html>");
+        return Answer("200 OK", png + target);
+    });
+    TileSource source;
+    source.Name = "Custom";
+    source.Templates[0] =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/{z}/{x}/{y}.png";
+    source.UserAgent = "TestAgent/1";
+    source.Referer = "http://ref.example/";
+    source.Headers = {{"X-Key", "k1"}};
+    source.TileDelayMs = 250;
+    auto task = MakeTask(server.Port(), 1, 4, 2);
+    task->Params->Source = source;
+    // The second worker begins once the first has been asked to wait.
+    m_host.OnSleep = [&](int milliseconds) {
+        for (int i = 0; milliseconds == 100 && i < 5000; ++i) {
+            const std::vector<std::string> lines = m_host.Log();
+            if (!lines.empty() && lines.front().ends_with("(429)."))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    Run(task, {0, 1});
+
+    const std::vector<std::string> log = m_host.Log();
+    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& line) {
+                  return line.ends_with(" The service asks to wait 7 s (429).");
+              }));
+    // Every worker waited for the pause before its next request (the recording host returns).
+    int paused = 0, paced = 0;
+    for (const int wait : m_host.Sleeps()) {
+        paused += wait > 6000 && wait <= 7000;
+        paced += wait == 250; // the source's own wait after each saved tile
+    }
+    EXPECT_GE(paused, 2); // each attempt while the pause lasts waits for its rest
+    EXPECT_EQ(3, paced);
+    const std::string pageUrl =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/10/811/403.png";
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), "T1 not an image->" + pageUrl) +
+                     std::count(log.begin(), log.end(), "T2 not an image->" + pageUrl));
+    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0 + 1) + "|" + pageUrl}, m_host.Failed());
+    EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0 + 1)));
+    for (const int y : {Y0, Y0 + 2, Y0 + 3})
+        EXPECT_EQ(png + "/t/10/811/" + std::to_string(y) + ".png", ReadFileBytes(TilePath(X0, y)));
+    for (const std::string& head : server.Heads()) {
+        EXPECT_NE(std::string::npos, head.find("\r\nUser-Agent: TestAgent/1\r\n"));
+        EXPECT_NE(std::string::npos, head.find("\r\nReferer: http://ref.example/\r\n"));
+        EXPECT_NE(std::string::npos, head.find("\r\nX-Key: k1\r\n"));
+        EXPECT_NE(std::string::npos,
+                  head.find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"));
+    }
+}
+
 // --- The last position ---
 
 TEST_F(WorkerTest, LastPositionIsAlwaysOneFinishedTile) {
