@@ -52,7 +52,7 @@ bool Scan(std::string_view text, Literal literal, Each each) {
         if (text[open] == '}')
             return false;
         const std::size_t close = text.find('}', open);
-        if (close == std::string_view::npos)
+        if (close == std::string_view::npos || text.find('{', open + 1) < close)
             return false;
         literal(text.substr(0, open));
         each(text.substr(open + 1, close - open - 1));

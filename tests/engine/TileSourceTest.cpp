@@ -1,0 +1,113 @@
+// Tile sources: templates in every dialect against URLs written out by hand, the refusals, the
+// services whose terms forbid bulk downloading, and the sources file and project file round trip.
+#include "engine/TileSource.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/SourcesFile.h"
+#include "tests/support/TempDir.h"
+
+namespace quarrow {
+namespace {
+
+TEST(TileSource, TemplatesOfEveryDialectExpand) {
+    const std::vector<std::string> abc = {"a", "b", "c"};
+    struct Case {
+        const char* Template;
+        int Z, X, Y;
+        const char* Url;
+    };
+    // clang-format off
+    //  template                                                 z  x  y  URL
+    const Case cases[] = {
+        {"https://t.example/{z}/{x}/{y}.png",                    3, 3, 5, "https://t.example/3/3/5.png"},
+        {"https://t.example/{zoom}/{x}/{-y}.png",                3, 3, 5, "https://t.example/3/3/2.png"},
+        {"http://t.example/tiles/{q}.jpg?g=1{r}",                3, 3, 5, "http://t.example/tiles/213.jpg?g=1"},
+        {"https://{s}.t.example/{z}/{x}/{y}.png",                3, 3, 5, "https://c.t.example/3/3/5.png"},
+        {"https://{s}.t.example/{z}/{x}/{y}.png",                3, 4, 5, "https://a.t.example/3/4/5.png"},
+        {"http://{$serverpart}.t.example/{$z}/{$x}/{$y}",        1, 0, 1, "http://b.t.example/1/0/1"},
+        {"http://t.example/{$q}",                                1, 1, 0, "http://t.example/1"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        EXPECT_FALSE(CheckTemplate(c.Template, true)) << c.Template;
+        EXPECT_EQ(c.Url, ExpandTemplate(c.Template, c.Z, c.X, c.Y, abc)) << c.Template;
+    }
+}
+
+TEST(TileSource, UnusableTemplatesAndForbiddingServicesAreNamed) {
+    EXPECT_EQ("The URL template names the unknown placeholder {width}.",
+              CheckTemplate("https://t.example/{z}/{x}/{y}/{width}", true).value_or(""));
+    EXPECT_EQ("The URL template must name the tile's zoom, x and y ({z}, {x}, {y}) or its "
+              "quadkey ({q}).",
+              CheckTemplate("https://t.example/{z}/{x}.png", true).value_or(""));
+    EXPECT_EQ("The URL template must begin with http:// or https://, not ftp://.",
+              CheckTemplate("ftp://t.example/{z}/{x}/{y}", true).value_or(""));
+    EXPECT_EQ("The URL template names a subdomain ({s}) but the source lists none.",
+              CheckTemplate("https://{s}.t.example/{z}/{x}/{y}", false).value_or(""));
+    EXPECT_EQ("The URL template has a brace without its partner.",
+              CheckTemplate("https://t.example/{z/{x}/{y}", false).value_or(""));
+
+    TileSource source;
+    source.Name = "OSM";
+    for (const char* forbidding :
+         {"https://{s}.tile.openstreetmap.org/{z}/{x}/{y}.png",
+          "https://tile.openstreetmap.org/{z}/{x}/{y}.png", "http://TILE.OSM.ORG:80/{z}/{x}/{y}"}) {
+        source.Templates[0] = forbidding;
+        EXPECT_TRUE(RefusedService(source).value_or("").starts_with("\"OSM\" fetches from tile."))
+            << forbidding;
+    }
+    for (const char* allowed : {"https://mytile.openstreetmap.org/{z}/{x}/{y}.png",
+                                "https://tile.openstreetmap.org.example/{z}/{x}/{y}.png"}) {
+        source.Templates[0] = allowed;
+        EXPECT_FALSE(RefusedService(source)) << allowed;
+    }
+}
+
+TEST(TileSource, SourcesAndATasksSourceSurviveTheirFiles) {
+    test::TempDir folder;
+    TileSource full;
+    full.Name = "Full";
+    full.Templates = {"https://{s}.m.example/{z}/{x}/{y}.png", "", "https://s.example/{q}.jpg"};
+    full.Subdomains = {"a", "b"};
+    full.Format = "jpg";
+    full.MinZoom = 2;
+    full.MaxZoom = 19;
+    full.Bounds = GeoBounds{-10.5, 35, 30.25, 60};
+    full.Workers = 4;
+    full.TileDelayMs = 300;
+    full.UserAgent = "Agent/2";
+    full.Referer = "https://m.example/";
+    full.Headers = {{"X-Key", "k"}, {"Accept-Language", "en"}};
+    full.Attribution = "(c) Example";
+    TileSource plain;
+    plain.Name = "Plain";
+    plain.Templates[1] = "http://p.example/{z}/{x}/{y}.png";
+    WriteSources(folder.Path() + "sources.ini", {full, plain});
+    EXPECT_EQ((std::vector<TileSource>{full, plain}), ReadSources(folder.Path() + "sources.ini"));
+
+    // A hand-edited section that is no source is left out, and said so.
+    test::WriteFileBytes(folder.Path() + "bad.ini",
+                         "[Good]\r\nMapView=http://g.example/{z}/{x}/{y}.png\r\n"
+                         "[Bad]\r\nMapView=http://b.example/{z}/{x}/{y}/{w}.png\r\n");
+    std::vector<std::string> faults;
+    EXPECT_EQ(1u, ReadSources(folder.Path() + "bad.ini", &faults).size());
+    EXPECT_EQ(std::vector<std::string>{"[Bad]: Map view: The URL template names the unknown "
+                                       "placeholder {w}."},
+              faults);
+
+    // A task keeps its own template and rules.
+    test::WriteFileBytes(folder.Path() + "t.zav", "");
+    std::vector<std::string> lines = ProjectSourceLines(full, 19);
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    test::WriteFileBytes(folder.Path() + "t.zav", text);
+    TileSource kept = full;
+    kept.Templates = {"", "", full.Templates[2]};
+    EXPECT_EQ(kept, ReadProjectSource(folder.Path() + "t.zav", 19));
+    EXPECT_FALSE(ProjectSourceLines(std::nullopt, 19).size());
+}
+
+} // namespace
+} // namespace quarrow
