@@ -1,5 +1,6 @@
 // CPU time per tile fetch of our HTTP client against curl: both fetch the same URLs, one after
-// the other over one kept connection, from the local tile service started for the purpose.
+// the other over one kept connection, from the local tile service started for the purpose; once
+// over plain HTTP, once over HTTPS (a self-signed certificate made with the openssl program).
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "download/Tls.h"
 #include "download/httpclient.h"
 #include "tools/tileservice/ServiceProcess.h"
 
@@ -32,6 +34,20 @@ double Seconds(const timeval& time) {
 
 double CpuSeconds(const rusage& usage) {
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+// The same 50 tiles over HTTPS, in the XYZ form of the service.
+std::vector<std::string> SecureTileUrls(int port) {
+    static constexpr std::array<const char*, 3> Kinds{"normal", "satellite", "terrain"};
+    std::vector<std::string> urls;
+    for (int i = 0; i < Fetches; ++i) {
+        const int n = i % 50;
+        urls.push_back("https://127.0.0.1:" + std::to_string(port) + "/xyz/" +
+                       Kinds[static_cast<std::size_t>(n % 3)] + "/12/" +
+                       std::to_string(2140 + n % 10) + "/" + std::to_string(1330 + n / 10) +
+                       ".png");
+    }
+    return urls;
 }
 
 // The same 50 tiles of zoom level 12, map type by map type, cycled to the fetch count.
@@ -52,11 +68,15 @@ std::vector<std::string> TileUrls(int port) {
 }
 
 // CPU seconds of this process for fetching every URL with one client, as a worker does.
-double OursOnce(const std::vector<std::string>& urls, std::size_t& bytes) {
+double OursOnce(const std::vector<std::string>& urls, std::size_t& bytes,
+                std::shared_ptr<const quarrow::TlsContext> tls = nullptr) {
     rusage before{};
     rusage after{};
     getrusage(RUSAGE_SELF, &before);
     TIdHTTP http;
+    // Over TLS as a custom source's client: its connection kept across the tiles.
+    http.Tls = std::move(tls);
+    http.Rules.KeepAliveByHost = http.Tls != nullptr;
     bytes = 0;
     for (const std::string& url : urls) {
         std::string buffer;
@@ -68,14 +88,20 @@ double OursOnce(const std::vector<std::string>& urls, std::size_t& bytes) {
 }
 
 // CPU seconds of one curl process that fetches every URL of its configuration file.
-double CurlOnce(const std::string& configFile) {
-    std::string program = "curl";
-    std::string silent = "-sSf";
-    std::string config = "-K";
-    std::string file = configFile;
-    char* argv[] = {program.data(), silent.data(), config.data(), file.data(), nullptr};
+double CurlOnce(const std::string& configFile, const std::string& caFile = {}) {
+    std::vector<std::string> words = {"curl", "-sSf", "-K", configFile};
+    if (!caFile.empty()) {
+        words.push_back("--cacert");
+        words.push_back(caFile);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    if (const int error = posix_spawnp(&pid, "curl", nullptr, nullptr, argv, environ); error != 0) {
+    if (const int error = posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ);
+        error != 0) {
         throw std::runtime_error("cannot start curl: error " + std::to_string(error));
     }
     int status = 0;
@@ -108,6 +134,50 @@ std::string WriteCurlConfig(const std::vector<std::string>& urls) {
         throw std::runtime_error("cannot write " + path);
     }
     return path;
+}
+
+// The same comparison over HTTPS with a certificate made for the run.
+int SecureRun() {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("fetch_bench_tls_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string cert = (folder / "cert.pem").string(), key = (folder / "key.pem").string();
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+        "-nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+        " -keyout " +
+        key + " -out " + cert + " 2>/dev/null";
+    if (std::system(make.c_str()) != 0) {
+        throw std::runtime_error("cannot make a certificate with the openssl program");
+    }
+    quarrow::tileservice::ServiceProcess service(
+        TILESERVICE_PATH, {"--port", "0", "--tls-cert", cert, "--tls-key", key});
+    const std::vector<std::string> urls = SecureTileUrls(service.Port());
+    auto tls = std::make_shared<const quarrow::TlsContext>(cert);
+    std::size_t bytes = 0;
+    OursOnce(std::vector<std::string>(urls.begin(), urls.begin() + 50), bytes, tls);
+    const std::string configFile = WriteCurlConfig(urls);
+    double ours = 1e9;
+    double curl = 1e9;
+    for (int round = 1; round <= Rounds; ++round) {
+        const double oursRound = OursOnce(urls, bytes, tls);
+        const double curlRound = CurlOnce(configFile, cert);
+        std::printf("https round %d: ours %.3f s, curl %.3f s CPU for %d fetches (%zu bytes)\n",
+                    round, oursRound, curlRound, Fetches, bytes);
+        ours = std::min(ours, oursRound);
+        curl = std::min(curl, curlRound);
+    }
+    unlink(configFile.c_str());
+    std::filesystem::remove_all(folder);
+    if (const int code = service.Stop(); code != 0) {
+        std::fprintf(stderr, "fetch_bench: the HTTPS tile service ended with %d\n", code);
+        return 1;
+    }
+    const double oursUs = ours * 1e6 / Fetches;
+    const double curlUs = curl * 1e6 / Fetches;
+    std::printf("https fetches=%d ours_us=%.2f curl_us=%.2f tls_ratio=%.3f\n", Fetches, oursUs,
+                curlUs, oursUs / curlUs);
+    return 0;
 }
 
 } // namespace
@@ -145,7 +215,7 @@ int main() {
         const double curlUs = curl * 1e6 / Fetches;
         std::printf("fetches=%d ours_us=%.2f curl_us=%.2f ratio=%.3f\n", Fetches, oursUs, curlUs,
                     oursUs / curlUs);
-        return 0;
+        return SecureRun();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "fetch_bench: %s\n", error.what());
         return 1;
