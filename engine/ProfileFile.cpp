@@ -119,7 +119,8 @@ std::vector<std::string> ProfileFile::SectionNames() const {
     if (!ReadWholeFile(m_path, content))
         return names;
     for (const LineSpan& line : ScanProfileLines(content)) {
-        const auto name = SectionOf(content.substr(line.Begin, line.TextEnd - line.Begin));
+        const auto name =
+            SectionOf(std::string_view(content).substr(line.Begin, line.TextEnd - line.Begin));
         if (name && std::none_of(names.begin(), names.end(), [&](const std::string& known) {
                 return EqualsNoCase(known, *name);
             }))

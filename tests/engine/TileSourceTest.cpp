@@ -67,7 +67,7 @@ TEST(TileSource, UnusableTemplatesAndForbiddingServicesAreNamed) {
 TEST(TileSource, SourcesAndATasksSourceSurviveTheirFiles) {
     test::TempDir folder;
     TileSource full;
-    full.Name = "Full";
+    full.Name = "A source with every key";
     full.Templates = {"https://{s}.m.example/{z}/{x}/{y}.png", "", "https://s.example/{q}.jpg"};
     full.Subdomains = {"a", "b"};
     full.Format = "jpg";
@@ -81,7 +81,7 @@ TEST(TileSource, SourcesAndATasksSourceSurviveTheirFiles) {
     full.Headers = {{"X-Key", "k"}, {"Accept-Language", "en"}};
     full.Attribution = "(c) Example";
     TileSource plain;
-    plain.Name = "Plain";
+    plain.Name = "A source with one template";
     plain.Templates[1] = "http://p.example/{z}/{x}/{y}.png";
     WriteSources(folder.Path() + "sources.ini", {full, plain});
     EXPECT_EQ((std::vector<TileSource>{full, plain}), ReadSources(folder.Path() + "sources.ini"));

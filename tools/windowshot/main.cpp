@@ -25,12 +25,14 @@
 #include "app/Convert.h"
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
+#include "app/SourcesDialog.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unitftl.h"
 #include "app/Unitoptions.h"
 #include "download/FailedTileList.h"
 #include "engine/ProfileFile.h"
+#include "engine/SourcesFile.h"
 #include "engine/Unitclasstask.h"
 #include "tools/tileservice/TileService.h"
 
@@ -124,6 +126,33 @@ int main(int argc, char** argv) {
         about.show();
         RunFor(300);
         ok = Save(about, output + "about.png") && ok;
+    }
+    {
+        // Two custom sources, one of them the local service's XYZ paths, tried out.
+        const std::string host = quarrow::ProfileFile((program + "ini/config.ini").toStdString())
+                                     .ReadString("Service", "Host", "127.0.0.1:8642");
+        quarrow::TileSource local;
+        local.Name = "Local terrain (XYZ)";
+        local.Templates[2] = "http://" + host + "/xyz/terrain/{z}/{x}/{y}.png";
+        local.Bounds = quarrow::GeoBounds{116.1, 39.7, 116.7, 40.1};
+        local.MinZoom = 10;
+        quarrow::TileSource topo;
+        topo.Name = "Topo Example";
+        topo.Templates[0] = "https://{s}.tiles.example.com/topo/{z}/{x}/{y}.png?key=YOUR-KEY";
+        topo.Subdomains = {"a", "b", "c"};
+        quarrow::WriteSources(quarrow::SourcesFilePath(program.toStdString()), {local, topo});
+        TfrmSources sources(dialogs, program);
+        sources.show();
+        sources.ButtonTestClick();
+        for (int waited = 0; waited < 10000 && sources.Testing(); waited += 50)
+            RunFor(50);
+        RunFor(200);
+        ok = Save(sources, output + "sources.png") && ok;
+        TfrmSourceEdit editor(dialogs, {});
+        editor.SetSource(topo);
+        editor.show();
+        RunFor(300);
+        ok = Save(editor, output + "source-edit.png") && ok;
     }
     {
         THelpWindow help;
