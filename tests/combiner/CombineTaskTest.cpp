@@ -1,7 +1,9 @@
 // The combiner on a small task written by the engine, with tiles missing, one unreadable and one
 // blank: pixels, world file and MBTiles rows checked against the tile geometry.
 #include "combiner/CombineTask.h"
+#include "combiner/TileImage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -25,7 +27,10 @@
 namespace {
 
 using quarrow::combiner::CombineTask;
+using quarrow::combiner::DecodeTile;
+using quarrow::combiner::IsTileImage;
 using quarrow::combiner::OutputFormat;
+using quarrow::combiner::PixelOrder;
 using quarrow::combiner::SizeRefusal;
 using quarrow::test::FolderEntries;
 using quarrow::test::ReadFileBytes;
@@ -378,6 +383,24 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
         EXPECT_TRUE(result.Files.empty());
     }
     EXPECT_EQ(FolderEntries(m_dir.Path()), before);
+}
+
+TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {
+    const std::string blank = ReadFileBytes(BLANK_JPEG_PATH);
+    ASSERT_TRUE(IsTileImage(blank));
+    std::vector<unsigned char> pixels(256 * 256 * 3, 0);
+    for (const PixelOrder order : {PixelOrder::Rgb, PixelOrder::Bgr}) {
+        std::fill(pixels.begin(), pixels.end(), 0);
+        ASSERT_TRUE(DecodeTile(blank, order, pixels.data(), 256 * 3));
+        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 255), 256 * 256 * 3);
+    }
+    // Bottom-up, as a BMP strip takes it.
+    std::fill(pixels.begin(), pixels.end(), 0);
+    ASSERT_TRUE(DecodeTile(blank, PixelOrder::Bgr, pixels.data() + 255 * 256 * 3, -256 * 3));
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 255), 256 * 256 * 3);
+    const std::string broken = "\xFF\xD8\xFF\xE0 not a picture at all";
+    EXPECT_FALSE(IsTileImage(broken));
+    EXPECT_FALSE(DecodeTile(broken, PixelOrder::Rgb, pixels.data(), 256 * 3));
 }
 
 TEST(OutputSize, EachFormatRefusesOnlyWhatItCannotHold) {
