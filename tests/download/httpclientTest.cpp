@@ -291,6 +291,36 @@ TEST(HttpProxy, AProxyThatClosesAfterEveryAnswerGetsANewConnectionEachTime) {
     EXPECT_EQ(3, proxy.ConnectionCount());
 }
 
+TEST(HttpRules, ACustomSourcesClientFollowsRedirectsUpToItsBound) {
+    // /r/N answers a redirect to /r/N-1, relative for odd N and absolute for even; /r/0 the tile.
+    std::atomic<int> port{0}; // set once the server listens, read by its connection threads
+    LoopbackServer server([&](ServerConnection& c) {
+        for (std::string head; !(head = c.ReadRequest()).empty();) {
+            const int n = std::stoi(head.substr(7, head.find(' ', 7) - 7));
+            if (n == 0) {
+                c.Send(Ok);
+                continue;
+            }
+            const std::string next =
+                (n % 2 ? "" : "http://127.0.0.1:" + std::to_string(port.load())) + "/r/" +
+                std::to_string(n - 1);
+            c.Send("HTTP/1.1 30" + std::string(n % 2 ? "1" : "7") + " Moved\r\nLocation: " + next +
+                   "\r\nContent-Length: 5\r\n\r\nmoved");
+        }
+    });
+    port = server.Port();
+    auto http = Client();
+    std::string buffer;
+    // The Part's client follows none.
+    EXPECT_EQ("301 Moved", Fetch(*http, Url(server, "/r/1"), buffer));
+    http->Rules.MaxRedirects = 5;
+    http->Rules.KeepAliveByHost = true;
+    buffer.clear();
+    EXPECT_EQ("", Fetch(*http, Url(server, "/r/5"), buffer));
+    EXPECT_EQ("ok", buffer); // the redirects' own bodies are not kept
+    EXPECT_EQ("Too many redirects: more than 5.", Fetch(*http, Url(server, "/r/6"), buffer));
+}
+
 TEST(HttpProxy, RefusesHttpsWithoutAProxyBeforeConnecting) {
     LoopbackServer server(Serve(Ok));
     auto http = Client();
