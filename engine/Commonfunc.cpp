@@ -32,14 +32,22 @@ int TruncateToInt(double value) {
 
 } // namespace
 
+double TileXOf(double lon, int z) {
+    return (lon + 180.0) * OneOver360 * TilesPerSide(z);
+}
+
+double TileYOf(double lat, int z) {
+    const double s = std::sin(Pi * lat * OneOver180);
+    const double m = 0.5 * std::log((1.0 + s) / (1.0 - s));
+    return (1.0 - m / Pi) * 0.5 * TilesPerSide(z);
+}
+
 int LonToTileX(double lon, int z) {
-    return TruncateToInt((lon + 180.0) * OneOver360 * TilesPerSide(z));
+    return TruncateToInt(TileXOf(lon, z));
 }
 
 int LatToTileY(double lat, int z) {
-    const double s = std::sin(Pi * lat * OneOver180);
-    const double m = 0.5 * std::log((1.0 + s) / (1.0 - s));
-    return TruncateToInt((1.0 - m / Pi) * 0.5 * TilesPerSide(z));
+    return TruncateToInt(TileYOf(lat, z));
 }
 
 double TileXToLon(double x, int z) {

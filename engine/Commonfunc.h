@@ -3,6 +3,11 @@
 
 namespace quarrow {
 
+// The fractional tile column and row of a point: where in the Web-Mercator plane of the zoom
+// level it lies, in tiles. LonToTileX and LatToTileY truncate these.
+double TileXOf(double lon, int z);
+double TileYOf(double lat, int z);
+
 // Column of the tile holding the longitude; truncates toward zero, never rounds.
 int LonToTileX(double lon, int z);
 // Row of the tile holding the latitude; truncates toward zero, never rounds.

@@ -1,0 +1,304 @@
+// A polygon's tiles are those its outline passes through (walked edge by edge) and those whose
+// centre lies inside it (found column by column from the outline's crossings with the column's
+// centre line): a tile that no edge enters is wholly inside or wholly outside. A corridor's tiles
+// are those nearer to one of its segments than the corridor's half width.
+#include "TileCoverage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "Commonfunc.h"
+#include "Unitclasstask.h"
+
+namespace quarrow {
+
+namespace {
+
+constexpr double EarthRadius = 6378137; // metres, of the Web-Mercator sphere
+
+struct Point {
+    double X;
+    double Y;
+};
+
+// A point on a tile border, as a shape drawn along the borders has, comes back from degrees a
+// hair off it; within a billionth of a tile it is on the border again, so that it shares no
+// area with the neighbouring tile.
+double OnBorder(double tiles) {
+    const double border = std::round(tiles);
+    return std::abs(tiles - border) < 1e-9 ? border : tiles;
+}
+
+Point TilePoint(const GeoPoint& p, int zoom) {
+    return {OnBorder(TileXOf(p.Lon, zoom)), OnBorder(TileYOf(p.Lat, zoom))};
+}
+
+// The covered rows of each column, gathered as runs and merged at the end.
+class Collector {
+public:
+    Collector(int minX, int maxX, int minY, int maxY)
+        : m_minX(minX), m_maxX(maxX), m_minY(minY), m_maxY(maxY),
+          m_runs(static_cast<std::size_t>(static_cast<long long>(maxX) - minX + 1)) {}
+
+    void AddRun(long long x, long long first, long long last) {
+        if (x < m_minX || x > m_maxX)
+            return;
+        first = std::max<long long>(first, m_minY);
+        last = std::min<long long>(last, m_maxY);
+        if (first <= last)
+            m_runs[static_cast<std::size_t>(x - m_minX)].emplace_back(static_cast<int>(first),
+                                                                      static_cast<int>(last));
+    }
+
+    // Rows whose open interval meets the y values lo..hi of an open stretch of an edge.
+    void AddRowsMet(long long x, double lo, double hi) {
+        if (hi > lo)
+            AddRun(x, static_cast<long long>(std::floor(lo)),
+                   static_cast<long long>(std::ceil(hi)) - 1);
+        else if (lo != std::floor(lo))
+            AddRun(x, static_cast<long long>(std::floor(lo)),
+                   static_cast<long long>(std::floor(lo)));
+    }
+
+    std::vector<std::vector<TileCoverage::Run>> Merged() && {
+        for (auto& runs : m_runs) {
+            std::sort(runs.begin(), runs.end());
+            std::vector<TileCoverage::Run> merged;
+            for (const auto& run : runs) {
+                if (!merged.empty() &&
+                    static_cast<long long>(merged.back().second) + 1 >= run.first)
+                    merged.back().second = std::max(merged.back().second, run.second);
+                else
+                    merged.push_back(run);
+            }
+            merged.shrink_to_fit();
+            runs = std::move(merged);
+        }
+        return std::move(m_runs);
+    }
+
+private:
+    int m_minX, m_maxX, m_minY, m_maxY;
+    std::vector<std::vector<TileCoverage::Run>> m_runs;
+};
+
+double YAt(const Point& a, const Point& b, double x) {
+    return a.Y + (b.Y - a.Y) * (x - a.X) / (b.X - a.X);
+}
+
+// The tiles whose open squares the open edge passes through.
+void WalkEdge(Point a, Point b, Collector& out) {
+    if (a.X == b.X) {
+        if (a.X != std::floor(a.X))
+            out.AddRowsMet(static_cast<long long>(std::floor(a.X)), std::min(a.Y, b.Y),
+                           std::max(a.Y, b.Y));
+        return; // on a column border it enters no square
+    }
+    if (a.X > b.X)
+        std::swap(a, b);
+    const auto first = static_cast<long long>(std::floor(a.X));
+    const auto last = static_cast<long long>(std::ceil(b.X)) - 1;
+    for (long long c = first; c <= last; ++c) {
+        const double ya = YAt(a, b, std::max(a.X, static_cast<double>(c)));
+        const double yb = YAt(a, b, std::min(b.X, static_cast<double>(c + 1)));
+        out.AddRowsMet(c, std::min(ya, yb), std::max(ya, yb));
+    }
+}
+
+void CoverPolygon(const std::vector<std::vector<Point>>& rings, long long minX, long long maxX,
+                  Collector& out) {
+    struct Edge {
+        Point A; // the western end
+        Point B;
+    };
+    std::vector<Edge> edges;
+    double west = INFINITY, east = -INFINITY;
+    for (const auto& ring : rings) {
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            Point a = ring[i], b = ring[(i + 1) % ring.size()];
+            WalkEdge(a, b, out);
+            west = std::min(west, a.X);
+            east = std::max(east, a.X);
+            if (a.X == b.X)
+                continue; // never crosses a vertical line under the half-open rule
+            if (a.X > b.X)
+                std::swap(a, b);
+            edges.push_back({a, b});
+        }
+    }
+    // The centres inside: crossings of each column's centre line, paired by the even-odd rule.
+    std::sort(edges.begin(), edges.end(),
+              [](const Edge& e, const Edge& f) { return e.A.X < f.A.X; });
+    std::vector<const Edge*> active;
+    std::vector<double> crossings;
+    std::size_t next = 0;
+    const long long firstColumn =
+        std::max<long long>(minX, static_cast<long long>(std::floor(west)));
+    const long long lastColumn =
+        std::min<long long>(maxX, static_cast<long long>(std::floor(east)));
+    for (long long c = firstColumn; c <= lastColumn; ++c) {
+        const double middle = static_cast<double>(c) + 0.5;
+        while (next < edges.size() && edges[next].A.X <= middle)
+            active.push_back(&edges[next++]);
+        std::erase_if(active, [middle](const Edge* e) { return e->B.X <= middle; });
+        crossings.clear();
+        for (const Edge* e : active)
+            crossings.push_back(YAt(e->A, e->B, middle));
+        std::sort(crossings.begin(), crossings.end());
+        for (std::size_t i = 0; i + 1 < crossings.size(); i += 2)
+            out.AddRun(c, static_cast<long long>(std::ceil(crossings[i] - 0.5)),
+                       static_cast<long long>(std::floor(crossings[i + 1] - 0.5)));
+    }
+}
+
+double PointBoxDistance(const Point& p, double x0, double y0) {
+    const double dx = std::max({x0 - p.X, 0.0, p.X - (x0 + 1)});
+    const double dy = std::max({y0 - p.Y, 0.0, p.Y - (y0 + 1)});
+    return std::hypot(dx, dy);
+}
+
+double PointSegmentDistance(const Point& p, const Point& a, const Point& b) {
+    const double dx = b.X - a.X, dy = b.Y - a.Y;
+    const double length2 = dx * dx + dy * dy;
+    const double t =
+        length2 > 0 ? std::clamp(((p.X - a.X) * dx + (p.Y - a.Y) * dy) / length2, 0.0, 1.0) : 0;
+    return std::hypot(a.X + t * dx - p.X, a.Y + t * dy - p.Y);
+}
+
+// Whether the segment meets the closed unit square at (x0, y0) (Liang-Barsky clipping).
+bool SegmentMeetsSquare(const Point& a, const Point& b, double x0, double y0) {
+    double t0 = 0, t1 = 1;
+    const double dx = b.X - a.X, dy = b.Y - a.Y;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.X - x0, x0 + 1 - a.X, a.Y - y0, y0 + 1 - a.Y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+        } else {
+            const double t = q[i] / p[i];
+            if (p[i] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+        }
+    }
+    return t0 <= t1;
+}
+
+double SegmentSquareDistance(const Point& a, const Point& b, double x0, double y0) {
+    if (SegmentMeetsSquare(a, b, x0, y0))
+        return 0;
+    double distance = std::min(PointBoxDistance(a, x0, y0), PointBoxDistance(b, x0, y0));
+    for (const Point corner :
+         {Point{x0, y0}, Point{x0 + 1, y0}, Point{x0, y0 + 1}, Point{x0 + 1, y0 + 1}})
+        distance = std::min(distance, PointSegmentDistance(corner, a, b));
+    return distance;
+}
+
+// The tiles nearer to the segment than the radius (in tiles).
+void CoverCapsule(const Point& a, const Point& b, double radius, Collector& out) {
+    const auto first = static_cast<long long>(std::floor(std::min(a.X, b.X) - radius));
+    const auto last = static_cast<long long>(std::floor(std::max(a.X, b.X) + radius));
+    for (long long c = first; c <= last; ++c) {
+        // The segment's stretch within reach of the column, and its rows.
+        double t0 = 0, t1 = 1;
+        if (a.X != b.X) {
+            const double ta = (static_cast<double>(c) - radius - a.X) / (b.X - a.X);
+            const double tb = (static_cast<double>(c + 1) + radius - a.X) / (b.X - a.X);
+            t0 = std::max(0.0, std::min(ta, tb));
+            t1 = std::min(1.0, std::max(ta, tb));
+            if (t0 > t1)
+                continue;
+        }
+        const double y0 = a.Y + (b.Y - a.Y) * t0, y1 = a.Y + (b.Y - a.Y) * t1;
+        const auto top = static_cast<long long>(std::floor(std::min(y0, y1) - radius));
+        const auto bottom = static_cast<long long>(std::floor(std::max(y0, y1) + radius));
+        for (long long r = top; r <= bottom; ++r)
+            if (SegmentSquareDistance(a, b, static_cast<double>(c), static_cast<double>(r)) <
+                radius)
+                out.AddRun(c, r, r);
+    }
+}
+
+} // namespace
+
+double TileCoverage::CorridorTiles(double km, double latitude, int zoom) {
+    const double metresPerTile = 2 * std::numbers::pi * EarthRadius *
+                                 std::cos(latitude * std::numbers::pi / 180) /
+                                 std::ldexp(1.0, zoom);
+    return km * 1000 / metresPerTile;
+}
+
+TileCoverage::TileCoverage(const AreaShape& shape, int zoom, const TileRange& range)
+    : m_minX(range.MinX), m_maxX(range.MaxX), m_minY(range.MinY), m_maxY(range.MaxY) {
+    Collector out(m_minX, m_maxX, m_minY, m_maxY);
+    for (const GeoPolygon& polygon : shape.Polygons) {
+        std::vector<std::vector<Point>> rings;
+        for (const GeoRing& ring : polygon) {
+            std::vector<Point> points;
+            for (const GeoPoint& p : ring)
+                points.push_back(TilePoint(p, zoom));
+            rings.push_back(std::move(points));
+        }
+        CoverPolygon(rings, m_minX, m_maxX, out);
+    }
+    for (const GeoLine& line : shape.Lines) {
+        for (std::size_t i = 0; i + 1 < line.size() || (i == 0 && line.size() == 1); ++i) {
+            const GeoPoint& from = line[i];
+            const GeoPoint& to = line.size() == 1 ? line[i] : line[i + 1];
+            // The width where the segment lies nearest a pole, so the corridor is never narrow.
+            const double latitude = std::max(std::abs(from.Lat), std::abs(to.Lat));
+            CoverCapsule(TilePoint(from, zoom), TilePoint(to, zoom),
+                         CorridorTiles(shape.CorridorKm, latitude, zoom), out);
+        }
+    }
+    m_columns = std::move(out).Merged();
+    for (const auto& runs : m_columns)
+        for (const auto& [first, last] : runs)
+            m_count += static_cast<long long>(last) - first + 1;
+}
+
+const std::vector<TileCoverage::Run>& TileCoverage::Runs(int x) const noexcept {
+    static const std::vector<Run> None;
+    if (x < m_minX || x > m_maxX)
+        return None;
+    return m_columns[static_cast<std::size_t>(static_cast<long long>(x) - m_minX)];
+}
+
+bool TileCoverage::Contains(int x, int y) const noexcept {
+    const std::vector<Run>& runs = Runs(x);
+    const auto after = std::upper_bound(runs.begin(), runs.end(), y,
+                                        [](int row, const Run& run) { return row < run.first; });
+    return after != runs.begin() && y <= std::prev(after)->second;
+}
+
+long long TileCoverage::CountUpTo(long long sequenceNumber, int threadCount, int slot) const {
+    if (threadCount <= 0)
+        return 0;
+    // Numbers 1..m that belong to the slot, as the workers share them.
+    const auto upTo = [threadCount, slot](long long m) -> long long {
+        if (m <= 0)
+            return 0;
+        if (slot == 0)
+            return m / threadCount;
+        return m < slot ? 0 : (m - slot) / threadCount + 1;
+    };
+    const long long rows = static_cast<long long>(m_maxY) - m_minY + 1;
+    long long total = 0;
+    for (std::size_t column = 0; column < m_columns.size(); ++column) {
+        const long long base = static_cast<long long>(column) * rows;
+        if (base >= sequenceNumber)
+            break;
+        for (const auto& [first, last] : m_columns[column]) {
+            const long long low = base + (first - m_minY) + 1;
+            const long long high = std::min(base + (last - m_minY) + 1, sequenceNumber);
+            if (low <= high)
+                total += upTo(high) - upTo(low - 1);
+        }
+    }
+    return total;
+}
+
+} // namespace quarrow
