@@ -741,7 +741,7 @@ int TForm1::TilesDone() const {
             if (x > 0 && y > 0)
                 reached = std::max(reached, CurrentTask->TileSequenceNumber(x, y));
         }
-        done += DownloadTask::WorkersTilesUpTo(reached, workers, i);
+        done += CurrentTask->SlotTilesUpTo(reached, i);
     }
     return static_cast<int>(std::min<long long>(done, CurrentTask->TileCount));
 }

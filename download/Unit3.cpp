@@ -192,8 +192,10 @@ void TDownThread::Walk(const std::stop_token& stop) {
             if (stop.stop_requested())
                 return;
             ++sequenceNumber;
+            // A shape's task fetches only the tiles the shape covers.
             if (sequenceNumber <= resumePoint ||
-                !DownloadTask::IsWorkersTile(sequenceNumber, workerCount, ThreadIndex))
+                !DownloadTask::IsWorkersTile(sequenceNumber, workerCount, ThreadIndex) ||
+                !Task->Covers(x, y))
                 continue;
             if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave)
                 return;

@@ -131,6 +131,26 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
+std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile) {
+    const ProfileFile project(projectFile);
+    const std::string file = project.ReadString("Area", "File", "");
+    if (file.empty())
+        return nullptr;
+    // Beside the project file, whatever folder the task has moved to.
+    const std::string path = SplitFolder(projectFile).first + SplitFolder(file).second;
+    std::string text;
+    if (!ReadWholeFile(path, text))
+        throw ReadError(path);
+    try {
+        const std::optional<double> corridor =
+            ParseCoordinate(project.ReadString("Area", "Corridor", ""));
+        return std::make_shared<const AreaShape>(
+            ShapeFromGeoJson(text, corridor.value_or(DefaultCorridorKm)));
+    } catch (const Exception& error) {
+        throw Exception("The area file " + path + " is not usable: " + error.Message() + ".");
+    }
+}
+
 TaskParams ReadTaskParams(const std::string& projectFile) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(projectFile, ec))
@@ -154,6 +174,7 @@ TaskParams ReadTaskParams(const std::string& projectFile) {
         *fields[i] = *value;
     }
     params.Source = ReadProjectSource(projectFile, params.MapsType);
+    params.Shape = ReadProjectShape(projectFile);
     return params;
 }
 
@@ -195,7 +216,7 @@ unsigned long long DigitsFrom(long long first, long long last) {
 } // namespace
 
 unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
-                                 std::string_view extension) {
+                                 std::string_view extension, const TileCoverage* coverage) {
     const MapType& type = MapTypeOf(mapsType);
     const auto columns =
         static_cast<unsigned long long>(static_cast<long long>(range.MaxX) - range.MinX + 1);
@@ -205,6 +226,16 @@ unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
     // blank between each, CR LF.
     const unsigned long long fixed =
         type.Prefix.size() + 4 + IntText(zoom).size() + extension.size() + 2 + 4 * 20 + 3 + 2;
+    if (coverage) {
+        unsigned long long bytes = ListHeading.size() + 2;
+        for (long long x = range.MinX; x <= range.MaxX; ++x) {
+            for (const auto& [first, last] : coverage->Runs(static_cast<int>(x))) {
+                const auto tiles = static_cast<unsigned long long>(last - first + 1);
+                bytes += tiles * (fixed + DigitsFrom(x, x)) + DigitsFrom(first, last);
+            }
+        }
+        return bytes;
+    }
     return ListHeading.size() + 2 + columns * rows * fixed +
            DigitsFrom(range.MinX, range.MaxX) * rows + DigitsFrom(range.MinY, range.MaxY) * columns;
 }
@@ -265,6 +296,15 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFo
     FailedFile = p.SavePath + base + "_failed.ftl";
     TileFolder = p.SavePath + base + "/";
     ListFile = p.SavePath + base + "_list.txt";
+    if (p.Shape) {
+        AreaFile = p.SavePath + base + "_area.geojson";
+        Coverage =
+            p.Coverage ? p.Coverage : std::make_shared<TileCoverage>(*p.Shape, p.Zoom, range);
+        if (Coverage->Count() == 0)
+            throw Exception("The area's shape covers no tile at zoom level " + IntText(p.Zoom) +
+                            ".");
+        TileCount = static_cast<int>(Coverage->Count());
+    }
 
     // One level only: the save folder exists already.
     std::error_code ec;
@@ -332,9 +372,17 @@ void DownloadTask::WriteProjectFile() const {
         lines.push_back("T" + IntText(n) + "Y=");
     }
     lines.emplace_back();
-    // A custom source after the Part's lines, so a built-in task's file is as it always was.
+    // A custom source and a shape after the Part's lines, so a rectangle task of the built-in
+    // source has the file it always had.
     for (std::string& line : ProjectSourceLines(p.Source, p.MapsType))
         lines.push_back(std::move(line));
+    if (p.Shape) {
+        ReplaceFile(AreaFile, ShapeGeoJson(*p.Shape));
+        lines.emplace_back("[Area]");
+        lines.push_back("File=" + SplitFolder(AreaFile).second);
+        lines.push_back("Corridor=" + GeneralNumberText(p.Shape->CorridorKm, '.'));
+        lines.emplace_back();
+    }
     SaveLines(ProjectFile(), lines);
 }
 
@@ -375,12 +423,21 @@ void DownloadTask::WriteListFile() const {
         AppendEdgeText(edges, east);
         edges += ' ';
         west = east;
-        for (long long y = MinY; y <= MaxY; ++y) {
-            out += head;
-            rowNames.Append(out, y);
-            out += edges;
-            rowEdges.Append(out, y);
-            file.Written();
+        const auto writeRows = [&](long long first, long long last) {
+            for (long long y = first; y <= last; ++y) {
+                out += head;
+                rowNames.Append(out, y);
+                out += edges;
+                rowEdges.Append(out, y);
+                file.Written();
+            }
+        };
+        // A shape's task lists the tiles it covers.
+        if (Coverage) {
+            for (const auto& [first, last] : Coverage->Runs(static_cast<int>(x)))
+                writeRows(first, last);
+        } else {
+            writeRows(MinY, MaxY);
         }
     }
     file.Commit();
@@ -531,6 +588,13 @@ int DownloadTask::TileSequenceNumber(int x, int y) const {
     if (__builtin_add_overflow(number, static_cast<long long>(y) - MinY + 1, &number))
         return INT_MAX;
     return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
+}
+
+long long DownloadTask::SlotTilesUpTo(int sequenceNumber, int slot) const {
+    const int workers = Params->ThreadCount;
+    if (Coverage)
+        return Coverage->CountUpTo(sequenceNumber, workers, slot);
+    return WorkersTilesUpTo(sequenceNumber, workers, slot);
 }
 
 int DownloadTask::ResumePoint(int slot) const {

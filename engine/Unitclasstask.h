@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "AreaShape.h"
 #include "DateTimeText.h"
 #include "ServicePause.h"
+#include "TileCoverage.h"
 #include "TileSource.h"
 
 namespace quarrow {
@@ -39,9 +41,10 @@ struct TileRange {
 TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
 
 // The size in bytes of the tile list that a new task of this range, zoom, map type and tile file
-// extension writes.
+// extension writes; of a shape's task, of the covered tiles only.
 unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
-                                 std::string_view extension);
+                                 std::string_view extension,
+                                 const TileCoverage* coverage = nullptr);
 
 // The entries of one task, filled by the Start action and read-only once the task exists.
 struct TaskParams {
@@ -66,6 +69,10 @@ struct TaskParams {
     std::optional<TileSource> Source;
     // A CA file trusted beside the system's certificates for https sources; empty for none.
     std::string CaFile;
+    // The area of a shape's task, whose rectangle the coordinates are; none for a rectangle task.
+    std::shared_ptr<const AreaShape> Shape;
+    // The shape's tiles when they are worked out already; the task works them out otherwise.
+    std::shared_ptr<const TileCoverage> Coverage;
 };
 
 // The entries of an existing task read back from its project file, for the programs that use its
@@ -73,6 +80,10 @@ struct TaskParams {
 // coordinate's decimal separator may be "." or ","). Throws "Unable to read " + path when the file
 // cannot be read, and an Exception naming the file when its area or zoom is not a number.
 TaskParams ReadTaskParams(const std::string& projectFile);
+
+// The shape of a project file's section "Area" (its file beside the project file); none for a
+// rectangle task. Throws an Exception naming the shape's file when it cannot be read.
+std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile);
 
 class DownloadTask {
 public:
@@ -103,6 +114,9 @@ public:
     std::string FailedFile;
     std::string ListFile;
     std::string TileFolder;
+    // A shape's task: its shape's file and the tiles it covers; TileCount counts only those.
+    std::string AreaFile;
+    std::shared_ptr<const TileCoverage> Coverage;
 
     // Source of the date and time written into the log; tests replace it.
     Clock Now = SystemNow;
@@ -125,6 +139,12 @@ public:
     std::string TileFileName(int x, int y) const;
     std::string TilePath(int x, int y) const;
     std::string TileExtension() const;
+
+    // Whether the tile is one of the task's: every tile of a rectangle task, the covered ones of
+    // a shape's task.
+    bool Covers(int x, int y) const noexcept { return !Coverage || Coverage->Contains(x, y); }
+    // How many of the task's tiles numbered 1 .. sequenceNumber belong to the worker in the slot.
+    long long SlotTilesUpTo(int sequenceNumber, int slot) const;
 
     // Position of tile (x, y) in column order, counting from 1.
     int TileSequenceNumber(int x, int y) const;

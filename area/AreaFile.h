@@ -1,0 +1,21 @@
+// Areas from the files people have: GPX tracks and routes, KML placemarks, GeoJSON geometries.
+#pragma once
+
+#include <string>
+
+#include "engine/AreaShape.h"
+
+namespace quarrow {
+
+struct AreaFileOptions {
+    double CorridorKm = DefaultCorridorKm; // on each side of tracks, routes and lines
+    // A GPX track whose first point is its last encloses an area: taken as a polygon.
+    bool ClosedTracksAsPolygons = false;
+};
+
+// The shape in the file, told apart by its content (GPX, KML or GeoJSON). Throws an Exception
+// that names the file and says what is wrong or missing: unreadable, in none of the forms, no
+// usable geometry, beyond the map or across the antimeridian.
+AreaShape ReadAreaFile(const std::string& path, const AreaFileOptions& options = {});
+
+} // namespace quarrow
