@@ -1,5 +1,6 @@
 // The mosaic of a task's tiles at their places: dragged to pan, the wheel zooms around the
-// cursor from the whole task down to four times the tiles' own pixels.
+// cursor from the whole task down to four times the tiles' own pixels; missing and blank tiles
+// marked, a shape's outline over them.
 #pragma once
 
 #include <memory>
@@ -7,18 +8,15 @@
 #include <string>
 
 #include <QImage>
-#include <QPoint>
-#include <QWidget>
 
 #include "TaskScanner.h"
-#include "TileCache.h"
 #include "TileLoader.h"
-#include "ViewGeometry.h"
 #include "ViewerTask.h"
+#include "mapview/TileMapView.h"
 
 namespace quarrow::viewer {
 
-class MapView : public QWidget {
+class MapView : public map::TileMapView {
     Q_OBJECT
 
 public:
@@ -33,49 +31,41 @@ public:
     // image's bytes.
     void ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank);
 
-    const ViewState& View() const noexcept { return m_view; }
-    void SetView(const ViewState& view);
-    // Zooms by factor around the window pixel, as the wheel does.
-    void ZoomAt(double factor, QPointF pixel);
-    double MinScale() const;
+    double MinScale() const override;
 
     const TileCounts& Counts() const noexcept { return m_counts; }
     bool CountsFinished() const noexcept { return m_countsFinished; }
     bool OverviewFinished() const noexcept { return m_overviewFinished; }
-    // The last paint found every tile it needed in the cache.
-    bool TilesSettled() const noexcept { return m_lastPaintWanted == 0; }
-    const TileCache& Cache() const noexcept { return m_cache; }
 
 signals:
-    void CursorMoved(double lon, double lat);
     void CountsChanged();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    std::optional<Level> DrawnLevel() const override;
+    int BaseZoom() const override;
+    double MaxScaleOf() const override { return MaxScale; }
+    ViewState Limited(const ViewState& view) const override;
+    void ViewMoved() override { m_userMoved = true; }
+    void Want(std::vector<TileKey> keys) override;
+    void PaintBehind(QPainter& painter) override;
+    void PaintTile(QPainter& painter, const QRectF& place, const CachedTile& tile) override;
+    const CachedTile* StandIn(const TileKey& key) override;
+    void PaintOver(QPainter& painter) override;
     void resizeEvent(QResizeEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void StopWork();
     // The tile size drawn at the present scale; 0 when the overview alone is drawn.
     int TileSizeForScale() const;
-    void DrawOverview(class QPainter& painter, const TileBox& range);
-    void DrawTiles(class QPainter& painter, const TileBox& visible, int size);
+    void DrawOverview(QPainter& painter, const TileBox& range);
 
     std::shared_ptr<const ViewerTask> m_task;
-    ViewState m_view;
     bool m_userMoved = false;
-    std::optional<QPointF> m_dragFrom;
-    TileCache m_cache;
     QImage m_overview;
     OverviewGrid m_grid;
     TileCounts m_counts;
     bool m_countsFinished = false;
     bool m_overviewFinished = false;
-    std::size_t m_lastPaintWanted = 0;
     // Tells reports of an earlier task, still queued, from those of the present one.
     unsigned m_generation = 0;
     std::unique_ptr<TaskScanner> m_scanner;

@@ -10,8 +10,8 @@
 
 #include <QImage>
 
-#include "ViewGeometry.h"
 #include "ViewerTask.h"
+#include "mapview/ViewGeometry.h"
 
 namespace quarrow::viewer {
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "TileCache.h"
 #include "ViewerTask.h"
+#include "mapview/TileCache.h"
 
 namespace quarrow::viewer {
 

@@ -48,7 +48,7 @@ TileCounts CountTiles(const ViewerTask& task, const std::string& blank, std::sto
     TileCounts counts;
     std::error_code ec;
     if (!fs::is_directory(task.Task().TileFolder, ec)) {
-        counts.Missing = range.Columns() * range.Rows();
+        counts.Missing = task.Task().TileCount;
         return counts;
     }
     using Clock = std::chrono::steady_clock;
@@ -58,6 +58,9 @@ TileCounts CountTiles(const ViewerTask& task, const std::string& blank, std::sto
         for (long long y = range.MinY; y <= range.MaxY; ++y) {
             if (stop.stop_requested())
                 return counts;
+            // Outside a shape there is no tile of the task.
+            if (!task.Task().Covers(static_cast<int>(x), static_cast<int>(y)))
+                continue;
             const std::string path = task.TilePath(static_cast<int>(x), static_cast<int>(y));
             const auto size = fs::file_size(path, ec);
             if (ec)

@@ -7,12 +7,14 @@
 #include <stop_token>
 #include <string>
 
-#include "ViewGeometry.h"
 #include "engine/Unitclasstask.h"
+#include "mapview/TileCache.h"
+#include "mapview/ViewGeometry.h"
 
 namespace quarrow::viewer {
 
-enum class TileState : unsigned char { Missing, Blank, Present };
+// The viewer draws with the shared map pieces.
+using namespace quarrow::map;
 
 struct TileCounts {
     long long Present = 0;

@@ -10,7 +10,7 @@
 #include "SampleTask.h"
 #include "tests/support/TempDir.h"
 #include "viewer/TaskScanner.h"
-#include "viewer/TileCache.h"
+#include "mapview/TileCache.h"
 #include "viewer/TileLoader.h"
 
 namespace quarrow::viewer {

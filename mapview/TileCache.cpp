@@ -1,7 +1,7 @@
 // Decoded tiles within a fixed number of bytes.
 #include "TileCache.h"
 
-namespace quarrow::viewer {
+namespace quarrow::map {
 
 std::size_t TileCache::CostOf(const CachedTile& tile) {
     // A missing tile costs its bookkeeping, so a huge empty area cannot grow the cache unbounded.
@@ -42,4 +42,4 @@ void TileCache::Clear() {
     m_bytes = 0;
 }
 
-} // namespace quarrow::viewer
+} // namespace quarrow::map

@@ -1,12 +1,12 @@
 // The viewer's geometry: the place under a pixel, the tiles in sight, zooming and the overview.
-#include "viewer/ViewGeometry.h"
+#include "mapview/ViewGeometry.h"
 
 #include <cmath>
 #include <numbers>
 
 #include <gtest/gtest.h>
 
-namespace quarrow::viewer {
+namespace quarrow::map {
 namespace {
 
 // Web-Mercator written out here, apart from the engine, to check the viewer against.
@@ -122,4 +122,4 @@ TEST(ViewGeometry, OverviewStaysSmallWhateverTheTask) {
 }
 
 } // namespace
-} // namespace quarrow::viewer
+} // namespace quarrow::map

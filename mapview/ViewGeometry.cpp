@@ -1,4 +1,4 @@
-// The viewer's geometry without widgets.
+// A tile map's geometry without widgets.
 #include "ViewGeometry.h"
 
 #include <algorithm>
@@ -6,7 +6,7 @@
 
 #include "engine/Commonfunc.h"
 
-namespace quarrow::viewer {
+namespace quarrow::map {
 
 TilePoint TileAt(const ViewState& view, double px, double py) {
     return {view.Left + px / view.Scale, view.Top + py / view.Scale};
@@ -98,4 +98,4 @@ OverviewGrid OverviewGridFor(const TileBox& range, long long maxPixels, int maxC
     return grid;
 }
 
-} // namespace quarrow::viewer
+} // namespace quarrow::map

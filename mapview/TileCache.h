@@ -8,15 +8,17 @@
 
 #include <QImage>
 
-#include "ViewerTask.h"
+namespace quarrow::map {
 
-namespace quarrow::viewer {
+// What a tile's place shows: its picture, the blank picture, or nothing (no file, no answer).
+enum class TileState : unsigned char { Missing, Blank, Present };
 
-// A tile at one of the sizes the viewer draws it (Size pixels square).
+// A tile of a zoom level at one of the sizes a view draws it (Size pixels square).
 struct TileKey {
     int X = 0;
     int Y = 0;
     int Size = 256;
+    int Z = 0;
     bool operator==(const TileKey&) const = default;
 };
 
@@ -24,7 +26,8 @@ struct TileKeyHash {
     std::size_t operator()(const TileKey& key) const noexcept {
         const auto x = static_cast<std::size_t>(static_cast<unsigned>(key.X));
         const auto y = static_cast<std::size_t>(static_cast<unsigned>(key.Y));
-        return (x * 0x9E3779B97F4A7C15ULL) ^ (y << 9) ^ static_cast<std::size_t>(key.Size);
+        return (x * 0x9E3779B97F4A7C15ULL) ^ (y << 9) ^ static_cast<std::size_t>(key.Size) ^
+               (static_cast<std::size_t>(key.Z) << 56);
     }
 };
 
@@ -61,4 +64,4 @@ private:
     std::unordered_map<TileKey, std::list<Entry>::iterator, TileKeyHash> m_index;
 };
 
-} // namespace quarrow::viewer
+} // namespace quarrow::map

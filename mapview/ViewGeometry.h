@@ -1,13 +1,13 @@
-// The viewer's geometry without widgets: where the window looks at the task's tiles, which tiles
-// it sees, and the longitude and latitude under a pixel.
+// A tile map's geometry without widgets: where a window looks at the tiles of a zoom level (its
+// base), which tiles it sees, and the longitude and latitude under a pixel.
 #pragma once
 
 #include <optional>
 
-namespace quarrow::viewer {
+namespace quarrow::map {
 
 inline constexpr double TilePixels = 256;
-// The deepest view shows a tile's own pixels four times enlarged.
+// The deepest view of a task shows a tile's own pixels four times enlarged.
 inline constexpr double MaxScale = 4 * TilePixels;
 
 // An inclusive range of tile columns and rows.
@@ -75,4 +75,4 @@ struct OverviewGrid {
 OverviewGrid OverviewGridFor(const TileBox& range, long long maxPixels = 4'000'000,
                              int maxCell = 16);
 
-} // namespace quarrow::viewer
+} // namespace quarrow::map
