@@ -10,6 +10,7 @@
 
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
+#include "engine/TextFile.h"
 #include "engine/TextRules.h"
 
 namespace quarrow {
@@ -80,6 +81,14 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
                              project.ReadInteger("Zoom", "Zoom", 100) == entries.Zoom;
     if (!sameEntries)
         return false;
+    // Another shape is another task.
+    const std::string areaFile = project.ReadString("Area", "File", "");
+    std::string storedShape;
+    if (!areaFile.empty() &&
+        !ReadWholeFile(SplitFolder(projectFile).first + SplitFolder(areaFile).second, storedShape))
+        return false;
+    if (storedShape != entries.ShapeText)
+        return false;
     // Another source gives other tiles under the same names.
     const std::optional<TileSource> stored = ReadProjectSource(projectFile, entries.MapsType);
     const auto index = static_cast<std::size_t>(std::clamp(entries.MapsType - 17, 0, 2));
@@ -148,11 +157,11 @@ std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double
     return params;
 }
 
-double EstimatedSeconds(long long tiles, int workers, double fetchSeconds) {
+double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, double waitSeconds) {
     if (tiles <= 0 || workers <= 0)
         return 0;
     const long long perWorker = (tiles + workers - 1) / workers;
-    return static_cast<double>(perWorker) * (1.0 + fetchSeconds);
+    return static_cast<double>(perWorker) * (waitSeconds + fetchSeconds);
 }
 
 std::string DurationText(double seconds) {

@@ -60,18 +60,21 @@ struct ResumeEntries {
     std::string SavePathTyped;        // the save path as typed
     std::string TaskNameTyped;        // the task name as typed
     std::optional<TileSource> Source; // none: the built-in source
+    std::string ShapeText;            // the area's shape as its file holds it; empty: a rectangle
 };
 
 // Whether a Start with these entries continues the run of the project file savePath +
 // projectName (savePath ends in "/"): it must exist and hold the same map type, coordinate texts,
-// zoom and source (name, the map type's template, subdomains and format), and the project's
-// folder and name must be the ones typed.
+// zoom, source (name, the map type's template, subdomains and format) and shape, and the
+// project's folder and name must be the ones typed.
 bool IsResume(const ResumeEntries& entries, const std::string& savePath,
               const std::string& projectName);
 
-// Seconds that `tiles` tiles take shared among `workers` workers at the worker's own pace: one
-// second's wait after each saved tile plus about `fetchSeconds` for the request.
-double EstimatedSeconds(long long tiles, int workers, double fetchSeconds);
+// Seconds that `tiles` tiles take shared among `workers` workers at the worker's own pace: the
+// wait after each saved tile (one second, or a source's own) plus about `fetchSeconds` for the
+// request.
+double EstimatedSeconds(long long tiles, int workers, double fetchSeconds,
+                        double waitSeconds = 1.0);
 
 // "42 s", "3 min 20 s", "5 h 07 min", "12 d 03 h".
 std::string DurationText(double seconds);

@@ -26,12 +26,14 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "AreaWindow.h"
 #include "Convert.h"
 #include "Dialogs.h"
 #include "ElidedLabel.h"
@@ -191,6 +193,12 @@ void TForm1::BuildControls() {
     zoomRow->setSpacing(0);
     zoomRow->addWidget(UpDown1);
     zoomRow->addStretch(1);
+    // Beyond the Part's controls, in the free space beside the zoom: the area on a map.
+    ButtonMap = new QPushButton(QStringLiteral("Map..."), area);
+    ButtonMap->setObjectName(QStringLiteral("ButtonMap"));
+    ButtonMap->setToolTip(QStringLiteral("Draw the area on a map, or take it from a GPX, KML or "
+                                         "GeoJSON file"));
+    zoomRow->addWidget(ButtonMap);
     grid->addLayout(zoomRow, 4, 0, 1, 2);
     inputs->addWidget(area);
 
@@ -290,11 +298,15 @@ void TForm1::BuildControls() {
             [this](int position) { Edit5->setText(QString::number(position)); });
     Memo1->viewport()->installEventFilter(this);
     for (QLineEdit* entry : {Edit1, Edit2, Edit3, Edit4, Edit5})
-        connect(entry, &QLineEdit::textChanged, this, [this] {
-            // The last task's outcome stays until the entries change.
+        connect(entry, &QLineEdit::textChanged, this, [this, entry] {
+            // The last task's outcome stays until the entries change; a shape, until its
+            // rectangle is typed over.
             m_outcome.clear();
+            if (entry != Edit5 && !m_settingArea)
+                SetShape(nullptr);
             ShowIdleEstimate();
         });
+    connect(ButtonMap, &QPushButton::clicked, this, &TForm1::ButtonMapClick);
     // Start is the default button: Enter in any entry field presses it, as in a dialog.
     for (QLineEdit* entry : {EditTaskName, Edit1, Edit2, Edit3, Edit4, Edit5, Edit6})
         connect(entry, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
@@ -418,6 +430,8 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
             folder += QLatin1Char('/');
         Edit6->setText(folder);
         EditTaskName->setText(file.fileName());
+        // A shape's task brings its shape; the coordinates above are its rectangle.
+        SetShape(ReadProjectShape(file.absoluteFilePath().toStdString()));
         // Any other value keeps the selection shown.
         const int mapsType = project.ReadInteger("MapsType", "MapsType", 0);
         if (mapsType >= 17 && mapsType <= 19)
@@ -493,8 +507,9 @@ void TForm1::StartTask() {
 
     RunningWorkers = 0;
     const std::string projectName = ProjectNameFor(taskName);
-    const ResumeEntries entries{mapsType, left,      right,    top,   bottom,
-                                *zoom,    typedPath, taskName, source};
+    const ResumeEntries entries{
+        mapsType, left,      right,    top,    bottom,
+        *zoom,    typedPath, taskName, source, m_shape ? ShapeGeoJson(*m_shape) : std::string()};
     const bool resume = IsResume(entries, savePath, projectName);
     // A new task writes its whole tile list first: refused before anything is written when the
     // disk cannot hold it. Other refusals of the area are the task's own.
@@ -503,8 +518,10 @@ void TForm1::StartTask() {
             CoveringTiles(*leftValue, *rightValue, *topValue, *bottomValue, *zoom);
         if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
             const std::string extension = source ? source->Format : "png";
-            if (const auto fault = CheckListRoom(TileListBytes(range, *zoom, mapsType, extension),
-                                                 FreeDiskSpace(savePath))) {
+            const TileCoverage* coverage = ShapeCoverage(*zoom, range);
+            if (const auto fault =
+                    CheckListRoom(TileListBytes(range, *zoom, mapsType, extension, coverage),
+                                  FreeDiskSpace(savePath))) {
                 m_dialogs.Message(Q(*fault));
                 return;
             }
@@ -513,6 +530,10 @@ void TForm1::StartTask() {
     const std::shared_ptr<TaskParams> params =
         MakeTaskParams(settings, *leftValue, *rightValue, *topValue, *bottomValue, *zoom, mapsType,
                        savePath, projectName, resume, source);
+    // A shape's task: its tiles, worked out already for the estimate and the checks.
+    params->Shape = m_shape;
+    if (m_shape && m_shapeCoverageZoom == *zoom)
+        params->Coverage = m_shapeCoverage;
 
     std::shared_ptr<DownloadTask> task;
     try {
@@ -763,13 +784,21 @@ void TForm1::ShowIdleEstimate() {
         m_progressText->clear();
         return;
     }
-    const unsigned long long count = CoveringTiles(*left, *right, *top, *bottom, *zoom).Count();
+    const TileRange range = CoveringTiles(*left, *right, *top, *bottom, *zoom);
+    unsigned long long count = range.Count();
+    // A shape's task is its covered tiles only.
+    if (const TileCoverage* coverage = ShapeCoverage(*zoom, range))
+        count = static_cast<unsigned long long>(coverage->Count());
     const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
-    const int workers = static_cast<int>(std::min<long long>(8, tiles));
+    // At the pace of the chosen source.
+    const std::optional<TileSource> source = ChosenSource();
+    const int workers = static_cast<int>(std::min<long long>(source ? source->Workers : 8, tiles));
+    const double wait = source ? source->TileDelayMs / 1000.0 : 1.0;
     m_progressText->setText(
-        QStringLiteral("Next task: %1 tiles, about %2")
+        QStringLiteral("Next task: %1 tiles%2, about %3")
             .arg(tiles)
-            .arg(Q(DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess)))));
+            .arg(m_shape ? QStringLiteral(" of the shape") : QString())
+            .arg(Q(DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess, wait)))));
 }
 
 void TForm1::ShowRunningProgress() {
@@ -799,6 +828,49 @@ void TForm1::ShowRunningProgress() {
 
 void TForm1::Exit1Click() {
     close();
+}
+
+void TForm1::ButtonMapClick() {
+    RunHandler(m_dialogs, [this] {
+        if (!m_areaWindow)
+            m_areaWindow = new TfrmArea(m_dialogs, Q(m_executableFolder), this);
+        const auto left = ParseCoordinate(Text(Edit1)), right = ParseCoordinate(Text(Edit3)),
+                   top = ParseCoordinate(Text(Edit2)), bottom = ParseCoordinate(Text(Edit4));
+        std::optional<GeoBounds> typed;
+        if (left && right && top && bottom && !CheckArea(*left, *right, *top, *bottom))
+            typed = GeoBounds{*left, *bottom, *right, *top};
+        const int zoom = std::clamp(ParseInteger(Text(Edit5)).value_or(13), 1, 18);
+        m_areaWindow->Begin(ChosenSource(), 17 + std::max(0, radio_mapstype->ItemIndex()),
+                            ReadStartSettings(ConfigFile.toStdString()).ServiceHost, zoom, typed,
+                            m_shape);
+        if (m_areaWindow->exec() != QDialog::Accepted)
+            return;
+        const GeoBounds area = m_areaWindow->Area().value_or(GeoBounds{});
+        {
+            const QScopedValueRollback<bool> setting(m_settingArea, true);
+            Edit1->setText(QString::number(area.West, 'f', 6));
+            Edit3->setText(QString::number(area.East, 'f', 6));
+            Edit2->setText(QString::number(area.North, 'f', 6));
+            Edit4->setText(QString::number(area.South, 'f', 6));
+        }
+        SetShape(m_areaWindow->Shape());
+    });
+}
+
+void TForm1::SetShape(std::shared_ptr<const AreaShape> shape) {
+    m_shape = std::move(shape);
+    m_shapeCoverage.reset();
+    ShowIdleEstimate();
+}
+
+const TileCoverage* TForm1::ShapeCoverage(int zoom, const TileRange& range) {
+    if (!m_shape)
+        return nullptr;
+    if (!m_shapeCoverage || m_shapeCoverageZoom != zoom) {
+        m_shapeCoverage = std::make_shared<const TileCoverage>(*m_shape, zoom, range);
+        m_shapeCoverageZoom = zoom;
+    }
+    return m_shapeCoverage.get();
 }
 
 void TForm1::TileSources1Click() {

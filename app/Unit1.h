@@ -36,6 +36,7 @@ class TfrmAbout;
 class TfrmConvert;
 class TfrmFlt;
 class TfrmOptions;
+class TfrmArea;
 class TfrmSources;
 
 class TForm1 : public QMainWindow, public WorkerHost {
@@ -80,6 +81,8 @@ public slots:
     void Options2Click();
     // Options > Tile sources...: the sources window; the choice of source is offered afresh.
     void TileSources1Click();
+    // The map window: OK writes its area into the coordinates, and its shape becomes the task's.
+    void ButtonMapClick();
     void ConvertLongitudeorLatitudetodegreen1Click();
     void Viewlogfile1Click();
     void MapViewer1Click();
@@ -133,6 +136,11 @@ private:
     void ShowSourceMapTypes();
     void SourceChanged();
 
+    // The area's shape from the map window or an opened task; none for a rectangle.
+    void SetShape(std::shared_ptr<const quarrow::AreaShape> shape);
+    // The shape's tiles at the zoom, worked out once for each zoom; none without a shape.
+    const quarrow::TileCoverage* ShapeCoverage(int zoom, const quarrow::TileRange& range);
+
     void ShowIdleEstimate();
     void ShowRunningProgress();
     int TilesDone() const;
@@ -145,7 +153,12 @@ private:
     TfrmConvert* m_convert = nullptr;
     TfrmOptions* m_options = nullptr;
     TfrmFlt* m_flt = nullptr;
-    TfrmSources* m_sourcesDialog = nullptr;     // a child, made when first asked for
+    TfrmSources* m_sourcesDialog = nullptr; // a child, made when first asked for
+    TfrmArea* m_areaWindow = nullptr;       // likewise
+    std::shared_ptr<const quarrow::AreaShape> m_shape;
+    std::shared_ptr<const quarrow::TileCoverage> m_shapeCoverage;
+    int m_shapeCoverageZoom = 0;
+    bool m_settingArea = false;                 // the coordinates are being set from the map window
     std::vector<quarrow::TileSource> m_sources; // the custom ones, in the combo box after the first
 
     QLineEdit* EditTaskName = nullptr;
@@ -158,6 +171,7 @@ private:
     TUpDown* UpDown1 = nullptr;
     QLineEdit* Edit6 = nullptr;
     QComboBox* ComboSource = nullptr;
+    QPushButton* ButtonMap = nullptr;
     QLabel* LabelTotalxy = nullptr;
     QPushButton* BitBtn1 = nullptr;
     TLinePane* Memo1 = nullptr;

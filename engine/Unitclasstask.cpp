@@ -506,19 +506,23 @@ void DownloadTask::CreateFailedFile() const {
     SaveLines(FailedFile, {});
 }
 
-std::string DownloadTask::TileUrl(int x, int y) const {
-    if (const auto& source = Params->Source)
-        return ExpandTemplate(source->Templates[static_cast<std::size_t>(MapIndex())], Params->Zoom,
-                              x, y, source->Subdomains);
-    std::string url = "http://" + Params->ServiceHost;
-    url += MapTypeOf(Params->MapsType).UrlPath;
-    AppendInt(url, Params->Zoom);
+std::string BuiltInTileUrl(const std::string& serviceHost, int mapsType, int zoom, int x, int y) {
+    std::string url = "http://" + serviceHost;
+    url += MapTypeOf(mapsType).UrlPath;
+    AppendInt(url, zoom);
     url += '/';
     AppendInt(url, x);
     url += '/';
     AppendInt(url, y);
     url += "/256/png8";
     return url;
+}
+
+std::string DownloadTask::TileUrl(int x, int y) const {
+    if (const auto& source = Params->Source)
+        return ExpandTemplate(source->Templates[static_cast<std::size_t>(MapIndex())], Params->Zoom,
+                              x, y, source->Subdomains);
+    return BuiltInTileUrl(Params->ServiceHost, Params->MapsType, Params->Zoom, x, y);
 }
 
 void DownloadTask::AppendTileNameHead(std::string& out, int x) const {

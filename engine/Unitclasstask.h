@@ -40,6 +40,10 @@ struct TileRange {
 
 TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
 
+// The URL of a tile of the built-in source: the service host, the map type's path, the zoom
+// level, column and row, the fixed tail.
+std::string BuiltInTileUrl(const std::string& serviceHost, int mapsType, int zoom, int x, int y);
+
 // The size in bytes of the tile list that a new task of this range, zoom, map type and tile file
 // extension writes; of a shape's task, of the covered tiles only.
 unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,

@@ -16,6 +16,10 @@ constexpr double NotchFactor = 1.25;
 
 } // namespace
 
+QString CursorText(double lon, double lat) {
+    return QStringLiteral("Longitude %1   Latitude %2").arg(lon, 0, 'f', 6).arg(lat, 0, 'f', 6);
+}
+
 TileMapView::TileMapView(QWidget* parent, std::size_t cacheBytes)
     : QWidget(parent), m_cache(cacheBytes) {
     setMouseTracking(true);

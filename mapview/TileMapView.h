@@ -18,6 +18,9 @@ class QPainter;
 
 namespace quarrow::map {
 
+// How a map's status bar tells the place under the cursor.
+QString CursorText(double lon, double lat);
+
 class TileMapView : public QWidget {
     Q_OBJECT
 

@@ -24,10 +24,6 @@ QString CountsText(long long present, long long blank, long long missing, bool f
     return text;
 }
 
-QString CursorText(double lon, double lat) {
-    return QStringLiteral("Longitude %1   Latitude %2").arg(lon, 0, 'f', 6).arg(lat, 0, 'f', 6);
-}
-
 ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_executableFolder(executableFolder),
       m_view(new MapView(this)), m_cursorLabel(new QLabel(this)), m_countsLabel(new QLabel(this)) {

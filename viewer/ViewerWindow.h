@@ -40,6 +40,6 @@ private:
 
 // The status bar's texts, kept apart from the widgets so that tests read them directly.
 QString CountsText(long long present, long long blank, long long missing, bool finished);
-QString CursorText(double lon, double lat);
+// The place under the cursor: the map library's CursorText.
 
 } // namespace quarrow::viewer

@@ -28,7 +28,7 @@ TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
                          "[AREA]\r\nLeftLongitude=116.3\r\nRightLongitude=116.5\r\n"
                          "TopLatitude=39.9\r\nBottomLatitude=39.8\r\n[Zoom]\r\nZoom=12\r\n"
                          "[MapsType]\r\nMapsType=18\r\n");
-    const ResumeEntries same{18, "116.3", "116.5", "39.9", "39.8", 12, save.Path(), "t.zav", {}};
+    const ResumeEntries same{18, "116.3", "116.5", "39.9", "39.8", 12, save.Path(), "t.zav", {}, {}};
     EXPECT_TRUE(IsResume(same, save.Path(), "t.zav"));
     std::string typedWithoutSlash = save.Path();
     typedWithoutSlash.pop_back();

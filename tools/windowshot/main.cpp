@@ -17,11 +17,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
 
+#include "app/AreaWindow.h"
 #include "app/Convert.h"
 #include "app/Dialogs.h"
 #include "app/HelpWindow.h"
@@ -153,6 +155,33 @@ int main(int argc, char** argv) {
         editor.show();
         RunFor(300);
         ok = Save(editor, output + "source-edit.png") && ok;
+    }
+    {
+        // The map window on the local service, with a track along a river and its corridor.
+        const std::string host = quarrow::ProfileFile((program + "ini/config.ini").toStdString())
+                                     .ReadString("Service", "Host", "127.0.0.1:8642");
+        const QString track = program + "track.gpx";
+        QFile gpx(track);
+        gpx.open(QIODevice::WriteOnly);
+        gpx.write("<?xml version=\"1.0\"?><gpx version=\"1.1\"><trk><name>Walk</name><trkseg>"
+                  "<trkpt lat=\"39.905\" lon=\"116.21\"/><trkpt lat=\"39.93\" lon=\"116.28\"/>"
+                  "<trkpt lat=\"39.915\" lon=\"116.35\"/><trkpt lat=\"39.95\" lon=\"116.42\"/>"
+                  "<trkpt lat=\"39.99\" lon=\"116.47\"/></trkseg></trk></gpx>");
+        gpx.close();
+        TfrmArea area(dialogs, program);
+        area.resize(900, 640);
+        area.show();
+        area.Begin(std::nullopt, 18, host, 13, quarrow::GeoBounds{116.1, 39.7, 116.7, 40.1},
+                   nullptr);
+        area.OpenArea(track);
+        for (int waited = 0; waited < 10000; waited += 100) {
+            RunFor(100);
+            area.Map()->grab();
+            if (area.Map()->TilesSettled())
+                break;
+        }
+        RunFor(300);
+        ok = Save(area, output + "area.png") && ok;
     }
     {
         THelpWindow help;
