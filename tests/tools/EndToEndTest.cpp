@@ -11,6 +11,8 @@
 
 #include "download/Unit3.h"
 #include "engine/Commonfunc.h"
+#include "engine/ProfileFile.h"
+#include "engine/TextFile.h"
 #include "engine/Unitclasstask.h"
 #include "tests/download/RecordingHost.h"
 #include "tests/support/TempDir.h"
@@ -143,6 +145,103 @@ TEST(EndToEndFaults, TilesAllAnswered404EndBlankAndUnlisted) {
               log);
     for (const char* name : {"zavm_2141_1420_12.png", "zavm_2142_1420_12.png"})
         EXPECT_EQ("blank", ReadFileBytes(save.Path() + "e2e/" + name));
+}
+
+// A shape's task: only the covered tiles are listed and fetched; a stop halfway and a resume
+// fetch the rest, each once.
+TEST(EndToEndShape, AShapesTaskFetchesItsTilesAcrossAResume) {
+    ServedTasks served{tileservice::ServiceOptions{}};
+    const auto at = [](double x, double y) {
+        return GeoPoint{TileXToLon(X0 + x, Zoom), TileYToLat(Y0 + y, Zoom)};
+    };
+    auto shape = std::make_shared<AreaShape>();
+    shape->Polygons = {{{at(0.4, 0.2), at(4.7, 0.6), at(1.2, 4.6)}}};
+    const GeoBounds bounds = ShapeBounds(*shape);
+    const auto makeTask = [&](bool resume) {
+        auto params = std::make_shared<TaskParams>();
+        params->LeftLongitude = bounds.West;
+        params->RightLongitude = bounds.East;
+        params->TopLatitude = bounds.North;
+        params->BottomLatitude = bounds.South;
+        params->Zoom = Zoom;
+        params->ThreadCount = 2;
+        params->MapsType = 17;
+        params->SavePath = served.save.Path();
+        params->ProjectName = "shape.zav";
+        params->ServiceHost = "127.0.0.1:" + std::to_string(served.service.Port());
+        params->Resume = resume;
+        params->Shape = shape;
+        return std::make_shared<DownloadTask>(params);
+    };
+    const auto task = makeTask(false);
+    task->WriteProjectFile();
+    task->WriteListFile();
+    ASSERT_EQ(5 * 5, (task->MaxX - task->MinX + 1) * (task->MaxY - task->MinY + 1));
+    const long long covered = task->Coverage->Count();
+    ASSERT_LT(covered, 25);
+    EXPECT_EQ(covered, task->TileCount);
+    EXPECT_EQ(covered + 1,
+              static_cast<long long>(SplitLines(ReadFileBytes(task->ListFile)).size()));
+    EXPECT_EQ(ShapeGeoJson(*shape), ReadFileBytes(served.save.Path() + "shape_area.geojson"));
+
+    // The first run stops after three saved tiles; the monitor keeps each worker's place.
+    test::WorkerHandle first, second;
+    RecordingHost host(served.exe.Path());
+    int saved = 0;
+    host.OnSleep = [&](int milliseconds) {
+        if (milliseconds == 1000 && ++saved == 3) {
+            first.Terminate();
+            second.Terminate();
+        }
+    };
+    {
+        TDownThread one(0, task, host), two(1, task, host);
+        first.Set(&one);
+        second.Set(&two);
+        ASSERT_TRUE(host.WaitForWorkers(2));
+        std::vector<std::pair<std::string, int>> keys;
+        for (const TDownThread* worker : {&one, &two}) {
+            const auto [x, y] = worker->LastPosition();
+            const std::string n = std::to_string(worker->ThreadIndex + 1);
+            if (x > 0)
+                keys.insert(keys.end(), {{"T" + n + "X", x}, {"T" + n + "Y", y}});
+        }
+        ProfileFile(task->ProjectFile()).WriteIntegers("THREADS", keys);
+    }
+    const std::vector<std::string> before = host.Log();
+    const auto savedFirst = std::count_if(before.begin(), before.end(),
+                                          [](const auto& line) { return line.ends_with(" OK"); });
+
+    const auto resumed = makeTask(true);
+    RecordingHost again(served.exe.Path());
+    {
+        TDownThread one(0, resumed, again), two(1, resumed, again);
+        ASSERT_TRUE(again.WaitForWorkers(2));
+    }
+    // Every covered tile once, in its place; nothing outside the shape.
+    std::vector<std::string> log = host.Log();
+    const std::vector<std::string> later = again.Log();
+    log.insert(log.end(), later.begin(), later.end());
+    EXPECT_GE(savedFirst, 3);
+    EXPECT_LT(savedFirst, covered);
+    long long files = 0;
+    for (int x = task->MinX; x <= task->MaxX; ++x) {
+        for (int y = task->MinY; y <= task->MaxY; ++y) {
+            const std::string name = "zavm_" + std::to_string(x) + "_" + std::to_string(y) + "_" +
+                                     std::to_string(Zoom) + ".png";
+            const bool inside = task->Coverage->Contains(x, y);
+            EXPECT_EQ(inside ? tileservice::RenderTilePng({MapKind::Normal, Zoom, x, y}) : "",
+                      ReadFileBytes(served.save.Path() + "shape/" + name))
+                << name;
+            EXPECT_EQ(inside ? 1 : 0, std::count_if(log.begin(), log.end(),
+                                                    [&](const auto& line) {
+                                                        return line.ends_with("," + name + " OK");
+                                                    }))
+                << name;
+            files += inside;
+        }
+    }
+    EXPECT_EQ(covered, files);
 }
 
 INSTANTIATE_TEST_SUITE_P(MapTypes, EndToEnd,
