@@ -82,10 +82,9 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
     if (!sameEntries)
         return false;
     // Another shape is another task.
-    const std::string areaFile = project.ReadString("Area", "File", "");
+    const std::string areaFile = ProjectAreaFile(projectFile);
     std::string storedShape;
-    if (!areaFile.empty() &&
-        !ReadWholeFile(SplitFolder(projectFile).first + SplitFolder(areaFile).second, storedShape))
+    if (!areaFile.empty() && !ReadWholeFile(areaFile, storedShape))
         return false;
     if (storedShape != entries.ShapeText)
         return false;

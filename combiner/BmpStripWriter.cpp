@@ -56,7 +56,7 @@ BmpStripWriter::~BmpStripWriter() {
         std::fclose(m_file);
 }
 
-void BmpStripWriter::WriteRows(const unsigned char* rows, int count) {
+void BmpStripWriter::WriteRows(const unsigned char* rows, const unsigned char*, int count) {
     const std::size_t bytes = m_rowBytes * static_cast<std::size_t>(count);
     if (std::fwrite(rows, 1, bytes, m_file) != bytes)
         throw WriteError(m_path);

@@ -21,7 +21,7 @@ public:
     PixelOrder Order() const override { return PixelOrder::Bgr; }
     bool BottomUp() const override { return true; }
     std::size_t RowBytes() const override { return m_rowBytes; }
-    void WriteRows(const unsigned char* rows, int count) override;
+    void WriteRows(const unsigned char* rows, const unsigned char* alpha, int count) override;
     void Finish() override;
 
 private:

@@ -1,5 +1,6 @@
 // The combining loop: a strip of one tile row is filled white, each present tile decoded into its
-// place, and the strip handed to the writer; MBTiles takes the tile files' bytes as they are.
+// place, and the strip handed to the writer; MBTiles takes the tile files' bytes as they are. A
+// shape's task has only its covered tiles, and its pixels outside the shape are left empty.
 #include "CombineTask.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "MBTilesWriter.h"
 #include "PngStripWriter.h"
 #include "TileImage.h"
+#include "engine/AreaMask.h"
 #include "engine/Exception.h"
 #include "engine/TextFile.h"
 #include "engine/TextRules.h"
@@ -74,6 +76,36 @@ struct Loop {
     }
 };
 
+// The pixels of a shape's task outside its shape: transparent, and white for the formats without
+// transparency.
+class ShapeRows {
+public:
+    ShapeRows(const AreaShape& shape, int zoom, int minX, std::size_t width)
+        : m_mask(shape, zoom), m_origin(static_cast<long long>(minX) * TileSize),
+          m_width(static_cast<long long>(width)) {}
+
+    // The opacity of the image's pixel row into alpha, its outside painted white in pixels.
+    void Apply(long long row, unsigned char* pixels, unsigned char* alpha) {
+        m_mask.Spans(row, m_spans);
+        std::fill_n(alpha, m_width, static_cast<unsigned char>(0));
+        for (const auto& [first, last] : m_spans) {
+            const long long from = std::max(first - m_origin, 0LL);
+            const long long to = std::min(last - m_origin, m_width - 1);
+            if (from <= to)
+                std::fill(alpha + from, alpha + to + 1, static_cast<unsigned char>(0xFF));
+        }
+        for (long long p = 0; p < m_width; ++p)
+            if (alpha[p] == 0)
+                std::fill_n(pixels + p * PixelBytes, PixelBytes, static_cast<unsigned char>(0xFF));
+    }
+
+private:
+    AreaMask m_mask;
+    long long m_origin; // the image's first pixel column on the map
+    long long m_width;
+    std::vector<AreaMask::Span> m_spans;
+};
+
 // Strips from the top or, for a bottom-up writer, from the bottom; false when cancelled.
 bool WriteStrips(Loop& loop, StripWriter& writer) {
     const DownloadTask& task = loop.Task;
@@ -85,6 +117,13 @@ bool WriteStrips(Loop& loop, StripWriter& writer) {
     // In a bottom-up strip the tile's bottom row comes first, at the strip's start.
     const auto stride = static_cast<std::ptrdiff_t>(rowBytes);
     const std::ptrdiff_t tileStride = writer.BottomUp() ? -stride : stride;
+    const std::size_t width = static_cast<std::size_t>(columns) * TileSize;
+    std::optional<ShapeRows> shape;
+    std::vector<unsigned char> alpha;
+    if (task.Params->Shape) {
+        shape.emplace(*task.Params->Shape, task.Params->Zoom, task.MinX, width);
+        alpha.resize(width * TileSize);
+    }
 
     for (int r = 0; r < rows; ++r) {
         const int y = writer.BottomUp() ? task.MaxY - r : task.MinY + r;
@@ -92,6 +131,8 @@ bool WriteStrips(Loop& loop, StripWriter& writer) {
         for (int c = 0; c < columns; ++c) {
             if (loop.Stop.stop_requested())
                 return false;
+            if (!task.Covers(task.MinX + c, y))
+                continue;
             unsigned char* place = strip.data() + static_cast<std::size_t>(c) * tileBytes;
             if (!loop.Read(task.MinX + c, y) ||
                 !DecodeTile(loop.Bytes, writer.Order(), place, tileStride)) {
@@ -102,7 +143,15 @@ bool WriteStrips(Loop& loop, StripWriter& writer) {
             }
             loop.Step();
         }
-        writer.WriteRows(strip.data(), TileSize);
+        if (shape) {
+            for (int k = 0; k < TileSize; ++k) {
+                const long long row = static_cast<long long>(y) * TileSize +
+                                      (writer.BottomUp() ? TileSize - 1 - k : k);
+                shape->Apply(row, strip.data() + static_cast<std::size_t>(k) * rowBytes,
+                             alpha.data() + static_cast<std::size_t>(k) * width);
+            }
+        }
+        writer.WriteRows(strip.data(), shape ? alpha.data() : nullptr, TileSize);
     }
     writer.Finish();
     return true;
@@ -114,6 +163,8 @@ bool WriteMBTiles(Loop& loop, MBTilesWriter& writer) {
         for (int x = task.MinX; x <= task.MaxX; ++x) {
             if (loop.Stop.stop_requested())
                 return false;
+            if (!task.Covers(x, y))
+                continue;
             if (loop.Read(x, y) && IsTileImage(loop.Bytes))
                 writer.AddTile(x, y, loop.Bytes);
             else
@@ -214,7 +265,8 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
         if (*format == OutputFormat::Bmp)
             writer = std::make_unique<BmpStripWriter>(part.Path(), width, height);
         else
-            writer = std::make_unique<PngStripWriter>(part.Path(), width, height);
+            writer = std::make_unique<PngStripWriter>(part.Path(), width, height,
+                                                      task.Params->Shape != nullptr);
         complete = WriteStrips(loop, *writer);
     }
     result.Missing = loop.Missing;

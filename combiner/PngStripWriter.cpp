@@ -30,13 +30,14 @@ void OnError(png_structp png, png_const_charp message) {
 
 void OnWarning(png_structp, png_const_charp) {}
 
-bool WriteHeader(State& state, png_uint_32 width, png_uint_32 height) {
+bool WriteHeader(State& state, png_uint_32 width, png_uint_32 height, bool alpha) {
     if (setjmp(png_jmpbuf(state.Png)))
         return false;
     png_init_io(state.Png, state.File);
     // libpng's own default stops at a million pixels a side; the format allows 2^31 - 1.
     png_set_user_limits(state.Png, PngMaxSide, PngMaxSide);
-    png_set_IHDR(state.Png, state.Info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(state.Png, state.Info, width, height, 8,
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Map tiles hold large flat areas: the fast settings compress them nearly as well.
     png_set_compression_level(state.Png, 2);
@@ -61,9 +62,12 @@ bool WriteEnd(State& state) {
 
 } // namespace
 
-PngStripWriter::PngStripWriter(std::string path, std::uint32_t width, std::uint32_t height)
+PngStripWriter::PngStripWriter(std::string path, std::uint32_t width, std::uint32_t height,
+                               bool alpha)
     : m_path(std::move(path)), m_rowBytes(static_cast<std::size_t>(width) * PixelBytes),
-      m_state(std::make_unique<PngWriteState>()) {
+      m_alpha(alpha), m_state(std::make_unique<PngWriteState>()) {
+    if (m_alpha)
+        m_rgba.resize(static_cast<std::size_t>(width) * 4);
     m_state->File = std::fopen(m_path.c_str(), "wb");
     if (m_state->File == nullptr)
         throw WriteError(m_path);
@@ -73,7 +77,7 @@ PngStripWriter::PngStripWriter(std::string path, std::uint32_t width, std::uint3
         m_state->Info = png_create_info_struct(m_state->Png);
     if (m_state->Info == nullptr)
         throw WriteError(m_path, ": out of memory");
-    if (!WriteHeader(*m_state, width, height))
+    if (!WriteHeader(*m_state, width, height, m_alpha))
         Fail("header");
 }
 
@@ -88,9 +92,20 @@ void PngStripWriter::Fail(const char* what) {
     throw WriteError(m_path, std::string(" (") + what + "): " + m_state->Error);
 }
 
-void PngStripWriter::WriteRows(const unsigned char* rows, int count) {
+void PngStripWriter::WriteRows(const unsigned char* rows, const unsigned char* alpha, int count) {
+    const std::size_t width = m_rowBytes / PixelBytes;
     for (int i = 0; i < count; ++i) {
-        if (!WriteRow(*m_state, rows + static_cast<std::size_t>(i) * m_rowBytes))
+        const unsigned char* row = rows + static_cast<std::size_t>(i) * m_rowBytes;
+        if (m_alpha) {
+            const unsigned char* opacity =
+                alpha == nullptr ? nullptr : alpha + static_cast<std::size_t>(i) * width;
+            for (std::size_t p = 0; p < width; ++p) {
+                std::memcpy(&m_rgba[p * 4], row + p * PixelBytes, PixelBytes);
+                m_rgba[p * 4 + 3] = opacity == nullptr ? 0xFF : opacity[p];
+            }
+            row = m_rgba.data();
+        }
+        if (!WriteRow(*m_state, row))
             Fail("rows");
     }
     if (std::ferror(m_state->File))

@@ -65,8 +65,10 @@ struct Location {
     std::string_view Value;
 };
 
+// Only the first section of the name counts, unless everySection: then the key is looked for in
+// each section of the name in turn.
 Location Find(std::string_view content, const std::vector<LineSpan>& lines,
-              std::string_view section, std::string_view key) {
+              std::string_view section, std::string_view key, bool everySection = false) {
     Location found;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view text =
@@ -79,8 +81,13 @@ Location Find(std::string_view content, const std::vector<LineSpan>& lines,
             }
             continue;
         }
-        if (name)
-            break; // only the first section of the name counts
+        if (name) {
+            if (!everySection)
+                break;
+            if (!EqualsNoCase(*name, section))
+                found.Section.reset(); // looking for the next one of the name
+            continue;
+        }
         if (TrimBlanks(text).empty())
             continue;
         found.LastFilled = i;
@@ -101,10 +108,20 @@ ProfileFile::ProfileFile(std::string path) : m_path(std::move(path)) {}
 
 std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
+    return Read(section, key, defaultValue, false);
+}
+
+std::string ProfileFile::ReadStringInAnySection(const std::string& section, const std::string& key,
+                                                const std::string& defaultValue) const {
+    return Read(section, key, defaultValue, true);
+}
+
+std::string ProfileFile::Read(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, bool everySection) const {
     std::string content;
     std::string result = defaultValue;
     if (ReadWholeFile(m_path, content)) {
-        const Location found = Find(content, ScanProfileLines(content), section, key);
+        const Location found = Find(content, ScanProfileLines(content), section, key, everySection);
         if (found.Entry)
             result = std::string(found.Value);
     }

@@ -19,6 +19,10 @@ public:
     // The value after the first "=", blanks trimmed, at most 2047 characters.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
+    // As ReadString, but the key is looked for in every section of the name, not in the first
+    // only: a task's "[Area]" of a shape follows its "[AREA]", one name apart from letter case.
+    std::string ReadStringInAnySection(const std::string& section, const std::string& key,
+                                       const std::string& defaultValue) const;
     // Decimal, "$" or "0x" hexadecimal, optional blanks and sign; anything else is the default.
     int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
     // The names of the file's sections in file order, each once; none for a missing file.
@@ -34,6 +38,8 @@ public:
                        const std::vector<std::pair<std::string, int>>& values);
 
 private:
+    std::string Read(const std::string& section, const std::string& key,
+                     const std::string& defaultValue, bool everySection) const;
     std::string ContentToWrite() const;
     static std::string WithValue(const std::string& content, const std::string& section,
                                  const std::string& key, const std::string& value);

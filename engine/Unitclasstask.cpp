@@ -131,19 +131,25 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
-std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile) {
-    const ProfileFile project(projectFile);
-    const std::string file = project.ReadString("Area", "File", "");
+std::string ProjectAreaFile(const std::string& projectFile) {
+    const std::string file = ProfileFile(projectFile).ReadStringInAnySection("Area", "File", "");
     if (file.empty())
-        return nullptr;
+        return file;
     // Beside the project file, whatever folder the task has moved to.
-    const std::string path = SplitFolder(projectFile).first + SplitFolder(file).second;
+    return SplitFolder(projectFile).first + SplitFolder(file).second;
+}
+
+std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile) {
+    const std::string path = ProjectAreaFile(projectFile);
+    if (path.empty())
+        return nullptr;
+    const ProfileFile project(projectFile);
     std::string text;
     if (!ReadWholeFile(path, text))
         throw ReadError(path);
     try {
         const std::optional<double> corridor =
-            ParseCoordinate(project.ReadString("Area", "Corridor", ""));
+            ParseCoordinate(project.ReadStringInAnySection("Area", "Corridor", ""));
         return std::make_shared<const AreaShape>(
             ShapeFromGeoJson(text, corridor.value_or(DefaultCorridorKm)));
     } catch (const Exception& error) {

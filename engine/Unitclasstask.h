@@ -85,6 +85,10 @@ struct TaskParams {
 // cannot be read, and an Exception naming the file when its area or zoom is not a number.
 TaskParams ReadTaskParams(const std::string& projectFile);
 
+// The path of the shape's file that a project file's section "Area" names, beside the project
+// file; empty for a rectangle task.
+std::string ProjectAreaFile(const std::string& projectFile);
+
 // The shape of a project file's section "Area" (its file beside the project file); none for a
 // rectangle task. Throws an Exception naming the shape's file when it cannot be read.
 std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile);

@@ -28,7 +28,8 @@ TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
                          "[AREA]\r\nLeftLongitude=116.3\r\nRightLongitude=116.5\r\n"
                          "TopLatitude=39.9\r\nBottomLatitude=39.8\r\n[Zoom]\r\nZoom=12\r\n"
                          "[MapsType]\r\nMapsType=18\r\n");
-    const ResumeEntries same{18, "116.3", "116.5", "39.9", "39.8", 12, save.Path(), "t.zav", {}, {}};
+    const ResumeEntries same{18, "116.3",     "116.5", "39.9", "39.8",
+                             12, save.Path(), "t.zav", {},     {}};
     EXPECT_TRUE(IsResume(same, save.Path(), "t.zav"));
     std::string typedWithoutSlash = save.Path();
     typedWithoutSlash.pop_back();
@@ -47,6 +48,15 @@ TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
     EXPECT_TRUE(differs([](ResumeEntries& c) { c.MapsType = 17; }));
     EXPECT_TRUE(differs([](ResumeEntries& c) { c.TaskNameTyped = "t"; }));
     EXPECT_FALSE(IsResume(same, save.Path(), "other.zav"));
+
+    // A shape's task, its shape in a file named in a later section "Area": the same shape only.
+    test::WriteFileBytes(save.Path() + "t.zav",
+                         test::ReadFileBytes(save.Path() + "t.zav") +
+                             "[THREADS]\r\n[Area]\r\nFile=t_area.geojson\r\n");
+    test::WriteFileBytes(save.Path() + "t_area.geojson", "{shape}");
+    EXPECT_TRUE(differs([](ResumeEntries&) {}));
+    EXPECT_TRUE(differs([](ResumeEntries& c) { c.ShapeText = "{other}"; }));
+    EXPECT_FALSE(differs([](ResumeEntries& c) { c.ShapeText = "{shape}"; }));
 }
 
 TEST(StartRules, DurationsReadShort) {
@@ -67,7 +77,8 @@ TEST(StartRules, TheListsSizeIsCountedAndComparedWithTheRoom) {
     range.MaxX = 100009;
     range.MinY = 99990;
     range.MaxY = 100009;
-    EXPECT_EQ(108u + 200 * 100 + 200 * 6 + 10 * (10 * 5 + 10 * 6), TileListBytes(range, 18, 17, "png"));
+    EXPECT_EQ(108u + 200 * 100 + 200 * 6 + 10 * (10 * 5 + 10 * 6),
+              TileListBytes(range, 18, 17, "png"));
     EXPECT_EQ("The tile list needs 951 MB; the disk has 120 MB free.",
               CheckListRoom(951362496, 120000000).value_or(""));
     EXPECT_EQ("The tile list needs 240 GB; the disk has 1 KB free.",

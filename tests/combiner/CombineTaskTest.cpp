@@ -43,21 +43,23 @@ struct Image {
     int Width = 0;
     int Height = 0;
     std::vector<unsigned char> Rgb;
+    int Channels = 3; // 4 with alpha
     const unsigned char* At(long long x, long long y) const {
         return Rgb.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) +
                              static_cast<std::size_t>(x)) *
-                                3;
+                                static_cast<std::size_t>(Channels);
     }
 };
 
-Image DecodePng(const std::string& bytes) {
+Image DecodePng(const std::string& bytes, bool withAlpha = false) {
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     Image out;
     if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
         return out;
-    image.format = PNG_FORMAT_RGB;
+    image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    out.Channels = withAlpha ? 4 : 3;
     out.Width = static_cast<int>(image.width);
     out.Height = static_cast<int>(image.height);
     out.Rgb.resize(PNG_IMAGE_SIZE(image));
@@ -383,6 +385,113 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
         EXPECT_TRUE(result.Files.empty());
     }
     EXPECT_EQ(FolderEntries(m_dir.Path()), before);
+}
+
+// A triangle and a corridor whose corners lie between pixel centres: each pixel of the images is
+// inside or outside by plain geometry in the pixel plane, and only covered tiles are read.
+TEST(CombineShape, PixelsOutsideTheShapeAreTransparentInPngAndWhiteInBmp) {
+    TempDir dir;
+    constexpr int Zoom = 13;
+    constexpr double Left = 6700 * 256, Top = 3100 * 256; // the area's first pixel, 4 x 3 tiles
+    const auto geo = [](double px, double py) {
+        return quarrow::GeoPoint{TileXToLon((Left + px) / 256, Zoom),
+                                 TileYToLat((Top + py) / 256, Zoom)};
+    };
+    struct P {
+        double X, Y;
+    };
+    const P triangle[3] = {{30.3, 20.7}, {700.1, 100.2}, {200.4, 700.9}};
+    const P track[2] = {{600.2, 500.6}, {980.7, 700.3}};
+    auto shape = std::make_shared<quarrow::AreaShape>();
+    shape->Polygons.push_back(
+        {{geo(triangle[0].X, triangle[0].Y), geo(triangle[1].X, triangle[1].Y),
+          geo(triangle[2].X, triangle[2].Y)}});
+    shape->Lines.push_back({geo(track[0].X, track[0].Y), geo(track[1].X, track[1].Y)});
+    shape->CorridorKm = 0.3;
+    const double radius = quarrow::TileCoverage::CorridorTiles(0.3, shape->Lines[0][0].Lat, Zoom) *
+                          256; // the northern end
+
+    auto params = std::make_shared<TaskParams>();
+    const quarrow::GeoBounds bounds = quarrow::ShapeBounds(*shape);
+    params->LeftLongitude = bounds.West;
+    params->RightLongitude = bounds.East;
+    params->TopLatitude = bounds.North;
+    params->BottomLatitude = bounds.South;
+    params->Zoom = Zoom;
+    params->MapsType = 18;
+    params->SavePath = dir.Path();
+    params->ProjectName = "shape.zav";
+    params->Shape = shape;
+    DownloadTask task(params);
+    task.WriteProjectFile();
+    ASSERT_EQ(task.MinX, 6700);
+    ASSERT_EQ(task.MinY, 3100);
+    ASSERT_EQ(task.MaxX - task.MinX + 1, 4);
+    ASSERT_EQ(task.MaxY - task.MinY + 1, 3);
+    ASSERT_LT(task.TileCount, 12);
+    for (int x = task.MinX; x <= task.MaxX; ++x)
+        for (int y = task.MinY; y <= task.MaxY; ++y)
+            if (task.Covers(x, y))
+                WriteFileBytes(task.TilePath(x, y), PatternTile(x, y, false));
+
+    // Pixel centres nearer an outline than this are left out: the shape went through its file.
+    constexpr double Margin = 1e-3;
+    const auto side = [](const P& a, const P& b, const P& p) {
+        return ((b.X - a.X) * (p.Y - a.Y) - (b.Y - a.Y) * (p.X - a.X)) /
+               std::hypot(b.X - a.X, b.Y - a.Y);
+    };
+    const auto classify = [&](const P& p) -> int { // 1 inside, 0 outside, -1 too near to tell
+        double nearest = INFINITY;
+        bool inTriangle = true;
+        for (int i = 0; i < 3; ++i) {
+            const double s = side(triangle[i], triangle[(i + 1) % 3], p);
+            nearest = std::min(nearest, std::abs(s));
+            inTriangle = inTriangle && s > 0;
+        }
+        const P& a = track[0];
+        const P& b = track[1];
+        const double t = std::clamp(((p.X - a.X) * (b.X - a.X) + (p.Y - a.Y) * (b.Y - a.Y)) /
+                                        (std::pow(b.X - a.X, 2) + std::pow(b.Y - a.Y, 2)),
+                                    0.0, 1.0);
+        const double d = std::hypot(a.X + t * (b.X - a.X) - p.X, a.Y + t * (b.Y - a.Y) - p.Y);
+        nearest = std::min(nearest, std::abs(d - radius));
+        if (nearest < Margin)
+            return -1;
+        return inTriangle || d < radius ? 1 : 0;
+    };
+
+    for (const std::string name : {"shape.png", "shape.bmp"}) {
+        const std::string output = dir.Path() + name;
+        const auto result = CombineTask(task.ProjectFile(), output);
+        EXPECT_EQ(result.Tiles, task.TileCount);
+        EXPECT_EQ(result.Missing, 0) << "tiles outside the shape are not the task's";
+        const bool png = name == "shape.png";
+        const std::string bytes = ReadFileBytes(output);
+        const Image image = png ? DecodePng(bytes, true) : DecodeBmp(bytes);
+        ASSERT_EQ(image.Width, 4 * Side);
+        ASSERT_EQ(image.Height, 3 * Side);
+        long long inside = 0, wrong = 0;
+        for (int py = 0; py < image.Height; ++py)
+            for (int px = 0; px < image.Width; ++px) {
+                const int where = classify({px + 0.5, py + 0.5});
+                if (where < 0)
+                    continue;
+                inside += where;
+                const unsigned char* pixel = image.At(px, py);
+                const unsigned char white[3] = {255, 255, 255};
+                const int x = task.MinX + px / Side, y = task.MinY + py / Side;
+                const unsigned char expected[3] = {
+                    static_cast<unsigned char>(x * 37 + px % Side),
+                    static_cast<unsigned char>(y * 53 + py % Side),
+                    static_cast<unsigned char>(((px % Side) * 3) ^ (py % Side))};
+                const bool right =
+                    where == 1 ? std::memcmp(pixel, expected, 3) == 0 && (!png || pixel[3] == 255)
+                               : (png ? pixel[3] == 0 : std::memcmp(pixel, white, 3) == 0);
+                wrong += !right;
+            }
+        EXPECT_GT(inside, 100000);
+        EXPECT_EQ(wrong, 0) << name;
+    }
 }
 
 TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {

@@ -117,6 +117,11 @@ TEST_F(ProfileFileTest, OnlyTheFirstSectionOfANameCounts) {
     const ProfileFile file = WithContent("[S]\r\nA=1\r\n[s]\r\nA=2\r\nB=3\r\n");
     EXPECT_EQ(file.ReadInteger("S", "A", 0), 1);
     EXPECT_EQ(file.ReadInteger("S", "B", 0), 0);
+    // Unless asked for any section of the name: the first that holds the key.
+    EXPECT_EQ(file.ReadStringInAnySection("S", "A", ""), "1");
+    EXPECT_EQ(file.ReadStringInAnySection("S", "B", ""), "3");
+    const ProfileFile apart = WithContent("[AREA]\r\nX=1\r\n[T]\r\nF=t\r\n[Area]\r\nF=a\r\n");
+    EXPECT_EQ(apart.ReadStringInAnySection("Area", "F", ""), "a");
 }
 
 TEST_F(ProfileFileTest, ForeignLineEndsAndOddLinesAreRead) {
