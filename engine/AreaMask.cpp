@@ -16,10 +16,7 @@ namespace {
 
 constexpr double TilePixels = 256;
 
-struct Point {
-    double X;
-    double Y;
-};
+using Point = PlanePoint;
 
 Point PixelPoint(const GeoPoint& p, int zoom) {
     return {TileXOf(p.Lon, zoom) * TilePixels, TileYOf(p.Lat, zoom) * TilePixels};
@@ -27,16 +24,6 @@ Point PixelPoint(const GeoPoint& p, int zoom) {
 
 long long BucketOf(double y) {
     return static_cast<long long>(std::floor(y / TilePixels));
-}
-
-// Where the horizontal line at y meets the disc, widening lo..hi.
-void MeetDisc(double cx, double cy, double radius, double y, double& lo, double& hi) {
-    const double dy = y - cy;
-    if (std::abs(dy) > radius)
-        return;
-    const double half = std::sqrt(radius * radius - dy * dy);
-    lo = std::min(lo, cx - half);
-    hi = std::max(hi, cx + half);
 }
 
 } // namespace
@@ -88,9 +75,9 @@ AreaMask::AreaMask(const AreaShape& shape, int zoom) {
             const double radius =
                 TileCoverage::CorridorTiles(shape.CorridorKm, latitude, zoom) * TilePixels;
             const Point a = PixelPoint(from, zoom), b = PixelPoint(to, zoom);
-            const Segment segment{a.X, a.Y, b.X, b.Y, radius};
-            for (long long k = clampBucket(std::min(a.Y, b.Y) - radius);
-                 k <= clampBucket(std::max(a.Y, b.Y) + radius); ++k)
+            const Segment segment{Capsule({a.Y, a.X}, {b.Y, b.X}, radius),
+                                  std::min(a.Y, b.Y) - radius, std::max(a.Y, b.Y) + radius};
+            for (long long k = clampBucket(segment.North); k <= clampBucket(segment.South); ++k)
                 SegmentBucket(k).push_back(segment);
         }
     }
@@ -133,29 +120,10 @@ void AreaMask::Spans(long long row, std::vector<Span>& spans) const {
         }
     }
 
-    for (const Segment& s : m_segments[index]) {
-        double lo = INFINITY, hi = -INFINITY;
-        MeetDisc(s.X0, s.Y0, s.Radius, y, lo, hi);
-        MeetDisc(s.X1, s.Y1, s.Radius, y, lo, hi);
-        const double dx = s.X1 - s.X0, dy = s.Y1 - s.Y0;
-        const double length = std::hypot(dx, dy);
-        if (length > 0) {
-            // The band between the end discs: the segment moved by the radius to either side.
-            const double nx = -dy / length * s.Radius, ny = dx / length * s.Radius;
-            const Point corners[4] = {{s.X0 + nx, s.Y0 + ny},
-                                      {s.X1 + nx, s.Y1 + ny},
-                                      {s.X1 - nx, s.Y1 - ny},
-                                      {s.X0 - nx, s.Y0 - ny}};
-            for (int i = 0; i < 4; ++i) {
-                const Point& p = corners[i];
-                const Point& q = corners[(i + 1) % 4];
-                if (p.Y == q.Y || (p.Y - y) * (q.Y - y) > 0)
-                    continue;
-                const double x = p.X + (q.X - p.X) * (y - p.Y) / (q.Y - p.Y);
-                lo = std::min(lo, x);
-                hi = std::max(hi, x);
-            }
-        }
+    for (const Segment& segment : m_segments[index]) {
+        if (y < segment.North || y > segment.South)
+            continue;
+        const auto [lo, hi] = segment.Turned.Across(y);
         if (lo <= hi)
             addClosed(lo, hi);
     }

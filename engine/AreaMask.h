@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AreaShape.h"
+#include "Capsule.h"
 
 namespace quarrow {
 
@@ -25,9 +26,11 @@ private:
         double X0, Y0, X1, Y1; // Y0 < Y1
         int Polygon;
     };
+    // A corridor segment's capsule with x and y swapped, so that its extent across a row is
+    // its extent across a vertical line.
     struct Segment {
-        double X0, Y0, X1, Y1;
-        double Radius;
+        Capsule Turned;
+        double North, South; // of its reach
     };
     std::vector<Edge>& EdgeBucket(long long bucket);
     std::vector<Segment>& SegmentBucket(long long bucket);

@@ -3,6 +3,7 @@
 #include "AreaShape.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <numbers>
 
@@ -21,13 +22,29 @@ std::string Number(double value) {
     return GeneralNumberText(value, '.');
 }
 
-std::string PointsText(const std::vector<GeoPoint>& points, bool close) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < points.size(); ++i)
-        text += (i ? "," : "") + ("[" + Number(points[i].Lon) + "," + Number(points[i].Lat) + "]");
-    if (close && !points.empty() && points.front() != points.back())
-        text += ",[" + Number(points.front().Lon) + "," + Number(points.front().Lat) + "]";
-    return text + "]";
+// "[lon,lat]" in the shortest digits that read back as the same numbers, written in place: a
+// track has tens of thousands.
+void AppendPoint(std::string& text, const GeoPoint& point) {
+    char buffer[64] = "[";
+    char* end = std::to_chars(buffer + 1, buffer + 31, point.Lon).ptr;
+    *end++ = ',';
+    end = std::to_chars(end, buffer + 62, point.Lat).ptr;
+    *end++ = ']';
+    text.append(buffer, end);
+}
+
+void AppendPoints(std::string& text, const std::vector<GeoPoint>& points, bool close) {
+    text += '[';
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (i > 0)
+            text += ',';
+        AppendPoint(text, points[i]);
+    }
+    if (close && !points.empty() && points.front() != points.back()) {
+        text += ',';
+        AppendPoint(text, points.front());
+    }
+    text += ']';
 }
 
 std::vector<GeoPoint> ReadPoints(const JsonValue& value, const char* what) {
@@ -162,8 +179,11 @@ std::string ShapeGeoJson(const AreaShape& shape) {
                 "\"coordinates\":[";
         for (std::size_t p = 0; p < shape.Polygons.size(); ++p) {
             text += p ? ",[" : "[";
-            for (std::size_t r = 0; r < shape.Polygons[p].size(); ++r)
-                text += (r ? "," : "") + PointsText(shape.Polygons[p][r], true);
+            for (std::size_t r = 0; r < shape.Polygons[p].size(); ++r) {
+                if (r > 0)
+                    text += ',';
+                AppendPoints(text, shape.Polygons[p][r], true);
+            }
             text += "]";
         }
         text += "]}}";
@@ -173,8 +193,11 @@ std::string ShapeGeoJson(const AreaShape& shape) {
         text += std::string(first ? "" : ",") + "{\"type\":\"Feature\",\"properties\":{" +
                 "\"corridor_km\":" + Number(shape.CorridorKm) +
                 "},\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[";
-        for (std::size_t l = 0; l < shape.Lines.size(); ++l)
-            text += (l ? "," : "") + PointsText(shape.Lines[l], false);
+        for (std::size_t l = 0; l < shape.Lines.size(); ++l) {
+            if (l > 0)
+                text += ',';
+            AppendPoints(text, shape.Lines[l], false);
+        }
         text += "]}}";
     }
     return text + "]}\n";

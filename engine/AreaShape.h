@@ -41,7 +41,7 @@ std::optional<std::string> CheckShape(const AreaShape& shape);
 GeoBounds ShapeBounds(const AreaShape& shape);
 
 // The shape as a GeoJSON FeatureCollection: a MultiPolygon and a MultiLineString feature, the
-// corridor as the lines' property "corridor_km"; numbers with 15 significant digits.
+// corridor as the lines' property "corridor_km"; numbers in their shortest round-trip form.
 std::string ShapeGeoJson(const AreaShape& shape);
 
 // The shape of GeoJSON text: Polygon, MultiPolygon, LineString and MultiLineString, as a

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "Capsule.h"
 #include "Commonfunc.h"
 #include "Unitclasstask.h"
 
@@ -17,10 +18,7 @@ namespace {
 
 constexpr double EarthRadius = 6378137; // metres, of the Web-Mercator sphere
 
-struct Point {
-    double X;
-    double Y;
-};
+using Point = PlanePoint;
 
 // A point on a tile border, as a shape drawn along the borders has, comes back from degrees a
 // hair off it; within a billionth of a tile it is on the border again, so that it shares no
@@ -46,9 +44,18 @@ public:
             return;
         first = std::max<long long>(first, m_minY);
         last = std::min<long long>(last, m_maxY);
-        if (first <= last)
-            m_runs[static_cast<std::size_t>(x - m_minX)].emplace_back(static_cast<int>(first),
-                                                                      static_cast<int>(last));
+        if (first > last)
+            return;
+        auto& runs = m_runs[static_cast<std::size_t>(x - m_minX)];
+        // A track's next segment mostly covers what the last one did: joined here, not sorted
+        // and merged later.
+        if (!runs.empty() && first <= static_cast<long long>(runs.back().second) + 1 &&
+            last + 1 >= runs.back().first) {
+            runs.back().first = std::min(runs.back().first, static_cast<int>(first));
+            runs.back().second = std::max(runs.back().second, static_cast<int>(last));
+            return;
+        }
+        runs.emplace_back(static_cast<int>(first), static_cast<int>(last));
     }
 
     // Rows whose open interval meets the y values lo..hi of an open stretch of an edge.
@@ -152,76 +159,24 @@ void CoverPolygon(const std::vector<std::vector<Point>>& rings, long long minX, 
     }
 }
 
-double PointBoxDistance(const Point& p, double x0, double y0) {
-    const double dx = std::max({x0 - p.X, 0.0, p.X - (x0 + 1)});
-    const double dy = std::max({y0 - p.Y, 0.0, p.Y - (y0 + 1)});
-    return std::hypot(dx, dy);
-}
-
-double PointSegmentDistance(const Point& p, const Point& a, const Point& b) {
-    const double dx = b.X - a.X, dy = b.Y - a.Y;
-    const double length2 = dx * dx + dy * dy;
-    const double t =
-        length2 > 0 ? std::clamp(((p.X - a.X) * dx + (p.Y - a.Y) * dy) / length2, 0.0, 1.0) : 0;
-    return std::hypot(a.X + t * dx - p.X, a.Y + t * dy - p.Y);
-}
-
-// Whether the segment meets the closed unit square at (x0, y0) (Liang-Barsky clipping).
-bool SegmentMeetsSquare(const Point& a, const Point& b, double x0, double y0) {
-    double t0 = 0, t1 = 1;
-    const double dx = b.X - a.X, dy = b.Y - a.Y;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {a.X - x0, x0 + 1 - a.X, a.Y - y0, y0 + 1 - a.Y};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0)
-                return false;
-        } else {
-            const double t = q[i] / p[i];
-            if (p[i] < 0)
-                t0 = std::max(t0, t);
-            else
-                t1 = std::min(t1, t);
-        }
-    }
-    return t0 <= t1;
-}
-
-double SegmentSquareDistance(const Point& a, const Point& b, double x0, double y0) {
-    if (SegmentMeetsSquare(a, b, x0, y0))
-        return 0;
-    double distance = std::min(PointBoxDistance(a, x0, y0), PointBoxDistance(b, x0, y0));
-    for (const Point corner :
-         {Point{x0, y0}, Point{x0 + 1, y0}, Point{x0, y0 + 1}, Point{x0 + 1, y0 + 1}})
-        distance = std::min(distance, PointSegmentDistance(corner, a, b));
-    return distance;
-}
-
-// The tiles nearer to the segment than the radius (in tiles).
+// The tiles nearer to the segment than the radius (in tiles): in each column the rows that the
+// capsule's extent over the column reaches into, the capsule being convex.
 void CoverCapsule(const Point& a, const Point& b, double radius, Collector& out) {
-    const auto first = static_cast<long long>(std::floor(std::min(a.X, b.X) - radius));
-    const auto last = static_cast<long long>(std::floor(std::max(a.X, b.X) + radius));
+    const Capsule capsule(a, b, radius);
+    const double west = capsule.West(), east = capsule.East();
+    const auto first = static_cast<long long>(std::floor(west));
+    const auto last = static_cast<long long>(std::ceil(east)) - 1;
     for (long long c = first; c <= last; ++c) {
-        // The segment's stretch within reach of the column, and its rows.
-        double t0 = 0, t1 = 1;
-        if (a.X != b.X) {
-            const double ta = (static_cast<double>(c) - radius - a.X) / (b.X - a.X);
-            const double tb = (static_cast<double>(c + 1) + radius - a.X) / (b.X - a.X);
-            t0 = std::max(0.0, std::min(ta, tb));
-            t1 = std::min(1.0, std::max(ta, tb));
-            if (t0 > t1)
-                continue;
-        }
-        const double y0 = a.Y + (b.Y - a.Y) * t0, y1 = a.Y + (b.Y - a.Y) * t1;
-        const auto top = static_cast<long long>(std::floor(std::min(y0, y1) - radius));
-        const auto bottom = static_cast<long long>(std::floor(std::max(y0, y1) + radius));
-        for (long long r = top; r <= bottom; ++r)
-            if (SegmentSquareDistance(a, b, static_cast<double>(c), static_cast<double>(r)) <
-                radius)
-                out.AddRun(c, r, r);
+        const double x0 = std::max(west, static_cast<double>(c));
+        const double x1 = std::min(east, static_cast<double>(c + 1));
+        if (x0 >= x1)
+            continue; // only the capsule's outline touches the column
+        const auto [lo, hi] = capsule.Over(x0, x1);
+        if (lo < hi)
+            out.AddRun(c, static_cast<long long>(std::floor(lo)),
+                       static_cast<long long>(std::ceil(hi)) - 1);
     }
 }
-
 } // namespace
 
 double TileCoverage::CorridorTiles(double km, double latitude, int zoom) {

@@ -119,6 +119,10 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
     AreaShape corridor;
     corridor.Lines = {{At(0.2, 0.3), At(8.6, 7.1)}};
     corridor.CorridorKm = 5;
+    AreaShape track; // level, upright and steep segments, a turn back and a short one
+    track.Lines = {
+        {At(1.1, 9.3), At(7.4, 9.3), At(7.4, 3.6), At(8.1, 0.4), At(5.05, 4.35), At(5.1, 4.3)}};
+    track.CorridorKm = 3.3;
     const Case cases[] = {
         {"triangle", {{{{At(1.3, 1.2), At(6.7, 2.1), At(3.2, 7.9)}}}, {}, 2}},
         {"polygon with a hole",
@@ -127,6 +131,10 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
           {},
           2}},
         {"corridor along a diagonal", corridor},
+        {"corridor of a turning track", track},
+        // Reaching into the row to the north, or the south, only between the column's sides.
+        {"corridors of short tracks within a column",
+         {{}, {{At(5.45, 4.2), At(5.55, 4.22)}, {At(7.45, 4.75), At(7.55, 4.77)}}, 2}},
         // Exactly on tile corners and borders: no area with the neighbours.
         {"square touching tiles at corners", {{{{At(2, 2), At(4, 2), At(4, 4), At(2, 4)}}}, {}, 2}},
         {"inside one tile", {{{{At(5.2, 5.3), At(5.7, 5.4), At(5.4, 5.8)}}}, {}, 2}},
@@ -160,11 +168,13 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
             }
         }
     }
-    // The square on tile borders covers its four tiles and no neighbour; the small triangle one.
+    // The square on tile borders covers its four tiles and no neighbour; the small triangle one;
+    // the short tracks two each.
     TileRange range;
     range.MinX = 1990, range.MaxX = 2020, range.MinY = 1290, range.MaxY = 1320;
-    EXPECT_EQ(4, TileCoverage(cases[3].Shape, Zoom, range).Count());
-    EXPECT_EQ(1, TileCoverage(cases[4].Shape, Zoom, range).Count());
+    EXPECT_EQ(4, TileCoverage(cases[5].Shape, Zoom, range).Count());
+    EXPECT_EQ(1, TileCoverage(cases[6].Shape, Zoom, range).Count());
+    EXPECT_EQ(4, TileCoverage(cases[4].Shape, Zoom, range).Count());
 }
 
 } // namespace
