@@ -159,6 +159,41 @@ void CoverPolygon(const std::vector<std::vector<Point>>& rings, long long minX, 
     }
 }
 
+// The squared distance between the segment and the tile's square: zero when the segment enters
+// it, else the least of its ends' distances to the square and the corners' to the segment.
+double SquaredDistance(const Point& a, const Point& b, double left, double top) {
+    const double right = left + 1, bottom = top + 1;
+    const double dx = b.X - a.X, dy = b.Y - a.Y;
+    double enter = 0, leave = 1; // the part of the segment inside the square, clipped side by side
+    const auto within = [&enter, &leave](double p, double q) { // p * t <= q
+        if (p == 0)
+            return q >= 0;
+        const double t = q / p;
+        if (p < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        return enter <= leave;
+    };
+    if (within(-dx, a.X - left) && within(dx, right - a.X) && within(-dy, a.Y - top) &&
+        within(dy, bottom - a.Y))
+        return 0;
+    const auto toSquare = [&](const Point& p) {
+        const double ex = std::max({left - p.X, 0.0, p.X - right});
+        const double ey = std::max({top - p.Y, 0.0, p.Y - bottom});
+        return ex * ex + ey * ey;
+    };
+    const double length2 = dx * dx + dy * dy;
+    const auto toSegment = [&](double x, double y) {
+        const double t =
+            length2 > 0 ? std::clamp(((x - a.X) * dx + (y - a.Y) * dy) / length2, 0.0, 1.0) : 0;
+        const double ex = a.X + t * dx - x, ey = a.Y + t * dy - y;
+        return ex * ex + ey * ey;
+    };
+    return std::min({toSquare(a), toSquare(b), toSegment(left, top), toSegment(right, top),
+                     toSegment(left, bottom), toSegment(right, bottom)});
+}
+
 // The tiles nearer to the segment than the radius (in tiles): in each column the rows that the
 // capsule's extent over the column reaches into, the capsule being convex.
 void CoverCapsule(const Point& a, const Point& b, double radius, Collector& out) {
@@ -175,6 +210,110 @@ void CoverCapsule(const Point& a, const Point& b, double radius, Collector& out)
         if (lo < hi)
             out.AddRun(c, static_cast<long long>(std::floor(lo)),
                        static_cast<long long>(std::ceil(hi)) - 1);
+    }
+}
+
+// A stretch of a track whose points all lie within Slack tiles of its chord.
+constexpr double Slack = 1.0 / 32;
+constexpr std::size_t MaxStretch = 256; // segments; bounds the exact checks of a border tile
+
+// The last point of the longest stretch from points[first] that keeps within Slack of its chord.
+// A point farther than Slack from the start allows only the chord directions that pass within
+// Slack of it (a cone); an end must lie in every cone so far and be at least as far as every
+// point before it, so that each of them lies beside the chord, not beyond its end. The cone is
+// kept as its two bounding directions, so no angle is ever computed.
+std::size_t StretchEnd(const std::vector<Point>& points, std::size_t first) {
+    const auto cross = [](const Point& u, const Point& v) { return u.X * v.Y - u.Y * v.X; };
+    const Point& start = points[first];
+    std::size_t end = first + 1;
+    double farthest = 0;
+    bool coned = false;
+    Point right{}, left{}; // the cone's bounds, clockwise and anticlockwise
+    const std::size_t last = std::min(points.size() - 1, first + MaxStretch);
+    for (std::size_t j = first + 1; j <= last; ++j) {
+        const Point v{points[j].X - start.X, points[j].Y - start.Y};
+        const double distance = std::sqrt(v.X * v.X + v.Y * v.Y);
+        if (distance < farthest || (coned && (cross(right, v) < 0 || cross(v, left) < 0)))
+            break;
+        end = j;
+        farthest = distance;
+        if (distance > Slack) {
+            const double sine = Slack / distance, cosine = std::sqrt(1 - sine * sine);
+            const Point u{v.X / distance, v.Y / distance};
+            const Point low{u.X * cosine + u.Y * sine, u.Y * cosine - u.X * sine};
+            const Point high{u.X * cosine - u.Y * sine, u.Y * cosine + u.X * sine};
+            if (!coned || cross(right, low) > 0)
+                right = low;
+            if (!coned || cross(high, left) > 0)
+                left = high;
+            coned = true;
+            if (cross(right, left) < 0)
+                break;
+        }
+    }
+    return end;
+}
+
+// The tiles of the track's corridor, a stretch at a time: the capsule around the stretch's chord,
+// narrowed by the slack, lies inside the union of its segments' capsules, and widened by it holds
+// them all. The tiles between the two are decided by the segments themselves.
+void CoverTrack(const std::vector<Point>& points, const std::vector<double>& radii,
+                Collector& out) {
+    std::size_t first = 0;
+    while (first + 1 < points.size()) {
+        const std::size_t end = StretchEnd(points, first);
+        const auto [least, most] =
+            std::minmax_element(radii.begin() + static_cast<std::ptrdiff_t>(first),
+                                radii.begin() + static_cast<std::ptrdiff_t>(end));
+        // A little more than the slack, against rounding in the cone's test.
+        const double margin = Slack * 1.01;
+        if (*least <= margin) {
+            for (std::size_t i = first; i < end; ++i)
+                CoverCapsule(points[i], points[i + 1], radii[i], out);
+            first = end;
+            continue;
+        }
+        const Capsule inner(points[first], points[end], *least - margin);
+        const Capsule outer(points[first], points[end], *most + margin);
+        const auto meets = [&](long long column, long long row) {
+            for (std::size_t i = first; i < end; ++i)
+                if (SquaredDistance(points[i], points[i + 1], static_cast<double>(column),
+                                    static_cast<double>(row)) < radii[i] * radii[i])
+                    return true;
+            return false;
+        };
+        const auto westmost = static_cast<long long>(std::floor(outer.West()));
+        const auto eastmost = static_cast<long long>(std::ceil(outer.East())) - 1;
+        for (long long c = westmost; c <= eastmost; ++c) {
+            const double x0 = std::max(outer.West(), static_cast<double>(c));
+            const double x1 = std::min(outer.East(), static_cast<double>(c + 1));
+            if (x0 >= x1)
+                continue;
+            const auto [outerLo, outerHi] = outer.Over(x0, x1);
+            const auto top = static_cast<long long>(std::floor(outerLo));
+            const auto bottom = static_cast<long long>(std::ceil(outerHi)) - 1;
+            // The rows the inner capsule reaches: none when it misses the column.
+            long long innerTop = bottom + 1, innerBottom = bottom;
+            const double i0 = std::max(inner.West(), static_cast<double>(c));
+            const double i1 = std::min(inner.East(), static_cast<double>(c + 1));
+            if (i0 < i1) {
+                const auto [innerLo, innerHi] = inner.Over(i0, i1);
+                if (innerLo < innerHi) {
+                    innerTop = static_cast<long long>(std::floor(innerLo));
+                    innerBottom = static_cast<long long>(std::ceil(innerHi)) - 1;
+                    out.AddRun(c, innerTop, innerBottom);
+                }
+            }
+            for (long long row = top; row <= bottom; ++row) {
+                if (row == innerTop && innerTop <= innerBottom) {
+                    row = innerBottom;
+                    continue;
+                }
+                if (meets(c, row))
+                    out.AddRun(c, row, row);
+            }
+        }
+        first = end;
     }
 }
 } // namespace
@@ -200,14 +339,23 @@ TileCoverage::TileCoverage(const AreaShape& shape, int zoom, const TileRange& ra
         CoverPolygon(rings, m_minX, m_maxX, out);
     }
     for (const GeoLine& line : shape.Lines) {
-        for (std::size_t i = 0; i + 1 < line.size() || (i == 0 && line.size() == 1); ++i) {
-            const GeoPoint& from = line[i];
-            const GeoPoint& to = line.size() == 1 ? line[i] : line[i + 1];
-            // The width where the segment lies nearest a pole, so the corridor is never narrow.
-            const double latitude = std::max(std::abs(from.Lat), std::abs(to.Lat));
-            CoverCapsule(TilePoint(from, zoom), TilePoint(to, zoom),
-                         CorridorTiles(shape.CorridorKm, latitude, zoom), out);
+        std::vector<Point> points;
+        points.reserve(line.size());
+        for (const GeoPoint& p : line)
+            points.push_back(TilePoint(p, zoom));
+        if (points.size() == 1) {
+            CoverCapsule(points[0], points[0],
+                         CorridorTiles(shape.CorridorKm, std::abs(line[0].Lat), zoom), out);
+            continue;
         }
+        // The width where each segment lies nearest a pole, so the corridor is never narrow.
+        std::vector<double> radii;
+        radii.reserve(line.size());
+        for (std::size_t i = 0; i + 1 < line.size(); ++i)
+            radii.push_back(
+                CorridorTiles(shape.CorridorKm,
+                              std::max(std::abs(line[i].Lat), std::abs(line[i + 1].Lat)), zoom));
+        CoverTrack(points, radii, out);
     }
     m_columns = std::move(out).Merged();
     for (const auto& runs : m_columns)

@@ -2,6 +2,9 @@
 // nested folders, a GeoJSON FeatureCollection; and what is not usable, told with the file's name.
 #include "area/AreaFile.h"
 
+#include <cmath>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "engine/Exception.h"
@@ -93,6 +96,23 @@ TEST(AreaFile, EachFormGivesItsTracksRoutesPolygonsAndHoles) {
     EXPECT_EQ(1.5, geojson.CorridorKm);
     // Written and read back: the same shape.
     EXPECT_EQ(geojson, ShapeFromGeoJson(ShapeGeoJson(geojson)));
+
+    // Every number comes back as it was: a GPS unit's seven decimals and fewer (written short),
+    // and any other double, ones a hair from a seven-decimal value included.
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> degrees(-85, 85);
+    AreaShape line;
+    line.Lines.emplace_back();
+    for (int i = 0; i < 3000; ++i) {
+        const double any = degrees(random);
+        const double gps = std::round(any * 1e7) / 1e7;
+        line.Lines[0].push_back({any, gps});
+        line.Lines[0].push_back({std::nextafter(gps, 100.0), std::round(any * 10) / 10});
+    }
+    line.Lines[0].push_back({-180, 0.5});
+    const std::string text = ShapeGeoJson(line);
+    EXPECT_EQ(line, ShapeFromGeoJson(text));
+    EXPECT_NE(std::string::npos, text.find("[-180,0.5]"));
 }
 
 TEST(AreaFile, WhatCannotBeAnAreaIsToldWithTheFile) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ double SegmentDistance(P a, P b, double x, double y) {
     const auto at = [&](double t) {
         return DistanceToSquare({a.X + t * (b.X - a.X), a.Y + t * (b.Y - a.Y)}, x, y);
     };
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
         if (at(m1) < at(m2))
             hi = m2;
@@ -123,6 +124,33 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
     track.Lines = {
         {At(1.1, 9.3), At(7.4, 9.3), At(7.4, 3.6), At(8.1, 0.4), At(5.05, 4.35), At(5.1, 4.3)}};
     track.CorridorKm = 3.3;
+    // A GPS track: many short steps that wander, turn back on themselves and pause, so the
+    // corridor is worked out from long stretches and the tiles at its border one by one.
+    AreaShape wander;
+    wander.Lines.emplace_back();
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    double east = 2, south = 2, heading = 0.7;
+    for (int i = 0; i < 250; ++i) {
+        wander.Lines[0].push_back(At(east, south));
+        heading += unit(random) < 0.03 ? 3 : (unit(random) - 0.5) * 0.3;
+        const double step = unit(random) < 0.05 ? 0 : 0.01 + 0.06 * unit(random);
+        east = std::clamp(east + step * std::cos(heading), 1.0, 9.0);
+        south = std::clamp(south + step * std::sin(heading), 1.0, 9.0);
+    }
+    wander.CorridorKm = 1.1;
+    AreaShape wide = wander;
+    wide.CorridorKm = 7;
+    // A dense level track whose corridor reaches a hundredth of a tile into a row, or stops as
+    // short of it: a long stretch, where only the segments themselves can tell.
+    const auto level = [](double reach) {
+        AreaShape shape;
+        shape.Lines.emplace_back();
+        for (int i = 0; i <= 100; ++i)
+            shape.Lines[0].push_back(At(1.3 + 0.074 * i, 5.5));
+        shape.CorridorKm = reach / TileCoverage::CorridorTiles(1, shape.Lines[0][0].Lat, Zoom);
+        return shape;
+    };
     const Case cases[] = {
         {"triangle", {{{{At(1.3, 1.2), At(6.7, 2.1), At(3.2, 7.9)}}}, {}, 2}},
         {"polygon with a hole",
@@ -135,6 +163,10 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
         // Reaching into the row to the north, or the south, only between the column's sides.
         {"corridors of short tracks within a column",
          {{}, {{At(5.45, 4.2), At(5.55, 4.22)}, {At(7.45, 4.75), At(7.55, 4.77)}}, 2}},
+        {"narrow corridor of a wandering track", wander},
+        {"wide corridor of a wandering track", wide},
+        {"corridor just reaching a row", level(1.51)},
+        {"corridor just short of a row", level(1.49)},
         // Exactly on tile corners and borders: no area with the neighbours.
         {"square touching tiles at corners", {{{{At(2, 2), At(4, 2), At(4, 4), At(2, 4)}}}, {}, 2}},
         {"inside one tile", {{{{At(5.2, 5.3), At(5.7, 5.4), At(5.4, 5.8)}}}, {}, 2}},
@@ -172,8 +204,8 @@ TEST(TileCoverage, TilesOfShapesAreThoseTheShapeSharesAreaWith) {
     // the short tracks two each.
     TileRange range;
     range.MinX = 1990, range.MaxX = 2020, range.MinY = 1290, range.MaxY = 1320;
-    EXPECT_EQ(4, TileCoverage(cases[5].Shape, Zoom, range).Count());
-    EXPECT_EQ(1, TileCoverage(cases[6].Shape, Zoom, range).Count());
+    EXPECT_EQ(4, TileCoverage(cases[9].Shape, Zoom, range).Count());
+    EXPECT_EQ(1, TileCoverage(cases[10].Shape, Zoom, range).Count());
     EXPECT_EQ(4, TileCoverage(cases[4].Shape, Zoom, range).Count());
 }
 
