@@ -15,13 +15,8 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
-#include "engine/TextFile.h"
-
 namespace {
 
-constexpr std::string_view LineEnd = "\r\n";
 // Shortest time between two catch-ups of the view while lines stream in.
 constexpr std::chrono::milliseconds ViewInterval{1000};
 
@@ -46,44 +41,17 @@ TLinePane::TLinePane(QWidget* parent) : QPlainTextEdit(parent) {
     connect(m_viewTimer, &QTimer::timeout, this, &TLinePane::UpdateView);
 }
 
-std::string_view TLinePane::Line(std::size_t index) const {
-    const std::size_t end = index + 1 < m_starts.size() ? m_starts[index + 1] : m_bytes.size();
-    return std::string_view(m_bytes).substr(m_starts[index],
-                                            end - LineEnd.size() - m_starts[index]);
-}
-
-std::vector<std::string> TLinePane::Lines() const {
-    std::vector<std::string> lines;
-    lines.reserve(m_starts.size());
-    for (std::size_t i = 0; i < m_starts.size(); ++i)
-        lines.emplace_back(Line(i));
-    return lines;
-}
-
-void TLinePane::AddToStore(std::string_view line) {
-    m_starts.push_back(m_bytes.size());
-    m_bytes.append(line).append(LineEnd);
-}
-
 void TLinePane::AppendLine(const std::string& line) {
-    // A line written to a file with its CR LF reads back as these lines.
-    const std::vector<quarrow::LineSpan> spans = quarrow::ScanLines(line);
-    const bool endsInLineEnd = spans.empty() || spans.back().End != spans.back().TextEnd;
-
+    const std::size_t first = m_store.Count();
+    const std::size_t added = m_store.Append(line);
     QString shown;
-    shown.reserve(static_cast<qsizetype>(line.size() + 2));
-    const auto add = [&](std::string_view text) {
+    shown.reserve(static_cast<qsizetype>(line.size() + 2 * added));
+    for (std::size_t i = first; i < first + added; ++i) {
         // Blocks are separated, not ended, by "\n": the first line of an empty pane has none.
-        if (!m_starts.empty())
+        if (i > 0)
             shown.append(QLatin1Char('\n'));
-        shown.append(Shown(text));
-        AddToStore(text);
-    };
-    const std::string_view all(line);
-    for (const quarrow::LineSpan& span : spans)
-        add(all.substr(span.Begin, span.TextEnd - span.Begin));
-    if (endsInLineEnd)
-        add({});
+        shown.append(Shown(m_store.Line(i)));
+    }
     ShowAtEnd(shown);
 }
 
@@ -174,8 +142,8 @@ void TLinePane::HoldCursor() {
 
 void TLinePane::ShowAll() {
     QString shown;
-    shown.reserve(static_cast<qsizetype>(m_bytes.size()));
-    for (std::size_t i = 0; i < m_starts.size(); ++i) {
+    shown.reserve(static_cast<qsizetype>(m_store.Bytes()));
+    for (std::size_t i = 0; i < m_store.Count(); ++i) {
         if (i > 0)
             shown.append(QLatin1Char('\n'));
         shown.append(Shown(Line(i)));
@@ -188,21 +156,12 @@ void TLinePane::ShowAll() {
 }
 
 void TLinePane::SetLines(const std::vector<std::string>& lines) {
-    std::size_t size = 0;
-    for (const std::string& line : lines)
-        size += line.size() + LineEnd.size();
-    m_bytes.clear();
-    m_bytes.reserve(size);
-    m_starts.clear();
-    m_starts.reserve(lines.size());
-    for (const std::string& line : lines)
-        AddToStore(line);
+    m_store.SetLines(lines);
     ShowAll();
 }
 
 void TLinePane::Clear() {
-    m_bytes.clear();
-    m_starts.clear();
+    m_store.Clear();
     ClearShown();
 }
 
@@ -213,30 +172,10 @@ void TLinePane::ClearShown() {
 }
 
 void TLinePane::LoadFromFile(const std::string& path) {
-    std::string text;
-    if (!quarrow::ReadWholeFile(path, text))
-        throw quarrow::ReadError(path);
-    const std::vector<quarrow::LineSpan> spans = quarrow::ScanLines(text);
-    m_starts.clear();
-    m_starts.reserve(spans.size());
-    bool crLfOnly = true;
-    for (const quarrow::LineSpan& span : spans) {
-        m_starts.push_back(span.Begin);
-        crLfOnly = crLfOnly && span.End - span.TextEnd == LineEnd.size();
-    }
-    if (crLfOnly) {
-        // A file that the pane saved is its store already.
-        m_bytes = std::move(text);
-    } else {
-        m_bytes.clear();
-        m_bytes.reserve(text.size() + spans.size());
-        m_starts.clear();
-        for (const quarrow::LineSpan& span : spans)
-            AddToStore(std::string_view(text).substr(span.Begin, span.TextEnd - span.Begin));
-    }
+    m_store.Load(path);
     ShowAll();
 }
 
 void TLinePane::SaveToFile(const std::string& path) const {
-    quarrow::ReplaceFile(path, m_bytes);
+    m_store.Save(path);
 }

@@ -11,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
+#include "engine/LineStore.h"
+#include <QTextCursor>
+
 class QTimer;
 
 // The store is the truth: change the pane only through these functions, not through the text
@@ -26,9 +29,9 @@ public:
     void SetLines(const std::vector<std::string>& lines);
     void Clear();
 
-    std::size_t LineCount() const noexcept { return m_starts.size(); }
-    std::string_view Line(std::size_t index) const;
-    std::vector<std::string> Lines() const;
+    std::size_t LineCount() const noexcept { return m_store.Count(); }
+    std::string_view Line(std::size_t index) const { return m_store.Line(index); }
+    std::vector<std::string> Lines() const { return m_store.Lines(); }
 
     // Replaces the content with the file's lines. Throws an Exception "Unable to read " + path.
     void LoadFromFile(const std::string& path);
@@ -37,7 +40,6 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
-    void AddToStore(std::string_view line);
     void ShowAtEnd(const QString& text);
     void ShowAll();
     void ClearShown();
@@ -48,9 +50,7 @@ private:
     void UpdateView();
     void HoldCursor();
 
-    // The lines as the file holds them, each followed by CR LF, and where each one starts.
-    std::string m_bytes;
-    std::vector<std::size_t> m_starts;
+    quarrow::LineStore m_store;
 
     QTextCursor m_end; // at the end of the shown text; null until the first append
     bool m_viewPending = false;
