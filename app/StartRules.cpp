@@ -3,11 +3,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "download/httpclient.h"
+#include "engine/Exception.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "engine/TextFile.h"
@@ -154,6 +158,103 @@ std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double
     params->Source = source;
     params->CaFile = settings.CaFile;
     return params;
+}
+
+PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& entries,
+                           const std::function<std::uintmax_t(const std::string&)>& freeSpace,
+                           bool makeFolder) {
+    PreparedStart start;
+    const auto refuse = [&start](std::string message) {
+        start.Refusal.push_back(std::move(message));
+        return start;
+    };
+    const std::optional<int> zoom = ParseInteger(entries.ZoomText);
+    if (!zoom)
+        throw EConvertError("'" + entries.ZoomText + "' is not a valid integer value");
+
+    const std::string& typedPath = entries.SavePathTyped;
+    if (typedPath.empty())
+        return refuse("Please select a path to save the images.");
+    // Before anything is made: the task's files stay inside the save folder.
+    if (const auto fault = CheckTaskName(entries.TaskName))
+        return refuse(*fault);
+    std::error_code ec;
+    if (makeFolder && !std::filesystem::is_directory(typedPath, ec)) {
+        std::filesystem::create_directory(typedPath, ec);
+        if (ec || !std::filesystem::is_directory(typedPath, ec))
+            return refuse("Create directory " + typedPath + " Failed.");
+    }
+    std::string savePath = typedPath;
+    if (savePath.back() != '/')
+        savePath += '/';
+
+    const std::optional<double> left = ParseCoordinate(entries.Left),
+                                right = ParseCoordinate(entries.Right),
+                                top = ParseCoordinate(entries.Top),
+                                bottom = ParseCoordinate(entries.Bottom);
+    if (!left || !right || !top || !bottom)
+        return refuse("Longitude or latitude input error!");
+    if (const auto fault = CheckArea(*left, *right, *top, *bottom))
+        return refuse(*fault);
+    // A custom source's own refusals, after the Part's checks; nothing is sent or written.
+    if (entries.Source) {
+        if (const auto fault = CheckSourceForTask(*entries.Source, *zoom))
+            return refuse(*fault);
+    }
+
+    const std::string projectName = ProjectNameFor(entries.TaskName);
+    const ResumeEntries resumeEntries{
+        entries.MapsType, entries.Left,
+        entries.Right,    entries.Top,
+        entries.Bottom,   *zoom,
+        typedPath,        entries.TaskName,
+        entries.Source,   entries.Shape ? ShapeGeoJson(*entries.Shape) : std::string()};
+    start.Resume = IsResume(resumeEntries, savePath, projectName);
+    std::shared_ptr<const TileCoverage> coverage = entries.Coverage;
+    // A new task writes its whole tile list first: refused before anything is written when the
+    // disk cannot hold it. Other refusals of the area are the task's own.
+    if (!start.Resume && *zoom >= MinZoomLevel && *zoom <= MaxZoomLevel) {
+        const TileRange range = CoveringTiles(*left, *right, *top, *bottom, *zoom);
+        if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
+            if (entries.Shape && !coverage)
+                coverage = std::make_shared<const TileCoverage>(*entries.Shape, *zoom, range);
+            const std::string extension = entries.Source ? entries.Source->Format : "png";
+            if (const auto fault = CheckListRoom(
+                    TileListBytes(range, *zoom, entries.MapsType, extension, coverage.get()),
+                    freeSpace(savePath)))
+                return refuse(*fault);
+        }
+    }
+    const std::shared_ptr<TaskParams> params =
+        MakeTaskParams(settings, *left, *right, *top, *bottom, *zoom, entries.MapsType, savePath,
+                       projectName, start.Resume, entries.Source);
+    params->Shape = entries.Shape;
+    params->Coverage = coverage;
+    try {
+        start.Task = std::make_shared<DownloadTask>(params);
+    } catch (const Exception& error) {
+        refuse(error.Message());
+        return refuse("Error: Create task failure.");
+    }
+    if (start.Task->TileCount < params->ThreadCount)
+        params->ThreadCount = start.Task->TileCount;
+    // A custom source's service sets how many workers it takes.
+    if (entries.Source && entries.Source->Workers < params->ThreadCount)
+        params->ThreadCount = entries.Source->Workers;
+    return start;
+}
+
+std::uintmax_t FreeDiskSpace(const std::string& folder) {
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
+    return ec ? UINTMAX_MAX : space.available;
+}
+
+void WriteTaskFiles(const DownloadTask& task) {
+    task.WriteProjectFile();
+    task.WriteListFile();
+    task.WriteLogHeader();
+    task.CreateFailedFile();
 }
 
 double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, double waitSeconds) {

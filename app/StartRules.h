@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/NumberText.h"
+#include "engine/TileCoverage.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {
@@ -69,6 +72,41 @@ struct ResumeEntries {
 // project's folder and name must be the ones typed.
 bool IsResume(const ResumeEntries& entries, const std::string& savePath,
               const std::string& projectName);
+
+// The entries of a Start as typed, with the source and the area's shape that come with them.
+struct StartEntries {
+    std::string ZoomText;
+    int MapsType = 17;
+    std::string SavePathTyped;
+    std::string TaskName;
+    std::string Left, Right, Top, Bottom;
+    std::optional<TileSource> Source;             // none: the built-in source
+    std::shared_ptr<const AreaShape> Shape;       // none: a rectangle task
+    std::shared_ptr<const TileCoverage> Coverage; // the shape's tiles at the zoom, when known
+};
+
+// What a Start makes of its entries: the task, ready for its files and workers, or the messages
+// that refuse it, in the order the user is told them.
+struct PreparedStart {
+    std::shared_ptr<DownloadTask> Task;
+    bool Resume = false;
+    std::vector<std::string> Refusal;
+};
+
+// The Start's checks and its task, as the main window and the program without windows both run
+// them: the save path (its folder made, one level, unless makeFolder is false), the task name,
+// the coordinates, the source's own refusals, the resume test, the room for a new task's list,
+// and the task with its workers lowered to its tiles and its source's. freeSpace tells the room
+// on a folder's disk. Throws EConvertError when the zoom text is not a number.
+PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& entries,
+                           const std::function<std::uintmax_t(const std::string&)>& freeSpace,
+                           bool makeFolder = true);
+
+// The room on the disk of the folder; unknown room is no reason to refuse, the write will tell.
+std::uintmax_t FreeDiskSpace(const std::string& folder);
+
+// Writes a prepared task's four files: project, tile list, log header and failed list.
+void WriteTaskFiles(const DownloadTask& task);
 
 // Seconds that `tiles` tiles take shared among `workers` workers at the worker's own pace: the
 // wait after each saved tile (one second, or a source's own) plus about `fetchSeconds` for the

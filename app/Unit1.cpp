@@ -452,108 +452,32 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::StartTask() {
-    const StartSettings settings = ReadStartSettings(ConfigFile.toStdString());
-    const std::string zoomText = Text(Edit5);
-    const std::optional<int> zoom = ParseInteger(zoomText);
-    if (!zoom)
-        throw EConvertError("'" + zoomText + "' is not a valid integer value");
-    const int mapsType = 17 + std::max(0, radio_mapstype->ItemIndex());
-
-    const std::string typedPath = Text(Edit6);
-    if (typedPath.empty()) {
-        m_dialogs.Message(QStringLiteral("Please select a path to save the images."));
+    StartEntries entries;
+    entries.ZoomText = Text(Edit5);
+    entries.MapsType = 17 + std::max(0, radio_mapstype->ItemIndex());
+    entries.SavePathTyped = Text(Edit6);
+    entries.TaskName = Text(EditTaskName);
+    entries.Left = Text(Edit1);
+    entries.Right = Text(Edit3);
+    entries.Top = Text(Edit2);
+    entries.Bottom = Text(Edit4);
+    entries.Source = ChosenSource();
+    entries.Shape = m_shape;
+    // A shape's tiles, worked out already for the estimate.
+    if (m_shape && m_shapeCoverage && Text(Edit5) == std::to_string(m_shapeCoverageZoom))
+        entries.Coverage = m_shapeCoverage;
+    const PreparedStart start =
+        PrepareStart(ReadStartSettings(ConfigFile.toStdString()), entries,
+                     [this](const std::string& folder) { return FreeDiskSpace(folder); });
+    for (const std::string& message : start.Refusal)
+        m_dialogs.Message(Q(message));
+    if (!start.Task)
         return;
-    }
-    // Before anything is made: the task's files stay inside the save folder.
-    const std::string taskName = Text(EditTaskName);
-    if (const auto fault = CheckTaskName(taskName)) {
-        m_dialogs.Message(Q(*fault));
-        return;
-    }
-    std::error_code ec;
-    if (!std::filesystem::is_directory(typedPath, ec)) {
-        std::filesystem::create_directory(typedPath, ec);
-        if (ec || !std::filesystem::is_directory(typedPath, ec)) {
-            m_dialogs.Message(Q("Create directory " + typedPath + " Failed."));
-            return;
-        }
-    }
-    std::string savePath = typedPath;
-    if (savePath.back() != '/')
-        savePath += '/';
-
-    const std::string left = Text(Edit1), right = Text(Edit3), top = Text(Edit2),
-                      bottom = Text(Edit4);
-    const std::optional<double> leftValue = ParseCoordinate(left),
-                                rightValue = ParseCoordinate(right),
-                                topValue = ParseCoordinate(top),
-                                bottomValue = ParseCoordinate(bottom);
-    if (!leftValue || !rightValue || !topValue || !bottomValue) {
-        m_dialogs.Message(QStringLiteral("Longitude or latitude input error!"));
-        return;
-    }
-    if (const auto fault = CheckArea(*leftValue, *rightValue, *topValue, *bottomValue)) {
-        m_dialogs.Message(Q(*fault));
-        return;
-    }
-    // A custom source's own refusals, after the Part's checks; nothing is sent or written.
-    const std::optional<TileSource> source = ChosenSource();
-    if (source) {
-        if (const auto fault = CheckSourceForTask(*source, *zoom)) {
-            m_dialogs.Message(Q(*fault));
-            return;
-        }
-    }
-
     RunningWorkers = 0;
-    const std::string projectName = ProjectNameFor(taskName);
-    const ResumeEntries entries{
-        mapsType, left,      right,    top,    bottom,
-        *zoom,    typedPath, taskName, source, m_shape ? ShapeGeoJson(*m_shape) : std::string()};
-    const bool resume = IsResume(entries, savePath, projectName);
-    // A new task writes its whole tile list first: refused before anything is written when the
-    // disk cannot hold it. Other refusals of the area are the task's own.
-    if (!resume && *zoom >= MinZoomLevel && *zoom <= MaxZoomLevel) {
-        const TileRange range =
-            CoveringTiles(*leftValue, *rightValue, *topValue, *bottomValue, *zoom);
-        if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
-            const std::string extension = source ? source->Format : "png";
-            const TileCoverage* coverage = ShapeCoverage(*zoom, range);
-            if (const auto fault =
-                    CheckListRoom(TileListBytes(range, *zoom, mapsType, extension, coverage),
-                                  FreeDiskSpace(savePath))) {
-                m_dialogs.Message(Q(*fault));
-                return;
-            }
-        }
-    }
-    const std::shared_ptr<TaskParams> params =
-        MakeTaskParams(settings, *leftValue, *rightValue, *topValue, *bottomValue, *zoom, mapsType,
-                       savePath, projectName, resume, source);
-    // A shape's task: its tiles, worked out already for the estimate and the checks.
-    params->Shape = m_shape;
-    if (m_shape && m_shapeCoverageZoom == *zoom)
-        params->Coverage = m_shapeCoverage;
-
-    std::shared_ptr<DownloadTask> task;
-    try {
-        task = std::make_shared<DownloadTask>(params);
-    } catch (const Exception& error) {
-        m_dialogs.Message(Q(error.Message()));
-        m_dialogs.Message(QStringLiteral("Error: Create task failure."));
-        return;
-    }
+    const std::shared_ptr<DownloadTask>& task = start.Task;
+    const std::shared_ptr<TaskParams>& params = task->Params;
     CurrentTask = task;
-    if (task->TileCount < params->ThreadCount)
-        params->ThreadCount = task->TileCount;
-    // A custom source's service sets how many workers it takes.
-    if (source && source->Workers < params->ThreadCount)
-        params->ThreadCount = source->Workers;
-
-    task->WriteProjectFile();
-    task->WriteListFile();
-    task->WriteLogHeader();
-    task->CreateFailedFile();
+    WriteTaskFiles(*task);
 
     Memo1->LoadFromFile(task->LogFile);
     Memo2->LoadFromFile(task->FailedFile);
@@ -591,10 +515,7 @@ std::unique_ptr<TDownThread> TForm1::StartWorker(int slot,
 }
 
 std::uintmax_t TForm1::FreeDiskSpace(const std::string& folder) {
-    std::error_code ec;
-    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
-    // Unknown room is no reason to refuse: the write itself will tell.
-    return ec ? UINTMAX_MAX : space.available;
+    return quarrow::FreeDiskSpace(folder);
 }
 
 // The workers already started are stopped and joined, and the task is closed as at its end, so
