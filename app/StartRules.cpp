@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "download/httpclient.h"
+#include "engine/DateTimeText.h"
 #include "engine/Exception.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
@@ -241,6 +242,14 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     // A custom source's service sets how many workers it takes.
     if (entries.Source && entries.Source->Workers < params->ThreadCount)
         params->ThreadCount = entries.Source->Workers;
+    // The workers share the tiles by their count: a resume keeps the count the task began with
+    // (a source's workers may have changed since), or the positions would point elsewhere.
+    if (start.Resume) {
+        const int began =
+            ProfileFile(start.Task->ProjectFile()).ReadInteger("THREADS", "ThreadCount", 0);
+        if (began >= 1 && began <= std::min(8, start.Task->TileCount))
+            params->ThreadCount = began;
+    }
     return start;
 }
 
@@ -255,6 +264,50 @@ void WriteTaskFiles(const DownloadTask& task) {
     task.WriteListFile();
     task.WriteLogHeader();
     task.CreateFailedFile();
+}
+
+std::string StopLine(int slot) {
+    return "Thread" + std::to_string(slot + 1) + "will be terminated by user. please wait...";
+}
+
+std::vector<std::string> ClosingLines(const DownloadTask& task) {
+    return {"",
+            "--------------------------------",
+            "Task Stoped!",
+            "",
+            "Now time:" + DateTimeText(task.Now()),
+            "",
+            "Log file has been saved as " + task.LogFile};
+}
+
+int TilesDone(const DownloadTask& task, const WorkerPositions& positions) {
+    const int workers = task.Params->ThreadCount;
+    long long done = 0;
+    for (int i = 0; i < workers; ++i) {
+        int reached = task.ResumePoint(i);
+        if (static_cast<std::size_t>(i) < positions.size()) {
+            const auto [x, y] = positions[static_cast<std::size_t>(i)];
+            if (x > 0 && y > 0)
+                reached = std::max(reached, task.TileSequenceNumber(x, y));
+        }
+        done += task.SlotTilesUpTo(reached, i);
+    }
+    return static_cast<int>(std::min<long long>(done, task.TileCount));
+}
+
+void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions) {
+    std::vector<std::pair<std::string, int>> keys;
+    const auto workers = static_cast<std::size_t>(std::max(0, task.Params->ThreadCount));
+    for (std::size_t slot = 0; slot < std::min(workers, positions.size()); ++slot) {
+        const auto [x, y] = positions[slot];
+        const std::string n = std::to_string(slot + 1);
+        if (x > 0)
+            keys.emplace_back("T" + n + "X", x);
+        if (y > 0)
+            keys.emplace_back("T" + n + "Y", y);
+    }
+    if (!keys.empty())
+        ProfileFile(task.ProjectFile()).WriteIntegers("THREADS", keys);
 }
 
 double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, double waitSeconds) {

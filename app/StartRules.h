@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/NumberText.h"
@@ -107,6 +108,23 @@ std::uintmax_t FreeDiskSpace(const std::string& folder);
 
 // Writes a prepared task's four files: project, tile list, log header and failed list.
 void WriteTaskFiles(const DownloadTask& task);
+
+// The log line that tells of the stop asked of the worker in the slot.
+std::string StopLine(int slot);
+
+// The lines that close a task's log when its workers have ended.
+std::vector<std::string> ClosingLines(const DownloadTask& task);
+
+// Where each worker of the task stands: the column and row of the last tile it finished, 0 for
+// none yet, by slot.
+using WorkerPositions = std::vector<std::pair<int, int>>;
+
+// The task's tiles done so far: those before each worker's resume point and its last position.
+int TilesDone(const DownloadTask& task, const WorkerPositions& positions);
+
+// Saves the workers' positions as the project file's resume keys, in one rewrite; nothing when
+// no worker has finished a tile. Throws an Exception when the file cannot be written.
+void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions);
 
 // Seconds that `tiles` tiles take shared among `workers` workers at the worker's own pace: the
 // wait after each saved tile (one second, or a source's own) plus about `fetchSeconds` for the

@@ -2,7 +2,6 @@
 #include "Unit1.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -541,8 +540,7 @@ void TForm1::StopTask() {
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
         if (const auto& worker = Workers[static_cast<std::size_t>(i)])
             worker->Terminate();
-        Memo1->AppendLine("Thread" + std::to_string(i + 1) +
-                          "will be terminated by user. please wait...");
+        Memo1->AppendLine(StopLine(i));
     }
     // Only now, when every worker has its stop request: the waits end.
     m_workerHost.WakeAll();
@@ -575,23 +573,16 @@ void TForm1::SaveReported(const std::string& path, const std::function<void()>& 
 void TForm1::SaveResumeKeys() {
     if (!CurrentTask)
         return;
-    std::vector<std::pair<std::string, int>> keys;
-    for (int slot = 0; slot < CurrentTask->Params->ThreadCount; ++slot) {
-        const auto& worker = Workers[static_cast<std::size_t>(slot)];
-        if (!worker)
-            continue;
-        const auto [x, y] = worker->LastPosition();
-        const std::string n = std::to_string(slot + 1);
-        if (x > 0)
-            keys.emplace_back("T" + n + "X", x);
-        if (y > 0)
-            keys.emplace_back("T" + n + "Y", y);
-    }
-    if (keys.empty())
-        return;
-    // One rewrite of the project file for all of them: the monitor runs for hours.
     const std::string projectFile = CurrentTask->ProjectFile();
-    SaveReported(projectFile, [&] { ProfileFile(projectFile).WriteIntegers("THREADS", keys); });
+    SaveReported(projectFile,
+                 [this] { quarrow::SaveResumeKeys(*CurrentTask, WorkerPositionsNow()); });
+}
+
+WorkerPositions TForm1::WorkerPositionsNow() const {
+    WorkerPositions positions;
+    for (const auto& worker : Workers)
+        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
+    return positions;
 }
 
 void TForm1::SavePanes() {
@@ -605,13 +596,8 @@ void TForm1::EndTask(bool tell) {
     m_ending = true;
     Timer1->stop();
     if (CurrentTask) {
-        Memo1->AppendLine("");
-        Memo1->AppendLine("--------------------------------");
-        Memo1->AppendLine("Task Stoped!");
-        Memo1->AppendLine("");
-        Memo1->AppendLine("Now time:" + DateTimeText(CurrentTask->Now()));
-        Memo1->AppendLine("");
-        Memo1->AppendLine("Log file has been saved as " + CurrentTask->LogFile);
+        for (const std::string& line : ClosingLines(*CurrentTask))
+            Memo1->AppendLine(line);
         SavePanes();
         SaveResumeKeys();
         TaskOutcome outcome;
@@ -672,20 +658,7 @@ std::string TForm1::ExecutableFolder() {
 }
 
 int TForm1::TilesDone() const {
-    if (!CurrentTask)
-        return 0;
-    const int workers = CurrentTask->Params->ThreadCount;
-    long long done = 0;
-    for (int i = 0; i < workers; ++i) {
-        int reached = CurrentTask->ResumePoint(i);
-        if (const auto& worker = Workers[static_cast<std::size_t>(i)]) {
-            const auto [x, y] = worker->LastPosition();
-            if (x > 0 && y > 0)
-                reached = std::max(reached, CurrentTask->TileSequenceNumber(x, y));
-        }
-        done += CurrentTask->SlotTilesUpTo(reached, i);
-    }
-    return static_cast<int>(std::min<long long>(done, CurrentTask->TileCount));
+    return CurrentTask ? quarrow::TilesDone(*CurrentTask, WorkerPositionsNow()) : 0;
 }
 
 void TForm1::ShowIdleEstimate() {
@@ -769,10 +742,10 @@ void TForm1::ButtonMapClick() {
         const GeoBounds area = m_areaWindow->Area().value_or(GeoBounds{});
         {
             const QScopedValueRollback<bool> setting(m_settingArea, true);
-            Edit1->setText(QString::number(area.West, 'f', 6));
-            Edit3->setText(QString::number(area.East, 'f', 6));
-            Edit2->setText(QString::number(area.North, 'f', 6));
-            Edit4->setText(QString::number(area.South, 'f', 6));
+            Edit1->setText(Q(AreaEdgeText(area.West)));
+            Edit3->setText(Q(AreaEdgeText(area.East)));
+            Edit2->setText(Q(AreaEdgeText(area.North)));
+            Edit4->setText(Q(AreaEdgeText(area.South)));
         }
         SetShape(m_areaWindow->Shape());
     });

@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "StartRules.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
 #include "engine/Unitclasstask.h"
@@ -144,6 +145,7 @@ private:
     void ShowIdleEstimate();
     void ShowRunningProgress();
     int TilesDone() const;
+    quarrow::WorkerPositions WorkerPositionsNow() const;
 
     Dialogs& m_dialogs;
     const std::string m_executableFolder;

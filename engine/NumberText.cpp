@@ -133,4 +133,10 @@ std::optional<double> ParseCoordinate(std::string_view written) {
     return value;
 }
 
+std::string AreaEdgeText(double degrees) {
+    char text[48];
+    const auto end = std::to_chars(text, text + sizeof text, degrees, std::chars_format::fixed, 6);
+    return std::string(text, end.ptr);
+}
+
 } // namespace quarrow

@@ -23,6 +23,9 @@ std::string EdgeText(double value);
 // Appends EdgeText(value) to out without building a temporary string.
 void AppendEdgeText(std::string& out, double value);
 
+// An area's edge as the map window writes it into a coordinate field: six decimals after a ".".
+std::string AreaEdgeText(double degrees);
+
 // A coordinate as typed or stored: every "," read as ".", then the whole text one decimal number
 // (blanks around it and a plus sign allowed, an exponent allowed; infinities and NaN are not
 // numbers).
