@@ -33,7 +33,6 @@ namespace {
 
 constexpr int Left = 1, Top = 2, Right = 4, Bottom = 8, Inside = Left | Top | Right | Bottom;
 constexpr double Grip = 6;                 // pixels from an edge that still grip it
-constexpr double DefaultTileBytes = 20000; // the size of a tile when the cache knows none
 const QColor AreaColour(0x10, 0x60, 0xd0);
 const QColor ShapeColour(0xe0, 0x70, 0x10);
 

@@ -163,7 +163,7 @@ std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double
 
 PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& entries,
                            const std::function<std::uintmax_t(const std::string&)>& freeSpace,
-                           bool makeFolder) {
+                           bool estimateOnly) {
     PreparedStart start;
     const auto refuse = [&start](std::string message) {
         start.Refusal.push_back(std::move(message));
@@ -180,7 +180,7 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     if (const auto fault = CheckTaskName(entries.TaskName))
         return refuse(*fault);
     std::error_code ec;
-    if (makeFolder && !std::filesystem::is_directory(typedPath, ec)) {
+    if (!estimateOnly && !std::filesystem::is_directory(typedPath, ec)) {
         std::filesystem::create_directory(typedPath, ec);
         if (ec || !std::filesystem::is_directory(typedPath, ec))
             return refuse("Create directory " + typedPath + " Failed.");
@@ -232,7 +232,9 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     params->Shape = entries.Shape;
     params->Coverage = coverage;
     try {
-        start.Task = std::make_shared<DownloadTask>(params);
+        start.Task = estimateOnly
+                         ? std::make_shared<DownloadTask>(params, DownloadTask::ReadOnly{})
+                         : std::make_shared<DownloadTask>(params);
     } catch (const Exception& error) {
         refuse(error.Message());
         return refuse("Error: Create task failure.");

@@ -95,13 +95,14 @@ struct PreparedStart {
 };
 
 // The Start's checks and its task, as the main window and the program without windows both run
-// them: the save path (its folder made, one level, unless makeFolder is false), the task name,
-// the coordinates, the source's own refusals, the resume test, the room for a new task's list,
-// and the task with its workers lowered to its tiles and its source's. freeSpace tells the room
-// on a folder's disk. Throws EConvertError when the zoom text is not a number.
+// them: the save path (its folder made, one level), the task name, the coordinates, the source's
+// own refusals, the resume test, the room for a new task's list, and the task with its workers
+// lowered to its tiles and its source's. freeSpace tells the room on a folder's disk. With
+// estimateOnly nothing is made: no folder, and a task only to count its tiles. Throws
+// EConvertError when the zoom text is not a number.
 PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& entries,
                            const std::function<std::uintmax_t(const std::string&)>& freeSpace,
-                           bool makeFolder = true);
+                           bool estimateOnly = false);
 
 // The room on the disk of the folder; unknown room is no reason to refuse, the write will tell.
 std::uintmax_t FreeDiskSpace(const std::string& folder);
@@ -125,6 +126,11 @@ int TilesDone(const DownloadTask& task, const WorkerPositions& positions);
 // Saves the workers' positions as the project file's resume keys, in one rewrite; nothing when
 // no worker has finished a tile. Throws an Exception when the file cannot be written.
 void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions);
+
+// A request's time in the estimates, beside the wait after each tile.
+inline constexpr double FetchSecondsGuess = 0.1;
+// A tile's size in the estimates when nothing better is known.
+inline constexpr double DefaultTileBytes = 20000;
 
 // Seconds that `tiles` tiles take shared among `workers` workers at the worker's own pace: the
 // wait after each saved tile (one second, or a source's own) plus about `fetchSeconds` for the

@@ -64,8 +64,6 @@ const char* const SupportMail = "mailto:support@quarrow.example";
 constexpr int ClientWidth = 693;
 constexpr int ClientHeight = 382;
 constexpr int PanelWidth = 353;
-// The request's share of a tile's time at the worker's pace, besides the wait after each tile.
-constexpr double FetchSecondsGuess = 0.1;
 
 std::string Text(const QLineEdit* edit) {
     return edit->text().toStdString();

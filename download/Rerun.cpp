@@ -103,7 +103,7 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line) {
             return FailureReport(error.Message(), entry.Url);
         }
         SaveTile(entry.Path, buffer);
-        return {{SavedLine(entry.Path, entry.Url)}, false};
+        return {{SavedLine(entry.Path, entry.Url)}, false, true};
     }
 }
 

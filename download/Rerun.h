@@ -39,6 +39,7 @@ std::vector<std::string> LoadRerunList(const std::string& path);
 struct RerunReport {
     std::vector<std::string> Lines;
     bool EndsRun = false;
+    bool Saved = false; // the tile was fetched and saved
 };
 
 std::string SavedLine(std::string_view path, std::string_view url);

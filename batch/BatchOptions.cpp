@@ -1,0 +1,207 @@
+#include "BatchOptions.h"
+
+#include <map>
+
+#include "engine/NumberText.h"
+#include "engine/TextRules.h"
+
+namespace quarrow {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& option, const std::string& why) {
+    throw BatchUsageError(option + ": " + why);
+}
+
+int Zoom(const std::string& text, const std::string& whole) {
+    const std::optional<int> zoom = ParseInteger(text);
+    if (!zoom || *zoom < 1 || *zoom > 18)
+        Fail("--zoom",
+             "\"" + whole + "\" is not a zoom level from 1 to 18 or a range such as 13-15");
+    return *zoom;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts(1);
+    for (const char c : text) {
+        if (c == separator)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+} // namespace
+
+BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
+    BatchOptions options;
+    std::map<std::string, std::string> given; // option -> value, each at most once
+    const std::map<std::string, bool> known = {
+        {"--area", true},     {"--area-file", true},
+        {"--corridor", true}, {"--closed-tracks-as-polygons", false},
+        {"--zoom", true},     {"--type", true},
+        {"--source", true},   {"--name", true},
+        {"--folder", true},   {"--workers", true},
+        {"--dry-run", false}, {"--verbose", false},
+        {"--resume", true},   {"--retry-failed", true},
+        {"--help", false},    {"--version", false},
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::optional<std::string> value;
+        if (name == "-h")
+            name = "--help";
+        if (const std::size_t equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const auto option = known.find(name);
+        if (option == known.end())
+            throw BatchUsageError(name.rfind("-", 0) == 0 ? name + ": no such option"
+                                                          : "\"" + name + "\": not an option");
+        if (given.count(name))
+            Fail(name, "given twice");
+        if (option->second && !value) {
+            if (i + 1 >= arguments.size())
+                Fail(name, "needs a value");
+            value = arguments[++i];
+        } else if (!option->second && value) {
+            Fail(name, "takes no value");
+        }
+        given[name] = value.value_or("");
+    }
+
+    if (given.count("--help")) {
+        options.What = BatchOptions::Mode::Help;
+        return options;
+    }
+    if (given.count("--version")) {
+        options.What = BatchOptions::Mode::Version;
+        return options;
+    }
+    options.Verbose = given.count("--verbose") > 0;
+    for (const char* mode : {"--resume", "--retry-failed"}) {
+        if (!given.count(mode))
+            continue;
+        for (const auto& [name, value] : given)
+            if (name != mode && name != "--verbose")
+                Fail(name, std::string("cannot go with ") + mode);
+        options.What = std::string(mode) == "--resume" ? BatchOptions::Mode::Resume
+                                                       : BatchOptions::Mode::RetryFailed;
+        options.ProjectFile = given[mode];
+        if (options.ProjectFile.empty())
+            Fail(mode, "needs a project file");
+        return options;
+    }
+
+    if (given.count("--area") == given.count("--area-file"))
+        throw BatchUsageError(given.count("--area") ? "--area and --area-file: give only one"
+                                                    : "--area or --area-file is needed");
+    if (given.count("--area")) {
+        std::vector<std::string> parts = Split(given["--area"], ',');
+        if (parts.size() != 4)
+            Fail("--area", "\"" + given["--area"] + "\" is not four numbers W,S,E,N");
+        options.Area = std::move(parts);
+    } else {
+        options.AreaFile = given["--area-file"];
+    }
+    if (given.count("--corridor")) {
+        if (!given.count("--area-file"))
+            Fail("--corridor", "goes with --area-file");
+        const std::optional<double> km = ParseCoordinate(given["--corridor"]);
+        if (!km || !(*km > 0 && *km <= 100))
+            Fail("--corridor", "\"" + given["--corridor"] + "\" is not a width from 0 to 100 km");
+        options.CorridorKm = km;
+    }
+    options.ClosedTracksAsPolygons = given.count("--closed-tracks-as-polygons") > 0;
+
+    if (!given.count("--zoom"))
+        throw BatchUsageError("--zoom is needed");
+    const std::string zoom = given["--zoom"];
+    if (const std::size_t dash = zoom.find('-'); dash != std::string::npos && dash > 0) {
+        options.FirstZoom = Zoom(zoom.substr(0, dash), zoom);
+        options.LastZoom = Zoom(zoom.substr(dash + 1), zoom);
+        if (options.FirstZoom > options.LastZoom)
+            Fail("--zoom", "\"" + zoom + "\" runs backwards");
+    } else {
+        options.FirstZoom = options.LastZoom = Zoom(zoom, zoom);
+        options.ZoomText = zoom;
+    }
+
+    if (given.count("--type")) {
+        const std::string type = given["--type"];
+        if (type == "map")
+            options.MapsType = 17;
+        else if (type == "satellite")
+            options.MapsType = 18;
+        else if (type == "terrain")
+            options.MapsType = 19;
+        else
+            Fail("--type", "\"" + type + "\" is not map, satellite or terrain");
+    }
+    options.SourceName = given.count("--source") ? given["--source"] : "";
+    for (const char* needed : {"--name", "--folder"})
+        if (!given.count(needed))
+            throw BatchUsageError(std::string(needed) + " is needed");
+    options.TaskName = given["--name"];
+    options.Folder = given["--folder"];
+    if (given.count("--workers")) {
+        const std::optional<int> workers = ParseInteger(given["--workers"]);
+        if (!workers || *workers < 1 || *workers > 8)
+            Fail("--workers", "\"" + given["--workers"] + "\" is not a number from 1 to 8");
+        options.Workers = workers;
+    }
+    options.DryRun = given.count("--dry-run") > 0;
+    return options;
+}
+
+std::string RangeTaskName(const std::string& taskName, int zoom) {
+    std::string base = taskName;
+    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".zav") == 0)
+        base.resize(base.size() - 4);
+    return base + "_z" + std::to_string(zoom) + ".zav";
+}
+
+std::string BatchUsage(const std::string& settingsFile) {
+    return "Usage:\n"
+           "  quarrow-batch --area W,S,E,N | --area-file FILE [--corridor KM]\n"
+           "                --zoom Z | --zoom Z1-Z2  [--type map|satellite|terrain]\n"
+           "                [--source NAME] --name TASK --folder DIR [--workers N] [--dry-run]\n"
+           "  quarrow-batch --resume TASK.zav\n"
+           "  quarrow-batch --retry-failed TASK.zav\n"
+           "\n"
+           "Downloads the map tiles of an area as Quarrow's window does, into the same task\n"
+           "files, so a task started here continues there and the other way round.\n"
+           "\n"
+           "  --area W,S,E,N     the rectangle: west, south, east, north in degrees\n"
+           "  --area-file FILE   a GPX, KML or GeoJSON file: only the tiles along its tracks\n"
+           "                     and lines, or inside its polygons\n"
+           "  --corridor KM      the width on each side of tracks and lines (default 2)\n"
+           "  --closed-tracks-as-polygons\n"
+           "                     a GPX track that ends where it began encloses an area\n"
+           "  --zoom Z, Z1-Z2    a zoom level from 1 to 18, or a range: one task per level,\n"
+           "                     named TASK_z13.zav, TASK_z14.zav, ...\n"
+           "  --type T           map (default), satellite or terrain\n"
+           "  --source NAME      a tile source of the sources file (default: the built-in)\n"
+           "  --name TASK        the task's name (its project file is TASK.zav)\n"
+           "  --folder DIR       the folder of the task's files and tiles\n"
+           "  --workers N        at most N workers (1 to 8) for a new task; a resumed task\n"
+           "                     keeps the count it began with\n"
+           "  --dry-run          print each zoom level's tiles, size and time; write nothing\n"
+           "  --resume TASK.zav  continue a task where it stopped\n"
+           "  --retry-failed TASK.zav\n"
+           "                     fetch the tiles of the task's failed list again\n"
+           "  --verbose          echo the log lines on standard output\n"
+           "  --help, --version\n"
+           "\n"
+           "Exit status: 0 every tile saved (or the blank image in its place); 3 some tiles\n"
+           "failed (see TASK_failed.ftl); 2 bad arguments or a task that is refused; 130 or 143\n"
+           "stopped by SIGINT or SIGTERM (the task can be resumed); 1 anything else.\n"
+           "\n"
+           "Settings: " +
+           settingsFile + "\n";
+}
+
+} // namespace quarrow

@@ -1,0 +1,50 @@
+// quarrow-batch's command line: what it asks for, or why it cannot be read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarrow {
+
+struct BatchOptions {
+    enum class Mode { Task, Resume, RetryFailed, Help, Version };
+    Mode What = Mode::Task;
+
+    // --area W,S,E,N: the four texts as given, kept as typed so a Start with them resumes.
+    std::optional<std::vector<std::string>> Area;
+    std::string AreaFile;
+    std::optional<double> CorridorKm;
+    bool ClosedTracksAsPolygons = false;
+    int FirstZoom = 0;
+    int LastZoom = 0;
+    std::string ZoomText; // as given, for a single zoom level
+    int MapsType = 17;
+    std::string SourceName; // empty: the built-in source
+    std::string TaskName;
+    std::string Folder;
+    std::optional<int> Workers;
+    bool DryRun = false;
+    bool Verbose = false;
+    std::string ProjectFile; // of --resume and --retry-failed
+};
+
+// The options of argv[1..]; throws a BatchUsageError naming the argument that is wrong.
+BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments);
+
+class BatchUsageError {
+public:
+    explicit BatchUsageError(std::string message) : m_message(std::move(message)) {}
+    const std::string& Message() const noexcept { return m_message; }
+
+private:
+    std::string m_message;
+};
+
+// The --help text.
+std::string BatchUsage(const std::string& settingsFile);
+
+// The project file name of a zoom level's task in a zoom range: TASK_z13.zav.
+std::string RangeTaskName(const std::string& taskName, int zoom);
+
+} // namespace quarrow

@@ -1,0 +1,193 @@
+#include "BatchRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+#include "app/TaskOutcome.h"
+#include "engine/Exception.h"
+
+namespace quarrow {
+
+namespace {
+constexpr std::chrono::milliseconds Slice{100}; // how soon a signal is seen
+constexpr int SaveEvery = 5;                    // seconds, as the window's monitor
+} // namespace
+
+BatchRun::BatchRun(std::shared_ptr<DownloadTask> task, std::string executableFolder,
+                   const BatchSignals& signals, BatchOutput output)
+    : m_task(std::move(task)), m_executableFolder(std::move(executableFolder)), m_signals(signals),
+      m_output(output) {}
+
+BatchRun::~BatchRun() {
+    // Workers still running (a start that failed half way) are stopped before they are joined.
+    for (auto& worker : m_workers)
+        if (worker)
+            worker->Terminate();
+    m_gate.Leave();
+}
+
+void BatchRun::AppendLogLine(const std::string& line) {
+    m_log.Append(line);
+    if (m_output.Verbose) {
+        std::fprintf(m_output.Echo, "%s\n", line.c_str());
+        std::fflush(m_output.Echo);
+    }
+    // Enough to reach back past one line of each of the other workers.
+    m_recentLogLines.push_back(line);
+    if (m_recentLogLines.size() > 16)
+        m_recentLogLines.pop_front();
+}
+
+void BatchRun::AppendFailedLine(const std::string& line) {
+    m_failed.Append(line);
+    ++m_listed;
+    for (auto recent = m_recentLogLines.rbegin(); recent != m_recentLogLines.rend(); ++recent) {
+        if (std::string message = GivenUpMessage(*recent, line); !message.empty()) {
+            m_lastFailure = std::move(message);
+            break;
+        }
+    }
+}
+
+WorkerPositions BatchRun::Positions() const {
+    WorkerPositions positions;
+    for (const auto& worker : m_workers)
+        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
+    return positions;
+}
+
+void BatchRun::Save() {
+    // A failed save is told once at the end of the line; the next save tries again.
+    const auto reported = [this](const std::function<void()>& save) {
+        try {
+            save();
+        } catch (const Exception& error) {
+            std::fprintf(m_output.Progress, "%s%s\n", m_output.Terminal ? "\r\x1b[K" : "",
+                         error.Message().c_str());
+        }
+    };
+    reported([this] { m_log.Save(m_task->LogFile); });
+    reported([this] { m_failed.Save(m_task->FailedFile); });
+    reported([this] { SaveResumeKeys(*m_task, Positions()); });
+}
+
+void BatchRun::Stop() {
+    m_stopAsked = true;
+    for (std::size_t i = 0; i < m_workers.size(); ++i) {
+        if (m_workers[i])
+            m_workers[i]->Terminate();
+        AppendLogLine(StopLine(static_cast<int>(i)));
+    }
+    // Only now, when every worker has its stop request: the waits end.
+    m_gate.WakeAll();
+}
+
+void BatchRun::Close() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    for (const std::string& line : ClosingLines(*m_task))
+        AppendLogLine(line);
+    Save();
+    ShowProgress(true);
+}
+
+void BatchRun::ShowProgress(bool final) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!final && !m_output.Terminal && now - m_lastLine < m_output.LineInterval)
+        return;
+    m_lastLine = now;
+    const int done = TilesDone(*m_task, Positions());
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    const double rate = seconds > 0 ? (done - m_doneAtStart) / seconds : 0;
+    std::string text =
+        std::to_string(done) + " of " + std::to_string(m_task->TileCount) + " tiles, ";
+    char number[32];
+    std::snprintf(number, sizeof number, "%.1f", rate);
+    text += std::string(number) + " tiles/s, " + std::to_string(m_listed) + " failed";
+    if (!final && rate > 0)
+        text += ", " + DurationText((m_task->TileCount - done) / rate) + " left";
+    if (m_stopAsked && !final)
+        text += ", stopping";
+    if (m_output.Terminal)
+        std::fprintf(m_output.Progress, "\r%s\x1b[K%s", text.c_str(), final ? "\n" : "");
+    else
+        std::fprintf(m_output.Progress, "%s\n", text.c_str());
+    std::fflush(m_output.Progress);
+}
+
+int BatchRun::ExitStatus() const {
+    if (m_stopAsked)
+        return 128 + std::max(1, m_signals.Last.load());
+    if (m_listed > 0)
+        return batch_exit::SomeFailed;
+    return TilesDone(*m_task, Positions()) >= m_task->TileCount ? batch_exit::Done
+                                                                : batch_exit::Other;
+}
+
+int BatchRun::Run() {
+    m_log.Load(m_task->LogFile);
+    m_failed.Load(m_task->FailedFile);
+    m_start = m_lastLine = std::chrono::steady_clock::now();
+    const int workers = m_task->Params->ThreadCount;
+    m_workers.resize(static_cast<std::size_t>(workers));
+    m_doneAtStart = TilesDone(*m_task, Positions());
+    for (int i = 0; i < workers; ++i) {
+        try {
+            m_workers[static_cast<std::size_t>(i)] =
+                std::make_unique<TDownThread>(i, m_task, *this);
+        } catch (const std::exception& error) {
+            Stop();
+            while (m_running > 0)
+                m_gate.RunFor(Slice);
+            Close();
+            throw Exception("The download thread T" + std::to_string(i + 1) +
+                            " cannot be started: " + error.what());
+        }
+        ++m_running;
+    }
+    int handled = 0;
+    auto nextSecond = m_start + std::chrono::seconds(1);
+    int seconds = 0;
+    while (m_running > 0) {
+        m_gate.RunFor(Slice);
+        const int signals = m_signals.Count.load();
+        if (signals > handled) {
+            handled = signals;
+            if (!m_stopAsked) {
+                Stop();
+            } else {
+                // Asked again while the workers end: what they have done is kept, at once.
+                Close();
+                std::fprintf(m_output.Progress, "%s\n",
+                             "Stopped at once; the task can be resumed.");
+                std::fflush(nullptr);
+                std::_Exit(ExitStatus());
+            }
+        }
+        if (std::chrono::steady_clock::now() >= nextSecond) {
+            nextSecond += std::chrono::seconds(1);
+            if (++seconds % SaveEvery == 0)
+                Save();
+            ShowProgress(false);
+        }
+    }
+    Close();
+    TaskOutcome outcome;
+    outcome.Total = m_task->TileCount;
+    outcome.Done = TilesDone(*m_task, Positions());
+    outcome.Listed = m_listed;
+    outcome.Stopped = m_stopAsked;
+    outcome.LastFailure = m_lastFailure;
+    outcome.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    std::fprintf(m_output.Progress, "%s\n", OutcomeText(outcome).c_str());
+    const int status = ExitStatus();
+    // Every worker has made its last call: the joins are short.
+    m_workers.clear();
+    return status;
+}
+
+} // namespace quarrow

@@ -1,0 +1,268 @@
+// quarrow-batch: Quarrow's tasks without windows, on the same rules, files and workers.
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "BatchOptions.h"
+#include "BatchRun.h"
+#include "app/StartRules.h"
+#include "area/AreaFile.h"
+#include "download/Rerun.h"
+#include "download/httpclient.h"
+#include "engine/Exception.h"
+#include "engine/Locations.h"
+#include "engine/NumberText.h"
+#include "engine/ProfileFile.h"
+#include "engine/SourcesFile.h"
+#include "engine/TextRules.h"
+#include "engine/Version.h"
+
+namespace {
+
+using namespace quarrow;
+
+BatchSignals g_signals;
+
+extern "C" void OnSignal(int signal) {
+    g_signals.Last.store(signal);
+    g_signals.Count.fetch_add(1);
+}
+
+void CatchSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The program's own folder, ending in "/": its settings and blank images are found from it.
+std::string ProgramFolder() {
+    std::vector<char> path(PATH_MAX + 1);
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), PATH_MAX);
+    if (length <= 0)
+        return "./";
+    const std::string program(path.data(), static_cast<std::size_t>(length));
+    return SplitFolder(program).first;
+}
+
+int Refused(const std::vector<std::string>& messages) {
+    for (const std::string& message : messages)
+        std::fprintf(stderr, "%s\n", message.c_str());
+    return batch_exit::Usage;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "quarrow-batch: %s\nTry quarrow-batch --help.\n", message.c_str());
+    return batch_exit::Usage;
+}
+
+BatchOutput Output(bool verbose) {
+    BatchOutput output;
+    output.Terminal = ::isatty(STDERR_FILENO) == 1;
+    output.Verbose = verbose;
+    return output;
+}
+
+// Writes the task's files and runs it; refusals are exit status 2.
+int RunPrepared(const PreparedStart& start, const std::string& folder, bool verbose) {
+    if (!start.Task)
+        return Refused(start.Refusal);
+    WriteTaskFiles(*start.Task);
+    std::fprintf(stderr, "%s%s: %d tiles at zoom %d, %d workers\n", start.Resume ? "Resuming " : "",
+                 start.Task->ProjectFile().c_str(), start.Task->TileCount, start.Task->Params->Zoom,
+                 start.Task->Params->ThreadCount);
+    BatchRun run(start.Task, folder, g_signals, Output(verbose));
+    return run.Run();
+}
+
+// The worse of two statuses of a zoom range: a failure of the program over failed tiles.
+int Worse(int a, int b) {
+    const auto rank = [](int status) {
+        return status == batch_exit::Done ? 0 : status == batch_exit::SomeFailed ? 1 : 2;
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
+int RunTasks(const BatchOptions& options, const std::string& folder) {
+    const StartSettings settings = ReadStartSettings(SettingsFilePath(folder));
+    std::optional<TileSource> source;
+    if (!options.SourceName.empty() && options.SourceName != BuiltInSourceName) {
+        const std::string sourcesFile = SourcesFilePath(folder);
+        for (const TileSource& known : ReadSources(sourcesFile))
+            if (known.Name == options.SourceName)
+                source = known;
+        if (!source)
+            return UsageError("--source: no source \"" + options.SourceName + "\" in " +
+                              sourcesFile);
+        if (TrimBlanks(source->Templates[static_cast<std::size_t>(options.MapsType - 17)]).empty())
+            return UsageError("--type: the source \"" + source->Name +
+                              "\" offers no such map type");
+    }
+    StartEntries entries;
+    entries.MapsType = options.MapsType;
+    entries.SavePathTyped = options.Folder;
+    entries.Source = source;
+    if (options.Area) {
+        const std::vector<std::string>& area = *options.Area;
+        entries.Left = area[0];
+        entries.Bottom = area[1];
+        entries.Right = area[2];
+        entries.Top = area[3];
+    } else {
+        AreaFileOptions read;
+        read.CorridorKm = options.CorridorKm.value_or(DefaultCorridorKm);
+        read.ClosedTracksAsPolygons = options.ClosedTracksAsPolygons;
+        try {
+            entries.Shape = std::make_shared<const AreaShape>(ReadAreaFile(options.AreaFile, read));
+        } catch (const Exception& error) {
+            return UsageError("--area-file: " + error.Message());
+        }
+        // The rectangle as the map window hands it to the coordinate fields.
+        const GeoBounds bounds = ShapeBounds(*entries.Shape);
+        entries.Left = AreaEdgeText(bounds.West);
+        entries.Right = AreaEdgeText(bounds.East);
+        entries.Top = AreaEdgeText(bounds.North);
+        entries.Bottom = AreaEdgeText(bounds.South);
+    }
+    const bool range = options.FirstZoom != options.LastZoom;
+    int status = batch_exit::Done;
+    for (int zoom = options.FirstZoom; zoom <= options.LastZoom; ++zoom) {
+        entries.ZoomText = range ? std::to_string(zoom) : options.ZoomText;
+        entries.TaskName = range ? RangeTaskName(options.TaskName, zoom) : options.TaskName;
+        entries.Coverage = nullptr;
+        if (options.DryRun) {
+            const PreparedStart estimate = PrepareStart(settings, entries, FreeDiskSpace, true);
+            if (!estimate.Task)
+                return Refused(estimate.Refusal);
+            const long long tiles = estimate.Task->TileCount;
+            const int workers =
+                std::min(estimate.Task->Params->ThreadCount, options.Workers.value_or(8));
+            const double wait = source ? source->TileDelayMs / 1000.0 : 1.0;
+            std::printf(
+                "zoom %d: %lld tiles, about %s, about %s at the source's pace (%s)\n", zoom, tiles,
+                SizeText(static_cast<std::uintmax_t>(static_cast<double>(tiles) * DefaultTileBytes))
+                    .c_str(),
+                DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess, wait)).c_str(),
+                ProjectNameFor(entries.TaskName).c_str());
+            continue;
+        }
+        PreparedStart start = PrepareStart(settings, entries, FreeDiskSpace);
+        if (start.Task && options.Workers && !start.Resume)
+            start.Task->Params->ThreadCount =
+                std::min(start.Task->Params->ThreadCount, *options.Workers);
+        const int one = RunPrepared(start, ProgramFolder(), options.Verbose);
+        if (one == batch_exit::Usage || one >= 128)
+            return one;
+        status = Worse(status, one);
+    }
+    return status;
+}
+
+// The entries of an existing task, as the window's "Open task" fills its fields.
+int Resume(const BatchOptions& options, const std::string& folder) {
+    const std::string& projectFile = options.ProjectFile;
+    const ProfileFile project(projectFile);
+    StartEntries entries;
+    try {
+        const TaskParams stored = ReadTaskParams(projectFile);
+        entries.Source = stored.Source;
+        entries.MapsType = stored.MapsType;
+        entries.Shape = ReadProjectShape(projectFile);
+    } catch (const Exception& error) {
+        return UsageError("--resume: " + error.Message());
+    }
+    entries.Left = project.ReadString("AREA", "LeftLongitude", "");
+    entries.Right = project.ReadString("AREA", "RightLongitude", "");
+    entries.Top = project.ReadString("AREA", "TopLatitude", "");
+    entries.Bottom = project.ReadString("AREA", "BottomLatitude", "");
+    entries.ZoomText = std::to_string(project.ReadInteger("Zoom", "Zoom", 0));
+    const auto [taskFolder, name] = SplitFolder(projectFile);
+    entries.SavePathTyped = taskFolder.empty() ? "./" : taskFolder;
+    entries.TaskName = name;
+    const PreparedStart start =
+        PrepareStart(ReadStartSettings(SettingsFilePath(folder)), entries, FreeDiskSpace);
+    if (start.Task && !start.Resume)
+        return UsageError("--resume: " + projectFile + " cannot be resumed");
+    return RunPrepared(start, folder, options.Verbose);
+}
+
+int RetryFailed(const BatchOptions& options, const std::string& folder) {
+    std::string base = options.ProjectFile;
+    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".zav") == 0)
+        base.resize(base.size() - 4);
+    const std::string list = base + "_failed.ftl";
+    TIdHTTP client;
+    SetUpRerunClient(client, list,
+                     ProfileFile(SettingsFilePath(folder)).ReadString("Tls", "CaFile", ""));
+    std::vector<std::string> lines;
+    try {
+        lines = LoadRerunList(list);
+    } catch (const Exception& error) {
+        return UsageError("--retry-failed: " + error.Message());
+    }
+    if (lines.empty()) {
+        std::printf("%s\n", std::string(NoRecordsLine).c_str());
+        return batch_exit::Done;
+    }
+    std::printf("%s\n", std::string(StartLine).c_str());
+    int failed = 0;
+    for (const std::string& line : lines) {
+        if (g_signals.Count.load() > 0)
+            return 128 + g_signals.Last.load();
+        const RerunReport report = RefetchEntry(client, line);
+        for (const std::string& shown : report.Lines)
+            std::printf("%s\n", shown.c_str());
+        std::fflush(stdout);
+        failed += report.Saved ? 0 : 1;
+        if (report.EndsRun)
+            break;
+    }
+    std::printf("%s\n", std::string(EndLine).c_str());
+    return failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The project file writes numbers with the decimal point of the user's locale, as the
+    // window does.
+    std::setlocale(LC_ALL, "");
+    const std::string folder = ProgramFolder();
+    BatchOptions options;
+    try {
+        options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const BatchUsageError& error) {
+        return UsageError(error.Message());
+    }
+    try {
+        switch (options.What) {
+        case BatchOptions::Mode::Help:
+            std::printf("%s", BatchUsage(SettingsFilePath(folder)).c_str());
+            return batch_exit::Done;
+        case BatchOptions::Mode::Version:
+            std::printf("quarrow-batch %s\n", std::string(QuarrowVersion).c_str());
+            return batch_exit::Done;
+        case BatchOptions::Mode::Resume:
+            CatchSignals();
+            return Resume(options, folder);
+        case BatchOptions::Mode::RetryFailed:
+            CatchSignals();
+            return RetryFailed(options, folder);
+        case BatchOptions::Mode::Task:
+            CatchSignals();
+            return RunTasks(options, folder);
+        }
+    } catch (const EConvertError& error) {
+        return UsageError("--zoom: " + error.Message());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quarrow-batch: %s\n", error.what());
+    }
+    return batch_exit::Other;
+}
