@@ -135,7 +135,9 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
     int status = batch_exit::Done;
     for (int zoom = options.FirstZoom; zoom <= options.LastZoom; ++zoom) {
         entries.ZoomText = range ? std::to_string(zoom) : options.ZoomText;
-        entries.TaskName = range ? RangeTaskName(options.TaskName, zoom) : options.TaskName;
+        // The name as its project file has it, so the same command again resumes the task.
+        entries.TaskName =
+            range ? RangeTaskName(options.TaskName, zoom) : ProjectNameFor(options.TaskName);
         entries.Coverage = nullptr;
         if (options.DryRun) {
             const PreparedStart estimate = PrepareStart(settings, entries, FreeDiskSpace, true);

@@ -14,7 +14,8 @@
 namespace quarrow::test {
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::vector<std::string>& unset, std::chrono::milliseconds wait) {
+                      const std::vector<std::string>& unset, std::chrono::milliseconds wait,
+                      const std::function<bool()>& interruptWhen) {
     TempDir folder;
     const std::string out = folder.Path() + "out", err = folder.Path() + "err";
     std::vector<std::string> words{program};
@@ -38,7 +39,12 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     ProgramRun run;
     const auto end = std::chrono::steady_clock::now() + wait;
     int status = 0;
+    bool interrupted = false;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (interruptWhen && !interrupted && interruptWhen()) {
+            ::kill(pid, SIGINT);
+            interrupted = true;
+        }
         if (std::chrono::steady_clock::now() > end) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,11 @@ struct ProgramRun {
 
 // The program with its arguments, its environment without the variables named, killed when it
 // has not ended within the wait.
+// When interruptWhen is given, it is asked while the program runs, and the first time it holds
+// the program gets SIGINT, as from Ctrl-C.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& unset = {},
-                      std::chrono::milliseconds wait = std::chrono::seconds(30));
+                      std::chrono::milliseconds wait = std::chrono::seconds(30),
+                      const std::function<bool()>& interruptWhen = {});
 
 } // namespace quarrow::test

@@ -1,0 +1,230 @@
+// quarrow-batch as a process against the local tile service: its mistakes and refusals, a dry
+// run, a task stopped by Ctrl-C and resumed in the window, files equal to the window's, and
+// failed tiles.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Unit1.h"
+#include "tests/app/RecordingDialogs.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/TempDir.h"
+#include "tools/tileservice/TileService.h"
+
+namespace quarrow {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+using namespace std::chrono_literals;
+
+namespace fs = std::filesystem;
+
+// The window with its waits recorded, not slept.
+class QuickForm : public TForm1 {
+public:
+    using TForm1::TForm1;
+    ~QuickForm() override { EndWorkers(); }
+    void Sleep(int) override {}
+};
+
+int FilesIn(const std::string& folder) {
+    std::error_code ec;
+    int count = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        ++count;
+    return count;
+}
+
+class Batch : public ::testing::Test {
+protected:
+    // The program in a folder of its own, beside a settings file naming the service.
+    void Install(const tileservice::ServiceOptions& options) {
+        m_service = std::make_unique<tileservice::TileService>(options);
+        fs::create_directory(m_exe.Path() + "ini");
+        fs::create_directory(m_exe.Path() + "blankimg");
+        WriteFileBytes(m_exe.Path() + "ini/config.ini",
+                       "[Service]\r\nHost=127.0.0.1:" + std::to_string(m_service->Port()) + "\r\n");
+        WriteFileBytes(m_exe.Path() + "blankimg/blank.png", "blank");
+        fs::copy_file(QUARROW_BATCH_PATH, m_exe.Path() + "quarrow-batch");
+    }
+
+    test::ProgramRun Run(std::vector<std::string> arguments,
+                         const std::function<bool()>& interruptWhen = {}) {
+        return test::RunProgram(m_exe.Path() + "quarrow-batch", arguments, {}, 60s, interruptWhen);
+    }
+
+    std::vector<std::string> Task(const std::string& area, const std::string& zoom,
+                                  const std::string& name, const std::string& folder) {
+        return {"--area", area, "--zoom", zoom, "--name", name, "--folder", folder};
+    }
+
+    std::unique_ptr<tileservice::TileService> m_service;
+    TempDir m_exe;
+    TempDir m_save;
+};
+
+tileservice::ServiceOptions AnyPort() {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    return options;
+}
+
+TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
+    Install(AnyPort());
+    const std::string folder = m_save.Path() + "new";
+    const std::string area = "116.1,39.7,116.3,39.8";
+    struct Case {
+        std::vector<std::string> Arguments;
+        const char* Told;
+    };
+    const auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> arguments = Task(area, "12", "t", folder);
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    };
+    const Case cases[] = {
+        {{}, "--area or --area-file is needed"},
+        {Task("1,2,3", "12", "t", folder), "--area: \"1,2,3\" is not four numbers"},
+        {Task(area, "19", "t", folder), "--zoom: \"19\" is not a zoom level"},
+        {Task(area, "14-12", "t", folder), "--zoom: \"14-12\" runs backwards"},
+        {with({"--type", "road"}), "--type: \"road\" is not map, satellite or terrain"},
+        {with({"--workers", "9"}), "--workers: \"9\" is not a number from 1 to 8"},
+        {with({"--bogus"}), "--bogus: no such option"},
+        {with({"--source", "Nope"}), "--source: no source \"Nope\""},
+        {with({"--resume", "t.zav"}), "cannot go with --resume"},
+        {{"--area-file", folder + "/none.gpx", "--zoom", "12", "--name", "t", "--folder", folder},
+         "--area-file: "},
+        // The window's own checks and words.
+        {Task("116.3,39.7,116.1,39.8", "12", "t", folder), "Left Longitude"},
+        {Task(area, "12", "../t", folder), "The task name must be a file name, without folders."},
+    };
+    for (const Case& c : cases) {
+        const test::ProgramRun run = Run(c.Arguments);
+        EXPECT_EQ(2, run.ExitCode) << c.Told;
+        EXPECT_NE(std::string::npos, run.Err.find(c.Told)) << run.Err;
+    }
+
+    const test::ProgramRun dry = Run(with({"--dry-run", "--zoom=11-12"}));
+    EXPECT_EQ(2, dry.ExitCode) << "--zoom given twice";
+    std::vector<std::string> range = Task(area, "11-12", "t", folder + "/more");
+    range.push_back("--dry-run");
+    const test::ProgramRun estimate = Run(range);
+    EXPECT_EQ(0, estimate.ExitCode) << estimate.Err;
+    EXPECT_EQ("zoom 11: 4 tiles, about 80 KB, about 1 s at the source's pace (t_z11.zav)\n"
+              "zoom 12: 12 tiles, about 240 KB, about 2 s at the source's pace (t_z12.zav)\n",
+              estimate.Out);
+    // The save folder is made first, as the window does; nothing else is written.
+    EXPECT_EQ(0, FilesIn(folder)) << "every refusal and the dry run wrote nothing";
+}
+
+TEST_F(Batch, CtrlCThenTheWindowResumesAndTheFilesAreTheWindows) {
+    Install(AnyPort());
+    // 70 tiles, eight workers one second apart: Ctrl-C once the first round is in.
+    const std::string area = "116.1,39.7,116.3,39.8";
+    const std::string tiles = m_save.Path() + "bj/";
+    const test::ProgramRun stopped =
+        Run(Task(area, "14", "bj", m_save.Path()), [&] { return FilesIn(tiles) >= 8; });
+    EXPECT_EQ(130, stopped.ExitCode) << stopped.Err;
+    EXPECT_NE(std::string::npos, stopped.Err.find("not fetched (stopped)")) << stopped.Err;
+    const int before = FilesIn(tiles);
+    EXPECT_GE(before, 8);
+    EXPECT_LT(before, 70);
+    const std::string log = ReadFileBytes(m_save.Path() + "bj_log.txt");
+    EXPECT_NE(std::string::npos, log.find("Thread8will be terminated by user. please wait..."));
+    EXPECT_NE(std::string::npos, log.find("\r\nTask Stoped!\r\n"));
+
+    // The window, given the same entries, continues the task and fetches the rest.
+    test::RecordingDialogs dialogs;
+    QuickForm form(dialogs, QString::fromStdString(m_exe.Path()));
+    form.findChild<QWidget*>(QStringLiteral("radio_mapstype"))
+        ->findChildren<QRadioButton*>()[0]
+        ->click(); // Map view, the program's default
+    const auto set = [&](const char* name, const std::string& text) {
+        form.findChild<QLineEdit*>(QString::fromLatin1(name))
+            ->setText(QString::fromStdString(text));
+    };
+    set("Edit1", "116.1");
+    set("Edit4", "39.7");
+    set("Edit3", "116.3");
+    set("Edit2", "39.8");
+    set("Edit5", "14");
+    set("Edit6", m_save.Path());
+    set("EditTaskName", "bj.zav");
+    form.BitBtn1Click();
+    ASSERT_NE(nullptr, form.CurrentTask);
+    EXPECT_TRUE(form.CurrentTask->Params->Resume);
+    form.findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (form.RunningWorkers > 0 && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(2ms);
+    }
+    form.Timer1Timer();
+    EXPECT_EQ(70, FilesIn(tiles));
+    // Only the tiles the batch had not fetched: each saved tile is one "OK" line of the log.
+    const auto saved = [](const std::string& text) {
+        int count = 0;
+        for (std::size_t at = text.find(" OK\r\n"); at != std::string::npos;
+             at = text.find(" OK\r\n", at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_EQ(before, saved(log));
+    EXPECT_EQ(70, saved(ReadFileBytes(m_save.Path() + "bj_log.txt")));
+    EXPECT_EQ("", ReadFileBytes(m_save.Path() + "bj_failed.ftl"));
+    // And quarrow-batch resumes it too: nothing is left to fetch.
+    const test::ProgramRun resumed = Run({"--resume", m_save.Path() + "bj.zav"});
+    EXPECT_EQ(0, resumed.ExitCode) << resumed.Err;
+    EXPECT_NE(std::string::npos, resumed.Err.find("70 of 70 tiles saved")) << resumed.Err;
+
+    // A task of three tiles by each program: the same project file, list and tiles.
+    TempDir byBatch, byWindow;
+    const test::ProgramRun small = Run(Task("116.3,39.9,116.5,39.9", "12", "e2e", byBatch.Path()));
+    EXPECT_EQ(0, small.ExitCode) << small.Err;
+    set("Edit1", "116.3");
+    set("Edit4", "39.9");
+    set("Edit3", "116.5");
+    set("Edit2", "39.9");
+    set("Edit5", "12");
+    set("Edit6", byWindow.Path());
+    set("EditTaskName", "e2e.zav");
+    form.BitBtn1Click();
+    while (form.RunningWorkers > 0 && std::chrono::steady_clock::now() < end + 30s) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(2ms);
+    }
+    form.Timer1Timer();
+    for (const char* file : {"e2e.zav", "e2e_list.txt", "e2e_failed.ftl",
+                             "e2e/zavm_3371_1552_12.png", "e2e/zavm_3373_1552_12.png"})
+        EXPECT_TRUE(ReadFileBytes(byWindow.Path() + file) == ReadFileBytes(byBatch.Path() + file))
+            << file;
+}
+
+TEST_F(Batch, FailedTilesAreListedAndFetchedAgainFromTheList) {
+    tileservice::ServiceOptions options = AnyPort();
+    options.Share403 = 1;
+    Install(options);
+    const test::ProgramRun run = Run(Task("116.3,39.9,116.5,39.9", "12", "bad", m_save.Path()));
+    EXPECT_EQ(3, run.ExitCode) << run.Err;
+    const std::string failed = ReadFileBytes(m_save.Path() + "bad_failed.ftl");
+    EXPECT_NE("", failed);
+    const test::ProgramRun again = Run({"--retry-failed", m_save.Path() + "bad.zav"});
+    EXPECT_TRUE(again.Out.starts_with("Start...\n")) << again.Out;
+    EXPECT_TRUE(again.Out.ends_with("Download End.\n")) << again.Out;
+    EXPECT_EQ(3, again.ExitCode);
+}
+
+} // namespace
+} // namespace quarrow
