@@ -81,7 +81,7 @@ TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* paren
     // The settings paths are also known before the first showing, so a Start without one reads
     // the real settings file.
     ConfigFile = Q(SettingsFilePath(m_executableFolder));
-    HelpFile = executableFolder + QStringLiteral("help/help.chm");
+    HelpFile = Q(DataFolder(m_executableFolder) + "help/help.chm");
     BuildControls();
     BuildMenu();
     ShowIdleEstimate();
@@ -388,7 +388,7 @@ void TForm1::FormShow() {
         const QString folder = Q(m_executableFolder);
         HomePageUrl = QString::fromLatin1(HomePage);
         ConfigFile = Q(SettingsFilePath(m_executableFolder));
-        HelpFile = folder + QStringLiteral("help/help.chm");
+        HelpFile = Q(DataFolder(m_executableFolder) + "help/help.chm");
         MailLink = QString::fromLatin1(SupportMail);
         const ProfileFile settings(ConfigFile.toStdString());
         DefaultPath = Q(DefaultSaveFolder(m_executableFolder));

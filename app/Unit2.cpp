@@ -106,6 +106,8 @@ void TfrmAbout::FormShow() {
         Label4->setText(m_mainWindow.HomePageUrl);
         Label7->setText(m_mainWindow.MailLink);
         Label3->setText(m_mainWindow.windowTitle());
+        // Where the settings are, without a line of its own in the fixed layout.
+        setToolTip(QStringLiteral("Settings: ") + m_mainWindow.ConfigFile);
     });
 }
 

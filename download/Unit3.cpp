@@ -13,6 +13,7 @@
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
+#include "../engine/Locations.h"
 #include "../engine/TextRules.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
@@ -179,7 +180,8 @@ void TDownThread::Walk(const std::stop_token& stop) {
     }
     if (params.Source)
         ApplySourceRules(*Client, *params.Source, std::make_shared<TlsContext>(params.CaFile));
-    m_blankImagePath = m_host.ExecutableFolder() + "blankimg/blank." + Task->TileExtension();
+    m_blankImagePath =
+        DataFolder(m_host.ExecutableFolder()) + "blankimg/blank." + Task->TileExtension();
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     // No wait begins after a stop: the loop below ends at once then.
     if (!stop.stop_requested())

@@ -2,6 +2,8 @@
 #include "Locations.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -23,8 +25,55 @@ std::string HomeFolder() {
     return home;
 }
 
+namespace {
+
+std::string InstalledDataFolder(const std::string& executableFolder) {
+    return (std::filesystem::path(executableFolder) / ".." / "share" / "quarrow")
+               .lexically_normal()
+               .string() +
+           "/";
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+} // namespace
+
+bool IsInstalled(const std::string& executableFolder) {
+    if (::access(executableFolder.c_str(), W_OK) != 0 && Exists(executableFolder))
+        return true;
+    return !Exists(executableFolder + "blankimg") &&
+           Exists(InstalledDataFolder(executableFolder) + "blankimg");
+}
+
+std::string SettingsFolder(const std::string& executableFolder) {
+    if (!IsInstalled(executableFolder))
+        return executableFolder + "ini/";
+    std::string config;
+    if (const char* variable = std::getenv("XDG_CONFIG_HOME"); variable && *variable == '/')
+        config = variable;
+    else
+        config = HomeFolder() + "/.config";
+    const std::string folder = config + "/quarrow/";
+    const std::string settings = folder + "config.ini";
+    if (!Exists(settings)) {
+        // The first run: the installed defaults, which the user's changes then build on.
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        std::filesystem::copy_file(InstalledDataFolder(executableFolder) + "ini/config.ini",
+                                   settings, ec);
+    }
+    return folder;
+}
+
+std::string DataFolder(const std::string& executableFolder) {
+    return IsInstalled(executableFolder) ? InstalledDataFolder(executableFolder) : executableFolder;
+}
+
 std::string SettingsFilePath(const std::string& executableFolder) {
-    return executableFolder + "ini/config.ini";
+    return SettingsFolder(executableFolder) + "config.ini";
 }
 
 std::string DefaultSaveFolder(const std::string& executableFolder) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 
+#include "Locations.h"
 #include "NumberText.h"
 #include "ProfileFile.h"
 #include "TextFile.h"
@@ -123,7 +124,7 @@ std::string BoundsText(const GeoBounds& bounds) {
 }
 
 std::string SourcesFilePath(const std::string& executableFolder) {
-    return executableFolder + "ini/sources.ini";
+    return SettingsFolder(executableFolder) + "sources.ini";
 }
 
 std::vector<TileSource> ReadSources(const std::string& path, std::vector<std::string>* faults) {
