@@ -1,6 +1,5 @@
 // quarrow-batch: Quarrow's tasks without windows, on the same rules, files and workers.
 #include <cerrno>
-#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -40,16 +39,6 @@ void CatchSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-}
-
-// The program's own folder, ending in "/": its settings and blank images are found from it.
-std::string ProgramFolder() {
-    std::vector<char> path(PATH_MAX + 1);
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), PATH_MAX);
-    if (length <= 0)
-        return "./";
-    const std::string program(path.data(), static_cast<std::size_t>(length));
-    return SplitFolder(program).first;
 }
 
 int Refused(const std::vector<std::string>& messages) {
@@ -159,7 +148,7 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
         if (start.Task && options.Workers && !start.Resume)
             start.Task->Params->ThreadCount =
                 std::min(start.Task->Params->ThreadCount, *options.Workers);
-        const int one = RunPrepared(start, ProgramFolder(), options.Verbose);
+        const int one = RunPrepared(start, RunningProgramFolder(), options.Verbose);
         if (one == batch_exit::Usage || one >= 128)
             return one;
         status = Worse(status, one);
@@ -236,7 +225,7 @@ int main(int argc, char** argv) {
     // The project file writes numbers with the decimal point of the user's locale, as the
     // window does.
     std::setlocale(LC_ALL, "");
-    const std::string folder = ProgramFolder();
+    const std::string folder = RunningProgramFolder();
     BatchOptions options;
     try {
         options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc));

@@ -15,6 +15,7 @@
 #include "CombineTask.h"
 #include "TfrmCombiner.h"
 #include "app/Dialogs.h"
+#include "engine/Locations.h"
 #include "engine/Version.h"
 
 namespace {
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
         const std::string argument = argv[i];
         if (argument == "--help") {
             std::fputs(UsageText, stdout);
+            std::printf("\nSettings: %s\n",
+                        quarrow::SettingsFilePath(quarrow::RunningProgramFolder()).c_str());
             return 0;
         }
         if (argument == "--version") {

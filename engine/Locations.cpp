@@ -12,6 +12,17 @@
 
 namespace quarrow {
 
+std::string RunningProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !program.has_parent_path())
+        return "./";
+    std::string folder = program.parent_path().string();
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
 std::string HomeFolder() {
     std::string home;
     if (const char* variable = std::getenv("HOME"); variable && *variable)

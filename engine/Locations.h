@@ -5,6 +5,9 @@
 
 namespace quarrow {
 
+// The folder of the running program, ending in "/"; "./" when the system does not tell.
+std::string RunningProgramFolder();
+
 // The user's home folder, without a trailing separator.
 std::string HomeFolder();
 

@@ -15,6 +15,7 @@
 #include "MapView.h"
 #include "ViewerWindow.h"
 #include "app/Dialogs.h"
+#include "engine/Locations.h"
 #include "engine/Version.h"
 
 namespace {
@@ -86,6 +87,8 @@ std::variant<Arguments, int> ReadArguments(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (argument == "--help") {
             std::fputs(UsageText, stdout);
+            std::printf("\nSettings: %s\n",
+                        quarrow::SettingsFilePath(quarrow::RunningProgramFolder()).c_str());
             return 0;
         } else if (argument == "--version") {
             std::printf("pelorin (Quarrow) %s\n", std::string(quarrow::QuarrowVersion).c_str());
