@@ -11,6 +11,7 @@
 
 #include "BmpStripWriter.h"
 #include "GeoReference.h"
+#include "GeoTiffWriter.h"
 #include "MBTilesWriter.h"
 #include "PngStripWriter.h"
 #include "TileImage.h"
@@ -200,6 +201,8 @@ std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
         return OutputFormat::Png;
     if (endsWith(".mbtiles"))
         return OutputFormat::MBTiles;
+    if (endsWith(".tif") || endsWith(".tiff"))
+        return OutputFormat::GeoTiff;
     return std::nullopt;
 }
 
@@ -222,6 +225,7 @@ std::optional<std::string> SizeRefusal(OutputFormat format, long long width, lon
                    "Choose an .mbtiles output instead.";
         return std::nullopt;
     case OutputFormat::MBTiles:
+    case OutputFormat::GeoTiff:
         return std::nullopt;
     }
     return std::nullopt;
@@ -232,7 +236,8 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     const std::optional<OutputFormat> format = FormatOfOutput(output);
     if (!format)
         throw Exception("The output " + output +
-                        " must end in .bmp, .png or .mbtiles: its extension names the format.");
+                        " must end in .bmp, .png, .tif or .mbtiles: its extension names the "
+                        "format.");
     const DownloadTask task(std::make_shared<TaskParams>(ReadTaskParams(projectFile)),
                             DownloadTask::ReadOnly{});
 
@@ -262,11 +267,19 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
         const auto width = static_cast<std::uint32_t>(result.Width);
         const auto height = static_cast<std::uint32_t>(result.Height);
         std::unique_ptr<StripWriter> writer;
-        if (*format == OutputFormat::Bmp)
+        if (*format == OutputFormat::Bmp) {
             writer = std::make_unique<BmpStripWriter>(part.Path(), width, height);
-        else
+        } else if (*format == OutputFormat::GeoTiff) {
+            GeoTiffOptions options;
+            options.Alpha = task.Params->Shape != nullptr;
+            options.Jpeg = task.TileExtension() == "jpg";
+            writer = std::make_unique<GeoTiffWriter>(
+                part.Path(), width, height, PlacementOf(task.MinX, task.MinY, task.Params->Zoom),
+                options);
+        } else {
             writer = std::make_unique<PngStripWriter>(part.Path(), width, height,
                                                       task.Params->Shape != nullptr);
+        }
         complete = WriteStrips(loop, *writer);
     }
     result.Missing = loop.Missing;
@@ -276,7 +289,7 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     }
     part.MoveTo(output);
     result.Files.push_back(output);
-    if (*format != OutputFormat::MBTiles) {
+    if (*format == OutputFormat::Bmp || *format == OutputFormat::Png) {
         const std::string world = WorldFileName(output);
         const std::string projection = ProjectionFileName(output);
         SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));

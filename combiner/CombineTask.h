@@ -1,5 +1,6 @@
-// Combining a task's tiles into one image (BMP or PNG, with world and projection files) or one
-// MBTiles file, strip by strip, so that memory holds one row of tiles whatever the task's size.
+// Combining a task's tiles into one image (BMP or PNG, with world and projection files; a GeoTIFF,
+// which carries its own georeference) or one MBTiles file, strip by strip, so that memory holds one
+// row of tiles whatever the task's size.
 #pragma once
 
 #include <functional>
@@ -10,9 +11,10 @@
 
 namespace quarrow::combiner {
 
-enum class OutputFormat { Bmp, Png, MBTiles };
+enum class OutputFormat { Bmp, Png, MBTiles, GeoTiff };
 
-// The format named by the output's extension (".bmp", ".png", ".mbtiles", any letter case).
+// The format named by the output's extension (".bmp", ".png", ".mbtiles", ".tif" or ".tiff", any
+// letter case).
 std::optional<OutputFormat> FormatOfOutput(const std::string& path);
 
 // Why an image of this many pixels cannot be written in the format, nullopt when it can.

@@ -31,11 +31,14 @@ std::size_t ExtensionStart(const std::string& path) {
 
 } // namespace
 
-std::vector<std::string> WorldFileLines(int minX, int minY, int zoom) {
+MercatorPlacement PlacementOf(int minX, int minY, int zoom) {
     const double world = 2 * std::numbers::pi * EarthRadius;
     const double pixel = world / (256.0 * std::ldexp(1.0, zoom));
-    const double west = -world / 2 + minX * 256.0 * pixel;
-    const double north = world / 2 - minY * 256.0 * pixel;
+    return {pixel, -world / 2 + minX * 256.0 * pixel, world / 2 - minY * 256.0 * pixel};
+}
+
+std::vector<std::string> WorldFileLines(int minX, int minY, int zoom) {
+    const auto [pixel, west, north] = PlacementOf(minX, minY, zoom);
     return {Fixed(pixel),
             Fixed(0),
             Fixed(0),

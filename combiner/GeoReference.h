@@ -7,6 +7,15 @@
 
 namespace quarrow::combiner {
 
+// Where an image whose top-left tile is (minX, minY) at the zoom level lies in Web Mercator: the
+// size of a pixel and the west and north edges of its top-left pixel, in metres.
+struct MercatorPlacement {
+    double PixelSize;
+    double West;
+    double North;
+};
+MercatorPlacement PlacementOf(int minX, int minY, int zoom);
+
 // The six lines of a world file for an image whose top-left tile is (minX, minY) at the zoom
 // level: pixel width, two rotations (0), negative pixel height, and the easting and northing of
 // the top-left pixel's centre, in metres.

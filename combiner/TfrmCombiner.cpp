@@ -74,7 +74,8 @@ void TfrmCombiner::BuildControls() {
     grid->addWidget(new QLabel(QStringLiteral("Output:"), this), 2, 0);
     grid->addWidget(m_output, 2, 1, 1, 2);
     auto* formats = new QLabel(
-        QStringLiteral("Format by extension: .bmp or .png with world file and .prj, or .mbtiles"),
+        QStringLiteral("Format by extension: .bmp or .png with world file and .prj, .tif "
+                       "(GeoTIFF), or .mbtiles"),
         this);
     formats->setObjectName(QStringLiteral("LabelFormats"));
     formats->setWordWrap(true);

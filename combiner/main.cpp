@@ -22,7 +22,7 @@ namespace {
 
 const char* const UsageText =
     "Usage: stavik [TASK.zav]\n"
-    "       stavik TASK.zav OUTPUT.bmp|OUTPUT.png|OUTPUT.mbtiles\n"
+    "       stavik TASK.zav OUTPUT.bmp|OUTPUT.png|OUTPUT.tif|OUTPUT.mbtiles\n"
     "       stavik --screenshot PICTURE.png TASK.zav\n"
     "       stavik --help | --version\n"
     "\n"
