@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -17,8 +18,11 @@
 #include "TileImage.h"
 #include "engine/AreaMask.h"
 #include "engine/Exception.h"
+#include "engine/Json.h"
+#include "engine/NumberText.h"
 #include "engine/TextFile.h"
 #include "engine/TextRules.h"
+#include "engine/TileSource.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow::combiner {
@@ -59,7 +63,7 @@ private:
 };
 
 struct Loop {
-    const DownloadTask& Task;
+    const DownloadTask* Task;
     const ProgressFunction& Progress;
     std::stop_token Stop;
     long long Done = 0;
@@ -68,7 +72,7 @@ struct Loop {
     std::string Bytes; // one tile file, its buffer kept from tile to tile
 
     // The tile file's bytes into Bytes; false when it cannot be read.
-    bool Read(int x, int y) { return ReadWholeFile(Task.TilePath(x, y), Bytes); }
+    bool Read(int x, int y) { return ReadWholeFile(Task->TilePath(x, y), Bytes); }
 
     void Step() {
         ++Done;
@@ -109,7 +113,7 @@ private:
 
 // Strips from the top or, for a bottom-up writer, from the bottom; false when cancelled.
 bool WriteStrips(Loop& loop, StripWriter& writer) {
-    const DownloadTask& task = loop.Task;
+    const DownloadTask& task = *loop.Task;
     const int columns = task.MaxX - task.MinX + 1;
     const int rows = task.MaxY - task.MinY + 1;
     const std::size_t rowBytes = writer.RowBytes();
@@ -158,8 +162,10 @@ bool WriteStrips(Loop& loop, StripWriter& writer) {
     return true;
 }
 
-bool WriteMBTiles(Loop& loop, MBTilesWriter& writer) {
-    const DownloadTask& task = loop.Task;
+// Every covered tile of the loop's task whose file is a tile picture, in rows from the north;
+// false when cancelled.
+bool EachTile(Loop& loop, const std::function<void(int x, int y)>& use) {
+    const DownloadTask& task = *loop.Task;
     for (int y = task.MinY; y <= task.MaxY; ++y) {
         for (int x = task.MinX; x <= task.MaxX; ++x) {
             if (loop.Stop.stop_requested())
@@ -167,14 +173,63 @@ bool WriteMBTiles(Loop& loop, MBTilesWriter& writer) {
             if (!task.Covers(x, y))
                 continue;
             if (loop.Read(x, y) && IsTileImage(loop.Bytes))
-                writer.AddTile(x, y, loop.Bytes);
+                use(x, y);
             else
                 ++loop.Missing;
             loop.Step();
         }
     }
-    writer.Finish();
     return true;
+}
+
+std::string SourceName(const DownloadTask& task) {
+    return task.Params->Source ? task.Params->Source->Name : std::string(BuiltInSourceName);
+}
+
+// The tasks of one output, read back: all of one source, map type and tile format.
+std::vector<std::unique_ptr<DownloadTask>> ReadTasks(const std::vector<std::string>& files) {
+    if (files.empty())
+        throw Exception("No task to combine.");
+    std::vector<std::unique_ptr<DownloadTask>> tasks;
+    for (const std::string& file : files) {
+        tasks.push_back(std::make_unique<DownloadTask>(
+            std::make_shared<TaskParams>(ReadTaskParams(file)), DownloadTask::ReadOnly{}));
+        const DownloadTask& first = *tasks.front();
+        const DownloadTask& task = *tasks.back();
+        const auto differ = [&](const std::string& what, const std::string& a,
+                                const std::string& b) {
+            return Exception("The tasks " + files.front() + " and " + file + " are of different " +
+                             what + " (" + a + ", " + b + "): one output holds tiles of one kind.");
+        };
+        if (SourceName(task) != SourceName(first))
+            throw differ("sources", SourceName(first), SourceName(task));
+        if (task.Params->MapsType != first.Params->MapsType)
+            throw differ("map types", std::to_string(first.Params->MapsType),
+                         std::to_string(task.Params->MapsType));
+        if (task.TileExtension() != first.TileExtension())
+            throw differ("tile formats", first.TileExtension(), task.TileExtension());
+    }
+    return tasks;
+}
+
+// What the tasks of an MBTiles file or a tile tree have in common: the zoom levels and the
+// rectangle that holds them all.
+struct TaskSetExtent {
+    int MinZoom = 18, MaxZoom = 1;
+    double West = 180, South = 90, East = -180, North = -90;
+};
+
+TaskSetExtent ExtentOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks) {
+    TaskSetExtent extent;
+    for (const auto& task : tasks) {
+        extent.MinZoom = std::min(extent.MinZoom, task->Params->Zoom);
+        extent.MaxZoom = std::max(extent.MaxZoom, task->Params->Zoom);
+        extent.West = std::min(extent.West, task->LeftLongitudeDownload);
+        extent.South = std::min(extent.South, task->BottomLatitudeDownload);
+        extent.East = std::max(extent.East, task->RightLongitudeDownload);
+        extent.North = std::max(extent.North, task->TopLatitudeDownload);
+    }
+    return extent;
 }
 
 std::string BaseName(const std::string& projectName) {
@@ -238,6 +293,8 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
         throw Exception("The output " + output +
                         " must end in .bmp, .png, .tif or .mbtiles: its extension names the "
                         "format.");
+    if (*format == OutputFormat::MBTiles)
+        return CombineTasks({projectFile}, output, progress, std::move(stop));
     const DownloadTask task(std::make_shared<TaskParams>(ReadTaskParams(projectFile)),
                             DownloadTask::ReadOnly{});
 
@@ -248,40 +305,27 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     if (const auto refusal = SizeRefusal(*format, result.Width, result.Height))
         throw Exception(*refusal);
 
-    Loop loop{task, progress, std::move(stop), 0, result.Tiles, 0, {}};
+    Loop loop{&task, progress, std::move(stop), 0, result.Tiles, 0, {}};
     if (progress)
         progress(0, loop.Total);
     PartFile part(output + ".part");
-    bool complete = false;
-    if (*format == OutputFormat::MBTiles) {
-        const MBTilesMetadata metadata{BaseName(task.Params->ProjectName),
-                                       task.Params->Zoom,
-                                       task.LeftLongitudeDownload,
-                                       task.BottomLatitudeDownload,
-                                       task.RightLongitudeDownload,
-                                       task.TopLatitudeDownload,
-                                       task.TileExtension()};
-        MBTilesWriter writer(part.Path(), metadata);
-        complete = WriteMBTiles(loop, writer);
+    const auto width = static_cast<std::uint32_t>(result.Width);
+    const auto height = static_cast<std::uint32_t>(result.Height);
+    std::unique_ptr<StripWriter> writer;
+    if (*format == OutputFormat::Bmp) {
+        writer = std::make_unique<BmpStripWriter>(part.Path(), width, height);
+    } else if (*format == OutputFormat::GeoTiff) {
+        GeoTiffOptions options;
+        options.Alpha = task.Params->Shape != nullptr;
+        options.Jpeg = task.TileExtension() == "jpg";
+        writer = std::make_unique<GeoTiffWriter>(
+            part.Path(), width, height, PlacementOf(task.MinX, task.MinY, task.Params->Zoom),
+            options);
     } else {
-        const auto width = static_cast<std::uint32_t>(result.Width);
-        const auto height = static_cast<std::uint32_t>(result.Height);
-        std::unique_ptr<StripWriter> writer;
-        if (*format == OutputFormat::Bmp) {
-            writer = std::make_unique<BmpStripWriter>(part.Path(), width, height);
-        } else if (*format == OutputFormat::GeoTiff) {
-            GeoTiffOptions options;
-            options.Alpha = task.Params->Shape != nullptr;
-            options.Jpeg = task.TileExtension() == "jpg";
-            writer = std::make_unique<GeoTiffWriter>(
-                part.Path(), width, height, PlacementOf(task.MinX, task.MinY, task.Params->Zoom),
-                options);
-        } else {
-            writer = std::make_unique<PngStripWriter>(part.Path(), width, height,
-                                                      task.Params->Shape != nullptr);
-        }
-        complete = WriteStrips(loop, *writer);
+        writer = std::make_unique<PngStripWriter>(part.Path(), width, height,
+                                                  task.Params->Shape != nullptr);
     }
+    const bool complete = WriteStrips(loop, *writer);
     result.Missing = loop.Missing;
     if (!complete) {
         result.Cancelled = true;
@@ -297,6 +341,124 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
         result.Files.push_back(world);
         result.Files.push_back(projection);
     }
+    return result;
+}
+
+CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const std::string& output,
+                           const ProgressFunction& progress, std::stop_token stop) {
+    if (FormatOfOutput(output) != OutputFormat::MBTiles)
+        throw Exception("The output " + output + " of several tasks must end in .mbtiles.");
+    const std::vector<std::unique_ptr<DownloadTask>> tasks = ReadTasks(projectFiles);
+    CombineResult result;
+    for (const auto& task : tasks)
+        result.Tiles += task->TileCount;
+    const TaskSetExtent extent = ExtentOf(tasks);
+    const MBTilesMetadata metadata{BaseName(tasks.front()->Params->ProjectName),
+                                   extent.MinZoom,
+                                   extent.MaxZoom,
+                                   extent.West,
+                                   extent.South,
+                                   extent.East,
+                                   extent.North,
+                                   tasks.front()->TileExtension()};
+    Loop loop{nullptr, progress, std::move(stop), 0, result.Tiles, 0, {}};
+    if (progress)
+        progress(0, loop.Total);
+    PartFile part(output + ".part");
+    MBTilesWriter writer(part.Path(), metadata);
+    for (const auto& task : tasks) {
+        loop.Task = task.get();
+        const int zoom = task->Params->Zoom;
+        if (!EachTile(loop, [&](int x, int y) { writer.AddTile(zoom, x, y, loop.Bytes); })) {
+            result.Missing = loop.Missing;
+            result.Cancelled = true;
+            return result;
+        }
+    }
+    writer.Finish();
+    result.Missing = loop.Missing;
+    part.MoveTo(output);
+    result.Files.push_back(output);
+    return result;
+}
+
+CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
+                         const ProgressFunction& progress, std::stop_token stop) {
+    namespace fs = std::filesystem;
+    std::string target = folder;
+    while (target.size() > 1 && target.back() == '/')
+        target.pop_back();
+    std::error_code ec;
+    if (fs::exists(target, ec) && !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
+        throw Exception("The folder " + target +
+                        " exists and is not empty: a tile tree goes into a new folder.");
+    const std::vector<std::unique_ptr<DownloadTask>> tasks = ReadTasks(projectFiles);
+    CombineResult result;
+    for (const auto& task : tasks)
+        result.Tiles += task->TileCount;
+    const std::string extension = tasks.front()->TileExtension();
+
+    // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
+    const std::string part = target + ".part";
+    fs::remove_all(part, ec);
+    struct Cleanup {
+        const std::string& Path;
+        bool Kept = false;
+        ~Cleanup() {
+            std::error_code ignored;
+            if (!Kept)
+                fs::remove_all(Path, ignored);
+        }
+    } cleanup{part};
+    if (!fs::create_directories(part, ec) || ec)
+        throw WriteError(part, ": " + ec.message());
+    Loop loop{nullptr, progress, std::move(stop), 0, result.Tiles, 0, {}};
+    if (progress)
+        progress(0, loop.Total);
+    for (const auto& task : tasks) {
+        loop.Task = task.get();
+        const std::string zoom = std::to_string(task->Params->Zoom);
+        const bool complete = EachTile(loop, [&](int x, int y) {
+            const std::string column = part + "/" + zoom + "/" + std::to_string(x);
+            const std::string tile = column + "/" + std::to_string(y) + "." + extension;
+            std::error_code error;
+            fs::create_directories(column, error);
+            fs::remove(tile, error);
+            // A link where the file system allows: no second copy of the tile.
+            fs::create_hard_link(task->TilePath(x, y), tile, error);
+            if (error && !fs::copy_file(task->TilePath(x, y), tile, error))
+                throw WriteError(tile, ": " + error.message());
+        });
+        if (!complete) {
+            result.Missing = loop.Missing;
+            result.Cancelled = true;
+            return result;
+        }
+    }
+    const TaskSetExtent extent = ExtentOf(tasks);
+    const DownloadTask& first = *tasks.front();
+    const std::string attribution =
+        first.Params->Source && !first.Params->Source->Attribution.empty()
+            ? first.Params->Source->Attribution
+            : SourceName(first);
+    const auto number = [](double value) { return GeneralNumberText(value, '.'); };
+    SaveLines(part + "/tilejson.json",
+              {"{", "  \"tilejson\": \"3.0.0\",",
+               "  \"name\": " + JsonString(BaseName(first.Params->ProjectName)) + ",",
+               "  \"tiles\": [\"{z}/{x}/{y}." + extension + "\"],", "  \"scheme\": \"xyz\",",
+               "  \"minzoom\": " + std::to_string(extent.MinZoom) + ",",
+               "  \"maxzoom\": " + std::to_string(extent.MaxZoom) + ",",
+               "  \"bounds\": [" + number(extent.West) + ", " + number(extent.South) + ", " +
+                   number(extent.East) + ", " + number(extent.North) + "],",
+               "  \"attribution\": " + JsonString(attribution), "}"});
+    fs::remove(target, ec); // an empty folder of the name
+    fs::rename(part, target, ec);
+    if (ec)
+        throw WriteError(target, ": " + ec.message());
+    cleanup.Kept = true;
+    result.Missing = loop.Missing;
+    result.Files.push_back(target + "/");
+    result.Files.push_back(target + "/tilejson.json");
     return result;
 }
 

@@ -40,4 +40,16 @@ struct CombineResult {
 CombineResult CombineTask(const std::string& projectFile, const std::string& output,
                           const ProgressFunction& progress = {}, std::stop_token stop = {});
 
+// Every zoom level of several tasks (of one source, map type and tile format, else refused) into
+// one MBTiles file, with the zoom levels and the bounds of them all in its metadata; a tile of
+// two tasks is written once.
+CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const std::string& output,
+                           const ProgressFunction& progress = {}, std::stop_token stop = {});
+
+// The tasks' tiles as a tree folder/{z}/{x}/{y}.png (or .jpg), linked where the file system allows,
+// else copied, with folder/tilejson.json (TileJSON 3.0.0) describing it. The folder must be new or
+// empty; it appears only when complete.
+CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
+                         const ProgressFunction& progress = {}, std::stop_token stop = {});
+
 } // namespace quarrow::combiner

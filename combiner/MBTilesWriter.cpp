@@ -24,7 +24,7 @@ std::string BoundsText(const MBTilesMetadata& m) {
 }
 
 MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
-    : m_path(std::move(path)), m_zoom(metadata.Zoom) {
+    : m_path(std::move(path)) {
     if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK)
         Fail("open");
@@ -35,7 +35,8 @@ MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
     Execute("CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, "
             "tile_data BLOB)");
     Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
-    const std::string zoom = std::to_string(metadata.Zoom);
+    const std::string minZoom = std::to_string(metadata.MinZoom);
+    const std::string maxZoom = std::to_string(metadata.MaxZoom);
     const double centerLon = (metadata.West + metadata.East) / 2;
     const double centerLat = (metadata.South + metadata.North) / 2;
     const std::pair<const char*, std::string> rows[] = {
@@ -44,9 +45,9 @@ MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
         {"type", "baselayer"},
         {"version", "1.0"},
         {"bounds", BoundsText(metadata)},
-        {"center", Number(centerLon) + "," + Number(centerLat) + "," + zoom},
-        {"minzoom", zoom},
-        {"maxzoom", zoom},
+        {"center", Number(centerLon) + "," + Number(centerLat) + "," + minZoom},
+        {"minzoom", minZoom},
+        {"maxzoom", maxZoom},
     };
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(m_db, "INSERT INTO metadata (name, value) VALUES (?, ?)", -1, &statement,
@@ -65,7 +66,8 @@ MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
     }
     sqlite3_finalize(statement);
     if (sqlite3_prepare_v2(m_db,
-                           "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) "
+                           "INSERT OR REPLACE INTO tiles (zoom_level, tile_column, tile_row, "
+                           "tile_data) "
                            "VALUES (?, ?, ?, ?)",
                            -1, &m_insert, nullptr) != SQLITE_OK)
         Fail("tiles");
@@ -86,13 +88,13 @@ void MBTilesWriter::Fail(const char* what) {
     throw WriteError(m_path, std::string(" (") + what + "): " + reason);
 }
 
-void MBTilesWriter::AddTile(int x, int y, const std::string& png) {
+void MBTilesWriter::AddTile(int zoom, int x, int y, const std::string& bytes) {
     // TMS rows count from the south: row 0 is the XYZ row 2^zoom - 1.
-    const long long tmsRow = (1LL << m_zoom) - 1 - y;
-    sqlite3_bind_int(m_insert, 1, m_zoom);
+    const long long tmsRow = (1LL << zoom) - 1 - y;
+    sqlite3_bind_int(m_insert, 1, zoom);
     sqlite3_bind_int(m_insert, 2, x);
     sqlite3_bind_int64(m_insert, 3, tmsRow);
-    sqlite3_bind_blob64(m_insert, 4, png.data(), png.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(m_insert, 4, bytes.data(), bytes.size(), SQLITE_STATIC);
     const int step = sqlite3_step(m_insert);
     sqlite3_reset(m_insert);
     if (step != SQLITE_DONE)

@@ -11,7 +11,8 @@ namespace quarrow::combiner {
 
 struct MBTilesMetadata {
     std::string Name;
-    int Zoom = 1;
+    int MinZoom = 1;
+    int MaxZoom = 1;
     double West = 0, South = 0, East = 0, North = 0; // degrees
     std::string Format = "png";                      // of the tiles: "png" or "jpg"
 };
@@ -25,8 +26,9 @@ public:
     MBTilesWriter(const MBTilesWriter&) = delete;
     MBTilesWriter& operator=(const MBTilesWriter&) = delete;
 
-    // x and y in the XYZ scheme of the tile files; the row is flipped here.
-    void AddTile(int x, int y, const std::string& png);
+    // x and y in the XYZ scheme of the tile files at the zoom level; the row is flipped here. A
+    // tile already there (of an overlapping task) is replaced.
+    void AddTile(int zoom, int x, int y, const std::string& bytes);
     // Commits everything and closes the file.
     void Finish();
 
@@ -35,7 +37,6 @@ private:
     [[noreturn]] void Fail(const char* what);
 
     std::string m_path;
-    int m_zoom;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_insert = nullptr;
 };

@@ -23,11 +23,16 @@ namespace {
 const char* const UsageText =
     "Usage: stavik [TASK.zav]\n"
     "       stavik TASK.zav OUTPUT.bmp|OUTPUT.png|OUTPUT.tif|OUTPUT.mbtiles\n"
+    "       stavik TASK.zav TASK2.zav ... OUTPUT.mbtiles\n"
+    "       stavik --xyz TASK.zav [TASK2.zav ...] FOLDER\n"
     "       stavik --screenshot PICTURE.png TASK.zav\n"
     "       stavik --help | --version\n"
     "\n"
     "Combines the tiles of a Quarrow task into one image. With a task and an output it works\n"
     "without a window and prints its progress; otherwise it opens its window (with the task).\n"
+    "  Several tasks (of one source and map type) go into one MBTiles file with all their zoom\n"
+    "  levels, or with --xyz into a folder tree FOLDER/{z}/{x}/{y}.png with a tilejson.json.\n"
+    "  --xyz                     write the tasks' tiles as a folder tree\n"
     "  --screenshot PICTURE.png  combine the task to its default output in the window, save a\n"
     "                            picture of the window, then quit (no display needed)\n"
     "  --help                    show this text\n"
@@ -39,20 +44,27 @@ int Wrong(const std::string& why) {
 }
 
 // Without a window: one line per percent reached, the files written at the end.
-int CombineWithoutWindow(const char* project, const char* output) {
+int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::string& output,
+                         bool xyz) {
     try {
         int shown = -1;
-        const auto result = quarrow::combiner::CombineTask(
-            project, output, [&shown](long long done, long long total) {
-                const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-                if (percent != shown) {
-                    shown = percent;
-                    std::printf("%3d%%  %lld of %lld tiles\n", percent, done, total);
-                    std::fflush(stdout);
-                }
-            });
-        std::printf("%lld tiles, %lld missing, %lld x %lld pixels\n", result.Tiles, result.Missing,
-                    result.Width, result.Height);
+        const auto progress = [&shown](long long done, long long total) {
+            const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+            if (percent != shown) {
+                shown = percent;
+                std::printf("%3d%%  %lld of %lld tiles\n", percent, done, total);
+                std::fflush(stdout);
+            }
+        };
+        using namespace quarrow::combiner;
+        const CombineResult result = xyz                ? CombineXyz(tasks, output, progress)
+                                     : tasks.size() > 1 ? CombineTasks(tasks, output, progress)
+                                                        : CombineTask(tasks[0], output, progress);
+        if (result.Width > 0)
+            std::printf("%lld tiles, %lld missing, %lld x %lld pixels\n", result.Tiles,
+                        result.Missing, result.Width, result.Height);
+        else
+            std::printf("%lld tiles, %lld missing\n", result.Tiles, result.Missing);
         for (const std::string& file : result.Files)
             std::printf("wrote %s\n", file.c_str());
         return 0;
@@ -74,6 +86,7 @@ QString ExecutableFolder() {
 int main(int argc, char** argv) {
     std::vector<std::string> words;
     std::string picture;
+    bool xyz = false;
     // Read before any window exists, so that help, version and mistakes need no display.
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -87,7 +100,9 @@ int main(int argc, char** argv) {
             std::printf("stavik (Quarrow) %s\n", std::string(quarrow::QuarrowVersion).c_str());
             return 0;
         }
-        if (argument == "--screenshot") {
+        if (argument == "--xyz") {
+            xyz = true;
+        } else if (argument == "--screenshot") {
             if (i + 1 >= argc)
                 return Wrong("--screenshot needs a picture file");
             picture = argv[++i];
@@ -99,10 +114,14 @@ int main(int argc, char** argv) {
     }
     if (!picture.empty() && words.size() != 1)
         return Wrong("--screenshot needs one task");
-    if (words.size() > 2)
-        return Wrong("too many arguments");
-    if (words.size() == 2)
-        return CombineWithoutWindow(words[0].c_str(), words[1].c_str());
+    if (xyz && (words.size() < 2 || !picture.empty()))
+        return Wrong("--xyz needs the tasks and a folder");
+    if (words.size() > 2 && !xyz &&
+        quarrow::combiner::FormatOfOutput(words.back()) != quarrow::combiner::OutputFormat::MBTiles)
+        return Wrong("several tasks go into one .mbtiles output");
+    if (words.size() >= 2)
+        return CombineWithoutWindow(std::vector<std::string>(words.begin(), words.end() - 1),
+                                    words.back(), xyz);
     if (!picture.empty())
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
 

@@ -365,7 +365,7 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
               "at most 4 GiB (4294967295 bytes). Choose a .png or .mbtiles output instead.");
     EXPECT_EQ(message([&] { CombineTask(Project(), m_dir.Path() + "map.jpg"); }),
               "The output " + m_dir.Path() +
-                  "map.jpg must end in .bmp, .png or .mbtiles: its extension names the format.");
+                  "map.jpg must end in .bmp, .png, .tif or .mbtiles: its extension names the format.");
     EXPECT_EQ(message([&] { CombineTask(m_dir.Path() + "none.zav", m_dir.Path() + "m.png"); }),
               "Unable to read " + m_dir.Path() + "none.zav");
     EXPECT_EQ(FolderEntries(m_dir.Path()), withBig);
