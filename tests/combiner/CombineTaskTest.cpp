@@ -1,26 +1,31 @@
 // The combiner on a small task written by the engine, with tiles missing, one unreadable and one
 // blank: pixels, world file and MBTiles rows checked against the tile geometry.
 #include "combiner/CombineTask.h"
+#include "combiner/GeoTiffWriter.h"
 #include "combiner/TileImage.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <png.h>
 #include <sqlite3.h>
+#include <tiffio.h>
 
 #include <gtest/gtest.h>
 
 #include "engine/Commonfunc.h"
 #include "engine/Exception.h"
+#include "engine/Json.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/TempDir.h"
 
@@ -363,9 +368,10 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
     EXPECT_EQ(message([&] { CombineTask(bigTask.ProjectFile(), m_dir.Path() + "big.bmp"); }),
               "The image of 38400 x 38400 pixels would take 4423680054 bytes as BMP, which holds "
               "at most 4 GiB (4294967295 bytes). Choose a .png or .mbtiles output instead.");
-    EXPECT_EQ(message([&] { CombineTask(Project(), m_dir.Path() + "map.jpg"); }),
-              "The output " + m_dir.Path() +
-                  "map.jpg must end in .bmp, .png, .tif or .mbtiles: its extension names the format.");
+    EXPECT_EQ(
+        message([&] { CombineTask(Project(), m_dir.Path() + "map.jpg"); }),
+        "The output " + m_dir.Path() +
+            "map.jpg must end in .bmp, .png, .tif or .mbtiles: its extension names the format.");
     EXPECT_EQ(message([&] { CombineTask(m_dir.Path() + "none.zav", m_dir.Path() + "m.png"); }),
               "Unable to read " + m_dir.Path() + "none.zav");
     EXPECT_EQ(FolderEntries(m_dir.Path()), withBig);
@@ -551,6 +557,170 @@ TEST(ProjectFileRead, CoordinatesWithADecimalCommaReadAsWritten) {
     EXPECT_EQ(params.BottomLatitude, -32.5);
     WriteFileBytes(dir.Path() + "t.zav", "[AREA]\r\nLeftLongitude=east\r\n");
     EXPECT_THROW(quarrow::ReadTaskParams(dir.Path() + "t.zav"), Exception);
+}
+
+// A GeoTIFF's pixels, as libtiff decodes them whatever the compression.
+Image DecodeTiff(const std::string& path) {
+    Image out;
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    if (!tiff)
+        return out;
+    std::uint32_t width = 0, height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    std::vector<std::uint32_t> abgr(static_cast<std::size_t>(width) * height);
+    if (TIFFReadRGBAImageOriented(tiff, width, height, abgr.data(), ORIENTATION_TOPLEFT, 0)) {
+        out.Width = static_cast<int>(width);
+        out.Height = static_cast<int>(height);
+        for (const std::uint32_t pixel : abgr)
+            for (const std::uint32_t band : {TIFFGetR(pixel), TIFFGetG(pixel), TIFFGetB(pixel)})
+                out.Rgb.push_back(static_cast<unsigned char>(band));
+    }
+    TIFFClose(tiff);
+    return out;
+}
+
+// What gdalinfo -json says of the file, and its warnings; empty when gdalinfo is not there.
+std::pair<std::optional<quarrow::JsonValue>, std::string> GdalInfo(const std::string& path) {
+    const std::string command = "gdalinfo -json '" + path + "' 2>" + path + ".err";
+    std::string text;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return {quarrow::ParseJson(text).Value, ReadFileBytes(path + ".err")};
+}
+
+TEST_F(CombineTaskTest, AGeoTiffPlacesItselfInWebMercatorWithItsOverviews) {
+    const std::string output = m_dir.Path() + "map.tif";
+    const auto result = CombineTask(Project(), output);
+    EXPECT_EQ(result.Files, std::vector<std::string>{output}); // no world file: it is inside
+    EXPECT_EQ(result.Missing, 3);
+    ExpectTilesInPlace(DecodeTiff(output));
+    EXPECT_EQ(ReadFileBytes(output).substr(0, 4), std::string("II*\0", 4)); // a classic TIFF
+
+    const auto [info, warnings] = GdalInfo(output);
+    if (!info)
+        GTEST_SKIP() << "gdalinfo is not installed";
+    EXPECT_EQ("", warnings);
+    const std::string wkt = info->Find("coordinateSystem")->Find("wkt")->String();
+    EXPECT_NE(std::string::npos, wkt.find("WGS 84 / Pseudo-Mercator")) << wkt;
+    // The corners from the tile geometry, through the spherical Mercator formulas.
+    const int z = m_task->Params->Zoom;
+    const double west = Easting(TileXToLon(m_task->MinX, z));
+    const double east = Easting(TileXToLon(m_task->MaxX + 1, z));
+    const double north = Northing(TileYToLat(m_task->MinY, z));
+    const double south = Northing(TileYToLat(m_task->MaxY + 1, z));
+    const quarrow::JsonValue* corners = info->Find("cornerCoordinates");
+    const auto corner = [&](const char* name, int axis) {
+        return corners->Find(name)->Array()[static_cast<std::size_t>(axis)].Number();
+    };
+    EXPECT_NEAR(west, corner("upperLeft", 0), 1e-3);
+    EXPECT_NEAR(north, corner("upperLeft", 1), 1e-3);
+    EXPECT_NEAR(east, corner("lowerRight", 0), 1e-3);
+    EXPECT_NEAR(south, corner("lowerRight", 1), 1e-3);
+    // 768 x 512 halved to 384 x 256 and 192 x 128.
+    const quarrow::JsonArray& bands = info->Find("bands")->Array();
+    ASSERT_EQ(3u, bands.size());
+    EXPECT_EQ(2u, bands[0].Find("overviews")->Array().size());
+}
+
+TEST(GeoTiffWriter, ABigTiffPastTheThreshold) {
+    TempDir dir;
+    for (const std::uint64_t above : {std::uint64_t{0}, std::uint64_t{1} << 30}) {
+        const std::string path = dir.Path() + "t.tif";
+        quarrow::combiner::GeoTiffOptions options;
+        options.BigTiffAbove = above;
+        {
+            quarrow::combiner::GeoTiffWriter writer(
+                path, 256, 256, quarrow::combiner::PlacementOf(0, 0, 1), options);
+            const std::vector<unsigned char> rows(256 * 256 * 3, 0x80);
+            writer.WriteRows(rows.data(), nullptr, 256);
+            writer.Finish();
+        }
+        EXPECT_EQ(ReadFileBytes(path).substr(0, 4),
+                  above == 0 ? std::string("II+\0", 4) : std::string("II*\0", 4));
+        EXPECT_EQ(128, DecodeTiff(path).Rgb.at(1000));
+    }
+}
+
+TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
+    // A second task of the same source and map type, one zoom level deeper: one tile.
+    auto params = std::make_shared<TaskParams>(*m_task->Params);
+    params->Zoom = 14;
+    params->ProjectName = "deeper.zav";
+    params->RightLongitude = params->LeftLongitude + 0.001;
+    params->BottomLatitude = params->TopLatitude - 0.001;
+    const DownloadTask deeper(params);
+    deeper.WriteProjectFile();
+    WriteFileBytes(deeper.TilePath(deeper.MinX, deeper.MinY), PatternTile(1, 2, false));
+
+    const std::string mbtiles = m_dir.Path() + "both.mbtiles";
+    const auto result = quarrow::combiner::CombineTasks({Project(), deeper.ProjectFile()}, mbtiles);
+    EXPECT_EQ(7, result.Tiles);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(mbtiles.c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+    const auto query = [db](const char* sql) {
+        std::string text;
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            text +=
+                reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)) + std::string(";");
+        sqlite3_finalize(statement);
+        return text;
+    };
+    EXPECT_EQ("13;14;", query("SELECT value FROM metadata WHERE name IN ('minzoom', 'maxzoom') "
+                              "ORDER BY value"));
+    EXPECT_EQ("13 3;14 1;", query("SELECT zoom_level || ' ' || count(*) FROM tiles "
+                                  "GROUP BY zoom_level ORDER BY zoom_level"));
+    sqlite3_close(db);
+
+    // Another map type is other tiles: refused, nothing written.
+    auto other = std::make_shared<TaskParams>(*m_task->Params);
+    other->MapsType = 17;
+    other->ProjectName = "other.zav";
+    DownloadTask(other).WriteProjectFile();
+    try {
+        quarrow::combiner::CombineTasks({Project(), m_dir.Path() + "other.zav"},
+                                        m_dir.Path() + "mixed.mbtiles");
+        ADD_FAILURE() << "mixed map types combined";
+    } catch (const quarrow::Exception& error) {
+        EXPECT_NE(std::string::npos, error.Message().find("different map types"))
+            << error.Message();
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() + "mixed.mbtiles"));
+
+    // The tree: every readable tile at {z}/{x}/{y}.png, the same bytes, and its TileJSON.
+    const std::string tree = m_dir.Path() + "tree";
+    quarrow::combiner::CombineXyz({Project(), deeper.ProjectFile()}, tree);
+    int files = 0;
+    for (const auto& [tile, kind] : m_kinds) {
+        const std::string path =
+            tree + "/13/" + std::to_string(tile.first) + "/" + std::to_string(tile.second) + ".png";
+        const bool readable =
+            kind == Kind::Pattern || kind == Kind::PatternWithAlpha || kind == Kind::Blank;
+        EXPECT_EQ(readable, std::filesystem::exists(path)) << path;
+        if (readable) {
+            EXPECT_EQ(ReadFileBytes(m_task->TilePath(tile.first, tile.second)),
+                      ReadFileBytes(path));
+            ++files;
+        }
+    }
+    EXPECT_EQ(3, files);
+    EXPECT_TRUE(std::filesystem::exists(tree + "/14/" + std::to_string(deeper.MinX) + "/" +
+                                        std::to_string(deeper.MinY) + ".png"));
+    const auto json = quarrow::ParseJson(ReadFileBytes(tree + "/tilejson.json")).Value;
+    ASSERT_TRUE(json);
+    EXPECT_EQ("3.0.0", json->Find("tilejson")->String());
+    EXPECT_EQ("{z}/{x}/{y}.png", json->Find("tiles")->Array().at(0).String());
+    EXPECT_EQ(13, json->Find("minzoom")->Number());
+    EXPECT_EQ(14, json->Find("maxzoom")->Number());
+    EXPECT_NEAR(m_task->LeftLongitudeDownload, json->Find("bounds")->Array().at(0).Number(), 1e-9);
+    EXPECT_THROW(quarrow::combiner::CombineXyz({Project()}, tree), quarrow::Exception)
+        << "not empty";
 }
 
 } // namespace
