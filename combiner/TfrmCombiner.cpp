@@ -61,9 +61,16 @@ void TfrmCombiner::BuildControls() {
     m_task->setPlaceholderText(QStringLiteral("Open a task's project file (.zav)"));
     m_open = new QPushButton(QStringLiteral("&Open..."), this);
     m_open->setObjectName(QStringLiteral("ButtonOpen"));
+    m_add = new QPushButton(QStringLiteral("&Add..."), this);
+    m_add->setObjectName(QStringLiteral("ButtonAddTask"));
+    m_add->setToolTip(QStringLiteral("Another task of the same source and map type, for one "
+                                     "MBTiles file or one tile tree with every zoom level"));
     grid->addWidget(new QLabel(QStringLiteral("Task:"), this), 0, 0);
     grid->addWidget(m_task, 0, 1);
-    grid->addWidget(m_open, 0, 2);
+    auto* taskButtons = new QHBoxLayout;
+    taskButtons->addWidget(m_open);
+    taskButtons->addWidget(m_add);
+    grid->addLayout(taskButtons, 0, 2);
 
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("LabelTask"));
@@ -75,7 +82,8 @@ void TfrmCombiner::BuildControls() {
     grid->addWidget(m_output, 2, 1, 1, 2);
     auto* formats = new QLabel(
         QStringLiteral("Format by extension: .bmp or .png with world file and .prj, .tif "
-                       "(GeoTIFF), or .mbtiles"),
+                       "(GeoTIFF), or .mbtiles; a folder name ending in / gets an XYZ tile tree "
+                       "with its tilejson.json. Several tasks: .mbtiles or a tree."),
         this);
     formats->setObjectName(QStringLiteral("LabelFormats"));
     formats->setWordWrap(true);
@@ -109,6 +117,7 @@ void TfrmCombiner::BuildControls() {
     grid->setRowStretch(7, 1);
 
     connect(m_open, &QPushButton::clicked, this, &TfrmCombiner::ButtonOpenClick);
+    connect(m_add, &QPushButton::clicked, this, &TfrmCombiner::ButtonAddTaskClick);
     connect(m_combine, &QPushButton::clicked, this, &TfrmCombiner::ButtonCombineClick);
     connect(m_cancel, &QPushButton::clicked, this, &TfrmCombiner::ButtonCancelClick);
     SetRunning(false);
@@ -128,6 +137,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
             quarrow::ReadTaskParams(QFileInfo(projectFile).absoluteFilePath().toStdString()));
         const DownloadTask task(params, DownloadTask::ReadOnly{});
         m_projectFile = QFileInfo(projectFile).absoluteFilePath();
+        m_moreTasks.clear();
         // Shown as the user gave it; the work uses the full path.
         m_task->setText(projectFile);
         const long long columns = static_cast<long long>(task.MaxX) - task.MinX + 1;
@@ -160,6 +170,44 @@ void TfrmCombiner::ButtonOpenClick() {
     });
 }
 
+void TfrmCombiner::AddTask(const QString& projectFile) {
+    RunHandler(m_dialogs, [&] {
+        if (m_projectFile.isEmpty()) {
+            OpenTask(projectFile);
+            return;
+        }
+        const QString path = QFileInfo(projectFile).absoluteFilePath();
+        const auto params =
+            std::make_shared<TaskParams>(quarrow::ReadTaskParams(path.toStdString()));
+        if (path == m_projectFile || m_moreTasks.contains(path))
+            return;
+        m_moreTasks << path;
+        m_task->setText(m_task->text() + QStringLiteral("; ") + projectFile);
+        m_summary->setText(
+            m_summary->text() +
+            QStringLiteral(" + zoom %1 (%2 tasks)").arg(params->Zoom).arg(m_moreTasks.size() + 1));
+        // Several tasks make one MBTiles file or one tree.
+        const QString output = m_output->text();
+        if (!output.endsWith(QLatin1Char('/')) &&
+            !output.endsWith(QStringLiteral(".mbtiles"), Qt::CaseInsensitive))
+            m_output->setText(QFileInfo(output).path() + QLatin1Char('/') +
+                              QFileInfo(output).completeBaseName() + QStringLiteral(".mbtiles"));
+    });
+}
+
+void TfrmCombiner::ButtonAddTaskClick() {
+    RunHandler(m_dialogs, [&] {
+        const QString initial = !m_projectFile.isEmpty()
+                                    ? QFileInfo(m_projectFile).absolutePath()
+                                    : QString::fromStdString(quarrow::DefaultSaveFolder(
+                                          m_executableFolder.toStdString()));
+        const QString file = m_dialogs.OpenFile(QStringLiteral("Add a task"),
+                                                QStringLiteral("Projects(*.zav)|*.zav"), initial);
+        if (!file.isEmpty())
+            AddTask(file);
+    });
+}
+
 void TfrmCombiner::ButtonCombineClick() {
     RunHandler(m_dialogs, [&] {
         if (m_projectFile.isEmpty() || Running())
@@ -174,7 +222,10 @@ void TfrmCombiner::ButtonCombineClick() {
         SetRunning(true);
         m_progress->setValue(0);
         m_status->setText(QStringLiteral("Combining..."));
-        m_worker = std::jthread([this, project = m_projectFile.toStdString(),
+        std::vector<std::string> projects{m_projectFile.toStdString()};
+        for (const QString& more : m_moreTasks)
+            projects.push_back(more.toStdString());
+        m_worker = std::jthread([this, projects = std::move(projects),
                                  target = output.toStdString()](std::stop_token stop) {
             int shown = -1;
             const auto progress = [&](long long done, long long total) {
@@ -186,7 +237,12 @@ void TfrmCombiner::ButtonCombineClick() {
                 }
             };
             try {
-                const auto result = quarrow::combiner::CombineTask(project, target, progress, stop);
+                using namespace quarrow::combiner;
+                const bool tree = target.ends_with('/');
+                const CombineResult result = tree ? CombineXyz(projects, target, progress, stop)
+                                             : projects.size() > 1
+                                                 ? CombineTasks(projects, target, progress, stop)
+                                                 : CombineTask(projects[0], target, progress, stop);
                 if (result.Cancelled) {
                     emit Finished(true, true, QStringLiteral("Cancelled: nothing was written."));
                     return;
@@ -198,10 +254,10 @@ void TfrmCombiner::ButtonCombineClick() {
                 emit Finished(true, false,
                               QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
                                   .arg(Number(result.Tiles), Number(result.Missing),
-                                       QFileInfo(Text(target))
-                                                   .suffix()
-                                                   .compare(QStringLiteral("mbtiles"),
-                                                            Qt::CaseInsensitive) == 0
+                                       tree || QFileInfo(Text(target))
+                                                       .suffix()
+                                                       .compare(QStringLiteral("mbtiles"),
+                                                                Qt::CaseInsensitive) == 0
                                            ? QStringLiteral("out")
                                            : QStringLiteral("white"),
                                        written));

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class Dialogs;
@@ -24,10 +25,13 @@ public:
 
     // Shows the task of this project file and proposes the default output beside it.
     void OpenTask(const QString& projectFile);
+    // Another task for the same output: several tasks make one MBTiles file or one tile tree.
+    void AddTask(const QString& projectFile);
     bool Running() const { return m_worker.joinable() && !m_finished; }
 
 public slots:
     void ButtonOpenClick();
+    void ButtonAddTaskClick();
     void ButtonCombineClick();
     void ButtonCancelClick();
 
@@ -49,12 +53,14 @@ private:
     Dialogs& m_dialogs;
     QString m_executableFolder;
     QString m_projectFile;
+    QStringList m_moreTasks; // added to the first, for one MBTiles file or one tile tree
     QLineEdit* m_task = nullptr;
     QLabel* m_summary = nullptr;
     QLineEdit* m_output = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_open = nullptr;
+    QPushButton* m_add = nullptr;
     QPushButton* m_combine = nullptr;
     QPushButton* m_cancel = nullptr;
     bool m_finished = true;
