@@ -226,5 +226,24 @@ TEST_F(Batch, FailedTilesAreListedAndFetchedAgainFromTheList) {
     EXPECT_EQ(3, again.ExitCode);
 }
 
+TEST_F(Batch, AZoomRangeIsATaskPerLevelAndEachResumes) {
+    Install(AnyPort());
+    std::vector<std::string> arguments =
+        Task("116.1,39.7,116.3,39.8", "11-12", "bj.zav", m_save.Path());
+    arguments.push_back("--verbose");
+    const test::ProgramRun run = Run(arguments);
+    EXPECT_EQ(0, run.ExitCode) << run.Err;
+    EXPECT_EQ(4, FilesIn(m_save.Path() + "bj_z11"));
+    EXPECT_EQ(12, FilesIn(m_save.Path() + "bj_z12"));
+    // The log lines echoed: each level's workers finish.
+    EXPECT_NE(std::string::npos, run.Out.find("T4 Finished.")) << run.Out;
+    EXPECT_NE(std::string::npos, run.Out.find("T8 Finished.")) << run.Out;
+    EXPECT_EQ(std::string::npos, run.Err.find("Finished.")) << "log lines stay off the progress";
+    const test::ProgramRun again = Run({"--resume", m_save.Path() + "bj_z11.zav"});
+    EXPECT_EQ(0, again.ExitCode) << again.Err;
+    EXPECT_NE(std::string::npos, again.Err.find("Resuming ")) << again.Err;
+    EXPECT_NE(std::string::npos, again.Err.find("4 of 4 tiles saved")) << again.Err;
+}
+
 } // namespace
 } // namespace quarrow
