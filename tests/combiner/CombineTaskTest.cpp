@@ -395,7 +395,9 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
 
 // A triangle and a corridor whose corners lie between pixel centres: each pixel of the images is
 // inside or outside by plain geometry in the pixel plane, and only covered tiles are read.
-TEST(CombineShape, PixelsOutsideTheShapeAreTransparentInPngAndWhiteInBmp) {
+Image DecodeTiff(const std::string& path, bool withAlpha = false);
+
+TEST(CombineShape, PixelsOutsideTheShapeAreTransparentInPngAndTiffAndWhiteInBmp) {
     TempDir dir;
     constexpr int Zoom = 13;
     constexpr double Left = 6700 * 256, Top = 3100 * 256; // the area's first pixel, 4 x 3 tiles
@@ -466,14 +468,16 @@ TEST(CombineShape, PixelsOutsideTheShapeAreTransparentInPngAndWhiteInBmp) {
         return inTriangle || d < radius ? 1 : 0;
     };
 
-    for (const std::string name : {"shape.png", "shape.bmp"}) {
+    for (const std::string name : {"shape.png", "shape.bmp", "shape.tif"}) {
         const std::string output = dir.Path() + name;
         const auto result = CombineTask(task.ProjectFile(), output);
         EXPECT_EQ(result.Tiles, task.TileCount);
         EXPECT_EQ(result.Missing, 0) << "tiles outside the shape are not the task's";
-        const bool png = name == "shape.png";
+        const bool png = name != "shape.bmp"; // with transparency
         const std::string bytes = ReadFileBytes(output);
-        const Image image = png ? DecodePng(bytes, true) : DecodeBmp(bytes);
+        const Image image = name == "shape.tif" ? DecodeTiff(output, true)
+                            : png               ? DecodePng(bytes, true)
+                                                : DecodeBmp(bytes);
         ASSERT_EQ(image.Width, 4 * Side);
         ASSERT_EQ(image.Height, 3 * Side);
         long long inside = 0, wrong = 0;
@@ -560,8 +564,9 @@ TEST(ProjectFileRead, CoordinatesWithADecimalCommaReadAsWritten) {
 }
 
 // A GeoTIFF's pixels, as libtiff decodes them whatever the compression.
-Image DecodeTiff(const std::string& path) {
+Image DecodeTiff(const std::string& path, bool withAlpha) {
     Image out;
+    out.Channels = withAlpha ? 4 : 3;
     TIFF* tiff = TIFFOpen(path.c_str(), "r");
     if (!tiff)
         return out;
@@ -573,8 +578,8 @@ Image DecodeTiff(const std::string& path) {
         out.Width = static_cast<int>(width);
         out.Height = static_cast<int>(height);
         for (const std::uint32_t pixel : abgr)
-            for (const std::uint32_t band : {TIFFGetR(pixel), TIFFGetG(pixel), TIFFGetB(pixel)})
-                out.Rgb.push_back(static_cast<unsigned char>(band));
+            for (int band = 0; band < out.Channels; ++band)
+                out.Rgb.push_back(static_cast<unsigned char>(pixel >> (8 * band)));
     }
     TIFFClose(tiff);
     return out;
