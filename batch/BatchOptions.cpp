@@ -4,6 +4,7 @@
 
 #include "engine/NumberText.h"
 #include "engine/TextRules.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 
@@ -158,10 +159,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string RangeTaskName(const std::string& taskName, int zoom) {
-    std::string base = taskName;
-    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".zav") == 0)
-        base.resize(base.size() - 4);
-    return base + "_z" + std::to_string(zoom) + ".zav";
+    return ProjectBaseName(taskName) + "_z" + std::to_string(zoom) + ".zav";
 }
 
 std::string BatchUsage(const std::string& settingsFile) {

@@ -185,10 +185,7 @@ int Resume(const BatchOptions& options, const std::string& folder) {
 }
 
 int RetryFailed(const BatchOptions& options, const std::string& folder) {
-    std::string base = options.ProjectFile;
-    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".zav") == 0)
-        base.resize(base.size() - 4);
-    const std::string list = base + "_failed.ftl";
+    const std::string list = ProjectBaseName(options.ProjectFile) + "_failed.ftl";
     TIdHTTP client;
     SetUpRerunClient(client, list,
                      ProfileFile(SettingsFilePath(folder)).ReadString("Tls", "CaFile", ""));

@@ -232,15 +232,6 @@ TaskSetExtent ExtentOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks) 
     return extent;
 }
 
-std::string BaseName(const std::string& projectName) {
-    constexpr std::string_view Extension = ".zav";
-    if (projectName.size() >= Extension.size() &&
-        projectName.compare(projectName.size() - Extension.size(), Extension.size(), Extension) ==
-            0)
-        return projectName.substr(0, projectName.size() - Extension.size());
-    return projectName;
-}
-
 } // namespace
 
 std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
@@ -353,7 +344,7 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
     for (const auto& task : tasks)
         result.Tiles += task->TileCount;
     const TaskSetExtent extent = ExtentOf(tasks);
-    const MBTilesMetadata metadata{BaseName(tasks.front()->Params->ProjectName),
+    const MBTilesMetadata metadata{ProjectBaseName(tasks.front()->Params->ProjectName),
                                    extent.MinZoom,
                                    extent.MaxZoom,
                                    extent.West,
@@ -444,7 +435,7 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     const auto number = [](double value) { return GeneralNumberText(value, '.'); };
     SaveLines(part + "/tilejson.json",
               {"{", "  \"tilejson\": \"3.0.0\",",
-               "  \"name\": " + JsonString(BaseName(first.Params->ProjectName)) + ",",
+               "  \"name\": " + JsonString(ProjectBaseName(first.Params->ProjectName)) + ",",
                "  \"tiles\": [\"{z}/{x}/{y}." + extension + "\"],", "  \"scheme\": \"xyz\",",
                "  \"minzoom\": " + std::to_string(extent.MinZoom) + ",",
                "  \"maxzoom\": " + std::to_string(extent.MaxZoom) + ",",

@@ -131,6 +131,14 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
+std::string ProjectBaseName(const std::string& projectName) {
+    constexpr std::string_view Extension = ".zav";
+    if (projectName.size() >= Extension.size() &&
+        std::string_view(projectName).substr(projectName.size() - Extension.size()) == Extension)
+        return projectName.substr(0, projectName.size() - Extension.size());
+    return projectName;
+}
+
 std::string ProjectAreaFile(const std::string& projectFile) {
     const std::string file = ProfileFile(projectFile).ReadStringInAnySection("Area", "File", "");
     if (file.empty())
@@ -293,11 +301,7 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFo
             TooLargeMessage(count == ULLONG_MAX ? "18446744073709551616" : std::to_string(count)));
     TileCount = static_cast<int>(count);
 
-    std::string base = p.ProjectName;
-    constexpr std::string_view Extension = ".zav";
-    if (base.size() >= Extension.size() &&
-        std::string_view(base).substr(base.size() - Extension.size()) == Extension)
-        base.resize(base.size() - Extension.size());
+    const std::string base = ProjectBaseName(p.ProjectName);
     LogFile = p.SavePath + base + "_log.txt";
     FailedFile = p.SavePath + base + "_failed.ftl";
     TileFolder = p.SavePath + base + "/";

@@ -79,6 +79,9 @@ struct TaskParams {
     std::shared_ptr<const TileCoverage> Coverage;
 };
 
+// A project file's name without its ".zav": the base of the task's other files' names.
+std::string ProjectBaseName(const std::string& projectName);
+
 // The entries of an existing task read back from its project file, for the programs that use its
 // tiles: folder and name from the path, map type, area, zoom and source from the file (a
 // coordinate's decimal separator may be "." or ","). Throws "Unable to read " + path when the file
