@@ -13,6 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
@@ -243,6 +249,51 @@ TEST_F(Batch, AZoomRangeIsATaskPerLevelAndEachResumes) {
     EXPECT_EQ(0, again.ExitCode) << again.Err;
     EXPECT_NE(std::string::npos, again.Err.find("Resuming ")) << again.Err;
     EXPECT_NE(std::string::npos, again.Err.find("4 of 4 tiles saved")) << again.Err;
+}
+
+TEST_F(Batch, ASecondCtrlCEndsAtOnceWithTheTaskSaved) {
+    // Answers that take far longer than the stop's grace: after one Ctrl-C the program would wait
+    // for its workers' requests; after a second it saves and ends at once.
+    tileservice::ServiceOptions options = AnyPort();
+    options.DelayMs = 20000;
+    Install(options);
+    const std::string program = m_exe.Path() + "quarrow-batch";
+    std::vector<std::string> words{program};
+    for (const std::string& word : Task("116.1,39.7,116.3,39.8", "14", "bj", m_save.Path()))
+        words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(0, ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ));
+    posix_spawn_file_actions_destroy(&actions);
+    // Once the task's files are written, its workers are in their first requests.
+    const std::string log = m_save.Path() + "bj_log.txt";
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!fs::exists(log) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms);
+    ::kill(pid, SIGINT);
+    std::this_thread::sleep_for(100ms);
+    const auto second = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    const auto took = std::chrono::steady_clock::now() - second;
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "still running";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(130, WEXITSTATUS(status));
+    EXPECT_LT(took, 1500ms) << "the grace is 2 s, the answers 20 s";
+    EXPECT_NE(std::string::npos, ReadFileBytes(log).find("\r\nTask Stoped!\r\n"));
 }
 
 } // namespace
