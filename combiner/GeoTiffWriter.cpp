@@ -95,7 +95,8 @@ GeoTiffWriter::GeoTiffWriter(std::string path, std::uint32_t width, std::uint32_
             Fail("");
         m_levels.push_back(std::move(level));
     }
-    m_samples.resize(static_cast<std::size_t>(width) * m_bands * Tile);
+    if (options.Alpha)
+        m_samples.resize(static_cast<std::size_t>(width) * 4 * Tile);
 }
 
 GeoTiffWriter::~GeoTiffWriter() {
@@ -204,17 +205,18 @@ void GeoTiffWriter::Reduce(std::size_t level, const unsigned char* samples, std:
 void GeoTiffWriter::WriteRows(const unsigned char* rows, const unsigned char* alpha, int count) {
     const auto n = static_cast<std::uint32_t>(count);
     const std::size_t pixels = static_cast<std::size_t>(m_width) * n;
+    // Three bands are the rows as they come; a fourth is interleaved into a strip of its own.
+    const unsigned char* samples = rows;
     if (m_options.Alpha) {
         for (std::size_t p = 0; p < pixels; ++p) {
             std::memcpy(m_samples.data() + p * 4, rows + p * 3, 3);
             m_samples[p * 4 + 3] = alpha ? alpha[p] : 0xFF;
         }
-    } else {
-        std::memcpy(m_samples.data(), rows, pixels * 3);
+        samples = m_samples.data();
     }
-    WriteTileRow(m_samples.data(), m_width, n, m_rowsWritten / Tile);
+    WriteTileRow(samples, m_width, n, m_rowsWritten / Tile);
     m_rowsWritten += n;
-    Reduce(0, m_samples.data(), n);
+    Reduce(0, samples, n);
 }
 
 void GeoTiffWriter::Finish() {

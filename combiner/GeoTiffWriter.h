@@ -58,7 +58,7 @@ private:
     int m_bands;
     void* m_tiff = nullptr; // libtiff's TIFF, kept out of this header
     std::uint32_t m_rowsWritten = 0;
-    std::vector<unsigned char> m_samples; // a strip with all bands interleaved
+    std::vector<unsigned char> m_samples; // a strip with the alpha band interleaved
     std::vector<std::unique_ptr<Level>> m_levels;
 };
 
