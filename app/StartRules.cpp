@@ -232,9 +232,8 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     params->Shape = entries.Shape;
     params->Coverage = coverage;
     try {
-        start.Task = estimateOnly
-                         ? std::make_shared<DownloadTask>(params, DownloadTask::ReadOnly{})
-                         : std::make_shared<DownloadTask>(params);
+        start.Task = estimateOnly ? std::make_shared<DownloadTask>(params, DownloadTask::ReadOnly{})
+                                  : std::make_shared<DownloadTask>(params);
     } catch (const Exception& error) {
         refuse(error.Message());
         return refuse("Error: Create task failure.");
@@ -244,9 +243,10 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     // A custom source's service sets how many workers it takes.
     if (entries.Source && entries.Source->Workers < params->ThreadCount)
         params->ThreadCount = entries.Source->Workers;
-    // The workers share the tiles by their count: a resume keeps the count the task began with
-    // (a source's workers may have changed since), or the positions would point elsewhere.
-    if (start.Resume) {
+    // The workers share the tiles by their count: a resume of a custom source's task keeps the
+    // count it began with (the source's workers may have changed since), or the positions would
+    // point elsewhere. The built-in source's count never changes, and its file's is not read.
+    if (start.Resume && entries.Source) {
         const int began =
             ProfileFile(start.Task->ProjectFile()).ReadInteger("THREADS", "ThreadCount", 0);
         if (began >= 1 && began <= std::min(8, start.Task->TileCount))

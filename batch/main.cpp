@@ -94,6 +94,9 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
             return UsageError("--type: the source \"" + source->Name +
                               "\" offers no such map type");
     }
+    if (options.Workers && !source)
+        return UsageError("--workers: the built-in source's tasks have 8 workers (fewer only for "
+                          "fewer tiles); give it with a custom source");
     StartEntries entries;
     entries.MapsType = options.MapsType;
     entries.SavePathTyped = options.Folder;

@@ -107,6 +107,7 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         {Task(area, "14-12", "t", folder), "--zoom: \"14-12\" runs backwards"},
         {with({"--type", "road"}), "--type: \"road\" is not map, satellite or terrain"},
         {with({"--workers", "9"}), "--workers: \"9\" is not a number from 1 to 8"},
+        {with({"--workers", "3"}), "--workers: the built-in source's tasks have 8 workers"},
         {with({"--bogus"}), "--bogus: no such option"},
         {with({"--source", "Nope"}), "--source: no source \"Nope\""},
         {with({"--resume", "t.zav"}), "cannot go with --resume"},

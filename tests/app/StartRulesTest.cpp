@@ -1,7 +1,11 @@
-// The Start action's text rules, the resume test and the estimate's texts.
+// The Start action's text rules, the resume test, the estimate's texts and the workers of a
+// resumed task.
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "app/StartRules.h"
+#include "engine/ProfileFile.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {
@@ -84,6 +88,51 @@ TEST(StartRules, TheListsSizeIsCountedAndComparedWithTheRoom) {
     EXPECT_EQ("The tile list needs 240 GB; the disk has 1 KB free.",
               CheckListRoom(240318168576ULL, 10).value_or(""));
     EXPECT_FALSE(CheckListRoom(540, 540));
+}
+
+} // namespace
+} // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// The workers share the tiles by their count, so a resume must count as its task began.
+TEST(StartRules, AResumeKeepsItsCustomSourcesWorkerCountButTheBuiltInsIsTheParts) {
+    test::TempDir folder;
+    StartEntries entries;
+    entries.ZoomText = "13";
+    entries.SavePathTyped = folder.Path();
+    entries.TaskName = "t.zav";
+    entries.Left = "116.3";
+    entries.Right = "116.5";
+    entries.Top = "40";
+    entries.Bottom = "39.8";
+    TileSource source;
+    source.Name = "Tiles";
+    source.Templates[0] = "https://tiles.example/{z}/{x}/{y}.png";
+    source.Workers = 3;
+    entries.Source = source;
+    const auto room = [](const std::string&) { return UINTMAX_MAX; };
+    const PreparedStart first = PrepareStart({}, entries, room);
+    ASSERT_TRUE(first.Task);
+    EXPECT_FALSE(first.Resume);
+    EXPECT_EQ(3, first.Task->Params->ThreadCount);
+    WriteTaskFiles(*first.Task);
+
+    entries.Source->Workers = 5; // the sources file changed since
+    const PreparedStart again = PrepareStart({}, entries, room);
+    ASSERT_TRUE(again.Task);
+    EXPECT_TRUE(again.Resume);
+    EXPECT_EQ(3, again.Task->Params->ThreadCount);
+
+    // The built-in source: 8 workers, whatever the file says.
+    entries.Source.reset();
+    entries.TaskName = "b.zav";
+    WriteTaskFiles(*PrepareStart({}, entries, room).Task);
+    ProfileFile(folder.Path() + "b.zav").WriteIntegers("THREADS", {{"ThreadCount", 3}});
+    const PreparedStart builtIn = PrepareStart({}, entries, room);
+    EXPECT_TRUE(builtIn.Resume);
+    EXPECT_EQ(8, builtIn.Task->Params->ThreadCount);
 }
 
 } // namespace
