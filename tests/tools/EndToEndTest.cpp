@@ -1,6 +1,7 @@
 // Eight workers fetch a task from the local tile service: every tile file holds exactly the bytes
 // that the service serves for it.
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -187,7 +188,7 @@ TEST(EndToEndShape, AShapesTaskFetchesItsTilesAcrossAResume) {
     // The first run stops after three saved tiles; the monitor keeps each worker's place.
     test::WorkerHandle first, second;
     RecordingHost host(served.exe.Path());
-    int saved = 0;
+    std::atomic<int> saved = 0; // counted by both workers
     host.OnSleep = [&](int milliseconds) {
         if (milliseconds == 1000 && ++saved == 3) {
             first.Terminate();
