@@ -57,28 +57,35 @@ char* AppendDegrees(char* at, double value) {
     return std::to_chars(at, at + 30, value).ptr;
 }
 
-// "[lon,lat]".
-void AppendPoint(std::string& text, const GeoPoint& point) {
-    char buffer[72] = "[";
-    char* end = AppendDegrees(buffer + 1, point.Lon);
-    *end++ = ',';
-    end = AppendDegrees(end, point.Lat);
-    *end++ = ']';
-    text.append(buffer, end);
+// "[lon,lat]" at the cursor, which has room for it.
+char* WritePoint(char* at, const GeoPoint& point) {
+    *at++ = '[';
+    at = AppendDegrees(at, point.Lon);
+    *at++ = ',';
+    at = AppendDegrees(at, point.Lat);
+    *at++ = ']';
+    return at;
 }
 
+// The points as a JSON array, written straight into the text's own buffer: a track has tens of
+// thousands.
 void AppendPoints(std::string& text, const std::vector<GeoPoint>& points, bool close) {
-    text += '[';
+    constexpr std::size_t MostPerPoint = 2 * 32 + 4; // two numbers, brackets and commas
+    const std::size_t start = text.size();
+    text.resize(start + (points.size() + 1) * MostPerPoint + 2);
+    char* at = text.data() + start;
+    *at++ = '[';
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (i > 0)
-            text += ',';
-        AppendPoint(text, points[i]);
+            *at++ = ',';
+        at = WritePoint(at, points[i]);
     }
     if (close && !points.empty() && points.front() != points.back()) {
-        text += ',';
-        AppendPoint(text, points.front());
+        *at++ = ',';
+        at = WritePoint(at, points.front());
     }
-    text += ']';
+    *at++ = ']';
+    text.resize(static_cast<std::size_t>(at - text.data()));
 }
 
 std::vector<GeoPoint> ReadPoints(const JsonValue& value, const char* what) {
