@@ -17,13 +17,13 @@
 
 #include "Dialogs.h"
 #include "HandlerEdge.h"
+#include "QtText.h"
 #include "StartRules.h"
 #include "area/AreaFile.h"
 #include "download/ServiceRules.h"
 #include "download/Tls.h"
 #include "engine/Commonfunc.h"
 #include "engine/Locations.h"
-#include "engine/ProfileFile.h"
 #include "engine/TileCoverage.h"
 #include "engine/Unitclasstask.h"
 
@@ -32,13 +32,9 @@ using namespace quarrow;
 namespace {
 
 constexpr int Left = 1, Top = 2, Right = 4, Bottom = 8, Inside = Left | Top | Right | Bottom;
-constexpr double Grip = 6;                 // pixels from an edge that still grip it
+constexpr double Grip = 6; // pixels from an edge that still grip it
 const QColor AreaColour(0x10, 0x60, 0xd0);
 const QColor ShapeColour(0xe0, 0x70, 0x10);
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 double Lon(double tileX) {
     return std::clamp(TileXToLon(tileX, 0), -180.0, 180.0);
@@ -314,8 +310,7 @@ void TfrmArea::Begin(const std::optional<TileSource>& source, int mapsType,
         service.Url = [urlTemplate, subdomains = source->Subdomains](int z, int x, int y) {
             return ExpandTemplate(urlTemplate, z, x, y, subdomains);
         };
-        const std::string caFile =
-            ProfileFile(SettingsFilePath(m_executableFolder)).ReadString("Tls", "CaFile", "");
+        const std::string caFile = ReadStartSettings(SettingsFilePath(m_executableFolder)).CaFile;
         std::shared_ptr<const TlsContext> tls;
         try {
             tls = std::make_shared<TlsContext>(caFile);
@@ -373,10 +368,8 @@ void TfrmArea::ShowFigures() {
     if (m_shape && rectangle <= 50'000'000ULL)
         tiles = static_cast<unsigned long long>(TileCoverage(*m_shape, m_taskZoom, range).Count());
     const double perTile = m_cache->AverageBytes(m_cacheKey).value_or(DefaultTileBytes);
-    const int workers = m_source ? std::min(m_source->Workers, 8) : 8;
-    const double wait = m_source ? m_source->TileDelayMs / 1000.0 : 1.0;
     const double seconds =
-        EstimatedSeconds(static_cast<long long>(std::min(tiles, 1ULL << 62)), workers, 0.1, wait);
+        TaskSeconds(static_cast<long long>(std::min(tiles, 1ULL << 62)), m_source);
     QString text = QStringLiteral("Zoom %1: %2 tiles").arg(m_taskZoom).arg(tiles);
     if (m_shape)
         text += QStringLiteral(" along the shape (%1 in its rectangle)").arg(rectangle);

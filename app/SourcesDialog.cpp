@@ -23,21 +23,18 @@
 
 #include "Dialogs.h"
 #include "HandlerEdge.h"
+#include "QtText.h"
 #include "SourceImport.h"
+#include "StartRules.h"
 #include "WindowFont.h"
 #include "download/Tls.h"
 #include "engine/Locations.h"
-#include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "engine/TextRules.h"
 
 using namespace quarrow;
 
 namespace {
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 std::string Text(const QLineEdit* edit) {
     return std::string(TrimBlanks(edit->text().toStdString()));
@@ -382,8 +379,7 @@ void TfrmSources::ButtonTestClick() {
         const int index = Selected();
         if (index < 0 || m_test.valid())
             return;
-        const std::string caFile =
-            ProfileFile(SettingsFilePath(m_executableFolder)).ReadString("Tls", "CaFile", "");
+        const std::string caFile = ReadStartSettings(SettingsFilePath(m_executableFolder)).CaFile;
         auto tls = std::make_shared<TlsContext>(caFile);
         ButtonTest->setEnabled(false);
         TestResult->setText(QStringLiteral("Fetching one tile..."));

@@ -161,6 +161,21 @@ std::shared_ptr<TaskParams> MakeTaskParams(const StartSettings& settings, double
     return params;
 }
 
+StartEntries ReadProjectEntries(const std::string& projectFile) {
+    const ProfileFile project(projectFile);
+    StartEntries entries;
+    entries.Left = project.ReadString("AREA", "LeftLongitude", "");
+    entries.Right = project.ReadString("AREA", "RightLongitude", "");
+    entries.Top = project.ReadString("AREA", "TopLatitude", "");
+    entries.Bottom = project.ReadString("AREA", "BottomLatitude", "");
+    entries.MapsType = project.ReadInteger("MapsType", "MapsType", 0);
+    entries.ZoomText = std::to_string(project.ReadInteger("Zoom", "Zoom", 0));
+    const auto [folder, name] = SplitFolder(projectFile);
+    entries.SavePathTyped = folder.empty() ? "./" : folder;
+    entries.TaskName = name;
+    return entries;
+}
+
 PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& entries,
                            const std::function<std::uintmax_t(const std::string&)>& freeSpace,
                            bool estimateOnly) {
@@ -310,6 +325,12 @@ void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions) 
     }
     if (!keys.empty())
         ProfileFile(task.ProjectFile()).WriteIntegers("THREADS", keys);
+}
+
+double TaskSeconds(long long tiles, const std::optional<TileSource>& source, int workers) {
+    const long long shared = std::min<long long>({workers, source ? source->Workers : 8, tiles});
+    const double wait = source ? source->TileDelayMs / 1000.0 : 1.0;
+    return EstimatedSeconds(tiles, static_cast<int>(shared), FetchSecondsGuess, wait);
 }
 
 double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, double waitSeconds) {

@@ -86,6 +86,11 @@ struct StartEntries {
     std::shared_ptr<const TileCoverage> Coverage; // the shape's tiles at the zoom, when known
 };
 
+// The entries that an existing project file gives a Start, as "Open task" fills the fields: the
+// four coordinate texts, the map type and the zoom as stored, the file's folder (ending in "/")
+// and name. The source and the shape are the caller's.
+StartEntries ReadProjectEntries(const std::string& projectFile);
+
 // What a Start makes of its entries: the task, ready for its files and workers, or the messages
 // that refuse it, in the order the user is told them.
 struct PreparedStart {
@@ -137,6 +142,11 @@ inline constexpr double DefaultTileBytes = 20000;
 // request.
 double EstimatedSeconds(long long tiles, int workers, double fetchSeconds,
                         double waitSeconds = 1.0);
+
+// Seconds that a task of `tiles` tiles takes at the pace of its source (the built-in one's: a
+// second after each tile) with its workers: at most `workers`, the source's own number and the
+// tiles.
+double TaskSeconds(long long tiles, const std::optional<TileSource>& source, int workers = 8);
 
 // "42 s", "3 min 20 s", "5 h 07 min", "12 d 03 h".
 std::string DurationText(double seconds);

@@ -63,4 +63,25 @@ std::string GivenUpMessage(std::string_view errorLine, std::string_view entry) {
                                            : std::string(errorLine.substr(blank + 1));
 }
 
+void GivenUpTracker::LogLine(const std::string& line) {
+    constexpr std::size_t Kept = 16; // two lines of each of eight workers
+    m_recent.push_back(line);
+    if (m_recent.size() > Kept)
+        m_recent.pop_front();
+}
+
+void GivenUpTracker::FailedLine(std::string_view entry) {
+    for (auto recent = m_recent.rbegin(); recent != m_recent.rend(); ++recent) {
+        if (std::string message = GivenUpMessage(*recent, entry); !message.empty()) {
+            m_lastFailure = std::move(message);
+            return;
+        }
+    }
+}
+
+void GivenUpTracker::Clear() {
+    m_recent.clear();
+    m_lastFailure.clear();
+}
+
 } // namespace quarrow

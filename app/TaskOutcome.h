@@ -1,6 +1,7 @@
 // What the status bar says once a task has ended: how many tiles it got, and why it got fewer.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,19 @@ std::string OutcomeText(const TaskOutcome& outcome);
 // ("T3 403 Forbidden->URL" before "PATH|URL"); "failed" for the bare line; empty when the line
 // is no error line of that entry.
 std::string GivenUpMessage(std::string_view errorLine, std::string_view entry);
+
+// Follows a task's log and failed-list lines for the message of the last tile given up: a worker
+// sends the tile's error line just before its entry, other workers' lines may come between.
+class GivenUpTracker {
+public:
+    void LogLine(const std::string& line);
+    void FailedLine(std::string_view entry);
+    const std::string& LastFailure() const noexcept { return m_lastFailure; }
+    void Clear();
+
+private:
+    std::deque<std::string> m_recent; // enough to reach back past a line of each other worker
+    std::string m_lastFailure;
+};
 
 } // namespace quarrow

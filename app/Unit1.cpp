@@ -38,6 +38,7 @@
 #include "ElidedLabel.h"
 #include "HandlerEdge.h"
 #include "LinePane.h"
+#include "QtText.h"
 #include "RadioGroup.h"
 #include "SourcesDialog.h"
 #include "StartRules.h"
@@ -67,10 +68,6 @@ constexpr int PanelWidth = 353;
 
 std::string Text(const QLineEdit* edit) {
     return edit->text().toStdString();
-}
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
 }
 
 } // namespace
@@ -416,26 +413,22 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
                                QStringLiteral("Projects(*.zav)|*.zav"), DefaultPath);
         if (chosen.isEmpty())
             return;
-        const QFileInfo file(chosen);
-        const ProfileFile project(file.absoluteFilePath().toStdString());
-        Edit1->setText(Q(project.ReadString("AREA", "LeftLongitude", "")));
-        Edit3->setText(Q(project.ReadString("AREA", "RightLongitude", "")));
-        Edit2->setText(Q(project.ReadString("AREA", "TopLatitude", "")));
-        Edit4->setText(Q(project.ReadString("AREA", "BottomLatitude", "")));
-        QString folder = file.absolutePath();
-        if (!folder.endsWith(QLatin1Char('/')))
-            folder += QLatin1Char('/');
-        Edit6->setText(folder);
-        EditTaskName->setText(file.fileName());
+        const std::string path = QFileInfo(chosen).absoluteFilePath().toStdString();
+        const StartEntries entries = ReadProjectEntries(path);
+        Edit1->setText(Q(entries.Left));
+        Edit3->setText(Q(entries.Right));
+        Edit2->setText(Q(entries.Top));
+        Edit4->setText(Q(entries.Bottom));
+        Edit6->setText(Q(entries.SavePathTyped));
+        EditTaskName->setText(Q(entries.TaskName));
         // A shape's task brings its shape; the coordinates above are its rectangle.
-        SetShape(ReadProjectShape(file.absoluteFilePath().toStdString()));
+        SetShape(ReadProjectShape(path));
         // Any other value keeps the selection shown.
-        const int mapsType = project.ReadInteger("MapsType", "MapsType", 0);
-        if (mapsType >= 17 && mapsType <= 19)
-            radio_mapstype->SetItemIndex(mapsType - 17);
-        UpDown1->setValue(project.ReadInteger("Zoom", "Zoom", 0));
+        if (entries.MapsType >= 17 && entries.MapsType <= 19)
+            radio_mapstype->SetItemIndex(entries.MapsType - 17);
+        UpDown1->setValue(std::stoi(entries.ZoomText));
         // The stored number as it is, also one outside the arrows' range.
-        Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+        Edit5->setText(Q(entries.ZoomText));
     });
 }
 
@@ -484,8 +477,7 @@ void TForm1::StartTask() {
     m_ending = false;
     m_stopAsked = false;
     m_listedThisTask = 0;
-    m_lastFailure.clear();
-    m_recentLogLines.clear();
+    m_givenUp.Clear();
     m_outcome.clear();
     m_reportedSaveFailures.clear();
     m_workerHost.Rearm();
@@ -603,7 +595,7 @@ void TForm1::EndTask(bool tell) {
         outcome.Done = TilesDone();
         outcome.Listed = m_listedThisTask;
         outcome.Stopped = m_stopAsked;
-        outcome.LastFailure = m_lastFailure;
+        outcome.LastFailure = m_givenUp.LastFailure();
         outcome.Seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
         m_outcome = Q(OutcomeText(outcome));
@@ -624,23 +616,13 @@ void TForm1::Synchronize(const std::function<void()>& call) {
 
 void TForm1::AppendLogLine(const std::string& line) {
     Memo1->AppendLine(line);
-    // Enough to reach back past one line of each of the other workers.
-    m_recentLogLines.push_back(line);
-    if (m_recentLogLines.size() > 2 * Workers.size())
-        m_recentLogLines.pop_front();
+    m_givenUp.LogLine(line);
 }
 
 void TForm1::AppendFailedLine(const std::string& line) {
     Memo2->AppendLine(line);
     ++m_listedThisTask;
-    // A worker sends the tile's error line just before its entry; other workers' lines may
-    // come between.
-    for (auto recent = m_recentLogLines.rbegin(); recent != m_recentLogLines.rend(); ++recent) {
-        if (std::string message = GivenUpMessage(*recent, line); !message.empty()) {
-            m_lastFailure = std::move(message);
-            break;
-        }
-    }
+    m_givenUp.FailedLine(line);
 }
 
 void TForm1::LowerRunningWorkers() {
@@ -683,14 +665,10 @@ void TForm1::ShowIdleEstimate() {
         count = static_cast<unsigned long long>(coverage->Count());
     const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
     // At the pace of the chosen source.
-    const std::optional<TileSource> source = ChosenSource();
-    const int workers = static_cast<int>(std::min<long long>(source ? source->Workers : 8, tiles));
-    const double wait = source ? source->TileDelayMs / 1000.0 : 1.0;
-    m_progressText->setText(
-        QStringLiteral("Next task: %1 tiles%2, about %3")
-            .arg(tiles)
-            .arg(m_shape ? QStringLiteral(" of the shape") : QString())
-            .arg(Q(DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess, wait)))));
+    m_progressText->setText(QStringLiteral("Next task: %1 tiles%2, about %3")
+                                .arg(tiles)
+                                .arg(m_shape ? QStringLiteral(" of the shape") : QString())
+                                .arg(Q(DurationText(TaskSeconds(tiles, ChosenSource())))));
 }
 
 void TForm1::ShowRunningProgress() {

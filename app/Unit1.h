@@ -6,7 +6,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +17,7 @@
 #include <QString>
 
 #include "StartRules.h"
+#include "TaskOutcome.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
 #include "engine/Unitclasstask.h"
@@ -185,10 +185,9 @@ private:
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun
     bool m_stopAsked = false;
-    int m_listedThisTask = 0;                 // failed-list entries of this run
-    std::deque<std::string> m_recentLogLines; // where a failed-list entry's error line is
-    std::string m_lastFailure;                // the message of the last tile given up
-    QString m_outcome;                        // how the last task ended, until the entries change
+    int m_listedThisTask = 0; // failed-list entries of this run
+    quarrow::GivenUpTracker m_givenUp;
+    QString m_outcome; // how the last task ended, until the entries change
     std::set<std::string> m_reportedSaveFailures;
     int m_tilesDoneAtStart = 0;
     std::chrono::steady_clock::time_point m_startTime;

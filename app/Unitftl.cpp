@@ -15,11 +15,11 @@
 #include "Dialogs.h"
 #include "HandlerEdge.h"
 #include "LinePane.h"
+#include "StartRules.h"
 #include "WindowFont.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"
 #include "engine/Locations.h"
-#include "engine/ProfileFile.h"
 
 namespace {
 
@@ -93,24 +93,15 @@ void TfrmFlt::Run() {
         TIdHTTP client;
         // A task of a custom source is fetched again with that source's rules.
         const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
-        quarrow::SetUpRerunClient(client, file.toStdString(),
-                                  quarrow::ProfileFile(quarrow::SettingsFilePath(program))
-                                      .ReadString("Tls", "CaFile", ""));
+        quarrow::SetUpRerunClient(
+            client, file.toStdString(),
+            quarrow::ReadStartSettings(quarrow::SettingsFilePath(program)).CaFile);
         const std::vector<std::string> lines = quarrow::LoadRerunList(file.toStdString());
-        if (lines.empty()) {
-            Memo1->AppendLine(std::string(quarrow::NoRecordsLine));
-            return;
-        }
-        Memo1->AppendLine(std::string(quarrow::StartLine));
-        QCoreApplication::processEvents();
-        for (const std::string& line : lines) {
-            const quarrow::RerunReport report = quarrow::RefetchEntry(client, line);
-            for (const std::string& shown : report.Lines)
-                Memo1->AppendLine(shown);
-            if (report.EndsRun)
-                break;
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
+        quarrow::RefetchList(
+            client, lines, [this](std::string_view line) { Memo1->AppendLine(std::string(line)); },
+            [] {
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                return false;
+            });
     }
-    Memo1->AppendLine(std::string(quarrow::EndLine));
 }

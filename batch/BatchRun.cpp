@@ -34,21 +34,13 @@ void BatchRun::AppendLogLine(const std::string& line) {
         std::fprintf(m_output.Echo, "%s\n", line.c_str());
         std::fflush(m_output.Echo);
     }
-    // Enough to reach back past one line of each of the other workers.
-    m_recentLogLines.push_back(line);
-    if (m_recentLogLines.size() > 16)
-        m_recentLogLines.pop_front();
+    m_givenUp.LogLine(line);
 }
 
 void BatchRun::AppendFailedLine(const std::string& line) {
     m_failed.Append(line);
     ++m_listed;
-    for (auto recent = m_recentLogLines.rbegin(); recent != m_recentLogLines.rend(); ++recent) {
-        if (std::string message = GivenUpMessage(*recent, line); !message.empty()) {
-            m_lastFailure = std::move(message);
-            break;
-        }
-    }
+    m_givenUp.FailedLine(line);
 }
 
 WorkerPositions BatchRun::Positions() const {
@@ -180,7 +172,7 @@ int BatchRun::Run() {
     outcome.Done = TilesDone(*m_task, Positions());
     outcome.Listed = m_listed;
     outcome.Stopped = m_stopAsked;
-    outcome.LastFailure = m_lastFailure;
+    outcome.LastFailure = m_givenUp.LastFailure();
     outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     std::fprintf(m_output.Progress, "%s\n", OutcomeText(outcome).c_str());

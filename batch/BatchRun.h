@@ -7,12 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/StartRules.h"
+#include "app/TaskOutcome.h"
 #include "download/Unit3.h"
 #include "download/WorkerGate.h"
 #include "download/WorkerHost.h"
@@ -77,8 +77,7 @@ private:
     int m_running = 0; // changed only on this thread, inside a worker's call
     LineStore m_log;
     LineStore m_failed;
-    std::deque<std::string> m_recentLogLines;
-    std::string m_lastFailure;
+    GivenUpTracker m_givenUp;
     int m_listed = 0;
     bool m_stopAsked = false;
     bool m_closed = false;

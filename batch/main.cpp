@@ -136,14 +136,11 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
             if (!estimate.Task)
                 return Refused(estimate.Refusal);
             const long long tiles = estimate.Task->TileCount;
-            const int workers =
-                std::min(estimate.Task->Params->ThreadCount, options.Workers.value_or(8));
-            const double wait = source ? source->TileDelayMs / 1000.0 : 1.0;
             std::printf(
                 "zoom %d: %lld tiles, about %s, about %s at the source's pace (%s)\n", zoom, tiles,
                 SizeText(static_cast<std::uintmax_t>(static_cast<double>(tiles) * DefaultTileBytes))
                     .c_str(),
-                DurationText(EstimatedSeconds(tiles, workers, FetchSecondsGuess, wait)).c_str(),
+                DurationText(TaskSeconds(tiles, source, options.Workers.value_or(8))).c_str(),
                 ProjectNameFor(entries.TaskName).c_str());
             continue;
         }
@@ -162,24 +159,16 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
 // The entries of an existing task, as the window's "Open task" fills its fields.
 int Resume(const BatchOptions& options, const std::string& folder) {
     const std::string& projectFile = options.ProjectFile;
-    const ProfileFile project(projectFile);
     StartEntries entries;
     try {
+        // Says why a file cannot be a task, and brings the task's own source.
         const TaskParams stored = ReadTaskParams(projectFile);
+        entries = ReadProjectEntries(projectFile);
         entries.Source = stored.Source;
-        entries.MapsType = stored.MapsType;
         entries.Shape = ReadProjectShape(projectFile);
     } catch (const Exception& error) {
         return UsageError("--resume: " + error.Message());
     }
-    entries.Left = project.ReadString("AREA", "LeftLongitude", "");
-    entries.Right = project.ReadString("AREA", "RightLongitude", "");
-    entries.Top = project.ReadString("AREA", "TopLatitude", "");
-    entries.Bottom = project.ReadString("AREA", "BottomLatitude", "");
-    entries.ZoomText = std::to_string(project.ReadInteger("Zoom", "Zoom", 0));
-    const auto [taskFolder, name] = SplitFolder(projectFile);
-    entries.SavePathTyped = taskFolder.empty() ? "./" : taskFolder;
-    entries.TaskName = name;
     const PreparedStart start =
         PrepareStart(ReadStartSettings(SettingsFilePath(folder)), entries, FreeDiskSpace);
     if (start.Task && !start.Resume)
@@ -190,32 +179,22 @@ int Resume(const BatchOptions& options, const std::string& folder) {
 int RetryFailed(const BatchOptions& options, const std::string& folder) {
     const std::string list = ProjectBaseName(options.ProjectFile) + "_failed.ftl";
     TIdHTTP client;
-    SetUpRerunClient(client, list,
-                     ProfileFile(SettingsFilePath(folder)).ReadString("Tls", "CaFile", ""));
+    SetUpRerunClient(client, list, ReadStartSettings(SettingsFilePath(folder)).CaFile);
     std::vector<std::string> lines;
     try {
         lines = LoadRerunList(list);
     } catch (const Exception& error) {
         return UsageError("--retry-failed: " + error.Message());
     }
-    if (lines.empty()) {
-        std::printf("%s\n", std::string(NoRecordsLine).c_str());
-        return batch_exit::Done;
-    }
-    std::printf("%s\n", std::string(StartLine).c_str());
-    int failed = 0;
-    for (const std::string& line : lines) {
-        if (g_signals.Count.load() > 0)
-            return 128 + g_signals.Last.load();
-        const RerunReport report = RefetchEntry(client, line);
-        for (const std::string& shown : report.Lines)
-            std::printf("%s\n", shown.c_str());
-        std::fflush(stdout);
-        failed += report.Saved ? 0 : 1;
-        if (report.EndsRun)
-            break;
-    }
-    std::printf("%s\n", std::string(EndLine).c_str());
+    const int failed = RefetchList(
+        client, lines,
+        [](std::string_view line) {
+            std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+            std::fflush(stdout);
+        },
+        [] { return g_signals.Count.load() > 0; });
+    if (g_signals.Count.load() > 0)
+        return 128 + g_signals.Last.load();
     return failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
 }
 

@@ -32,7 +32,7 @@ std::string Count(long long value) {
     return std::to_string(value);
 }
 
-// Removes the file at the end of the scope unless it was kept.
+// Removes the file, or the folder with what it holds, at the end of the scope unless it was kept.
 class PartFile {
 public:
     explicit PartFile(std::string path) : m_path(std::move(path)) { Remove(); }
@@ -55,7 +55,7 @@ public:
 private:
     void Remove() {
         std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
+        std::filesystem::remove_all(m_path, ignored);
     }
 
     std::string m_path;
@@ -390,17 +390,8 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     const std::string extension = tasks.front()->TileExtension();
 
     // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
-    const std::string part = target + ".part";
-    fs::remove_all(part, ec);
-    struct Cleanup {
-        const std::string& Path;
-        bool Kept = false;
-        ~Cleanup() {
-            std::error_code ignored;
-            if (!Kept)
-                fs::remove_all(Path, ignored);
-        }
-    } cleanup{part};
+    PartFile partFolder(target + ".part");
+    const std::string& part = partFolder.Path();
     if (!fs::create_directories(part, ec) || ec)
         throw WriteError(part, ": " + ec.message());
     Loop loop{nullptr, progress, std::move(stop), 0, result.Tiles, 0, {}};
@@ -443,10 +434,7 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
                    number(extent.East) + ", " + number(extent.North) + "],",
                "  \"attribution\": " + JsonString(attribution), "}"});
     fs::remove(target, ec); // an empty folder of the name
-    fs::rename(part, target, ec);
-    if (ec)
-        throw WriteError(target, ": " + ec.message());
-    cleanup.Kept = true;
+    partFolder.MoveTo(target);
     result.Missing = loop.Missing;
     result.Files.push_back(target + "/");
     result.Files.push_back(target + "/tilejson.json");

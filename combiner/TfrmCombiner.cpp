@@ -17,6 +17,7 @@
 #include "TileImage.h"
 #include "app/Dialogs.h"
 #include "app/HandlerEdge.h"
+#include "app/QtText.h"
 #include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 #include "engine/Unitclasstask.h"
@@ -25,10 +26,6 @@ namespace {
 
 QString Number(long long value) {
     return QLocale::c().toString(value);
-}
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
 }
 
 } // namespace
@@ -149,7 +146,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
                                     Number(columns * side), Number(rows * side)));
         const ProfileFile settings(quarrow::SettingsFilePath(m_executableFolder.toStdString()));
         const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
-        m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Text(name));
+        m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Q(name));
         m_progress->setValue(0);
         m_status->setText(QStringLiteral("Ready."));
         SetRunning(false);
@@ -250,19 +247,18 @@ void TfrmCombiner::ButtonCombineClick() {
                 QString written;
                 for (const std::string& file : result.Files)
                     written += (written.isEmpty() ? QString() : QStringLiteral(", ")) +
-                               QFileInfo(Text(file)).fileName();
-                emit Finished(true, false,
-                              QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
-                                  .arg(Number(result.Tiles), Number(result.Missing),
-                                       tree || QFileInfo(Text(target))
-                                                       .suffix()
-                                                       .compare(QStringLiteral("mbtiles"),
-                                                                Qt::CaseInsensitive) == 0
-                                           ? QStringLiteral("out")
-                                           : QStringLiteral("white"),
-                                       written));
+                               QFileInfo(Q(file)).fileName();
+                emit Finished(
+                    true, false,
+                    QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
+                        .arg(Number(result.Tiles), Number(result.Missing),
+                             tree || QFileInfo(Q(target)).suffix().compare(
+                                         QStringLiteral("mbtiles"), Qt::CaseInsensitive) == 0
+                                 ? QStringLiteral("out")
+                                 : QStringLiteral("white"),
+                             written));
             } catch (const std::exception& error) {
-                emit Finished(false, false, Text(error.what()));
+                emit Finished(false, false, Q(error.what()));
             }
         });
     });

@@ -107,4 +107,27 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line) {
     }
 }
 
+int RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
+                const std::function<void(std::string_view line)>& show,
+                const std::function<bool()>& stopNow) {
+    if (lines.empty()) {
+        show(NoRecordsLine);
+        return 0;
+    }
+    show(StartLine);
+    int failed = 0;
+    for (const std::string& line : lines) {
+        if (stopNow())
+            return failed;
+        const RerunReport report = RefetchEntry(client, line);
+        for (const std::string& shown : report.Lines)
+            show(shown);
+        failed += report.Saved ? 0 : 1;
+        if (report.EndsRun)
+            break;
+    }
+    show(EndLine);
+    return failed;
+}
+
 } // namespace quarrow

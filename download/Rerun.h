@@ -2,6 +2,7 @@
 // that report each entry, and the fetch of one entry with its repeats after a connection reset.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,5 +55,13 @@ bool IsReset(std::string_view message);
 // an emptied buffer. Throws an Exception "Cannot create file " + path when the body cannot be
 // saved there, or when the path's file name is not a tile file name.
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line);
+
+// The whole run over the list's lines, as the re-download window and the program without
+// windows make it: its lines handed to show ("No failed files records." for an empty list, else
+// "Start...", each entry's lines, "Download End."); before each entry stopNow is asked whether to
+// end there, without the last line. Returns how many entries were not saved.
+int RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
+                const std::function<void(std::string_view line)>& show,
+                const std::function<bool()>& stopNow);
 
 } // namespace quarrow
