@@ -212,7 +212,7 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
         return refuse("Longitude or latitude input error!");
     if (const auto fault = CheckArea(*left, *right, *top, *bottom))
         return refuse(*fault);
-    // A custom source's own refusals, after the Part's checks; nothing is sent or written.
+    // A custom source's own refusals, after the usual checks; nothing is sent or written.
     if (entries.Source) {
         if (const auto fault = CheckSourceForTask(*entries.Source, *zoom))
             return refuse(*fault);

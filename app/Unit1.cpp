@@ -187,7 +187,7 @@ void TForm1::BuildControls() {
     zoomRow->setSpacing(0);
     zoomRow->addWidget(UpDown1);
     zoomRow->addStretch(1);
-    // Beyond the Part's controls, in the free space beside the zoom: the area on a map.
+    // In the free space beside the zoom, so no other control moves: the area on a map.
     ButtonMap = new QPushButton(QStringLiteral("Map..."), area);
     ButtonMap->setObjectName(QStringLiteral("ButtonMap"));
     ButtonMap->setToolTip(QStringLiteral("Draw the area on a map, or take it from a GPX, KML or "
@@ -209,7 +209,7 @@ void TForm1::BuildControls() {
     button1->setFixedWidth(32);
     saveLayout->addWidget(button1, 1, 1);
     inputs->addWidget(saveBox);
-    // Beyond the Part's controls, in the panel's free space: where the tiles come from.
+    // In the panel's free space, so no other control moves: where the tiles come from.
     auto* sourceRow = new QHBoxLayout;
     sourceRow->setContentsMargins(2, 0, 2, 0);
     sourceRow->addWidget(label("LabelSource", "Tile source:", panel));

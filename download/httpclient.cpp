@@ -364,8 +364,8 @@ void TIdHTTP::Exchange(const WaitLimits& limits, std::string& buffer,
 }
 
 std::string TIdHTTP::HostLine(int schemePort) const {
-    // The Part's rule is the host name alone; a custom source's service is told a port that is
-    // not its scheme's own, as HTTP asks.
+    // The built-in service is told the host name alone; a custom source's service is told a port
+    // that is not its scheme's own, as HTTP asks.
     if (Rules.KeepAliveByHost && m_hostPort && *m_hostPort != schemePort)
         return m_hostHeaderValue + ":" + std::to_string(*m_hostPort);
     return m_hostHeaderValue;

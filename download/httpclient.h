@@ -52,8 +52,8 @@ class TlsContext;
 struct WaitLimits;
 struct UrlParts;
 
-// How a custom source's client differs from the Part's: connections kept per scheme, host and
-// port whether the URL names the port or not, a "Host" line that names a port other than the
+// How a custom source's client differs from the built-in one's: connections kept per scheme, host
+// and port whether the URL names the port or not, a "Host" line that names a port other than the
 // scheme's own, redirects followed, and extra request lines.
 struct ClientRules {
     bool KeepAliveByHost = false;
@@ -79,7 +79,7 @@ public:
     std::string ProxyPassword;
 
     // https URLs go through TLS when the owner attaches this (through a proxy, in a CONNECT
-    // tunnel); without it they fail as the Part says. Not owned alone: shared by clients.
+    // tunnel); without it they fail as any unknown scheme does. Not owned alone: shared by clients.
     std::shared_ptr<const TlsContext> Tls;
     ClientRules Rules;
 

@@ -382,7 +382,7 @@ void DownloadTask::WriteProjectFile() const {
         lines.push_back("T" + IntText(n) + "Y=");
     }
     lines.emplace_back();
-    // A custom source and a shape after the Part's lines, so a rectangle task of the built-in
+    // A custom source and a shape after the usual lines, so a rectangle task of the built-in
     // source has the file it always had.
     for (std::string& line : ProjectSourceLines(p.Source, p.MapsType))
         lines.push_back(std::move(line));

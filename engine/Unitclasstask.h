@@ -69,7 +69,7 @@ struct TaskParams {
     std::string ProxyPassword;
     bool Resume = false;
     std::string ServiceHost = "127.0.0.1:8642"; // host[:port] of the tile service
-    // A custom tile source; none for the built-in one, whose URLs and files are the Part's.
+    // A custom tile source; none for the built-in one, whose URLs and files never change.
     std::optional<TileSource> Source;
     // A CA file trusted beside the system's certificates for https sources; empty for none.
     std::string CaFile;

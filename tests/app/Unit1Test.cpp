@@ -460,7 +460,7 @@ TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {
     Find<QLineEdit>(*form, "Edit5")->setText("12");
     form->BitBtn1Click();
     RunToEnd(*form);
-    // The Part's lines and box are as for any end; the status bar tells the shortfall.
+    // The closing lines and box are as for any end; the status bar tells the shortfall.
     EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
     QLabel* progress = Find<QLabel>(*form, "ProgressText");
     EXPECT_EQ("0 of 3 tiles: 3 not fetched (the service refused: 403). Start again with the same "

@@ -311,7 +311,7 @@ TEST(HttpRules, ACustomSourcesClientFollowsRedirectsUpToItsBound) {
     port = server.Port();
     auto http = Client();
     std::string buffer;
-    // The Part's client follows none.
+    // The built-in source's client follows none.
     EXPECT_EQ("301 Moved", Fetch(*http, Url(server, "/r/1"), buffer));
     http->Rules.MaxRedirects = 5;
     http->Rules.KeepAliveByHost = true;

@@ -154,7 +154,7 @@ TEST_F(HttpsSource, ARefusedCertificateIsToldWithTheHostAndFailsTheTile) {
         EXPECT_EQ("", body);
     }
 
-    // In a task: the Part's error line, the tile listed, the blank image in its place.
+    // In a task: the usual error line, the tile listed, the blank image in its place.
     const auto service = HttpsService(test::MakeCertificates(m_folder.Path(), "task", "127.0.0.1"));
     const auto task = MakeTask(Source(service->Port()), other.CaCert, 1, 1);
     test::RecordingHost host(m_exe.Path());
