@@ -370,7 +370,7 @@ void TfrmArea::ShowFigures() {
     const double perTile = m_cache->AverageBytes(m_cacheKey).value_or(DefaultTileBytes);
     const double seconds =
         TaskSeconds(static_cast<long long>(std::min(tiles, 1ULL << 62)), m_source);
-    QString text = QStringLiteral("Zoom %1: %2 tiles").arg(m_taskZoom).arg(tiles);
+    QString text = QStringLiteral("Zoom %1: %2").arg(m_taskZoom).arg(Q(TilesText(tiles)));
     if (m_shape)
         text += QStringLiteral(" along the shape (%1 in its rectangle)").arg(rectangle);
     text += QStringLiteral(", about %1, about %2 at the source's pace")

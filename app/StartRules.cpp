@@ -340,6 +340,10 @@ double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, doubl
     return static_cast<double>(perWorker) * (waitSeconds + fetchSeconds);
 }
 
+std::string TilesText(unsigned long long tiles) {
+    return std::to_string(tiles) + (tiles == 1 ? " tile" : " tiles");
+}
+
 std::string DurationText(double seconds) {
     if (!(seconds >= 0) || seconds > 1e12)
         return "-";

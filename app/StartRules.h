@@ -151,4 +151,7 @@ double TaskSeconds(long long tiles, const std::optional<TileSource>& source, int
 // "42 s", "3 min 20 s", "5 h 07 min", "12 d 03 h".
 std::string DurationText(double seconds);
 
+// "1 tile", "42 tiles".
+std::string TilesText(unsigned long long tiles);
+
 } // namespace quarrow

@@ -665,8 +665,8 @@ void TForm1::ShowIdleEstimate() {
         count = static_cast<unsigned long long>(coverage->Count());
     const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
     // At the pace of the chosen source.
-    m_progressText->setText(QStringLiteral("Next task: %1 tiles%2, about %3")
-                                .arg(tiles)
+    m_progressText->setText(QStringLiteral("Next task: %1%2, about %3")
+                                .arg(Q(TilesText(static_cast<unsigned long long>(tiles))))
                                 .arg(m_shape ? QStringLiteral(" of the shape") : QString())
                                 .arg(Q(DurationText(TaskSeconds(tiles, ChosenSource())))));
 }

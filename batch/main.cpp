@@ -137,7 +137,8 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
                 return Refused(estimate.Refusal);
             const long long tiles = estimate.Task->TileCount;
             std::printf(
-                "zoom %d: %lld tiles, about %s, about %s at the source's pace (%s)\n", zoom, tiles,
+                "zoom %d: %s, about %s, about %s at the source's pace (%s)\n", zoom,
+                TilesText(static_cast<unsigned long long>(tiles)).c_str(),
                 SizeText(static_cast<std::uintmax_t>(static_cast<double>(tiles) * DefaultTileBytes))
                     .c_str(),
                 DurationText(TaskSeconds(tiles, source, options.Workers.value_or(8))).c_str(),

@@ -65,6 +65,8 @@ TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
 
 TEST(StartRules, DurationsReadShort) {
     EXPECT_EQ("42 s", DurationText(42));
+    EXPECT_EQ("1 tile", TilesText(1));
+    EXPECT_EQ("0 tiles", TilesText(0));
     EXPECT_EQ("3 min 05 s", DurationText(185));
     EXPECT_EQ("2 h 01 min", DurationText(7260));
     EXPECT_EQ("1 d 03 h", DurationText(97200));
