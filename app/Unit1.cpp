@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -467,7 +469,17 @@ void TForm1::StartTask() {
     const std::shared_ptr<DownloadTask>& task = start.Task;
     const std::shared_ptr<TaskParams>& params = task->Params;
     CurrentTask = task;
-    WriteTaskFiles(*task);
+    {
+        // A list of millions of tiles takes seconds to write: the pointer says the window is busy.
+        const bool large = task->TileCount > 100'000;
+        if (large)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restore = qScopeGuard([large] {
+            if (large)
+                QGuiApplication::restoreOverrideCursor();
+        });
+        WriteTaskFiles(*task);
+    }
 
     Memo1->LoadFromFile(task->LogFile);
     Memo2->LoadFromFile(task->FailedFile);
