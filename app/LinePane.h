@@ -12,7 +12,6 @@
 #include <QTextCursor>
 
 #include "engine/LineStore.h"
-#include <QTextCursor>
 
 class QTimer;
 

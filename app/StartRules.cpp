@@ -64,11 +64,7 @@ std::optional<std::string> CheckTaskName(const std::string& taskName) {
 }
 
 std::string ProjectNameFor(const std::string& taskName) {
-    const std::string fileName = SplitFolder(taskName).second;
-    const std::size_t dot = fileName.rfind('.');
-    if (dot != std::string::npos && fileName.compare(dot, std::string::npos, ".zav") == 0)
-        return taskName;
-    return taskName + ".zav";
+    return ProjectBaseName(taskName) == taskName ? taskName + ".zav" : taskName;
 }
 
 bool IsResume(const ResumeEntries& entries, const std::string& savePath,
@@ -295,6 +291,14 @@ std::vector<std::string> ClosingLines(const DownloadTask& task) {
             "Now time:" + DateTimeText(task.Now()),
             "",
             "Log file has been saved as " + task.LogFile};
+}
+
+WorkerPositions PositionsOf(std::span<const std::unique_ptr<TDownThread>> workers) {
+    WorkerPositions positions;
+    positions.reserve(workers.size());
+    for (const auto& worker : workers)
+        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
+    return positions;
 }
 
 int TilesDone(const DownloadTask& task, const WorkerPositions& positions) {

@@ -71,6 +71,7 @@ void GivenUpTracker::LogLine(const std::string& line) {
 }
 
 void GivenUpTracker::FailedLine(std::string_view entry) {
+    ++m_listed;
     for (auto recent = m_recent.rbegin(); recent != m_recent.rend(); ++recent) {
         if (std::string message = GivenUpMessage(*recent, entry); !message.empty()) {
             m_lastFailure = std::move(message);
@@ -82,6 +83,7 @@ void GivenUpTracker::FailedLine(std::string_view entry) {
 void GivenUpTracker::Clear() {
     m_recent.clear();
     m_lastFailure.clear();
+    m_listed = 0;
 }
 
 } // namespace quarrow

@@ -25,18 +25,21 @@ std::string OutcomeText(const TaskOutcome& outcome);
 // is no error line of that entry.
 std::string GivenUpMessage(std::string_view errorLine, std::string_view entry);
 
-// Follows a task's log and failed-list lines for the message of the last tile given up: a worker
-// sends the tile's error line just before its entry, other workers' lines may come between.
+// Follows a task's log and failed-list lines: counts the entries, and finds the message of the
+// last tile given up (a worker sends the tile's error line just before its entry; other workers'
+// lines may come between).
 class GivenUpTracker {
 public:
     void LogLine(const std::string& line);
     void FailedLine(std::string_view entry);
     const std::string& LastFailure() const noexcept { return m_lastFailure; }
+    int Listed() const noexcept { return m_listed; } // failed-list entries since the last Clear
     void Clear();
 
 private:
     std::deque<std::string> m_recent; // enough to reach back past a line of each other worker
     std::string m_lastFailure;
+    int m_listed = 0;
 };
 
 } // namespace quarrow

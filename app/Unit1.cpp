@@ -72,6 +72,10 @@ std::string Text(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
 
+QString ManualFile(const std::string& executableFolder) {
+    return Q(DataFolder(executableFolder) + "help/help.chm");
+}
+
 } // namespace
 
 TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
@@ -80,7 +84,7 @@ TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* paren
     // The settings paths are also known before the first showing, so a Start without one reads
     // the real settings file.
     ConfigFile = Q(SettingsFilePath(m_executableFolder));
-    HelpFile = Q(DataFolder(m_executableFolder) + "help/help.chm");
+    HelpFile = ManualFile(m_executableFolder);
     BuildControls();
     BuildMenu();
     ShowIdleEstimate();
@@ -384,10 +388,9 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::FormShow() {
     RunHandler(m_dialogs, [this] {
-        const QString folder = Q(m_executableFolder);
         HomePageUrl = QString::fromLatin1(HomePage);
         ConfigFile = Q(SettingsFilePath(m_executableFolder));
-        HelpFile = Q(DataFolder(m_executableFolder) + "help/help.chm");
+        HelpFile = ManualFile(m_executableFolder);
         MailLink = QString::fromLatin1(SupportMail);
         const ProfileFile settings(ConfigFile.toStdString());
         DefaultPath = Q(DefaultSaveFolder(m_executableFolder));
@@ -488,7 +491,6 @@ void TForm1::StartTask() {
 
     m_ending = false;
     m_stopAsked = false;
-    m_listedThisTask = 0;
     m_givenUp.Clear();
     m_outcome.clear();
     m_reportedSaveFailures.clear();
@@ -577,14 +579,7 @@ void TForm1::SaveResumeKeys() {
         return;
     const std::string projectFile = CurrentTask->ProjectFile();
     SaveReported(projectFile,
-                 [this] { quarrow::SaveResumeKeys(*CurrentTask, WorkerPositionsNow()); });
-}
-
-WorkerPositions TForm1::WorkerPositionsNow() const {
-    WorkerPositions positions;
-    for (const auto& worker : Workers)
-        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
-    return positions;
+                 [this] { quarrow::SaveResumeKeys(*CurrentTask, PositionsOf(Workers)); });
 }
 
 void TForm1::SavePanes() {
@@ -605,7 +600,7 @@ void TForm1::EndTask(bool tell) {
         TaskOutcome outcome;
         outcome.Total = CurrentTask->TileCount;
         outcome.Done = TilesDone();
-        outcome.Listed = m_listedThisTask;
+        outcome.Listed = m_givenUp.Listed();
         outcome.Stopped = m_stopAsked;
         outcome.LastFailure = m_givenUp.LastFailure();
         outcome.Seconds =
@@ -633,7 +628,6 @@ void TForm1::AppendLogLine(const std::string& line) {
 
 void TForm1::AppendFailedLine(const std::string& line) {
     Memo2->AppendLine(line);
-    ++m_listedThisTask;
     m_givenUp.FailedLine(line);
 }
 
@@ -650,7 +644,7 @@ std::string TForm1::ExecutableFolder() {
 }
 
 int TForm1::TilesDone() const {
-    return CurrentTask ? quarrow::TilesDone(*CurrentTask, WorkerPositionsNow()) : 0;
+    return CurrentTask ? quarrow::TilesDone(*CurrentTask, PositionsOf(Workers)) : 0;
 }
 
 void TForm1::ShowIdleEstimate() {

@@ -145,7 +145,6 @@ private:
     void ShowIdleEstimate();
     void ShowRunningProgress();
     int TilesDone() const;
-    quarrow::WorkerPositions WorkerPositionsNow() const;
 
     Dialogs& m_dialogs;
     const std::string m_executableFolder;
@@ -185,9 +184,8 @@ private:
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun
     bool m_stopAsked = false;
-    int m_listedThisTask = 0; // failed-list entries of this run
-    quarrow::GivenUpTracker m_givenUp;
-    QString m_outcome; // how the last task ended, until the entries change
+    quarrow::GivenUpTracker m_givenUp; // this run's failed-list entries and the last one's reason
+    QString m_outcome;                 // how the last task ended, until the entries change
     std::set<std::string> m_reportedSaveFailures;
     int m_tilesDoneAtStart = 0;
     std::chrono::steady_clock::time_point m_startTime;

@@ -16,7 +16,7 @@ namespace {
 
 int Zoom(const std::string& text, const std::string& whole) {
     const std::optional<int> zoom = ParseInteger(text);
-    if (!zoom || *zoom < 1 || *zoom > 18)
+    if (!zoom || *zoom < MinZoomLevel || *zoom > MaxZoomLevel)
         Fail("--zoom",
              "\"" + whole + "\" is not a zoom level from 1 to 18 or a range such as 13-15");
     return *zoom;

@@ -39,15 +39,7 @@ void BatchRun::AppendLogLine(const std::string& line) {
 
 void BatchRun::AppendFailedLine(const std::string& line) {
     m_failed.Append(line);
-    ++m_listed;
     m_givenUp.FailedLine(line);
-}
-
-WorkerPositions BatchRun::Positions() const {
-    WorkerPositions positions;
-    for (const auto& worker : m_workers)
-        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
-    return positions;
 }
 
 void BatchRun::Save() {
@@ -62,7 +54,7 @@ void BatchRun::Save() {
     };
     reported([this] { m_log.Save(m_task->LogFile); });
     reported([this] { m_failed.Save(m_task->FailedFile); });
-    reported([this] { SaveResumeKeys(*m_task, Positions()); });
+    reported([this] { SaveResumeKeys(*m_task, PositionsOf(m_workers)); });
 }
 
 void BatchRun::Stop() {
@@ -91,14 +83,14 @@ void BatchRun::ShowProgress(bool final) {
     if (!final && !m_output.Terminal && now - m_lastLine < m_output.LineInterval)
         return;
     m_lastLine = now;
-    const int done = TilesDone(*m_task, Positions());
+    const int done = TilesDone(*m_task, PositionsOf(m_workers));
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     const double rate = seconds > 0 ? (done - m_doneAtStart) / seconds : 0;
     std::string text =
         std::to_string(done) + " of " + std::to_string(m_task->TileCount) + " tiles, ";
     char number[32];
     std::snprintf(number, sizeof number, "%.1f", rate);
-    text += std::string(number) + " tiles/s, " + std::to_string(m_listed) + " failed";
+    text += std::string(number) + " tiles/s, " + std::to_string(m_givenUp.Listed()) + " failed";
     if (!final && rate > 0)
         text += ", " + DurationText((m_task->TileCount - done) / rate) + " left";
     if (m_stopAsked && !final)
@@ -113,10 +105,10 @@ void BatchRun::ShowProgress(bool final) {
 int BatchRun::ExitStatus() const {
     if (m_stopAsked)
         return 128 + std::max(1, m_signals.Last.load());
-    if (m_listed > 0)
+    if (m_givenUp.Listed() > 0)
         return batch_exit::SomeFailed;
-    return TilesDone(*m_task, Positions()) >= m_task->TileCount ? batch_exit::Done
-                                                                : batch_exit::Other;
+    return TilesDone(*m_task, PositionsOf(m_workers)) >= m_task->TileCount ? batch_exit::Done
+                                                                           : batch_exit::Other;
 }
 
 int BatchRun::Run() {
@@ -125,7 +117,7 @@ int BatchRun::Run() {
     m_start = m_lastLine = std::chrono::steady_clock::now();
     const int workers = m_task->Params->ThreadCount;
     m_workers.resize(static_cast<std::size_t>(workers));
-    m_doneAtStart = TilesDone(*m_task, Positions());
+    m_doneAtStart = TilesDone(*m_task, PositionsOf(m_workers));
     for (int i = 0; i < workers; ++i) {
         try {
             m_workers[static_cast<std::size_t>(i)] =
@@ -169,8 +161,8 @@ int BatchRun::Run() {
     Close();
     TaskOutcome outcome;
     outcome.Total = m_task->TileCount;
-    outcome.Done = TilesDone(*m_task, Positions());
-    outcome.Listed = m_listed;
+    outcome.Done = TilesDone(*m_task, PositionsOf(m_workers));
+    outcome.Listed = m_givenUp.Listed();
     outcome.Stopped = m_stopAsked;
     outcome.LastFailure = m_givenUp.LastFailure();
     outcome.Seconds =

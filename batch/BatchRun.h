@@ -65,7 +65,6 @@ private:
     void Close();
     void Save();
     void ShowProgress(bool final);
-    WorkerPositions Positions() const;
     int ExitStatus() const;
 
     std::shared_ptr<DownloadTask> m_task;
@@ -78,7 +77,6 @@ private:
     LineStore m_log;
     LineStore m_failed;
     GivenUpTracker m_givenUp;
-    int m_listed = 0;
     bool m_stopAsked = false;
     bool m_closed = false;
     int m_doneAtStart = 0;

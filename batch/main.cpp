@@ -142,14 +142,14 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
                 SizeText(static_cast<std::uintmax_t>(static_cast<double>(tiles) * DefaultTileBytes))
                     .c_str(),
                 DurationText(TaskSeconds(tiles, source, options.Workers.value_or(8))).c_str(),
-                ProjectNameFor(entries.TaskName).c_str());
+                entries.TaskName.c_str());
             continue;
         }
         PreparedStart start = PrepareStart(settings, entries, FreeDiskSpace);
         if (start.Task && options.Workers && !start.Resume)
             start.Task->Params->ThreadCount =
                 std::min(start.Task->Params->ThreadCount, *options.Workers);
-        const int one = RunPrepared(start, RunningProgramFolder(), options.Verbose);
+        const int one = RunPrepared(start, folder, options.Verbose);
         if (one == batch_exit::Usage || one >= 128)
             return one;
         status = Worse(status, one);

@@ -63,6 +63,14 @@ private:
 };
 
 struct Loop {
+    // Tells the progress its start at none done.
+    Loop(const DownloadTask* task, const ProgressFunction& progress, std::stop_token stop,
+         long long total)
+        : Task(task), Progress(progress), Stop(std::move(stop)), Total(total) {
+        if (Progress)
+            Progress(0, Total);
+    }
+
     const DownloadTask* Task;
     const ProgressFunction& Progress;
     std::stop_token Stop;
@@ -182,15 +190,35 @@ bool EachTile(Loop& loop, const std::function<void(int x, int y)>& use) {
     return true;
 }
 
+using Tasks = std::vector<std::unique_ptr<DownloadTask>>;
+
+// Every covered tile picture of the tasks, task by task; false when cancelled.
+bool EachTaskTile(const Tasks& tasks, Loop& loop,
+                  const std::function<void(const DownloadTask& task, int x, int y)>& use) {
+    for (const auto& task : tasks) {
+        loop.Task = task.get();
+        if (!EachTile(loop, [&](int x, int y) { use(*task, x, y); }))
+            return false;
+    }
+    return true;
+}
+
+long long TileTotal(const Tasks& tasks) {
+    long long total = 0;
+    for (const auto& task : tasks)
+        total += task->TileCount;
+    return total;
+}
+
 std::string SourceName(const DownloadTask& task) {
     return task.Params->Source ? task.Params->Source->Name : std::string(BuiltInSourceName);
 }
 
 // The tasks of one output, read back: all of one source, map type and tile format.
-std::vector<std::unique_ptr<DownloadTask>> ReadTasks(const std::vector<std::string>& files) {
+Tasks ReadTasks(const std::vector<std::string>& files) {
     if (files.empty())
         throw Exception("No task to combine.");
-    std::vector<std::unique_ptr<DownloadTask>> tasks;
+    Tasks tasks;
     for (const std::string& file : files) {
         tasks.push_back(std::make_unique<DownloadTask>(
             std::make_shared<TaskParams>(ReadTaskParams(file)), DownloadTask::ReadOnly{}));
@@ -219,7 +247,7 @@ struct TaskSetExtent {
     double West = 180, South = 90, East = -180, North = -90;
 };
 
-TaskSetExtent ExtentOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks) {
+TaskSetExtent ExtentOf(const Tasks& tasks) {
     TaskSetExtent extent;
     for (const auto& task : tasks) {
         extent.MinZoom = std::min(extent.MinZoom, task->Params->Zoom);
@@ -296,9 +324,7 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     if (const auto refusal = SizeRefusal(*format, result.Width, result.Height))
         throw Exception(*refusal);
 
-    Loop loop{&task, progress, std::move(stop), 0, result.Tiles, 0, {}};
-    if (progress)
-        progress(0, loop.Total);
+    Loop loop(&task, progress, std::move(stop), result.Tiles);
     PartFile part(output + ".part");
     const auto width = static_cast<std::uint32_t>(result.Width);
     const auto height = static_cast<std::uint32_t>(result.Height);
@@ -339,10 +365,9 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
                            const ProgressFunction& progress, std::stop_token stop) {
     if (FormatOfOutput(output) != OutputFormat::MBTiles)
         throw Exception("The output " + output + " of several tasks must end in .mbtiles.");
-    const std::vector<std::unique_ptr<DownloadTask>> tasks = ReadTasks(projectFiles);
+    const Tasks tasks = ReadTasks(projectFiles);
     CombineResult result;
-    for (const auto& task : tasks)
-        result.Tiles += task->TileCount;
+    result.Tiles = TileTotal(tasks);
     const TaskSetExtent extent = ExtentOf(tasks);
     const MBTilesMetadata metadata{ProjectBaseName(tasks.front()->Params->ProjectName),
                                    extent.MinZoom,
@@ -352,22 +377,18 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
                                    extent.East,
                                    extent.North,
                                    tasks.front()->TileExtension()};
-    Loop loop{nullptr, progress, std::move(stop), 0, result.Tiles, 0, {}};
-    if (progress)
-        progress(0, loop.Total);
+    Loop loop(nullptr, progress, std::move(stop), result.Tiles);
     PartFile part(output + ".part");
     MBTilesWriter writer(part.Path(), metadata);
-    for (const auto& task : tasks) {
-        loop.Task = task.get();
-        const int zoom = task->Params->Zoom;
-        if (!EachTile(loop, [&](int x, int y) { writer.AddTile(zoom, x, y, loop.Bytes); })) {
-            result.Missing = loop.Missing;
-            result.Cancelled = true;
-            return result;
-        }
+    const bool complete = EachTaskTile(tasks, loop, [&](const DownloadTask& task, int x, int y) {
+        writer.AddTile(task.Params->Zoom, x, y, loop.Bytes);
+    });
+    result.Missing = loop.Missing;
+    if (!complete) {
+        result.Cancelled = true;
+        return result;
     }
     writer.Finish();
-    result.Missing = loop.Missing;
     part.MoveTo(output);
     result.Files.push_back(output);
     return result;
@@ -383,10 +404,9 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     if (fs::exists(target, ec) && !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
         throw Exception("The folder " + target +
                         " exists and is not empty: a tile tree goes into a new folder.");
-    const std::vector<std::unique_ptr<DownloadTask>> tasks = ReadTasks(projectFiles);
+    const Tasks tasks = ReadTasks(projectFiles);
     CombineResult result;
-    for (const auto& task : tasks)
-        result.Tiles += task->TileCount;
+    result.Tiles = TileTotal(tasks);
     const std::string extension = tasks.front()->TileExtension();
 
     // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
@@ -394,28 +414,23 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     const std::string& part = partFolder.Path();
     if (!fs::create_directories(part, ec) || ec)
         throw WriteError(part, ": " + ec.message());
-    Loop loop{nullptr, progress, std::move(stop), 0, result.Tiles, 0, {}};
-    if (progress)
-        progress(0, loop.Total);
-    for (const auto& task : tasks) {
-        loop.Task = task.get();
-        const std::string zoom = std::to_string(task->Params->Zoom);
-        const bool complete = EachTile(loop, [&](int x, int y) {
-            const std::string column = part + "/" + zoom + "/" + std::to_string(x);
-            const std::string tile = column + "/" + std::to_string(y) + "." + extension;
-            std::error_code error;
-            fs::create_directories(column, error);
-            fs::remove(tile, error);
-            // A link where the file system allows: no second copy of the tile.
-            fs::create_hard_link(task->TilePath(x, y), tile, error);
-            if (error && !fs::copy_file(task->TilePath(x, y), tile, error))
-                throw WriteError(tile, ": " + error.message());
-        });
-        if (!complete) {
-            result.Missing = loop.Missing;
-            result.Cancelled = true;
-            return result;
-        }
+    Loop loop(nullptr, progress, std::move(stop), result.Tiles);
+    const bool complete = EachTaskTile(tasks, loop, [&](const DownloadTask& task, int x, int y) {
+        const std::string column =
+            part + "/" + std::to_string(task.Params->Zoom) + "/" + std::to_string(x);
+        const std::string tile = column + "/" + std::to_string(y) + "." + extension;
+        std::error_code error;
+        fs::create_directories(column, error);
+        fs::remove(tile, error);
+        // A link where the file system allows: no second copy of the tile.
+        fs::create_hard_link(task.TilePath(x, y), tile, error);
+        if (error && !fs::copy_file(task.TilePath(x, y), tile, error))
+            throw WriteError(tile, ": " + error.message());
+    });
+    result.Missing = loop.Missing;
+    if (!complete) {
+        result.Cancelled = true;
+        return result;
     }
     const TaskSetExtent extent = ExtentOf(tasks);
     const DownloadTask& first = *tasks.front();
@@ -435,7 +450,6 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
                "  \"attribution\": " + JsonString(attribution), "}"});
     fs::remove(target, ec); // an empty folder of the name
     partFolder.MoveTo(target);
-    result.Missing = loop.Missing;
     result.Files.push_back(target + "/");
     result.Files.push_back(target + "/tilejson.json");
     return result;

@@ -180,8 +180,7 @@ void TDownThread::Walk(const std::stop_token& stop) {
     }
     if (params.Source)
         ApplySourceRules(*Client, *params.Source, std::make_shared<TlsContext>(params.CaFile));
-    m_blankImagePath =
-        DataFolder(m_host.ExecutableFolder()) + "blankimg/blank." + Task->TileExtension();
+    m_blankImagePath = BlankImagePath(m_host.ExecutableFolder(), Task->TileExtension());
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     // No wait begins after a stop: the loop below ends at once then.
     if (!stop.stop_requested())

@@ -83,6 +83,10 @@ std::string DataFolder(const std::string& executableFolder) {
     return IsInstalled(executableFolder) ? InstalledDataFolder(executableFolder) : executableFolder;
 }
 
+std::string BlankImagePath(const std::string& executableFolder, const std::string& extension) {
+    return DataFolder(executableFolder) + "blankimg/blank." + extension;
+}
+
 std::string SettingsFilePath(const std::string& executableFolder) {
     return SettingsFolder(executableFolder) + "config.ini";
 }

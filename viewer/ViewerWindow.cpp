@@ -64,8 +64,8 @@ bool ViewerWindow::OpenTask(const QString& projectFile) {
     bool opened = false;
     RunHandler(m_dialogs, [&] {
         auto task = std::make_shared<const ViewerTask>(projectFile.toStdString());
-        const std::string blank = ReadBlankImage(DataFolder(m_executableFolder.toStdString()) +
-                                                 "blankimg/blank." + task->Task().TileExtension());
+        const std::string blank = ReadBlankImage(
+            BlankImagePath(m_executableFolder.toStdString(), task->Task().TileExtension()));
         m_lastFolder = QFileInfo(projectFile).absolutePath();
         setWindowTitle(QFileInfo(projectFile).fileName() + tr(" - Map Viewer"));
         m_view->ShowTask(std::move(task), blank);
