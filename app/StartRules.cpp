@@ -293,14 +293,6 @@ std::vector<std::string> ClosingLines(const DownloadTask& task) {
             "Log file has been saved as " + task.LogFile};
 }
 
-WorkerPositions PositionsOf(std::span<const std::unique_ptr<TDownThread>> workers) {
-    WorkerPositions positions;
-    positions.reserve(workers.size());
-    for (const auto& worker : workers)
-        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
-    return positions;
-}
-
 int TilesDone(const DownloadTask& task, const WorkerPositions& positions) {
     const int workers = task.Params->ThreadCount;
     long long done = 0;

@@ -7,13 +7,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "download/Unit3.h"
 #include "engine/NumberText.h"
 #include "engine/TileCoverage.h"
 #include "engine/Unitclasstask.h"
@@ -126,9 +124,6 @@ std::vector<std::string> ClosingLines(const DownloadTask& task);
 // Where each worker of the task stands: the column and row of the last tile it finished, 0 for
 // none yet, by slot.
 using WorkerPositions = std::vector<std::pair<int, int>>;
-
-// The positions of the workers in their slots; an empty slot has none yet.
-WorkerPositions PositionsOf(std::span<const std::unique_ptr<TDownThread>> workers);
 
 // The task's tiles done so far: those before each worker's resume point and its last position.
 int TilesDone(const DownloadTask& task, const WorkerPositions& positions);

@@ -103,6 +103,15 @@ std::pair<int, int> TDownThread::LastPosition() const noexcept {
             static_cast<int>(static_cast<std::uint32_t>(packed))};
 }
 
+std::vector<std::pair<int, int>>
+PositionsOf(std::span<const std::unique_ptr<TDownThread>> workers) {
+    std::vector<std::pair<int, int>> positions;
+    positions.reserve(workers.size());
+    for (const auto& worker : workers)
+        positions.push_back(worker ? worker->LastPosition() : std::pair<int, int>{0, 0});
+    return positions;
+}
+
 void TDownThread::SetLastPosition(int x, int y) noexcept {
     m_lastPosition.store(PackPosition(x, y));
 }

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "../engine/Unitclasstask.h"
 #include "WorkerHost.h"
@@ -76,6 +78,9 @@ private:
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists
 };
+
+// The last positions of the workers in their slots; {0, 0} for an empty slot.
+std::vector<std::pair<int, int>> PositionsOf(std::span<const std::unique_ptr<TDownThread>> workers);
 
 } // namespace quarrow
 
