@@ -140,10 +140,11 @@ int BatchRun::Run() {
         const int signals = m_signals.Count.load();
         if (signals > handled) {
             handled = signals;
-            if (!m_stopAsked) {
+            if (!m_stopAsked)
                 Stop();
-            } else {
-                // Asked again while the workers end: what they have done is kept, at once.
+            // Asked again while the workers end (both may fall in one slice): what they have
+            // done is kept, at once.
+            if (signals >= 2) {
                 Close();
                 std::fprintf(m_output.Progress, "%s\n",
                              "Stopped at once; the task can be resumed.");
