@@ -136,14 +136,16 @@ int main(int argc, char** argv) {
                     static_cast<long long>(std::filesystem::file_size(folder + "big.png")));
         // The same large task as a GeoTIFF with its overviews: memory stays bounded too.
         const Run tiff = Spawn({stavik, big->ProjectFile(), folder + "big.tif"});
-        std::printf("100 x 100 tiles: GeoTIFF %.0f ms, %.1f MB, %lld bytes\n", tiff.Ms,
-                    tiff.RssMb,
+        std::printf("100 x 100 tiles: GeoTIFF %.0f ms, %.1f MB, %lld bytes\n", tiff.Ms, tiff.RssMb,
                     static_cast<long long>(std::filesystem::file_size(folder + "big.tif")));
+        // And as a tile tree: one link per tile, the folders made once each.
+        const Run tree = Spawn({stavik, "--xyz", big->ProjectFile(), folder + "tree"});
+        std::printf("100 x 100 tiles: tile tree %.0f ms, %.1f MB\n", tree.Ms, tree.RssMb);
         std::printf("tiles=400 ours_ms=%.0f peer_ms=%.0f ratio=%.2f ours_rss_mb=%.1f "
                     "peer_rss_mb=%.1f big_tiles=10000 big_ms=%.0f big_rss_mb=%.1f "
-                    "tif_ms=%.0f tif_rss_mb=%.1f\n",
+                    "tif_ms=%.0f tif_rss_mb=%.1f tree_ms=%.0f\n",
                     ours.Ms, peer.Ms, ours.Ms / peer.Ms, ours.RssMb, peer.RssMb, large.Ms,
-                    large.RssMb, tiff.Ms, tiff.RssMb);
+                    large.RssMb, tiff.Ms, tiff.RssMb, tree.Ms);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "combine_bench: %s\n", error.what());
         exitCode = 1;

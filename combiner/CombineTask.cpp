@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <system_error>
 
 #include "BmpStripWriter.h"
@@ -415,16 +416,23 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     if (!fs::create_directories(part, ec) || ec)
         throw WriteError(part, ": " + ec.message());
     Loop loop(nullptr, progress, std::move(stop), result.Tiles);
+    std::set<std::pair<int, int>> columns; // zoom and x of the folders made
     const bool complete = EachTaskTile(tasks, loop, [&](const DownloadTask& task, int x, int y) {
         const std::string column =
             part + "/" + std::to_string(task.Params->Zoom) + "/" + std::to_string(x);
         const std::string tile = column + "/" + std::to_string(y) + "." + extension;
+        const std::string from = task.TilePath(x, y);
         std::error_code error;
-        fs::create_directories(column, error);
-        fs::remove(tile, error);
+        // Each column's folder is made once, not looked up again for each of its tiles.
+        if (columns.insert({task.Params->Zoom, x}).second)
+            fs::create_directories(column, error);
         // A link where the file system allows: no second copy of the tile.
-        fs::create_hard_link(task.TilePath(x, y), tile, error);
-        if (error && !fs::copy_file(task.TilePath(x, y), tile, error))
+        fs::create_hard_link(from, tile, error);
+        if (error == std::errc::file_exists) { // an overlapping task's: the later one's stays
+            fs::remove(tile, error);
+            fs::create_hard_link(from, tile, error);
+        }
+        if (error && !fs::copy_file(from, tile, fs::copy_options::overwrite_existing, error))
             throw WriteError(tile, ": " + error.message());
     });
     result.Missing = loop.Missing;
@@ -453,6 +461,15 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
     result.Files.push_back(target + "/");
     result.Files.push_back(target + "/tilejson.json");
     return result;
+}
+
+CombineResult Combine(const std::vector<std::string>& projectFiles, const std::string& output,
+                      bool tree, const ProgressFunction& progress, std::stop_token stop) {
+    if (tree)
+        return CombineXyz(projectFiles, output, progress, std::move(stop));
+    if (projectFiles.size() > 1)
+        return CombineTasks(projectFiles, output, progress, std::move(stop));
+    return CombineTask(projectFiles.at(0), output, progress, std::move(stop));
 }
 
 } // namespace quarrow::combiner

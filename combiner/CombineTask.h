@@ -52,4 +52,9 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
 CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
                          const ProgressFunction& progress = {}, std::stop_token stop = {});
 
+// What the window and the command line make of their tasks: a tile tree when asked for, else one
+// MBTiles file of several tasks, or the one task's output.
+CombineResult Combine(const std::vector<std::string>& projectFiles, const std::string& output,
+                      bool tree, const ProgressFunction& progress = {}, std::stop_token stop = {});
+
 } // namespace quarrow::combiner

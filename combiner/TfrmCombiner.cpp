@@ -234,12 +234,9 @@ void TfrmCombiner::ButtonCombineClick() {
                 }
             };
             try {
-                using namespace quarrow::combiner;
                 const bool tree = target.ends_with('/');
-                const CombineResult result = tree ? CombineXyz(projects, target, progress, stop)
-                                             : projects.size() > 1
-                                                 ? CombineTasks(projects, target, progress, stop)
-                                                 : CombineTask(projects[0], target, progress, stop);
+                const auto result =
+                    quarrow::combiner::Combine(projects, target, tree, progress, stop);
                 if (result.Cancelled) {
                     emit Finished(true, true, QStringLiteral("Cancelled: nothing was written."));
                     return;

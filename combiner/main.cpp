@@ -56,10 +56,7 @@ int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::strin
                 std::fflush(stdout);
             }
         };
-        using namespace quarrow::combiner;
-        const CombineResult result = xyz                ? CombineXyz(tasks, output, progress)
-                                     : tasks.size() > 1 ? CombineTasks(tasks, output, progress)
-                                                        : CombineTask(tasks[0], output, progress);
+        const auto result = quarrow::combiner::Combine(tasks, output, xyz, progress);
         if (result.Width > 0)
             std::printf("%lld tiles, %lld missing, %lld x %lld pixels\n", result.Tiles,
                         result.Missing, result.Width, result.Height);

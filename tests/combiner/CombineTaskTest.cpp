@@ -726,6 +726,21 @@ TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
     EXPECT_NEAR(m_task->LeftLongitudeDownload, json->Find("bounds")->Array().at(0).Number(), 1e-9);
     EXPECT_THROW(quarrow::combiner::CombineXyz({Project()}, tree), quarrow::Exception)
         << "not empty";
+
+    // Overlapping tasks: a tile of both is there once, with its bytes.
+    const std::string twice = m_dir.Path() + "twice";
+    quarrow::combiner::CombineXyz({Project(), Project()}, twice);
+    int tiles = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(twice + "/13"))
+        tiles += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(3, tiles);
+    for (const auto& [tile, kind] : m_kinds) {
+        if (kind != Kind::Pattern)
+            continue;
+        EXPECT_EQ(ReadFileBytes(m_task->TilePath(tile.first, tile.second)),
+                  ReadFileBytes(twice + "/13/" + std::to_string(tile.first) + "/" +
+                                std::to_string(tile.second) + ".png"));
+    }
 }
 
 } // namespace
