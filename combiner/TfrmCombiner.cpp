@@ -33,10 +33,9 @@ QString Number(long long value) {
 TfrmCombiner::TfrmCombiner(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
     : QWidget(parent), m_dialogs(dialogs), m_executableFolder(executableFolder) {
     BuildControls();
-    // The worker emits from its own thread: both arrive here queued, on the UI thread.
-    connect(this, &TfrmCombiner::Progressed, this, &TfrmCombiner::ShowProgress,
-            Qt::QueuedConnection);
-    connect(this, &TfrmCombiner::Finished, this, &TfrmCombiner::ShowFinished, Qt::QueuedConnection);
+    // The worker posts both to the mailbox, which emits them on the UI thread.
+    connect(this, &TfrmCombiner::Progressed, this, &TfrmCombiner::ShowProgress);
+    connect(this, &TfrmCombiner::Finished, this, &TfrmCombiner::ShowFinished);
 }
 
 TfrmCombiner::~TfrmCombiner() {
@@ -230,32 +229,36 @@ void TfrmCombiner::ButtonCombineClick() {
                 const int step = total > 0 ? static_cast<int>(done * 1000 / total) : 1000;
                 if (step != shown || done == total) {
                     shown = step;
-                    emit Progressed(done, total);
+                    m_mailbox.Post([this, done, total] { emit Progressed(done, total); });
                 }
+            };
+            const auto finish = [this](bool ok, bool cancelled, QString text) {
+                m_mailbox.Post([this, ok, cancelled, text = std::move(text)] {
+                    emit Finished(ok, cancelled, text);
+                });
             };
             try {
                 const bool tree = target.ends_with('/');
                 const auto result =
                     quarrow::combiner::Combine(projects, target, tree, progress, stop);
                 if (result.Cancelled) {
-                    emit Finished(true, true, QStringLiteral("Cancelled: nothing was written."));
+                    finish(true, true, QStringLiteral("Cancelled: nothing was written."));
                     return;
                 }
                 QString written;
                 for (const std::string& file : result.Files)
                     written += (written.isEmpty() ? QString() : QStringLiteral(", ")) +
                                QFileInfo(Q(file)).fileName();
-                emit Finished(
-                    true, false,
-                    QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
-                        .arg(Number(result.Tiles), Number(result.Missing),
-                             tree || QFileInfo(Q(target)).suffix().compare(
-                                         QStringLiteral("mbtiles"), Qt::CaseInsensitive) == 0
-                                 ? QStringLiteral("out")
-                                 : QStringLiteral("white"),
-                             written));
+                finish(true, false,
+                       QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
+                           .arg(Number(result.Tiles), Number(result.Missing),
+                                tree || QFileInfo(Q(target)).suffix().compare(
+                                            QStringLiteral("mbtiles"), Qt::CaseInsensitive) == 0
+                                    ? QStringLiteral("out")
+                                    : QStringLiteral("white"),
+                                written));
             } catch (const std::exception& error) {
-                emit Finished(false, false, Q(error.what()));
+                finish(false, false, Q(error.what()));
             }
         });
     });

@@ -1,5 +1,5 @@
 // The combiner's window: a task, an output name, Combine and Cancel, and the progress of the
-// work, which runs on a thread of its own and reports through queued signals.
+// work, which runs on a thread of its own and reports through the window's mailbox.
 #pragma once
 
 #include <stop_token>
@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include "mapview/UiMailbox.h"
 
 class Dialogs;
 class QLabel;
@@ -64,5 +66,6 @@ private:
     QPushButton* m_combine = nullptr;
     QPushButton* m_cancel = nullptr;
     bool m_finished = true;
-    std::jthread m_worker;
+    quarrow::map::UiMailbox m_mailbox;
+    std::jthread m_worker; // last: it posts to the mailbox until it is joined
 };

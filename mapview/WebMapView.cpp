@@ -28,13 +28,10 @@ void WebMapView::SetService(Service service) {
     m_loader = std::make_unique<NetworkTileLoader>(
         m_service.Url, m_service.SetUp, m_cache, m_service.CacheKey,
         [this, generation](const TileKey& key, CachedTile tile) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, key, tile = std::move(tile)]() mutable {
-                    if (generation == m_generation)
-                        Deliver(key, std::move(tile));
-                },
-                Qt::QueuedConnection);
+            m_mailbox.Post([this, generation, key, tile = std::move(tile)]() mutable {
+                if (generation == m_generation)
+                    Deliver(key, std::move(tile));
+            });
         });
     SetView(View());
 }

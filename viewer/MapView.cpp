@@ -49,38 +49,29 @@ void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank
 
     m_loader = std::make_unique<TileLoader>(
         m_task, blank, [this, generation](const TileKey& key, CachedTile tile) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, key, tile = std::move(tile)]() mutable {
-                    if (generation == m_generation)
-                        Deliver(key, std::move(tile));
-                },
-                Qt::QueuedConnection);
+            m_mailbox.Post([this, generation, key, tile = std::move(tile)]() mutable {
+                if (generation == m_generation)
+                    Deliver(key, std::move(tile));
+            });
         });
     TaskScanner::Callbacks callbacks;
     callbacks.Counted = [this, generation](const TileCounts& counts, bool finished) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, counts, finished] {
-                if (generation != m_generation)
-                    return;
-                m_counts = counts;
-                m_countsFinished = finished;
-                emit CountsChanged();
-            },
-            Qt::QueuedConnection);
+        m_mailbox.Post([this, generation, counts, finished] {
+            if (generation != m_generation)
+                return;
+            m_counts = counts;
+            m_countsFinished = finished;
+            emit CountsChanged();
+        });
     };
     callbacks.Overview = [this, generation](const QImage& overview, bool finished) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, overview, finished] {
-                if (generation != m_generation)
-                    return;
-                m_overview = overview;
-                m_overviewFinished = finished;
-                update();
-            },
-            Qt::QueuedConnection);
+        m_mailbox.Post([this, generation, overview, finished] {
+            if (generation != m_generation)
+                return;
+            m_overview = overview;
+            m_overviewFinished = finished;
+            update();
+        });
     };
     m_scanner = std::make_unique<TaskScanner>(m_task, std::move(blank), std::move(callbacks));
     emit CountsChanged();
