@@ -33,9 +33,6 @@ QString Number(long long value) {
 TfrmCombiner::TfrmCombiner(Dialogs& dialogs, const QString& executableFolder, QWidget* parent)
     : QWidget(parent), m_dialogs(dialogs), m_executableFolder(executableFolder) {
     BuildControls();
-    // The worker posts both to the mailbox, which emits them on the UI thread.
-    connect(this, &TfrmCombiner::Progressed, this, &TfrmCombiner::ShowProgress);
-    connect(this, &TfrmCombiner::Finished, this, &TfrmCombiner::ShowFinished);
 }
 
 TfrmCombiner::~TfrmCombiner() {
@@ -229,12 +226,12 @@ void TfrmCombiner::ButtonCombineClick() {
                 const int step = total > 0 ? static_cast<int>(done * 1000 / total) : 1000;
                 if (step != shown || done == total) {
                     shown = step;
-                    m_mailbox.Post([this, done, total] { emit Progressed(done, total); });
+                    m_mailbox.Post([this, done, total] { ShowProgress(done, total); });
                 }
             };
             const auto finish = [this](bool ok, bool cancelled, QString text) {
                 m_mailbox.Post([this, ok, cancelled, text = std::move(text)] {
-                    emit Finished(ok, cancelled, text);
+                    ShowFinished(ok, cancelled, text);
                 });
             };
             try {
@@ -268,7 +265,7 @@ void TfrmCombiner::ButtonCancelClick() {
     m_worker.request_stop();
 }
 
-void TfrmCombiner::ShowProgress(qint64 done, qint64 total) {
+void TfrmCombiner::ShowProgress(long long done, long long total) {
     if (m_finished)
         return;
     m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 1000);

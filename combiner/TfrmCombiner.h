@@ -38,17 +38,14 @@ public slots:
     void ButtonCancelClick();
 
 signals:
-    void Progressed(qint64 done, qint64 total);
-    // ok false: text is the error; cancelled: nothing was written.
-    void Finished(bool ok, bool cancelled, const QString& text);
     // After a run has ended and the window shows its outcome.
     void Done();
 
-private slots:
-    void ShowProgress(qint64 done, qint64 total);
-    void ShowFinished(bool ok, bool cancelled, const QString& text);
-
 private:
+    // Both on the UI thread, posted by the work's thread.
+    void ShowProgress(long long done, long long total);
+    // ok false: text is the error; cancelled: nothing was written.
+    void ShowFinished(bool ok, bool cancelled, const QString& text);
     void BuildControls();
     void SetRunning(bool running);
 

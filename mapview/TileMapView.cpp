@@ -47,6 +47,20 @@ void TileMapView::ClearTiles() {
     update();
 }
 
+void TileMapView::PostFor(unsigned generation, std::function<void()> call) {
+    m_mailbox.Post([this, generation, call = std::move(call)] {
+        if (generation == m_generation)
+            call();
+    });
+}
+
+std::function<void(const TileKey&, CachedTile)> TileMapView::DeliveryFor(unsigned generation) {
+    return [this, generation](const TileKey& key, CachedTile tile) {
+        PostFor(generation,
+                [this, key, tile = std::move(tile)]() mutable { Deliver(key, std::move(tile)); });
+    };
+}
+
 QPointF TileMapView::ScreenOf(double tileX, double tileY) const {
     return {ScreenX(m_view, tileX), ScreenY(m_view, tileY)};
 }

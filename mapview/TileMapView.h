@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include "TileCache.h"
+#include "UiMailbox.h"
 #include "ViewGeometry.h"
 
 class QPainter;
@@ -83,6 +85,14 @@ protected:
     QPointF ScreenOf(double tileX, double tileY) const;
     TilePoint TileOf(QPointF pixel) const;
 
+    // Loading threads report through these. A new generation begins with each new loader: what
+    // earlier ones still post is dropped on arrival.
+    unsigned NewGeneration() noexcept { return ++m_generation; }
+    // Any thread: the call runs on the UI thread, unless a newer generation has begun by then.
+    void PostFor(unsigned generation, std::function<void()> call);
+    // A loader's delivery of tiles to Deliver, as PostFor.
+    std::function<void(const TileKey&, CachedTile)> DeliveryFor(unsigned generation);
+
     TileCache& MutableCache() noexcept { return m_cache; }
     void SetViewQuietly(const ViewState& view) { m_view = view; }
 
@@ -100,6 +110,8 @@ private:
     bool m_taken = false; // the press belongs to the subclass
     TileCache m_cache;
     std::size_t m_lastPaintWanted = 0;
+    unsigned m_generation = 0; // read and changed on the UI thread only
+    UiMailbox m_mailbox;
 };
 
 } // namespace quarrow::map

@@ -24,15 +24,8 @@ void WebMapView::SetService(Service service) {
     m_loader.reset();
     m_service = std::move(service);
     ClearTiles();
-    const unsigned generation = ++m_generation;
     m_loader = std::make_unique<NetworkTileLoader>(
-        m_service.Url, m_service.SetUp, m_cache, m_service.CacheKey,
-        [this, generation](const TileKey& key, CachedTile tile) {
-            m_mailbox.Post([this, generation, key, tile = std::move(tile)]() mutable {
-                if (generation == m_generation)
-                    Deliver(key, std::move(tile));
-            });
-        });
+        m_service.Url, m_service.SetUp, m_cache, m_service.CacheKey, DeliveryFor(NewGeneration()));
     SetView(View());
 }
 

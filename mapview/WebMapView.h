@@ -8,7 +8,6 @@
 
 #include "NetworkTileLoader.h"
 #include "TileMapView.h"
-#include "UiMailbox.h"
 
 namespace quarrow::map {
 
@@ -47,8 +46,6 @@ protected:
 private:
     std::shared_ptr<DiskTileCache> m_cache;
     Service m_service;
-    unsigned m_generation = 0;
-    UiMailbox m_mailbox;
     std::unique_ptr<NetworkTileLoader> m_loader; // last: it reports to what is above
 };
 

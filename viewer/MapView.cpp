@@ -36,7 +36,7 @@ void MapView::StopWork() {
 
 void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank) {
     StopWork();
-    const unsigned generation = ++m_generation;
+    const unsigned generation = NewGeneration();
     m_task = std::move(task);
     MutableCache().Clear();
     m_overview = QImage();
@@ -47,27 +47,17 @@ void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank
     m_userMoved = false;
     SetViewQuietly(FitView(m_task->Range(), width(), height()));
 
-    m_loader = std::make_unique<TileLoader>(
-        m_task, blank, [this, generation](const TileKey& key, CachedTile tile) {
-            m_mailbox.Post([this, generation, key, tile = std::move(tile)]() mutable {
-                if (generation == m_generation)
-                    Deliver(key, std::move(tile));
-            });
-        });
+    m_loader = std::make_unique<TileLoader>(m_task, blank, DeliveryFor(generation));
     TaskScanner::Callbacks callbacks;
     callbacks.Counted = [this, generation](const TileCounts& counts, bool finished) {
-        m_mailbox.Post([this, generation, counts, finished] {
-            if (generation != m_generation)
-                return;
+        PostFor(generation, [this, counts, finished] {
             m_counts = counts;
             m_countsFinished = finished;
             emit CountsChanged();
         });
     };
     callbacks.Overview = [this, generation](const QImage& overview, bool finished) {
-        m_mailbox.Post([this, generation, overview, finished] {
-            if (generation != m_generation)
-                return;
+        PostFor(generation, [this, overview, finished] {
             m_overview = overview;
             m_overviewFinished = finished;
             update();

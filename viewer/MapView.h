@@ -13,7 +13,6 @@
 #include "TileLoader.h"
 #include "ViewerTask.h"
 #include "mapview/TileMapView.h"
-#include "mapview/UiMailbox.h"
 
 namespace quarrow::viewer {
 
@@ -67,9 +66,6 @@ private:
     TileCounts m_counts;
     bool m_countsFinished = false;
     bool m_overviewFinished = false;
-    // Tells reports of an earlier task, still queued, from those of the present one.
-    unsigned m_generation = 0;
-    quarrow::map::UiMailbox m_mailbox; // the threads below report through it
     std::unique_ptr<TaskScanner> m_scanner;
     std::unique_ptr<TileLoader> m_loader;
 };
