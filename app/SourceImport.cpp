@@ -173,7 +173,11 @@ ImportedSources ReadTileJson(const QJsonObject& json, const std::string& path) {
     if (const QJsonArray bounds = json.value("bounds").toArray(); bounds.size() == 4)
         source.Bounds = GeoBounds{bounds[0].toDouble(), bounds[1].toDouble(), bounds[2].toDouble(),
                                   bounds[3].toDouble()};
+    // An attribution is shown as one line: its breaks and other control characters fold to blanks.
     source.Attribution = Std(json.value("attribution").toString());
+    for (char& c : source.Attribution)
+        if (IsControl(c))
+            c = ' ';
     source.Format = FormatOf(source.Templates[0]);
     if (tiles.size() > 1)
         imported.Notes.push_back("\"" + source.Name + "\" lists " + std::to_string(tiles.size()) +
@@ -188,7 +192,22 @@ ImportedSources ImportSources(const std::string& path) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         throw ReadError(path);
-    const QByteArray content = file.readAll();
+    // A source file is a few kilobytes; a larger one is no source file, and is not read whole.
+    if (file.size() > MaxImportBytes)
+        throw Exception(path + " is larger than " + std::to_string(MaxImportBytes >> 20) +
+                        " MB: no map source file is that large.");
+    const QByteArray content = file.read(MaxImportBytes + 1);
+    if (content.size() > MaxImportBytes)
+        throw Exception(path + " is larger than " + std::to_string(MaxImportBytes >> 20) +
+                        " MB: no map source file is that large.");
+    return ImportSourceBytes(std::string_view(content.constData(),
+                                              static_cast<std::size_t>(content.size())),
+                             path);
+}
+
+ImportedSources ImportSourceBytes(std::string_view bytes, const std::string& path) {
+    const QByteArray content =
+        QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     ImportedSources imported;
     bool known = false;
     if (content.trimmed().startsWith('{')) {

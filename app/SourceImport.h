@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/TileSource.h"
@@ -14,8 +15,14 @@ struct ImportedSources {
     std::vector<std::string> Notes;  // what was left out or changed, to tell the user
 };
 
-// Throws an Exception that names the file when it cannot be read, is in none of the forms, or
-// names nothing usable.
+// The largest file that is read as a source file.
+inline constexpr long long MaxImportBytes = 16LL << 20;
+
+// Throws an Exception that names the file when it cannot be read, is larger than
+// MaxImportBytes, is in none of the forms, or names nothing usable.
 ImportedSources ImportSources(const std::string& path);
+
+// The same for a file's bytes; path only names it in messages.
+ImportedSources ImportSourceBytes(std::string_view bytes, const std::string& path);
 
 } // namespace quarrow

@@ -16,6 +16,7 @@
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "engine/TextFile.h"
+#include "engine/ShapeSimplifier.h"
 #include "engine/TextRules.h"
 
 namespace quarrow {
@@ -214,22 +215,35 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
             return refuse(*fault);
     }
 
+    // A shape as fine as the zoom level can tell, no finer: its coverage, its file and the
+    // resume test all see the same points.
+    std::shared_ptr<const AreaShape> shape =
+        *zoom >= MinZoomLevel && *zoom <= MaxZoomLevel ? SimplifyShape(entries.Shape, *zoom)
+                                                       : entries.Shape;
     const std::string projectName = ProjectNameFor(entries.TaskName);
-    const ResumeEntries resumeEntries{
+    ResumeEntries resumeEntries{
         entries.MapsType, entries.Left,
         entries.Right,    entries.Top,
         entries.Bottom,   *zoom,
         typedPath,        entries.TaskName,
-        entries.Source,   entries.Shape ? ShapeGeoJson(*entries.Shape) : std::string()};
+        entries.Source,   shape ? ShapeGeoJson(*shape) : std::string()};
     start.Resume = IsResume(resumeEntries, savePath, projectName);
-    std::shared_ptr<const TileCoverage> coverage = entries.Coverage;
+    if (!start.Resume && shape != entries.Shape) {
+        // A task begun before shapes were thinned stored its shape as read: it goes on with it.
+        resumeEntries.ShapeText = ShapeGeoJson(*entries.Shape);
+        if ((start.Resume = IsResume(resumeEntries, savePath, projectName)))
+            shape = entries.Shape;
+    }
+    // A coverage worked out for the shape as it came is not this one's.
+    std::shared_ptr<const TileCoverage> coverage =
+        shape == entries.Shape ? entries.Coverage : nullptr;
     // A new task writes its whole tile list first: refused before anything is written when the
     // disk cannot hold it. Other refusals of the area are the task's own.
     if (!start.Resume && *zoom >= MinZoomLevel && *zoom <= MaxZoomLevel) {
         const TileRange range = CoveringTiles(*left, *right, *top, *bottom, *zoom);
         if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
-            if (entries.Shape && !coverage)
-                coverage = std::make_shared<const TileCoverage>(*entries.Shape, *zoom, range);
+            if (shape && !coverage)
+                coverage = std::make_shared<const TileCoverage>(*shape, *zoom, range);
             const std::string extension = entries.Source ? entries.Source->Format : "png";
             if (const auto fault = CheckListRoom(
                     TileListBytes(range, *zoom, entries.MapsType, extension, coverage.get()),
@@ -240,7 +254,7 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
     const std::shared_ptr<TaskParams> params =
         MakeTaskParams(settings, *left, *right, *top, *bottom, *zoom, entries.MapsType, savePath,
                        projectName, start.Resume, entries.Source);
-    params->Shape = entries.Shape;
+    params->Shape = shape;
     params->Coverage = coverage;
     try {
         start.Task = estimateOnly ? std::make_shared<DownloadTask>(params, DownloadTask::ReadOnly{})

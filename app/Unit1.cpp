@@ -106,6 +106,7 @@ void TForm1::EndWorkers() {
     // No worker can wait for this thread now; each ends within the stop's grace.
     for (auto& worker : Workers)
         worker.reset();
+    m_taskLock.reset();
 }
 
 void TForm1::SetWindows(TfrmAbout* about, TfrmConvert* convert, TfrmOptions* options,
@@ -468,6 +469,13 @@ void TForm1::StartTask() {
         m_dialogs.Message(Q(message));
     if (!start.Task)
         return;
+    try {
+        m_taskLock.reset(); // a Start that failed before its workers ran may hold it still
+        m_taskLock = std::make_unique<TaskLock>(start.Task->ProjectFile());
+    } catch (const Exception& error) {
+        m_dialogs.Message(Q(error.Message()));
+        return;
+    }
     RunningWorkers = 0;
     const std::shared_ptr<DownloadTask>& task = start.Task;
     const std::shared_ptr<TaskParams>& params = task->Params;
@@ -611,6 +619,7 @@ void TForm1::EndTask(bool tell) {
         for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)
             Workers[static_cast<std::size_t>(j)].reset();
     }
+    m_taskLock.reset();
     BitBtn1->setText(QStringLiteral("Start"));
     ShowRunningProgress();
     if (tell)

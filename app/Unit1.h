@@ -20,6 +20,7 @@
 #include "TaskOutcome.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
+#include "engine/TaskLock.h"
 #include "engine/Unitclasstask.h"
 
 class QComboBox;
@@ -149,6 +150,7 @@ private:
     Dialogs& m_dialogs;
     const std::string m_executableFolder;
     UiWorkerHost m_workerHost;
+    std::unique_ptr<quarrow::TaskLock> m_taskLock; // held while the current task runs
 
     TfrmAbout* m_about = nullptr;
     TfrmConvert* m_convert = nullptr;

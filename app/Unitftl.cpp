@@ -89,19 +89,13 @@ void TfrmFlt::Run() {
     if (file.isEmpty())
         return;
     Memo1->Clear();
-    {
-        TIdHTTP client;
-        // A task of a custom source is fetched again with that source's rules.
-        const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
-        quarrow::SetUpRerunClient(
-            client, file.toStdString(),
-            quarrow::ReadStartSettings(quarrow::SettingsFilePath(program)).CaFile);
-        const std::vector<std::string> lines = quarrow::LoadRerunList(file.toStdString());
-        quarrow::RefetchList(
-            client, lines, [this](std::string_view line) { Memo1->AppendLine(std::string(line)); },
-            [] {
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                return false;
-            });
-    }
+    // A task of a custom source is fetched again with that source's rules.
+    const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
+    quarrow::RetryFailedList(
+        file.toStdString(), quarrow::ReadStartSettings(quarrow::SettingsFilePath(program)).CaFile,
+        [this](std::string_view line) { Memo1->AppendLine(std::string(line)); },
+        [] {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            return false;
+        });
 }

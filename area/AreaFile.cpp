@@ -8,6 +8,7 @@
 #include <QXmlStreamReader>
 
 #include "engine/Exception.h"
+#include "engine/ShapeSimplifier.h"
 
 namespace quarrow {
 
@@ -17,10 +18,11 @@ bool NearlyEqual(const GeoPoint& a, const GeoPoint& b) {
     return std::abs(a.Lon - b.Lon) < 1e-9 && std::abs(a.Lat - b.Lat) < 1e-9;
 }
 
-// <gpx>: every track segment and every route is a line.
+// <gpx>: every track segment and every route is a line, thinned as its points come.
 void ReadGpx(QXmlStreamReader& xml, const AreaFileOptions& options, AreaShape& shape) {
-    GeoLine line;
+    PointSimplifier simplifier(options.SimplifyZoom);
     const auto finish = [&] {
+        GeoLine line = simplifier.Finish();
         if (options.ClosedTracksAsPolygons && line.size() > 3 &&
             NearlyEqual(line.front(), line.back())) {
             line.pop_back();
@@ -28,7 +30,6 @@ void ReadGpx(QXmlStreamReader& xml, const AreaFileOptions& options, AreaShape& s
         } else if (!line.empty()) {
             shape.Lines.push_back(std::move(line));
         }
-        line.clear();
     };
     while (!xml.atEnd()) {
         xml.readNext();
@@ -38,7 +39,7 @@ void ReadGpx(QXmlStreamReader& xml, const AreaFileOptions& options, AreaShape& s
             const double lon = xml.attributes().value("lon").toDouble(&lonRead);
             const double lat = xml.attributes().value("lat").toDouble(&latRead);
             if (lonRead && latRead)
-                line.push_back({lon, lat});
+                simplifier.Add({lon, lat});
         } else if (xml.isEndElement() && (name == u"trkseg" || name == u"rte")) {
             finish();
         }
@@ -115,21 +116,25 @@ AreaShape ReadAreaFile(const std::string& path, const AreaFileOptions& options) 
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         throw Exception("The area file " + path + " cannot be read.");
-    const QByteArray content = file.readAll();
+    // JSON begins with "{"; XML is read from the file as it goes.
+    const bool json = file.peek(4096).trimmed().startsWith('{');
     AreaShape shape;
     shape.CorridorKm = options.CorridorKm;
     try {
-        if (content.trimmed().startsWith('{')) {
-            shape = ShapeFromGeoJson(content.toStdString(), options.CorridorKm);
+        if (json) {
+            shape = SimplifyShape(ShapeFromGeoJson(file.readAll().toStdString(), options.CorridorKm),
+                                  options.SimplifyZoom);
         } else {
-            QXmlStreamReader xml(content);
+            QXmlStreamReader xml(&file);
             if (!xml.readNextStartElement())
                 throw Exception("it is neither GPX, KML nor GeoJSON");
-            if (xml.name() == u"gpx")
+            if (xml.name() == u"gpx") {
                 ReadGpx(xml, options, shape);
-            else if (xml.name() == u"kml")
+                shape.SimplifiedAt = options.SimplifyZoom;
+            } else if (xml.name() == u"kml") {
                 ReadKml(xml, shape);
-            else
+                shape = SimplifyShape(shape, options.SimplifyZoom);
+            } else
                 throw Exception("it is neither GPX, KML nor GeoJSON");
             if (xml.hasError())
                 throw Exception("it cannot be read: " + xml.errorString().toStdString());

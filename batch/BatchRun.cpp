@@ -7,6 +7,7 @@
 
 #include "app/TaskOutcome.h"
 #include "engine/Exception.h"
+#include "engine/TextRules.h"
 
 namespace quarrow {
 
@@ -31,7 +32,7 @@ BatchRun::~BatchRun() {
 void BatchRun::AppendLogLine(const std::string& line) {
     m_log.Append(line);
     if (m_output.Verbose) {
-        std::fprintf(m_output.Echo, "%s\n", line.c_str());
+        std::fprintf(m_output.Echo, "%s\n", TerminalText(line).c_str());
         std::fflush(m_output.Echo);
     }
     m_givenUp.LogLine(line);
@@ -119,6 +120,10 @@ int BatchRun::Run() {
     m_workers.resize(static_cast<std::size_t>(workers));
     m_doneAtStart = TilesDone(*m_task, PositionsOf(m_workers));
     for (int i = 0; i < workers; ++i) {
+        // A signal while the task's files were written, or its workers start: no further
+        // worker starts, so no request goes out after it.
+        if (m_signals.Count.load() > 0)
+            break;
         try {
             m_workers[static_cast<std::size_t>(i)] =
                 std::make_unique<TDownThread>(i, m_task, *this);
@@ -133,6 +138,10 @@ int BatchRun::Run() {
         ++m_running;
     }
     int handled = 0;
+    if (m_signals.Count.load() > 0 && m_running < workers) {
+        handled = m_signals.Count.load();
+        Stop();
+    }
     auto nextSecond = m_start + std::chrono::seconds(1);
     int seconds = 0;
     while (m_running > 0) {
@@ -168,7 +177,7 @@ int BatchRun::Run() {
     outcome.LastFailure = m_givenUp.LastFailure();
     outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    std::fprintf(m_output.Progress, "%s\n", OutcomeText(outcome).c_str());
+    std::fprintf(m_output.Progress, "%s\n", TerminalText(OutcomeText(outcome)).c_str());
     const int status = ExitStatus();
     // Every worker has made its last call: the joins are short.
     m_workers.clear();

@@ -19,6 +19,7 @@
 #include "engine/NumberText.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
+#include "engine/TaskLock.h"
 #include "engine/TextRules.h"
 #include "engine/Version.h"
 
@@ -63,6 +64,12 @@ BatchOutput Output(bool verbose) {
 int RunPrepared(const PreparedStart& start, const std::string& folder, bool verbose) {
     if (!start.Task)
         return Refused(start.Refusal);
+    std::optional<TaskLock> lock;
+    try {
+        lock.emplace(start.Task->ProjectFile());
+    } catch (const Exception& error) {
+        return Refused({error.Message()});
+    }
     WriteTaskFiles(*start.Task);
     std::fprintf(stderr, "%s%s: %d tiles at zoom %d, %d workers\n", start.Resume ? "Resuming " : "",
                  start.Task->ProjectFile().c_str(), start.Task->TileCount, start.Task->Params->Zoom,
@@ -109,6 +116,7 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
         entries.Top = area[3];
     } else {
         AreaFileOptions read;
+        read.SimplifyZoom = options.LastZoom;
         read.CorridorKm = options.CorridorKm.value_or(DefaultCorridorKm);
         read.ClosedTracksAsPolygons = options.ClosedTracksAsPolygons;
         try {
@@ -179,24 +187,21 @@ int Resume(const BatchOptions& options, const std::string& folder) {
 
 int RetryFailed(const BatchOptions& options, const std::string& folder) {
     const std::string list = ProjectBaseName(options.ProjectFile) + "_failed.ftl";
-    TIdHTTP client;
-    SetUpRerunClient(client, list, ReadStartSettings(SettingsFilePath(folder)).CaFile);
-    std::vector<std::string> lines;
+    RerunOutcome outcome;
     try {
-        lines = LoadRerunList(list);
+        outcome = RetryFailedList(
+            list, ReadStartSettings(SettingsFilePath(folder)).CaFile,
+            [](std::string_view line) {
+                std::printf("%s\n", TerminalText(line).c_str());
+                std::fflush(stdout);
+            },
+            [] { return g_signals.Count.load() > 0; });
     } catch (const Exception& error) {
         return UsageError("--retry-failed: " + error.Message());
     }
-    const int failed = RefetchList(
-        client, lines,
-        [](std::string_view line) {
-            std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
-            std::fflush(stdout);
-        },
-        [] { return g_signals.Count.load() > 0; });
     if (g_signals.Count.load() > 0)
         return 128 + g_signals.Last.load();
-    return failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
+    return outcome.Failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
 }
 
 } // namespace

@@ -45,8 +45,6 @@ inline constexpr std::string_view BannedLine =
 inline constexpr std::string_view NetworkLine = "Error: Your network has problem, please check it.";
 // The worker's lead before the message of a tile the service does not deliver.
 inline constexpr std::string_view NotGotLead = "Error: the image is not got.";
-// The message of a custom source's answer that is no image of its format.
-inline constexpr std::string_view NotAnImage = "not an image";
 // The re-download's line after a 404: the URL, then this.
 inline constexpr std::string_view NotFoundTail = ":Error: the image is not found on server.";
 

@@ -10,6 +10,9 @@
 #include "../engine/FileReplacer.h"
 #include "../engine/ProfileFile.h"
 #include "../engine/SourcesFile.h"
+#include "../engine/TaskLock.h"
+#include "../engine/TextRules.h"
+#include "../engine/ImageHeader.h"
 #include "../engine/Unitclasstask.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
@@ -41,21 +44,35 @@ void SetUpRerunClient(TIdHTTP& client) {
     client.Connection = RerunConnection;
 }
 
-void SetUpRerunClient(TIdHTTP& client, const std::string& listPath, const std::string& caFile) {
+RerunTask FindRerunTask(const std::string& listPath) {
     constexpr std::string_view ListTail = "_failed.ftl";
-    std::optional<TileSource> source;
-    if (listPath.ends_with(ListTail)) {
-        const std::string project = listPath.substr(0, listPath.size() - ListTail.size()) + ".zav";
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(project, ec))
-            source = ReadProjectSource(
-                project, ProfileFile(project).ReadInteger("MapsType", "MapsType", 17));
+    RerunTask task;
+    if (!listPath.ends_with(ListTail))
+        return task;
+    const std::string project = listPath.substr(0, listPath.size() - ListTail.size()) + ".zav";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(project, ec))
+        return task;
+    task.ProjectFile = project;
+    try {
+        auto params = std::make_shared<TaskParams>(ReadTaskParams(project));
+        if (params->Source) {
+            const DownloadTask read(params, DownloadTask::ReadOnly{});
+            task.Source = params->Source;
+            task.TileFolder = read.TileFolder;
+        }
+    } catch (const Exception&) {
+        // A project that does not read leaves the list to the window's own rules.
     }
-    if (!source) {
+    return task;
+}
+
+void SetUpRerunClient(TIdHTTP& client, const RerunTask& task, const std::string& caFile) {
+    if (!task.Source) {
         SetUpRerunClient(client);
         return;
     }
-    ApplySourceRules(client, *source, std::make_shared<TlsContext>(caFile));
+    ApplySourceRules(client, *task.Source, std::make_shared<TlsContext>(caFile));
 }
 
 std::vector<std::string> LoadRerunList(const std::string& path) {
@@ -89,45 +106,91 @@ bool IsReset(std::string_view message) {
     return failure::Holds(message, failure::Reset);
 }
 
-RerunReport RefetchEntry(TIdHTTP& client, std::string_view line) {
+RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task) {
     const FailureEntry entry = SplitFailureEntry(line);
+    const auto [folder, name] = SplitFolder(entry.Path);
+    if (task.Source && (folder != task.TileFolder || !IsTileFileName(name)))
+        return {{"Refused: " + PrintableText(entry.Path) + " is no tile file of the task " +
+                 task.ProjectFile + "."},
+                false,
+                false};
     std::string buffer;
     for (int attempt = 1;; ++attempt) {
         // Bytes of an answer cut by a reset must not precede the next answer in the file.
         buffer.clear();
         try {
             client.Get(entry.Url, buffer);
+            if (task.Source)
+                if (const auto fault = TileImageFault(buffer, task.Source->Format))
+                    throw Exception(*fault);
         } catch (const Exception& error) {
             if (IsReset(error.Message()) && attempt < RerunMaxAttempts)
                 continue;
             return FailureReport(error.Message(), entry.Url);
         }
-        SaveTile(entry.Path, buffer);
+        if (!task.Source) {
+            SaveTile(entry.Path, buffer);
+        } else {
+            try {
+                ReplaceFile(entry.Path, buffer);
+            } catch (const Exception& error) {
+                return {{error.Message()}, false, false};
+            }
+        }
         return {{SavedLine(entry.Path, entry.Url)}, false, true};
     }
 }
 
-int RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
-                const std::function<void(std::string_view line)>& show,
-                const std::function<bool()>& stopNow) {
+RerunOutcome RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
+                         const std::function<void(std::string_view line)>& show,
+                         const std::function<bool()>& stopNow, const RerunTask& task) {
+    RerunOutcome outcome;
     if (lines.empty()) {
         show(NoRecordsLine);
-        return 0;
+        return outcome;
     }
     show(StartLine);
-    int failed = 0;
-    for (const std::string& line : lines) {
-        if (stopNow())
-            return failed;
-        const RerunReport report = RefetchEntry(client, line);
+    std::size_t next = 0;
+    bool stopped = false;
+    for (; next < lines.size(); ++next) {
+        if ((stopped = stopNow()))
+            break;
+        const RerunReport report = RefetchEntry(client, lines[next], task);
         for (const std::string& shown : report.Lines)
             show(shown);
-        failed += report.Saved ? 0 : 1;
-        if (report.EndsRun)
+        if (!report.Saved) {
+            ++outcome.Failed;
+            outcome.Remaining.push_back(lines[next]);
+        }
+        if (report.EndsRun) {
+            ++next;
             break;
+        }
     }
-    show(EndLine);
-    return failed;
+    // What was not tried stays listed.
+    outcome.Remaining.insert(outcome.Remaining.end(), lines.begin() + static_cast<long>(next),
+                             lines.end());
+    if (!stopped)
+        show(EndLine);
+    return outcome;
+}
+
+RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caFile,
+                             const std::function<void(std::string_view line)>& show,
+                             const std::function<bool()>& stopNow) {
+    const RerunTask task = FindRerunTask(listPath);
+    // The list is rewritten: no task's run may save it meanwhile.
+    std::optional<TaskLock> lock;
+    if (task.Source)
+        lock.emplace(task.ProjectFile);
+    TIdHTTP client;
+    SetUpRerunClient(client, task, caFile);
+    const std::vector<std::string> lines = LoadRerunList(listPath);
+    RerunOutcome outcome = RefetchList(client, lines, show, stopNow, task);
+    // A second run asks only for what still fails.
+    if (task.Source && outcome.Remaining.size() != lines.size())
+        WriteFailedList(listPath, outcome.Remaining);
+    return outcome;
 }
 
 } // namespace quarrow

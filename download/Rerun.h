@@ -3,9 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "../engine/TileSource.h"
 
 namespace quarrow {
 
@@ -28,10 +31,21 @@ inline constexpr std::string_view EndLine = "Download End.";
 // Gives a new client the run's settings; a proxy is never set.
 void SetUpRerunClient(TIdHTTP& client);
 
-// The same for the list at listPath: when the task's project file stands beside it (the list's
-// base name + ".zav") and names a custom source, the source's rules (its User-Agent, Referer and
-// headers, TLS for https with caFile trusted besides the system's certificates) instead.
-void SetUpRerunClient(TIdHTTP& client, const std::string& listPath, const std::string& caFile);
+// The task a failed list belongs to, from its project file beside it (the list's base name +
+// ".zav"). A task of a custom source is fetched again by the workers' rules: the source's
+// User-Agent, Referer and headers, TLS for https, each body checked as an image of its format,
+// each entry only into the task's tile folder, and the list rewritten without what was fetched.
+// The built-in source's list, or one without its project, keeps the window's own rules.
+struct RerunTask {
+    std::string ProjectFile;         // empty when none stands beside the list
+    std::optional<TileSource> Source; // a custom source's task
+    std::string TileFolder;          // of a custom source's task, ending in "/"
+};
+RerunTask FindRerunTask(const std::string& listPath);
+
+// The client's settings for the task's list: the source's rules, with caFile trusted beside the
+// system's certificates, or the window's own.
+void SetUpRerunClient(TIdHTTP& client, const RerunTask& task, const std::string& caFile);
 
 // The lines of the chosen list. Throws an Exception "Cannot open file " + path.
 std::vector<std::string> LoadRerunList(const std::string& path);
@@ -53,15 +67,29 @@ bool IsReset(std::string_view message);
 
 // Fetches the URL of one list line and saves the body to its path, repeating after a reset with
 // an emptied buffer. Throws an Exception "Cannot create file " + path when the body cannot be
-// saved there, or when the path's file name is not a tile file name.
-RerunReport RefetchEntry(TIdHTTP& client, std::string_view line);
+// saved there, or when the path's file name is not a tile file name. For a custom source's task
+// (see RerunTask) such an entry, or a body that is no image, is reported on its line instead and
+// the run goes on.
+RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task = {});
+
+struct RerunOutcome {
+    int Failed = 0;                      // entries tried and not saved
+    std::vector<std::string> Remaining; // the list's lines but those saved, in order
+};
 
 // The whole run over the list's lines, as the re-download window and the program without
 // windows make it: its lines handed to show ("No failed files records." for an empty list, else
 // "Start...", each entry's lines, "Download End."); before each entry stopNow is asked whether to
-// end there, without the last line. Returns how many entries were not saved.
-int RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
-                const std::function<void(std::string_view line)>& show,
-                const std::function<bool()>& stopNow);
+// end there, without the last line.
+RerunOutcome RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
+                         const std::function<void(std::string_view line)>& show,
+                         const std::function<bool()>& stopNow, const RerunTask& task = {});
+
+// The re-download of the list at listPath, as the window and quarrow-batch --retry-failed both
+// run it: the task beside it, the client, the list's lines, the run, and for a custom source's
+// task the list rewritten with what still fails. Throws as LoadRerunList and RefetchEntry do.
+RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caFile,
+                             const std::function<void(std::string_view line)>& show,
+                             const std::function<bool()>& stopNow);
 
 } // namespace quarrow

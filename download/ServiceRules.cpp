@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../engine/Commonfunc.h"
+#include "../engine/ImageHeader.h"
 #include "../engine/TextRules.h"
 #include "../engine/TileSource.h"
 #include "FailureTexts.h"
@@ -62,9 +63,10 @@ std::optional<int> RetryAfterSeconds(std::string_view value,
     const std::optional<std::time_t> date = ImfFixdate(value);
     if (!date)
         return std::nullopt;
-    const auto left = std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::from_time_t(*date) - now)
-                          .count();
+    // In whole seconds: a date of any year read as time_point would overflow its nanoseconds.
+    const long long nowSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    const long long left = static_cast<long long>(*date) - nowSeconds;
     return static_cast<int>(std::clamp<long long>(left, 0, MaxRetryAfterSeconds));
 }
 
@@ -74,6 +76,7 @@ void ApplySourceRules(TIdHTTP& client, const TileSource& source,
     client.Referer = source.Referer;
     client.Rules.KeepAliveByHost = true;
     client.Rules.MaxRedirects = 5;
+    client.Rules.StrictFraming = true;
     client.Rules.Headers = source.Headers;
     client.Tls = std::move(tls);
 }
@@ -99,8 +102,8 @@ TestFetch FetchTestTile(const TileSource& source, int mapIndex,
     const auto start = std::chrono::steady_clock::now();
     try {
         client.Get(fetched.Url, fetched.Body);
-        if (!LooksLikeImage(fetched.Body, source.Format))
-            throw Exception(std::string(failure::NotAnImage));
+        if (const auto fault = TileImageFault(fetched.Body, source.Format))
+            throw Exception(*fault);
     } catch (const std::exception& error) {
         fetched.Error = std::string(error.what()) + "->" + fetched.Url;
     }

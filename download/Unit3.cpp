@@ -13,6 +13,7 @@
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
+#include "../engine/ImageHeader.h"
 #include "../engine/Locations.h"
 #include "../engine/TextRules.h"
 #include "FailedTileList.h"
@@ -54,6 +55,8 @@ const FailureRule Rules[] = {
 };
 // clang-format on
 const FailureRule OtherError{{}, false, 1000, Outcome::Failed};
+// A failure that another attempt would meet again (a redirect that is not followed).
+const FailureRule NotRetried{{}, false, 0, Outcome::Failed};
 const FailureRule NoMessage{{}, false, 1000, Outcome::FailedBare};
 
 const FailureRule& Classify(const std::string& message) {
@@ -231,8 +234,9 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
         try {
             m_get(*Client, url, buffer);
             // A service's error page or an empty body is no tile.
-            if (source && !LooksLikeImage(buffer, source->Format))
-                throw Exception(std::string(failure::NotAnImage));
+            if (source)
+                if (const auto fault = TileImageFault(buffer, source->Format))
+                    throw Exception(*fault);
         } catch (const EIdProtocolReplyError& error) {
             message = error.Message();
             rule = &Classify(message);
@@ -245,6 +249,9 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
                 }
                 attempts = UsualAttempts; // the last such answer ends the tile
             }
+        } catch (const ERefusedRedirect& error) {
+            message = error.Message();
+            rule = &NotRetried;
         } catch (const Exception& error) {
             message = error.Message();
             rule = &Classify(message);
@@ -256,7 +263,7 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
 
         // No attempt starts after a stop: the failed one counts as the last, also when the stop
         // came during the wait before the retry.
-        bool retry = !stop.stop_requested() &&
+        bool retry = !stop.stop_requested() && rule != &NotRetried &&
                      attempts < (rule->AlwaysRetried ? AlwaysRetriedAttempts : UsualAttempts);
         if (retry && rule->RetryWaitMs > 0) {
             m_host.Sleep(rule->RetryWaitMs);

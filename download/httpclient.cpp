@@ -153,9 +153,26 @@ bool IsFollowedRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// The scheme of a reference as RFC 3986 has it (a letter, then letters, digits, "+", "-" or "."
+// up to the first ":"), lower case; empty for a relative reference.
+std::string SchemeOf(std::string_view reference) {
+    const std::size_t colon = reference.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return {};
+    std::string scheme;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = LowerAscii(reference[i]);
+        const bool letter = c >= 'a' && c <= 'z';
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
+            return {};
+        scheme += c;
+    }
+    return scheme;
+}
+
 // Where a "Location" leads from the URL that answered with it.
 std::string ResolveLocation(const std::string& from, const std::string& location) {
-    if (location.find("://") != std::string::npos)
+    if (location.find("://") != std::string::npos || !SchemeOf(location).empty())
         return location;
     const std::size_t schemeEnd = from.find("://");
     if (schemeEnd == std::string::npos)
@@ -172,6 +189,119 @@ std::string ResolveLocation(const std::string& from, const std::string& location
             : from.substr(pathStart, from.find_first_of("?#", pathStart) - pathStart);
     return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
+
+// What a URL's authority names: the text between "://" and the next "/", as SplitUrl takes it.
+std::string_view AuthorityOf(std::string_view url) {
+    const std::size_t separator = url.find("://");
+    if (separator == std::string_view::npos)
+        return {};
+    url.remove_prefix(separator + 3);
+    return url.substr(0, url.find('/'));
+}
+
+// Scheme, host and port, as a redirect compares them: letter case ignored, a host's trailing dot
+// left out, a port not named counting as the scheme's own.
+struct Origin {
+    std::string Scheme;
+    std::string Host;
+    int Port = 0;
+    bool operator==(const Origin&) const = default;
+};
+
+// Why a redirect to `next` is not followed, or nullopt. `from` is the URL that answered.
+std::optional<std::string> RedirectRefusal(std::string_view from, std::string_view next) {
+    const std::string scheme = SchemeOf(next);
+    if (scheme != "http" && scheme != "https")
+        return "A redirect to " + (scheme.empty() ? std::string("a URL without a scheme")
+                                                  : PrintableText(scheme.substr(0, 32)) + ":") +
+               " was refused: only http and https are followed.";
+    if (SchemeOf(from) == "https" && scheme != "https")
+        return std::string("A redirect from https to http was refused.");
+    const std::string_view authority = AuthorityOf(next);
+    if (authority.find('@') != std::string_view::npos)
+        return std::string("A redirect to a URL with a user name or password was refused.");
+    if (authority.starts_with('['))
+        return std::string("A redirect to an IPv6 address was refused: IPv6 addresses are not "
+                           "supported.");
+    if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+        const std::optional<int> port = ParseDecimal(authority.substr(colon + 1));
+        if (!port || *port < 1 || *port > 65535)
+            return std::string("A redirect to a URL whose port is not a port was refused.");
+    }
+    return std::nullopt;
+}
+
+// The standard reason of a status (RFC 9110), or "" for one it does not name: what the log shows
+// of a custom source's answer instead of the service's own words.
+std::string_view ReasonPhrase(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 202: return "Accepted";
+    case 203: return "Non-Authoritative Information";
+    case 204: return "No Content";
+    case 206: return "Partial Content";
+    case 300: return "Multiple Choices";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 406: return "Not Acceptable";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 410: return "Gone";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    default: return "";
+    }
+}
+
+// Whether the last transfer coding of a Transfer-Encoding value is "chunked".
+bool EndsChunked(std::string_view codings) {
+    const std::size_t comma = codings.rfind(',');
+    const std::string_view last =
+        TrimBlanks(comma == std::string_view::npos ? codings : codings.substr(comma + 1));
+    return EqualsNoCase(last.substr(0, last.find(';')), "chunked");
+}
+
+// A chunk's size as RFC 9112 has it: hexadecimal digits, then blanks or an extension after ";"
+// that are skipped; nullopt for anything else. Digits beyond 64 bits saturate.
+std::optional<std::uint64_t> StrictChunkSize(std::string_view line) {
+    std::size_t digits = 0;
+    std::uint64_t value = 0;
+    for (; digits < line.size(); ++digits) {
+        const char c = LowerAscii(line[digits]);
+        std::uint64_t digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<std::uint64_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<std::uint64_t>(c - 'a' + 10);
+        else
+            break;
+        value = value > (std::numeric_limits<std::uint64_t>::max() >> 4)
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : (value << 4) | digit;
+    }
+    const std::string_view rest = TrimBlanks(line.substr(digits));
+    if (digits == 0 || !(rest.empty() || rest.front() == ';'))
+        return std::nullopt;
+    return value;
+}
+
+constexpr std::string_view BadStatusText = "The service's answer has no valid status code.";
+constexpr std::string_view BadChunkText = "The service's answer has a chunk size that is none.";
+constexpr std::string_view BadLengthText = "The service's answer has a Content-Length that is none.";
 
 // Reads one line of the answer, refusing one beyond the line length bound.
 void ReadResponseLine(ByteReader& reader, std::string& line) {
@@ -195,6 +325,17 @@ bool TIdHTTP::CutReached() const noexcept {
 
 void TIdHTTP::Get(const std::string& url, std::string& buffer) {
     std::string current = url;
+    const auto originOf = [this](const std::string& of) {
+        const UrlParts parts = SplitUrl(of);
+        Origin origin{SchemeOf(of), parts.Host, 0};
+        std::transform(origin.Host.begin(), origin.Host.end(), origin.Host.begin(), LowerAscii);
+        if (origin.Host.ends_with('.'))
+            origin.Host.pop_back();
+        origin.Port = parts.Port.value_or(origin.Scheme == "https" ? 443 : m_defaultPort);
+        return origin;
+    };
+    const Origin asked = originOf(url);
+    m_sendSourceHeaders = true;
     for (int followed = 0;; ++followed) {
         const std::size_t before = buffer.size();
         try {
@@ -210,10 +351,15 @@ void TIdHTTP::Get(const std::string& url, std::string& buffer) {
                                     std::to_string(Rules.MaxRedirects) + ".");
                 throw;
             }
+            if (HasControl(*location))
+                throw ERefusedRedirect("A redirect whose Location holds a control character was "
+                                       "refused.");
             std::string next = ResolveLocation(current, *location);
-            if (EqualsNoCase(SplitUrl(current).Scheme, "HTTPS") &&
-                !EqualsNoCase(SplitUrl(next).Scheme, "HTTPS"))
-                throw Exception("A redirect from https to http was refused.");
+            if (const auto refusal = RedirectRefusal(current, next))
+                throw ERefusedRedirect(*refusal);
+            // As curl and browsers do with credentials: a source's own headers, its Referer and
+            // cookies included, go to its service only.
+            m_sendSourceHeaders = m_sendSourceHeaders && originOf(next) == asked;
             // The redirect's own body is no part of the tile.
             buffer.resize(before);
             current = std::move(next);
@@ -342,7 +488,8 @@ void TIdHTTP::OpenTunnel(const std::string& host, int port) {
             break;
     }
     if (status.empty() || status[0] != '2')
-        throw Exception("The proxy refused the tunnel to " + authority + ": " + status);
+        throw Exception("The proxy refused the tunnel to " + authority + ": " +
+                        PrintableText(status));
 }
 
 void TIdHTTP::Exchange(const WaitLimits& limits, std::string& buffer,
@@ -380,14 +527,15 @@ void TIdHTTP::SendRequest(const std::string& target, const std::string& host,
     line("GET " + target + " HTTP/1.1");
     line("Host: " + host);
     line("Accept: " + Accept);
-    if (!Referer.empty())
+    if (!Referer.empty() && m_sendSourceHeaders)
         line("Referer: " + Referer);
     if (!UserAgent.empty())
         line("User-Agent: " + UserAgent);
     if (!Connection.empty())
         line("Connection: " + Connection);
-    for (const auto& [name, value] : Rules.Headers)
-        line(name + ": " + value);
+    if (m_sendSourceHeaders)
+        for (const auto& [name, value] : Rules.Headers)
+            line(name + ": " + value);
     if (proxyAuthorization && !ProxyUsername.empty())
         line("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
     line("");
@@ -406,8 +554,16 @@ bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
     StatusText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     const std::string word = StatusText.substr(0, StatusText.find(' '));
     const std::optional<int> code = ParseDecimal(word);
-    if (!code)
+    if (Rules.StrictFraming) {
+        // The service's words could hold any marker ("418 Teapot 403"): only the code counts.
+        if (!code || word.size() != 3 || *code < 100 || *code > 599)
+            throw Exception(std::string(BadStatusText));
+        StatusText = word;
+        if (const std::string_view reason = ReasonPhrase(*code); !reason.empty())
+            StatusText.append(" ").append(reason);
+    } else if (!code) {
         throw EConvertError("'" + word + "' is not a valid integer value");
+    }
     StatusCode = *code;
 
     for (;;) {
@@ -428,47 +584,96 @@ bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
     const std::string* location = FindHeader(ResponseHeaders, "Location");
     const bool redirect =
         (StatusCode / 100 == 3 && StatusCode != 304) || (location && !location->empty());
-    ReadBody(reader, buffer);
+    const bool framedForNext = ReadBody(reader, buffer);
     if (redirect || StatusCode / 100 != 2)
         throw EIdProtocolReplyError(StatusCode, StatusText);
 
     const std::string* connection = FindHeader(ResponseHeaders, "Connection");
-    return !(http10 || (connection && EqualsNoCase(TrimBlanks(*connection), "close")));
+    return framedForNext &&
+           !(http10 || (connection && EqualsNoCase(TrimBlanks(*connection), "close")));
 }
 
-void TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
+bool TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
     const std::size_t limit = MaxBodySize;
     const auto refuse = [limit] { return Exception(BodyTooLargeText(limit)); };
-
     const std::string* lengthText = FindHeader(ResponseHeaders, "Content-Length");
+    const std::string* encoding = FindHeader(ResponseHeaders, "Transfer-Encoding");
+
+    if (Rules.StrictFraming) {
+        if (StatusCode == 204 || StatusCode == 304)
+            return true;
+        if (encoding) {
+            // Transfer-Encoding wins; an answer that names both lengths leaves the connection
+            // out of step with any intermediary that read the other, so it is not reused.
+            if (!EndsChunked(*encoding)) {
+                ReadUntilClose(reader, buffer);
+                return false;
+            }
+            ReadChunked(reader, buffer);
+            return lengthText == nullptr;
+        }
+        if (lengthText && !ParseContentLength(TrimBlanks(*lengthText)))
+            throw Exception(std::string(BadLengthText));
+    }
+
     if (const auto length = lengthText ? ParseContentLength(*lengthText) : std::nullopt) {
         if (*length > limit)
             throw refuse();
         reader.ReadExactly(buffer, static_cast<std::size_t>(*length));
-        return;
+        return true;
     }
 
-    std::size_t total = 0;
-    const std::string* encoding = FindHeader(ResponseHeaders, "Transfer-Encoding");
     if (encoding && encoding->find("chunked") != std::string::npos) {
-        std::string line;
-        for (;;) {
-            ReadResponseLine(reader, line);
-            const std::uint64_t size = ParseChunkSize(line);
-            if (size == 0)
-                break;
-            if (size > limit - total)
-                throw refuse();
-            reader.ReadExactly(buffer, static_cast<std::size_t>(size));
-            total += static_cast<std::size_t>(size);
-            ReadResponseLine(reader, line); // the line end after the chunk's bytes
+        ReadChunked(reader, buffer);
+        return true;
+    }
+    ReadUntilClose(reader, buffer);
+    return true;
+}
+
+void TIdHTTP::ReadChunked(ByteReader& reader, std::string& buffer) {
+    const std::size_t limit = MaxBodySize;
+    std::size_t total = 0;
+    std::string line;
+    for (;;) {
+        ReadResponseLine(reader, line);
+        std::uint64_t size = 0;
+        if (!Rules.StrictFraming) {
+            size = ParseChunkSize(line);
+        } else if (const auto strict = StrictChunkSize(line)) {
+            size = *strict;
+        } else {
+            throw Exception(std::string(BadChunkText));
         }
+        if (size == 0)
+            break;
+        if (size > limit - total)
+            throw Exception(BodyTooLargeText(limit));
+        reader.ReadExactly(buffer, static_cast<std::size_t>(size));
+        total += static_cast<std::size_t>(size);
+        ReadResponseLine(reader, line); // the line end after the chunk's bytes
+        if (Rules.StrictFraming && !line.empty())
+            throw Exception(std::string(BadChunkText));
+    }
+    if (!Rules.StrictFraming) {
         // One line after the last chunk; further trailers are not read.
         ReadResponseLine(reader, line);
         return;
     }
+    // The trailer fields, up to the empty line that ends the answer.
+    for (std::size_t fields = 0;; ++fields) {
+        ReadResponseLine(reader, line);
+        if (line.empty())
+            return;
+        if (fields == MaxHeaderLines)
+            throw Exception(std::string(TooManyHeadersText));
+    }
+}
 
-    // Until the peer closes, reading one byte past the limit to see whether it is exceeded.
+void TIdHTTP::ReadUntilClose(ByteReader& reader, std::string& buffer) {
+    // Reading one byte past the limit to see whether it is exceeded.
+    const std::size_t limit = MaxBodySize;
+    std::size_t total = 0;
     for (;;) {
         const std::size_t room = limit - total;
         const std::size_t received = reader.ReadSome(
@@ -477,7 +682,7 @@ void TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
             return;
         total += received;
         if (total > limit)
-            throw refuse();
+            throw Exception(BodyTooLargeText(limit));
     }
 }
 

@@ -45,6 +45,13 @@ public:
     EIdInterceptPropInvalid() : Exception("Intercept value is not valid") {}
 };
 
+// A redirect that is not followed whatever the attempt (another scheme than http and https, a
+// user name in the URL): another request would be refused the same way.
+class ERefusedRedirect : public Exception {
+public:
+    using Exception::Exception;
+};
+
 class TcpConnection;
 class ByteReader;
 class CutTime;
@@ -57,8 +64,14 @@ struct UrlParts;
 // scheme's own, redirects followed, and extra request lines.
 struct ClientRules {
     bool KeepAliveByHost = false;
-    int MaxRedirects = 0; // 301, 302, 303, 307 and 308 followed this often; never https to http
+    // 301, 302, 303, 307 and 308 followed this often, to http and https only, never https to http.
+    // The Referer and the headers go only to the scheme, host and port of the URL asked for.
+    int MaxRedirects = 0;
     std::vector<std::pair<std::string, std::string>> Headers; // after "Connection"
+    // The answer read as RFC 9112 frames it: a status trusted for its code alone (the message
+    // is the code and its standard reason), chunk extensions skipped, trailers read,
+    // Transfer-Encoding over Content-Length, no body after 204 and 304.
+    bool StrictFraming = false;
 };
 
 class TIdHTTP {
@@ -124,7 +137,10 @@ private:
                   const std::function<void()>& connectAndSend);
     std::string HostLine(int schemePort) const;
     void SendRequest(const std::string& target, const std::string& host, bool proxyAuthorization);
-    void ReadBody(ByteReader& reader, std::string& buffer);
+    // Reads the body; false when the connection cannot carry another answer after it.
+    bool ReadBody(ByteReader& reader, std::string& buffer);
+    void ReadChunked(ByteReader& reader, std::string& buffer);
+    void ReadUntilClose(ByteReader& reader, std::string& buffer);
 
     // Tests cannot listen on port 80, so they move the default to their own server.
     friend struct HttpClientTestAccess;
@@ -143,6 +159,9 @@ private:
     // the absolute form, and a custom source's "Host" line names it.
     std::optional<int> m_hostPort;
     std::string m_secureTarget; // the host, port and proxy of the open TLS connection
+    // False while a redirect leads to another scheme, host or port than the URL asked for: the
+    // source's Referer and headers stay with its own service.
+    bool m_sendSourceHeaders = true;
     const std::unique_ptr<CutTime> m_cut;
 };
 

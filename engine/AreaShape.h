@@ -24,9 +24,15 @@ struct AreaShape {
     std::vector<GeoPolygon> Polygons;
     std::vector<GeoLine> Lines;
     double CorridorKm = 2; // on each side of the lines
+    // The zoom level whose tenth of a pixel the points were thinned to (ShapeSimplifier.h); 0
+    // while they are as read. No part of the shape's equality.
+    int SimplifiedAt = 0;
 
     bool Empty() const { return Polygons.empty() && Lines.empty(); }
-    bool operator==(const AreaShape&) const = default;
+    bool operator==(const AreaShape& other) const {
+        return Polygons == other.Polygons && Lines == other.Lines &&
+               CorridorKm == other.CorridorKm;
+    }
 };
 
 // The default corridor on each side of a track.

@@ -18,7 +18,7 @@
 namespace quarrow {
 namespace {
 
-constexpr std::size_t MaxTextLength = 2047;
+constexpr std::size_t MaxTextLength = MaxProfileText;
 constexpr std::string_view LineEnd = "\r\n";
 
 // A UTF-8 byte order mark, which an editor may put before the first section of a file.
@@ -143,6 +143,67 @@ std::vector<std::string> ProfileFile::SectionNames() const {
             }))
             names.emplace_back(*name);
     }
+    return names;
+}
+
+ProfileSnapshot::ProfileSnapshot(const std::string& path) {
+    std::string content;
+    if (!ReadWholeFile(path, content))
+        return;
+    const auto lower = [](std::string_view text) {
+        std::string lowered(text);
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(), LowerAscii);
+        return lowered;
+    };
+    // Lines before the first section, and those of a later section of a name already seen, are
+    // never read: only the first section of a name counts.
+    Section* current = nullptr;
+    for (const LineSpan& line : ScanProfileLines(content)) {
+        const std::string_view text =
+            std::string_view(content).substr(line.Begin, line.TextEnd - line.Begin);
+        if (const auto name = SectionOf(text)) {
+            const auto [at, added] = m_index.try_emplace(lower(*name), m_sections.size());
+            current = nullptr;
+            if (added) {
+                m_sections.push_back({std::string(*name), {}});
+                current = &m_sections.back();
+            }
+            continue;
+        }
+        std::string_view key;
+        std::string_view value;
+        if (current && SplitEntry(text, key, value))
+            current->Entries.emplace_back(lower(key), std::string(value));
+    }
+}
+
+std::string ProfileSnapshot::ReadString(const std::string& section, const std::string& key,
+                                        const std::string& defaultValue) const {
+    std::string result = defaultValue;
+    std::string wanted = section;
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), LowerAscii);
+    if (const auto found = m_index.find(wanted); found != m_index.end()) {
+        for (const auto& [entryKey, value] : m_sections[found->second].Entries)
+            if (EqualsNoCase(entryKey, key)) {
+                result = value;
+                break;
+            }
+    }
+    if (result.size() > MaxTextLength)
+        result.resize(MaxTextLength);
+    return result;
+}
+
+int ProfileSnapshot::ReadInteger(const std::string& section, const std::string& key,
+                                 int defaultValue) const {
+    return ParseInteger(ReadString(section, key, std::string())).value_or(defaultValue);
+}
+
+std::vector<std::string> ProfileSnapshot::SectionNames() const {
+    std::vector<std::string> names;
+    names.reserve(m_sections.size());
+    for (const Section& section : m_sections)
+        names.push_back(section.Name);
     return names;
 }
 

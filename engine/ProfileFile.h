@@ -2,11 +2,16 @@
 // time.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace quarrow {
+
+// The longest text value that a profile file gives back; what is longer is cut when read.
+inline constexpr std::size_t MaxProfileText = 2047;
 
 // Every call reads or rewrites the file afresh, so several readers and one writer see each
 // other's changes. Reading never reports a problem: it yields the caller's default.
@@ -45,6 +50,27 @@ private:
                                  const std::string& key, const std::string& value);
 
     std::string m_path;
+};
+
+// A profile file read once, for a reader of many keys (the sources file with thousands of
+// sections): the answers that ProfileFile's reads give of the file as it was then, each found
+// without reading or scanning the file again.
+class ProfileSnapshot {
+public:
+    explicit ProfileSnapshot(const std::string& path);
+
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
+    std::vector<std::string> SectionNames() const;
+
+private:
+    struct Section {
+        std::string Name;
+        std::vector<std::pair<std::string, std::string>> Entries; // keys in lower case
+    };
+    std::vector<Section> m_sections; // the first section of each name, in file order
+    std::unordered_map<std::string, std::size_t> m_index; // lower-case name -> m_sections
 };
 
 } // namespace quarrow

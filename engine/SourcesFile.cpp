@@ -64,7 +64,7 @@ std::vector<std::pair<std::string, std::string>> RuleKeys(const TileSource& sour
 
 // The rules of a section; what is absent keeps the source's defaults. A value that does not read
 // is a fault, named.
-std::optional<std::string> ReadRules(const ProfileFile& file, const std::string& section,
+std::optional<std::string> ReadRules(const ProfileSnapshot& file, const std::string& section,
                                      TileSource& source) {
     const auto text = [&](const char* key) { return file.ReadString(section, key, ""); };
     source.Subdomains = SplitList(text("Subdomains"));
@@ -129,7 +129,7 @@ std::string SourcesFilePath(const std::string& executableFolder) {
 
 std::vector<TileSource> ReadSources(const std::string& path, std::vector<std::string>* faults) {
     std::vector<TileSource> sources;
-    const ProfileFile file(path);
+    const ProfileSnapshot file(path);
     for (const std::string& section : file.SectionNames()) {
         TileSource source;
         source.Name = section;
@@ -176,7 +176,7 @@ std::vector<std::string> ProjectSourceLines(const std::optional<TileSource>& sou
 }
 
 std::optional<TileSource> ReadProjectSource(const std::string& projectFile, int mapsType) {
-    const ProfileFile file(projectFile);
+    const ProfileSnapshot file(projectFile);
     const std::string name = file.ReadString(ProjectSection, "Name", "");
     const std::string urlTemplate = file.ReadString(ProjectSection, "Template", "");
     if (name.empty() && urlTemplate.empty())

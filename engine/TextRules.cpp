@@ -78,6 +78,33 @@ std::optional<int> ParseDecimal(std::string_view text) noexcept {
     return value;
 }
 
+bool HasControl(std::string_view text) noexcept {
+    for (const char c : text)
+        if (IsControl(c))
+            return true;
+    return false;
+}
+
+std::string PrintableText(std::string_view text) {
+    std::string printable(text);
+    for (char& c : printable)
+        if (IsControl(c))
+            c = '?';
+    return printable;
+}
+
+std::string TerminalText(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        shown += c == '\n' || !IsControl(c) ? c : '?';
+    }
+    return shown;
+}
+
 std::pair<std::string, std::string> SplitFolder(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)

@@ -31,6 +31,20 @@ std::optional<int> ParseInteger(std::string_view text) noexcept;
 // An optional sign and decimal digits that fit 32 bits, and nothing else.
 std::optional<int> ParseDecimal(std::string_view text) noexcept;
 
+// Control characters: C0 (NUL to US, line breaks and tabs included) and DEL.
+constexpr bool IsControl(char c) noexcept {
+    return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
+}
+bool HasControl(std::string_view text) noexcept;
+
+// A text from outside made safe for a log line or a terminal: each control character becomes
+// "?", so that no line break splits a line and no escape reaches a terminal.
+std::string PrintableText(std::string_view text);
+
+// A line for a terminal: its line breaks (LF, or CR LF) kept as LF, every other control
+// character "?", so that no escape sequence from outside reaches the terminal.
+std::string TerminalText(std::string_view text);
+
 // A path's folder, up to and including its last "/" (empty when it has none), and its file name.
 std::pair<std::string, std::string> SplitFolder(const std::string& path);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "ProfileFile.h"
 #include "TextRules.h"
 #include "Version.h"
 
@@ -61,8 +62,26 @@ bool Scan(std::string_view text, Literal literal, Each each) {
     return true;
 }
 
-bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+// Header names that belong to the client's own framing, its connection or its proxy: a source
+// that set them could split a request or speak for the user to the proxy.
+constexpr std::string_view ReservedHeaders[] = {"Host", "Content-Length", "Transfer-Encoding",
+                                                "Connection", "Proxy-Authorization"};
+
+// A header value may hold tabs, as HTTP allows, and no other control character.
+bool IsHeaderValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(), [](char c) { return c != '\t' && IsControl(c); });
+}
+
+// Why a field of a source cannot be kept in a profile file, naming the field, or nullopt: a
+// control character would end its line (and could start a key or a section of its own), and a
+// text beyond the file's limit would come back cut.
+std::optional<std::string> CheckField(std::string_view field, std::string_view text) {
+    if (HasControl(text))
+        return "The " + std::string(field) + " holds a line break or another control character.";
+    if (text.size() > MaxProfileText)
+        return "The " + std::string(field) + " is longer than " +
+               std::to_string(MaxProfileText) + " characters.";
+    return std::nullopt;
 }
 
 // An HTTP header name: letters, digits and the token characters.
@@ -84,6 +103,9 @@ std::string TemplateHost(std::string_view urlTemplate) {
         authority, [&](std::string_view part) { host.append(part); }, [](std::string_view) {});
     host = host.substr(0, host.rfind(':') == std::string::npos ? host.size() : host.rfind(':'));
     std::transform(host.begin(), host.end(), host.begin(), LowerAscii);
+    // "tile.example.org." is the same host as "tile.example.org".
+    while (host.ends_with('.'))
+        host.pop_back();
     return host;
 }
 
@@ -113,8 +135,25 @@ std::optional<std::string> CheckTemplate(std::string_view urlTemplate, bool hasS
                                                 "https://.")
                                   : "The URL template must begin with http:// or https://, not " +
                                         std::string(schemeText) + "://.";
-    if (HasLineBreak(trimmed) || trimmed.find(' ') != std::string_view::npos)
-        return std::string("The URL template holds a blank or a line break.");
+    if (HasControl(trimmed) || trimmed.find(' ') != std::string_view::npos)
+        return std::string("The URL template holds a blank, a line break or another control "
+                           "character.");
+    if (trimmed.size() > MaxProfileText)
+        return "The URL template is longer than " + std::to_string(MaxProfileText) +
+               " characters.";
+    const std::string_view authority = trimmed.substr(scheme + 3).substr(
+        0, trimmed.substr(scheme + 3).find_first_of("/?#"));
+    if (authority.find('@') != std::string_view::npos)
+        return std::string("The URL template names a user name or password (user:pass@host): "
+                           "Quarrow sends no credentials in URLs. Give them as a header.");
+    if (authority.starts_with('['))
+        return std::string("IPv6 addresses are not supported: give the service's host name.");
+    if (const std::size_t colon = authority.rfind(':'); colon != std::string_view::npos) {
+        const std::optional<int> port = ParseDecimal(authority.substr(colon + 1));
+        if (!port || *port < 1 || *port > 65535)
+            return "The URL template's port \"" + std::string(authority.substr(colon + 1)) +
+                   "\" is not a port (1 to 65535).";
+    }
     bool zoom = false, x = false, y = false, quadkey = false, subdomain = false;
     std::string unknown;
     const bool balanced = Scan(
@@ -147,8 +186,11 @@ std::optional<std::string> CheckTemplate(std::string_view urlTemplate, bool hasS
 std::optional<std::string> CheckSource(const TileSource& source) {
     if (TrimBlanks(source.Name).empty())
         return std::string("A tile source needs a name.");
-    if (source.Name.find_first_of("[]\r\n") != std::string::npos)
+    if (source.Name.find_first_of("[]") != std::string::npos || HasControl(source.Name))
         return std::string("A source's name cannot hold \"[\", \"]\" or a line break.");
+    if (source.Name.size() > MaxProfileText)
+        return "A source's name is longer than " + std::to_string(MaxProfileText) +
+               " characters.";
     if (EqualsNoCase(TrimBlanks(source.Name), BuiltInSourceName))
         return "\"" + std::string(BuiltInSourceName) + "\" is the name of the built-in source.";
     if (std::all_of(source.Templates.begin(), source.Templates.end(),
@@ -161,7 +203,8 @@ std::optional<std::string> CheckSource(const TileSource& source) {
             return std::string(MapTypeNames[i]) + ": " + *fault;
     }
     for (const std::string& subdomain : source.Subdomains)
-        if (subdomain.empty() || subdomain.find_first_of("/{}\r\n ") != std::string::npos)
+        if (subdomain.empty() || subdomain.find_first_of("/{}@:[] ") != std::string::npos ||
+            HasControl(subdomain))
             return "The subdomain \"" + subdomain + "\" is not a part of a host name.";
     if (source.Format != "png" && source.Format != "jpg")
         return "The tile format must be png or jpg, not \"" + source.Format + "\".";
@@ -177,12 +220,26 @@ std::optional<std::string> CheckSource(const TileSource& source) {
         return std::string("A source has 1 to 8 workers.");
     if (source.TileDelayMs < 0 || source.TileDelayMs > 600000)
         return std::string("The wait after each tile must be 0 to 600000 ms.");
-    if (HasLineBreak(source.UserAgent) || HasLineBreak(source.Referer))
-        return std::string("The User-Agent and the Referer cannot hold a line break.");
+    if (auto fault = CheckField("User-Agent", source.UserAgent))
+        return fault;
+    if (auto fault = CheckField("Referer", source.Referer))
+        return fault;
+    if (auto fault = CheckField("attribution", source.Attribution))
+        return fault;
     for (std::size_t i = 0; i < source.Headers.size(); ++i) {
         const auto& [name, value] = source.Headers[i];
-        if (!IsHeaderName(name) || HasLineBreak(value))
-            return "Header " + std::to_string(i + 1) + " is not of the form \"Name: value\".";
+        const std::string which = "Header " + std::to_string(i + 1);
+        if (!IsHeaderName(name))
+            return which + " is not of the form \"Name: value\".";
+        for (std::string_view reserved : ReservedHeaders)
+            if (EqualsNoCase(name, reserved))
+                return which + " names " + std::string(reserved) +
+                       ", which Quarrow sets itself: a source cannot set it.";
+        if (!IsHeaderValue(value))
+            return which + " (" + name + ") holds a line break or another control character.";
+        if (name.size() + 2 + value.size() > MaxProfileText)
+            return which + " (" + name + ") is longer than " + std::to_string(MaxProfileText) +
+                   " characters.";
     }
     return std::nullopt;
 }
@@ -229,12 +286,6 @@ std::string Quadkey(int z, int x, int y) {
         key += static_cast<char>('0' + ((x & mask) ? 1 : 0) + ((y & mask) ? 2 : 0));
     }
     return key;
-}
-
-bool LooksLikeImage(std::string_view bytes, std::string_view format) {
-    if (format == "jpg")
-        return bytes.size() >= 3 && bytes.substr(0, 3) == "\xFF\xD8\xFF";
-    return bytes.size() >= 8 && bytes.substr(0, 8) == "\x89PNG\r\n\x1A\n";
 }
 
 std::optional<std::string> RefusedService(const TileSource& source) {

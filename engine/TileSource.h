@@ -62,9 +62,6 @@ std::string ExpandTemplate(std::string_view urlTemplate, int z, int x, int y,
 // The tile's quadkey: one digit per zoom level, from the top.
 std::string Quadkey(int z, int x, int y);
 
-// Whether the bytes begin as an image of the format does ("png", "jpg").
-bool LooksLikeImage(std::string_view bytes, std::string_view format);
-
 // Why the service's terms forbid downloading from it with Quarrow, or nullopt. The one list of
 // such services.
 std::optional<std::string> RefusedService(const TileSource& source);

@@ -158,8 +158,10 @@ std::shared_ptr<const AreaShape> ReadProjectShape(const std::string& projectFile
     try {
         const std::optional<double> corridor =
             ParseCoordinate(project.ReadStringInAnySection("Area", "Corridor", ""));
-        return std::make_shared<const AreaShape>(
-            ShapeFromGeoJson(text, corridor.value_or(DefaultCorridorKm)));
+        AreaShape shape = ShapeFromGeoJson(text, corridor.value_or(DefaultCorridorKm));
+        // As stored for its task: a Start at its zoom level compares it unchanged.
+        shape.SimplifiedAt = std::max(0, project.ReadInteger("Zoom", "Zoom", 0));
+        return std::make_shared<const AreaShape>(std::move(shape));
     } catch (const Exception& error) {
         throw Exception("The area file " + path + " is not usable: " + error.Message() + ".");
     }

@@ -51,6 +51,7 @@ using test::RecordingHost;
 using test::RefusingPort;
 using test::ServerConnection;
 using test::TempDir;
+using test::TilePng;
 using test::WorkerHandle;
 using test::WriteFileBytes;
 
@@ -921,14 +922,13 @@ TEST_F(WorkerTest, NoRetryAfterAStop) {
 // A service that asks to wait once, answers one tile with an error page and serves the rest:
 // one pause told once and honoured by both workers, the page never saved, the source's lines.
 TEST_F(WorkerTest, ACustomSourceSendsItsLinesPausesOnceAndSavesNoPage) {
-    const std::string png = "\x89PNG\r\n\x1a\n";
     TileServer server([&](const std::string& target, int index) {
         if (index == 0)
             return Reply{false, "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\n"
                                 "Content-Length: 0\r\n\r\n"};
         if (target == "/t/10/811/403.png")
             return Answer("200 OK", "<html>no tile</html>");
-        return Answer("200 OK", png + target);
+        return Answer("200 OK", TilePng(target));
     });
     TileSource source;
     source.Name = "Custom";
@@ -970,7 +970,7 @@ TEST_F(WorkerTest, ACustomSourceSendsItsLinesPausesOnceAndSavesNoPage) {
     EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0 + 1) + "|" + pageUrl}, m_host.Failed());
     EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0 + 1)));
     for (const int y : {Y0, Y0 + 2, Y0 + 3})
-        EXPECT_EQ(png + "/t/10/811/" + std::to_string(y) + ".png", ReadFileBytes(TilePath(X0, y)));
+        EXPECT_EQ(TilePng("/t/10/811/" + std::to_string(y) + ".png"), ReadFileBytes(TilePath(X0, y)));
     for (const std::string& head : server.Heads()) {
         EXPECT_NE(std::string::npos, head.find("\r\nUser-Agent: TestAgent/1\r\n"));
         EXPECT_NE(std::string::npos, head.find("\r\nReferer: http://ref.example/\r\n"));

@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,22 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TilePng(const std::string& text, int side) {
+    const auto big32 = [](std::uint32_t value) {
+        std::string bytes(4, '\0');
+        for (int i = 3; i >= 0; --i, value >>= 8)
+            bytes[static_cast<std::size_t>(i)] = static_cast<char>(value & 0xFF);
+        return bytes;
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        return big32(static_cast<std::uint32_t>(data.size())) + type + data + big32(0);
+    };
+    const std::string header = big32(static_cast<std::uint32_t>(side)) +
+                               big32(static_cast<std::uint32_t>(side)) + std::string("\x08\x06\0\0\0", 5);
+    return "\x89PNG\r\n\x1A\n" + chunk("IHDR", header) + chunk("tEXt", text) +
+           std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
 }
 
 } // namespace quarrow::test

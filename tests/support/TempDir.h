@@ -27,4 +27,8 @@ std::vector<std::string> FolderEntries(const std::string& folder);
 // Creates or replaces a file with exactly these bytes.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// A PNG as the download's checks read it: the signature, an IHDR of side x side pixels, the text
+// in a chunk of its own and IEND. Its pixels do not decode.
+std::string TilePng(const std::string& text, int side = 256);
+
 } // namespace quarrow::test

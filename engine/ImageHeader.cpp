@@ -1,0 +1,110 @@
+// PNG: the signature, then IHDR as the first chunk (RFC 2083), and IEND as the last. JPEG: SOI,
+// then marker segments up to the first frame header (SOFn), and EOI as the last two bytes.
+#include "ImageHeader.h"
+
+#include <cstdint>
+
+namespace quarrow {
+
+namespace {
+
+constexpr std::string_view PngSignature = "\x89PNG\r\n\x1A\n";
+// An empty IEND chunk: length 0, its type and its CRC.
+constexpr std::string_view PngEnd{"\0\0\0\0IEND\xAE\x42\x60\x82", 12};
+
+std::uint32_t Big32(std::string_view bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+unsigned Big16(std::string_view bytes, std::size_t at) {
+    return (static_cast<unsigned>(static_cast<unsigned char>(bytes[at])) << 8) |
+           static_cast<unsigned char>(bytes[at + 1]);
+}
+
+bool IsPng(std::string_view bytes) {
+    return bytes.starts_with(PngSignature);
+}
+
+bool IsJpeg(std::string_view bytes) {
+    return bytes.size() >= 3 && bytes.substr(0, 3) == "\xFF\xD8\xFF";
+}
+
+std::optional<ImageSize> PngSize(std::string_view bytes) {
+    if (bytes.size() < 24 || Big32(bytes, 8) != 13 || bytes.substr(12, 4) != "IHDR")
+        return std::nullopt;
+    const std::uint32_t width = Big32(bytes, 16), height = Big32(bytes, 20);
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
+        return std::nullopt;
+    return ImageSize{static_cast<int>(width), static_cast<int>(height)};
+}
+
+bool IsFrameHeader(unsigned marker) {
+    // SOF0..SOF15 but DHT (C4), JPG (C8) and DAC (CC).
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+std::optional<ImageSize> JpegSize(std::string_view bytes) {
+    std::size_t at = 2; // past SOI
+    for (;;) {
+        if (at >= bytes.size() || static_cast<unsigned char>(bytes[at]) != 0xFF)
+            return std::nullopt;
+        while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) == 0xFF)
+            ++at; // fill bytes
+        if (at >= bytes.size())
+            return std::nullopt;
+        const unsigned marker = static_cast<unsigned char>(bytes[at++]);
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01)
+            continue; // no length of their own
+        if (marker == 0xD9 || marker == 0xDA || at + 2 > bytes.size())
+            return std::nullopt; // the picture's end or its data before any frame header
+        const unsigned length = Big16(bytes, at);
+        if (length < 2 || at + length > bytes.size())
+            return std::nullopt;
+        if (IsFrameHeader(marker)) {
+            if (length < 7)
+                return std::nullopt;
+            const int height = static_cast<int>(Big16(bytes, at + 3));
+            const int width = static_cast<int>(Big16(bytes, at + 5));
+            if (width == 0 || height == 0)
+                return std::nullopt;
+            return ImageSize{width, height};
+        }
+        at += length;
+    }
+}
+
+} // namespace
+
+std::optional<ImageSize> ImageHeaderSize(std::string_view bytes) {
+    if (IsPng(bytes))
+        return PngSize(bytes);
+    if (IsJpeg(bytes))
+        return JpegSize(bytes);
+    return std::nullopt;
+}
+
+std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format) {
+    const bool jpeg = format == "jpg";
+    if (jpeg ? !IsJpeg(bytes) : !IsPng(bytes))
+        return std::string("not an image");
+    const std::optional<ImageSize> size = jpeg ? JpegSize(bytes) : PngSize(bytes);
+    if (!size)
+        return std::string(jpeg ? "not an image: the JPEG's header does not parse"
+                                : "not an image: the PNG's header does not parse");
+    if (size->Width > MaxTileImageSide || size->Height > MaxTileImageSide)
+        return std::string("not an image: larger than 4096 x 4096 pixels, no tile");
+    if (jpeg ? !bytes.ends_with("\xFF\xD9") : !bytes.ends_with(PngEnd))
+        return std::string(jpeg ? "not an image: the JPEG ends before its end marker"
+                                : "not an image: the PNG ends before its IEND chunk");
+    return std::nullopt;
+}
+
+bool HasImageSide(std::string_view bytes, int side) {
+    const std::optional<ImageSize> size = ImageHeaderSize(bytes);
+    return size && size->Width == side && size->Height == side;
+}
+
+} // namespace quarrow

@@ -1,0 +1,31 @@
+// What a PNG or JPEG file says of itself before any pixel is decoded: its size from the header,
+// and whether it ends as a whole file of its kind does. Cheap enough for every downloaded tile.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarrow {
+
+// The largest picture a tile may be on either side: a tile, not a picture bomb.
+inline constexpr int MaxTileImageSide = 4096;
+
+struct ImageSize {
+    int Width = 0;
+    int Height = 0;
+    bool operator==(const ImageSize&) const = default;
+};
+
+// The size that a PNG's IHDR or a JPEG's frame header gives; nullopt when the bytes are neither
+// or the header does not parse.
+std::optional<ImageSize> ImageHeaderSize(std::string_view bytes);
+
+// Why the bytes are no whole tile image of the format ("png" or "jpg"), or nullopt. Each reason
+// begins "not an image" and holds none of the texts by which failures are sorted.
+std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format);
+
+// Whether the bytes are a picture of exactly side x side pixels, by the header alone.
+bool HasImageSide(std::string_view bytes, int side);
+
+} // namespace quarrow

@@ -1,0 +1,97 @@
+// flock(2) on the lock file. Its holder writes its process number into it for the message of the
+// next comer. The holder removes the file while it still holds the lock; a process that opened
+// the removed file in the meantime finds another file (or none) at the path after its lock, and
+// opens the path again.
+#include "TaskLock.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Exception.h"
+#include "RetryEintr.h"
+#include "TextRules.h"
+
+namespace quarrow {
+
+namespace {
+
+std::string TaskName(const std::string& projectFile) {
+    std::string name = SplitFolder(projectFile).second;
+    if (name.size() > 4 && name.ends_with(".zav"))
+        name.resize(name.size() - 4);
+    return name;
+}
+
+// The process number that the holder wrote, or "unknown".
+std::string HolderOf(int fd) {
+    char text[32] = {};
+    const ssize_t read = RetryOnEintr([&] { return ::pread(fd, text, sizeof text - 1, 0); });
+    int pid = 0;
+    if (read > 0) {
+        const auto [end, error] = std::from_chars(text, text + read, pid);
+        if (error == std::errc() && pid > 0)
+            return std::to_string(pid);
+    }
+    return "unknown";
+}
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+} // namespace
+
+std::string TaskLock::LockFileOf(const std::string& projectFile) {
+    std::string base = projectFile;
+    if (base.size() > 4 && base.ends_with(".zav"))
+        base.resize(base.size() - 4);
+    return base + ".lock";
+}
+
+TaskLock::TaskLock(const std::string& projectFile) : m_path(LockFileOf(projectFile)) {
+    for (int tries = 0; tries < 100; ++tries) {
+        // Never through a planted link.
+        const int fd = RetryOnEintr([&] {
+            return ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        });
+        if (fd < 0)
+            throw Exception("Cannot create the lock file " + m_path + ": " + std::strerror(errno));
+        if (RetryOnEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+            const int error = errno;
+            const std::string holder = error == EWOULDBLOCK ? HolderOf(fd) : std::string();
+            ::close(fd);
+            if (error == EWOULDBLOCK)
+                throw Exception("The task " + TaskName(projectFile) +
+                                " is being downloaded by another Quarrow (process " + holder +
+                                ").");
+            throw Exception("Cannot lock the lock file " + m_path + ": " + std::strerror(error));
+        }
+        if (!SameFile(fd, m_path)) {
+            ::close(fd); // its last holder removed it meanwhile
+            continue;
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        // Without the number the lock holds all the same; the next comer reads "unknown".
+        if (::ftruncate(fd, 0) == 0)
+            RetryOnEintr([&] { return ::pwrite(fd, pid.data(), pid.size(), 0); });
+        m_fd = fd;
+        return;
+    }
+    throw Exception("Cannot lock the lock file " + m_path + ": it keeps being replaced.");
+}
+
+TaskLock::~TaskLock() {
+    ::unlink(m_path.c_str());
+    ::close(m_fd);
+}
+
+} // namespace quarrow
