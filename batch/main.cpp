@@ -91,12 +91,21 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
     std::optional<TileSource> source;
     if (!options.SourceName.empty() && options.SourceName != BuiltInSourceName) {
         const std::string sourcesFile = SourcesFilePath(folder);
-        for (const TileSource& known : ReadSources(sourcesFile))
+        std::vector<std::string> faults;
+        for (const TileSource& known : ReadSources(sourcesFile, &faults))
             if (known.Name == options.SourceName)
                 source = known;
-        if (!source)
+        if (!source) {
+            // A section of that name that is no usable source says why.
+            const std::string section = "[" + options.SourceName + "]: ";
+            for (const std::string& fault : faults)
+                if (fault.starts_with(section))
+                    return UsageError("--source: the source \"" + options.SourceName + "\" in " +
+                                      sourcesFile + " cannot be used: " +
+                                      fault.substr(section.size()));
             return UsageError("--source: no source \"" + options.SourceName + "\" in " +
                               sourcesFile);
+        }
         if (TrimBlanks(source->Templates[static_cast<std::size_t>(options.MapsType - 17)]).empty())
             return UsageError("--type: the source \"" + source->Name +
                               "\" offers no such map type");

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 
 namespace quarrow::combiner {
 namespace {
@@ -31,9 +32,7 @@ BmpStripWriter::BmpStripWriter(std::string path, std::uint32_t width, std::uint3
     const std::uint64_t size = FileSize(width, height);
     if (size > UINT32_MAX)
         throw Exception("A BMP file holds at most 4 GiB.");
-    m_file = std::fopen(m_path.c_str(), "wb");
-    if (m_file == nullptr)
-        throw WriteError(m_path);
+    m_file = OpenFreshFile(m_path);
     std::array<unsigned char, HeaderBytes> header{};
     header[0] = 'B';
     header[1] = 'M';

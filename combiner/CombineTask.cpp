@@ -19,6 +19,7 @@
 #include "TileImage.h"
 #include "engine/AreaMask.h"
 #include "engine/Exception.h"
+#include "engine/ImageHeader.h"
 #include "engine/Json.h"
 #include "engine/NumberText.h"
 #include "engine/TextFile.h"
@@ -78,10 +79,20 @@ struct Loop {
     long long Done = 0;
     long long Total = 0;
     long long Missing = 0;
-    std::string Bytes; // one tile file, its buffer kept from tile to tile
+    long long NotTiles = 0; // of Missing: files that are no tile picture
+    std::string Bytes;      // one tile file, its buffer kept from tile to tile
 
-    // The tile file's bytes into Bytes; false when it cannot be read.
-    bool Read(int x, int y) { return ReadWholeFile(Task->TilePath(x, y), Bytes); }
+    // The tile file's bytes into Bytes; false when it cannot be read or is no picture of a
+    // tile's size by its header, which is all that is read of one that is not (never seconds and
+    // hundreds of megabytes on a picture bomb).
+    bool Read(int x, int y) {
+        if (!ReadWholeFile(Task->TilePath(x, y), Bytes))
+            return false;
+        if (HasImageSide(Bytes, TileSize))
+            return true;
+        ++NotTiles;
+        return false;
+    }
 
     void Step() {
         ++Done;
@@ -181,7 +192,7 @@ bool EachTile(Loop& loop, const std::function<void(int x, int y)>& use) {
                 return false;
             if (!task.Covers(x, y))
                 continue;
-            if (loop.Read(x, y) && IsTileImage(loop.Bytes))
+            if (loop.Read(x, y))
                 use(x, y);
             else
                 ++loop.Missing;
@@ -283,6 +294,11 @@ std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
 
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height) {
     const std::string size = Count(width) + " x " + Count(height) + " pixels";
+    // An image is written a strip of one tile row at a time; that strip is what memory holds.
+    const bool image = format != OutputFormat::MBTiles;
+    if (image && static_cast<unsigned long long>(width) * TileSize * (PixelBytes + 1) > MaxStripBytes)
+        return "The map is " + Count(width) +
+               " pixels wide: too wide for one image; choose MBTiles or a tile tree.";
     switch (format) {
     case OutputFormat::Bmp: {
         const std::uint64_t bytes = BmpStripWriter::FileSize(static_cast<std::uint64_t>(width),
@@ -304,6 +320,13 @@ std::optional<std::string> SizeRefusal(OutputFormat format, long long width, lon
         return std::nullopt;
     }
     return std::nullopt;
+}
+
+std::string MissingText(const CombineResult& result) {
+    std::string text = Count(result.Missing) + " missing";
+    if (result.NotTiles > 0)
+        text += " (" + Count(result.NotTiles) + " of them no 256 x 256 tile picture)";
+    return text;
 }
 
 CombineResult CombineTask(const std::string& projectFile, const std::string& output,
@@ -345,20 +368,23 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
     }
     const bool complete = WriteStrips(loop, *writer);
     result.Missing = loop.Missing;
+    result.NotTiles = loop.NotTiles;
     if (!complete) {
         result.Cancelled = true;
         return result;
     }
-    part.MoveTo(output);
-    result.Files.push_back(output);
+    // The world file and the projection first: a failure leaves the old image with them whole.
+    std::vector<std::string> beside;
     if (*format == OutputFormat::Bmp || *format == OutputFormat::Png) {
         const std::string world = WorldFileName(output);
         const std::string projection = ProjectionFileName(output);
         SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));
         SaveLines(projection, {WebMercatorWkt()});
-        result.Files.push_back(world);
-        result.Files.push_back(projection);
+        beside = {world, projection};
     }
+    part.MoveTo(output);
+    result.Files.push_back(output);
+    result.Files.insert(result.Files.end(), beside.begin(), beside.end());
     return result;
 }
 
@@ -385,6 +411,7 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
         writer.AddTile(task.Params->Zoom, x, y, loop.Bytes);
     });
     result.Missing = loop.Missing;
+    result.NotTiles = loop.NotTiles;
     if (!complete) {
         result.Cancelled = true;
         return result;
@@ -436,6 +463,7 @@ CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std
             throw WriteError(tile, ": " + error.message());
     });
     result.Missing = loop.Missing;
+    result.NotTiles = loop.NotTiles;
     if (!complete) {
         result.Cancelled = true;
         return result;

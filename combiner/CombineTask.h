@@ -17,7 +17,11 @@ enum class OutputFormat { Bmp, Png, MBTiles, GeoTiff };
 // letter case).
 std::optional<OutputFormat> FormatOfOutput(const std::string& path);
 
-// Why an image of this many pixels cannot be written in the format, nullopt when it can.
+// The most that the strip of one tile row may take (its pixels and their opacity).
+inline constexpr unsigned long long MaxStripBytes = 1ULL << 30;
+
+// Why an image of this many pixels cannot be written in the format, nullopt when it can: a
+// format's own limit, or a strip beyond MaxStripBytes.
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height);
 
 // Called after every tile with the tiles done and the task's tile count.
@@ -26,11 +30,15 @@ using ProgressFunction = std::function<void(long long done, long long total)>;
 struct CombineResult {
     long long Tiles = 0;   // the task's tile count
     long long Missing = 0; // absent or undecodable: left white, or left out of MBTiles
+    long long NotTiles = 0; // of them, files that are no 256 x 256 PNG or JPEG
     long long Width = 0;   // pixels of the image the task makes
     long long Height = 0;
     std::vector<std::string> Files; // written, the output first
     bool Cancelled = false;         // then nothing was written
 };
+
+// "12 missing", or "12 missing (3 of them no 256 x 256 tile picture)".
+std::string MissingText(const CombineResult& result);
 
 // Writes the tiles of the task whose project file this is into output. Throws an Exception with
 // the reason: an output name of another extension, a size the format cannot hold (checked before

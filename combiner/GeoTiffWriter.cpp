@@ -6,8 +6,10 @@
 #include <system_error>
 
 #include <tiffio.h>
+#include <unistd.h>
 
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 
 namespace quarrow::combiner {
 namespace {
@@ -67,9 +69,12 @@ GeoTiffWriter::GeoTiffWriter(std::string path, std::uint32_t width, std::uint32_
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     // The overviews add a third at most.
     const bool big = pixels * static_cast<std::uint64_t>(m_bands) * 4 / 3 > options.BigTiffAbove;
-    m_tiff = TIFFOpen(m_path.c_str(), big ? "w8" : "w");
-    if (!m_tiff)
+    const int fd = CreateFreshFile(m_path);
+    m_tiff = TIFFFdOpen(fd, m_path.c_str(), big ? "w8" : "w");
+    if (!m_tiff) {
+        ::close(fd);
         Fail("");
+    }
     TIFFMergeFieldInfo(Tiff(m_tiff), GeoTiffFields, sizeof GeoTiffFields / sizeof GeoTiffFields[0]);
     StartDirectory(width, height, false);
 
@@ -90,9 +95,7 @@ GeoTiffWriter::GeoTiffWriter(std::string path, std::uint32_t width, std::uint32_
         level->Width = w;
         level->Height = h;
         level->Path = m_path + ".overview" + std::to_string(i + 1);
-        level->File = std::fopen(level->Path.c_str(), "w+b");
-        if (!level->File)
-            Fail("");
+        level->File = OpenFreshFile(level->Path);
         m_levels.push_back(std::move(level));
     }
     if (options.Alpha)

@@ -5,8 +5,10 @@
 #include <charconv>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 
 namespace quarrow::combiner {
 namespace {
@@ -25,7 +27,9 @@ std::string BoundsText(const MBTilesMetadata& m) {
 
 MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
     : m_path(std::move(path)) {
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    // An empty file is an empty database; made here so that no planted link is opened.
+    ::close(CreateFreshFile(m_path));
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK)
         Fail("open");
     Execute("PRAGMA journal_mode=OFF");

@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 
 namespace quarrow::combiner {
 
@@ -68,9 +69,7 @@ PngStripWriter::PngStripWriter(std::string path, std::uint32_t width, std::uint3
       m_alpha(alpha), m_state(std::make_unique<PngWriteState>()) {
     if (m_alpha)
         m_rgba.resize(static_cast<std::size_t>(width) * 4);
-    m_state->File = std::fopen(m_path.c_str(), "wb");
-    if (m_state->File == nullptr)
-        throw WriteError(m_path);
+    m_state->File = OpenFreshFile(m_path);
     m_state->Png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, m_state.get(), OnError, OnWarning);
     if (m_state->Png != nullptr)

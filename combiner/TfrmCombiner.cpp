@@ -247,8 +247,8 @@ void TfrmCombiner::ButtonCombineClick() {
                     written += (written.isEmpty() ? QString() : QStringLiteral(", ")) +
                                QFileInfo(Q(file)).fileName();
                 finish(true, false,
-                       QStringLiteral("Done: %1 tiles, %2 missing (left %3). Wrote %4.")
-                           .arg(Number(result.Tiles), Number(result.Missing),
+                       QStringLiteral("Done: %1 tiles, %2 (left %3). Wrote %4.")
+                           .arg(Number(result.Tiles), Q(quarrow::combiner::MissingText(result)),
                                 tree || QFileInfo(Q(target)).suffix().compare(
                                             QStringLiteral("mbtiles"), Qt::CaseInsensitive) == 0
                                     ? QStringLiteral("out")

@@ -74,16 +74,6 @@ bool ReadJpeg(const std::string& bytes, PixelOrder order, unsigned char* pixels,
 
 } // namespace
 
-bool IsTileImage(const std::string& bytes) {
-    if (IsJpeg(bytes))
-        return ReadJpeg(bytes, PixelOrder::Rgb, nullptr, 0);
-    png_image image;
-    if (!BeginTile(image, bytes))
-        return false;
-    png_image_free(&image);
-    return true;
-}
-
 bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixels,
                 std::ptrdiff_t rowStride) {
     if (rowStride > INT_MAX || rowStride < -INT_MAX)

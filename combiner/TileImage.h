@@ -12,9 +12,6 @@ inline constexpr int PixelBytes = 3;
 
 enum class PixelOrder { Rgb, Bgr };
 
-// Whether the bytes are a PNG or a JPEG of TileSize x TileSize pixels (the header only is read).
-bool IsTileImage(const std::string& bytes);
-
 // Decodes a TileSize x TileSize PNG or JPEG into pixels, rows rowStride bytes apart (negative: the
 // bottom row first, at pixels). Transparent parts are laid over what the buffer holds. False when
 // the bytes are not such a picture; the tile's area may then hold part of an image.

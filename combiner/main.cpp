@@ -1,9 +1,11 @@
 // stavik: the window, started empty (an Open dialog) or with a project file; or, given a project
 // file and an output, the same work without a window, its progress printed. The options are in
 // UsageText below.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -38,17 +40,33 @@ const char* const UsageText =
     "  --help                    show this text\n"
     "  --version                 show the version\n";
 
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int signal) {
+    g_signal = signal;
+}
+
 int Wrong(const std::string& why) {
     std::fprintf(stderr, "stavik: %s\n%s", why.c_str(), UsageText);
     return 2;
 }
 
-// Without a window: one line per percent reached, the files written at the end.
+// Without a window: one line per percent reached, the files written at the end. Ctrl-C or a
+// SIGTERM cancels as the window's Cancel does: the temporary files go, an old output stays.
 int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::string& output,
                          bool xyz) {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::stop_source cancel;
     try {
         int shown = -1;
-        const auto progress = [&shown](long long done, long long total) {
+        const auto progress = [&shown, &cancel](long long done, long long total) {
+            // Looked at after every tile, on this thread: the handler itself only records.
+            if (g_signal != 0)
+                cancel.request_stop();
             const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
             if (percent != shown) {
                 shown = percent;
@@ -56,12 +74,18 @@ int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::strin
                 std::fflush(stdout);
             }
         };
-        const auto result = quarrow::combiner::Combine(tasks, output, xyz, progress);
+        const auto result =
+            quarrow::combiner::Combine(tasks, output, xyz, progress, cancel.get_token());
+        if (result.Cancelled) {
+            std::fprintf(stderr, "stavik: cancelled: nothing was written.\n");
+            return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT);
+        }
+        const std::string missing = quarrow::combiner::MissingText(result);
         if (result.Width > 0)
-            std::printf("%lld tiles, %lld missing, %lld x %lld pixels\n", result.Tiles,
-                        result.Missing, result.Width, result.Height);
+            std::printf("%lld tiles, %s, %lld x %lld pixels\n", result.Tiles, missing.c_str(),
+                        result.Width, result.Height);
         else
-            std::printf("%lld tiles, %lld missing\n", result.Tiles, result.Missing);
+            std::printf("%lld tiles, %s\n", result.Tiles, missing.c_str());
         for (const std::string& file : result.Files)
             std::printf("wrote %s\n", file.c_str());
         return 0;

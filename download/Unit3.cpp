@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
@@ -220,6 +221,11 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
                                          const std::stop_token& stop) {
     const std::string url = Task->TileUrl(x, y);
     const std::optional<TileSource>& source = Task->Params->Source;
+    if (source && std::exchange(m_paceBeforeNext, false) && source->TileDelayMs > 0) {
+        m_host.Sleep(source->TileDelayMs);
+        if (stop.stop_requested())
+            return Next::Leave;
+    }
     std::string buffer;
     int serviceWaits = 0;
     for (int attempts = 1;; ++attempts) {
@@ -341,11 +347,15 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
             " OK");
     SetLastPosition(x, y);
     const std::optional<TileSource>& source = Task->Params->Source;
-    if (source)
+    if (source) {
         Task->Pause.EndBackoffs();
-    // After a stop the worker leaves without the wait; a custom source sets its own pace.
-    if (!stop.stop_requested())
-        m_host.Sleep(source ? source->TileDelayMs : AfterSavedMs);
+        // A custom source's pace is kept before the next request, so that the task ends as soon
+        // as its last tile is in.
+        m_paceBeforeNext = true;
+    } else if (!stop.stop_requested()) {
+        // After a stop the worker leaves without the wait.
+        m_host.Sleep(AfterSavedMs);
+    }
     return Next::Continue;
 }
 

@@ -75,6 +75,7 @@ private:
     std::string LogLine;
     std::unique_ptr<TIdHTTP> Client;
     std::string m_blankImagePath;
+    bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists
 };

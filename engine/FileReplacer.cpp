@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -184,6 +185,28 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
     FileReplacer file(path);
     file.Write(bytes);
     file.Commit();
+}
+
+int CreateFreshFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw WriteError(path, std::string(": ") + std::strerror(errno));
+    const int fd = RetryOnEintr([&] {
+        return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    });
+    if (fd < 0)
+        throw WriteError(path, std::string(": ") + std::strerror(errno));
+    return fd;
+}
+
+std::FILE* OpenFreshFile(const std::string& path) {
+    const int fd = CreateFreshFile(path);
+    std::FILE* file = ::fdopen(fd, "w+b");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        throw WriteError(path, std::string(": ") + std::strerror(error));
+    }
+    return file;
 }
 
 } // namespace quarrow

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -88,5 +89,13 @@ private:
 
 // Creates or replaces the file with exactly these bytes.
 void ReplaceFile(const std::string& path, std::string_view bytes);
+
+// A new, empty file at path for a writer's own temporary file: what stands at the name (a file
+// left by an earlier run, a planted link) is removed first, never written through, and the file
+// is created exclusively, without following a link. Returns its descriptor, open for reading and
+// writing; throws WriteError(path).
+int CreateFreshFile(const std::string& path);
+// The same as a stream ("w+b").
+std::FILE* OpenFreshFile(const std::string& path);
 
 } // namespace quarrow

@@ -34,6 +34,9 @@ struct TileKeyHash {
 struct CachedTile {
     TileState State = TileState::Missing;
     QImage Image; // null unless Present or Blank
+    // Missing because its file is no picture of a tile's size (a page, a picture bomb): the file
+    // was not decoded.
+    bool NotATile = false;
 };
 
 // Used on the UI thread only.

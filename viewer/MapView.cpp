@@ -47,7 +47,15 @@ void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank
     m_userMoved = false;
     SetViewQuietly(FitView(m_task->Range(), width(), height()));
 
-    m_loader = std::make_unique<TileLoader>(m_task, blank, DeliveryFor(generation));
+    m_loader = std::make_unique<TileLoader>(
+        m_task, blank,
+        [this, generation, deliver = DeliveryFor(generation)](const TileKey& key, CachedTile tile) {
+            if (tile.NotATile)
+                PostFor(generation, [this, key] {
+                    emit TileRefused(QString::fromStdString(m_task->TilePath(key.X, key.Y)));
+                });
+            deliver(key, std::move(tile));
+        });
     TaskScanner::Callbacks callbacks;
     callbacks.Counted = [this, generation](const TileCounts& counts, bool finished) {
         PostFor(generation, [this, counts, finished] {

@@ -39,6 +39,8 @@ public:
 
 signals:
     void CountsChanged();
+    // A tile file that is no picture of a tile's size, shown as missing.
+    void TileRefused(const QString& path);
 
 protected:
     std::optional<Level> DrawnLevel() const override;

@@ -1,6 +1,8 @@
 // Reads and decodes the tiles that the window asks for.
 #include "TileLoader.h"
 
+#include "engine/ImageHeader.h"
+
 namespace quarrow::viewer {
 
 CachedTile LoadTile(const ViewerTask& task, const std::string& blank, const TileKey& key) {
@@ -10,6 +12,12 @@ CachedTile LoadTile(const ViewerTask& task, const std::string& blank, const Tile
     if (tile.State == TileState::Missing)
         return tile;
     const std::string& data = tile.State == TileState::Blank ? blank : bytes;
+    // The blank image is Quarrow's own; a tile's file is looked at before it is decoded.
+    if (tile.State == TileState::Present && !HasImageSide(data, static_cast<int>(TilePixels))) {
+        tile.State = TileState::Missing;
+        tile.NotATile = true;
+        return tile;
+    }
     QImage image;
     if (!image.loadFromData(reinterpret_cast<const uchar*>(data.data()),
                             static_cast<int>(data.size())))

@@ -43,6 +43,12 @@ ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QW
     statusBar()->addPermanentWidget(m_countsLabel);
     connect(m_view, &MapView::CountsChanged, this, &ViewerWindow::ShowCounts);
     connect(m_view, &MapView::CursorMoved, this, &ViewerWindow::ShowCursor);
+    connect(m_view, &MapView::TileRefused, this, [this](const QString& path) {
+        statusBar()->showMessage(
+            QFileInfo(path).fileName() +
+                tr(" is not a 256 x 256 tile picture: it is shown as missing."),
+            10000);
+    });
     resize(1024, 720);
 }
 

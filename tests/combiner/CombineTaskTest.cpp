@@ -27,13 +27,13 @@
 #include "engine/Exception.h"
 #include "engine/Json.h"
 #include "engine/Unitclasstask.h"
+#include "engine/ImageHeader.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 using quarrow::combiner::CombineTask;
 using quarrow::combiner::DecodeTile;
-using quarrow::combiner::IsTileImage;
 using quarrow::combiner::OutputFormat;
 using quarrow::combiner::PixelOrder;
 using quarrow::combiner::SizeRefusal;
@@ -506,7 +506,7 @@ TEST(CombineShape, PixelsOutsideTheShapeAreTransparentInPngAndTiffAndWhiteInBmp)
 
 TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {
     const std::string blank = ReadFileBytes(BLANK_JPEG_PATH);
-    ASSERT_TRUE(IsTileImage(blank));
+    ASSERT_TRUE(quarrow::HasImageSide(blank, 256));
     std::vector<unsigned char> pixels(256 * 256 * 3, 0);
     for (const PixelOrder order : {PixelOrder::Rgb, PixelOrder::Bgr}) {
         std::fill(pixels.begin(), pixels.end(), 0);
@@ -518,7 +518,7 @@ TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {
     ASSERT_TRUE(DecodeTile(blank, PixelOrder::Bgr, pixels.data() + 255 * 256 * 3, -256 * 3));
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 255), 256 * 256 * 3);
     const std::string broken = "\xFF\xD8\xFF\xE0 not a picture at all";
-    EXPECT_FALSE(IsTileImage(broken));
+    EXPECT_FALSE(quarrow::HasImageSide(broken, 256));
     EXPECT_FALSE(DecodeTile(broken, PixelOrder::Rgb, pixels.data(), 256 * 3));
 }
 
@@ -532,9 +532,10 @@ TEST(OutputSize, EachFormatRefusesOnlyWhatItCannotHold) {
         {OutputFormat::Bmp, 25600, 25600, false},             // 1.97 GB
         {OutputFormat::Bmp, 37632, 38025, false},             // 4292870454 bytes: just fits
         {OutputFormat::Bmp, 38400, 38400, true},              //
-        {OutputFormat::Png, 2147483647, 256, false},          // the format's own limit
-        {OutputFormat::Png, 2147483648, 256, true},           //
+        {OutputFormat::Png, 256, 2147483647, false},          // the format's own limit
         {OutputFormat::Png, 256, 2147483648, true},           //
+        {OutputFormat::Png, 1048576, 256, false},             // a strip of 1 GiB
+        {OutputFormat::GeoTiff, 1048577, 256, true},          // wider: choose MBTiles
         {OutputFormat::MBTiles, 1LL << 26, 1LL << 26, false}, // zoom 18 whole world
     };
     for (const Case& c : cases)

@@ -115,9 +115,10 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
                                             "_" + std::to_string(y) + "_12.jpg"));
         }
     }
-    // The source's own pace, and the task's record of its source for a resume or the viewer.
+    // The source's own pace between a worker's tiles (none after its last), and the task's record
+    // of its source for a resume or the viewer.
     const std::vector<int> sleeps = host.Sleeps();
-    EXPECT_EQ(6, std::count(sleeps.begin(), sleeps.end(), 50));
+    EXPECT_EQ(4, std::count(sleeps.begin(), sleeps.end(), 50));
     const TaskParams read = ReadTaskParams(task->ProjectFile());
     ASSERT_TRUE(read.Source);
     EXPECT_EQ(source.Templates[1], read.Source->Templates[1]);
