@@ -49,8 +49,15 @@ void FlipRows(std::string& urlTemplate) {
     ReplaceAll(urlTemplate, "{y}", "{-y}");
 }
 
-// Keeps the sources that pass the checks; the others become notes.
+// Keeps the sources that pass the checks; the others become notes. Each text is taken without
+// the blanks around it, as the sources file gives it back.
 void Accept(ImportedSources& imported, TileSource source) {
+    for (std::string* text : {&source.Name, &source.UserAgent, &source.Referer, &source.Attribution})
+        *text = std::string(TrimBlanks(*text));
+    for (auto& [name, value] : source.Headers) {
+        name = std::string(TrimBlanks(name));
+        value = std::string(TrimBlanks(value));
+    }
     if (const auto fault = CheckSource(source)) {
         imported.Notes.push_back("\"" + source.Name + "\" left out: " + *fault);
         return;

@@ -6,7 +6,8 @@
 # Usage: fuzz/run.sh TARGET|all SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
-targets=(http_answer profile_file failed_list project_file coordinates convert_rules request_head)
+targets=(http_answer profile_file failed_list project_file coordinates convert_rules request_head
+    retry_after sources_file geojson source_import)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]]; then
     echo "usage: fuzz/run.sh TARGET|all SECONDS (targets: ${targets[*]})" >&2
     exit 2
@@ -28,6 +29,7 @@ fi
 cmake --build "$build" -j 2 --target "${chosen[@]/#/fuzz_}"
 
 mkdir -p "$build/failures"
+failures=$(cd "$build/failures" && pwd) # absolute, whether the build folder is or not
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS="detect_leaks=1"
@@ -40,7 +42,7 @@ for t in "${chosen[@]}"; do
     echo "== $t: $2 s"
     # The largest seed (a whole tile answer) is under 8 KiB; every reader must answer within 10 s.
     "$build/fuzz_$t" -max_total_time="$2" "${runs[@]}" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=8192 -print_final_stats=1 -artifact_prefix="$PWD/$build/failures/$t-" \
+        -max_len=8192 -print_final_stats=1 -artifact_prefix="$failures/$t-" \
         "$work/$t" 2>"$work/$t.log" || {
         tail -n 60 "$work/$t.log" >&2
         echo "fuzz target $t failed; the input is in $build/failures/" >&2

@@ -6,6 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "download/ByteReader.h"
+#include "download/FailureTexts.h"
 #include "download/httpclient.h"
 
 namespace {
@@ -52,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteReader reader(source);
     TIdHTTP http;
     http.MaxBodySize = BodyLimits[data[1] % std::size(BodyLimits)];
+    // The high bit reads the answers as a custom source's client does.
+    http.Rules.StrictFraming = (data[1] & 0x80) != 0;
     std::string buffer;
     for (int answer = 0; answer < 64; ++answer) {
         const std::size_t before = buffer.size();
@@ -60,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             keep = http.ReadAnswer(reader, buffer);
         } catch (const EIdProtocolReplyError& e) {
             Check(e.ReplyErrorCode == http.StatusCode, "the error carries the status code");
+            // A custom source's service cannot make its answer read as another failure.
+            Check(!http.Rules.StrictFraming ||
+                      (e.Message().substr(0, 3) == std::to_string(e.ReplyErrorCode) &&
+                       !failure::HoldsAnyMarker(e.Message().substr(3))),
+                  "a strict answer's message is its code and a standard reason");
             keep = true; // read whole: the next answer follows
         } catch (const Exception&) {
             keep = false;

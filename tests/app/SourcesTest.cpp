@@ -79,6 +79,40 @@ TEST(SourceImport, EachFormOfOneServiceGivesTheSameSource) {
     }
 }
 
+TEST(SourceImport, AnImportCannotAddAKeyOrASectionAndABigFileIsNotRead) {
+    TempDir folder;
+    // A TileJSON attribution that tries to add a source of its own to the sources file: its
+    // breaks fold to blanks, so it stays the one value it shows.
+    WriteFileBytes(folder.Path() + "evil.json",
+                   R"({"name": "Topo", "tiles": ["https://topo.example/{z}/{x}/{y}.png"],
+                       "attribution": "(c) Topo\r\n[Evil]\r\nMapView=http://evil.example/{z}/{x}/{y}"})");
+    const ImportedSources imported = ImportSources(folder.Path() + "evil.json");
+    ASSERT_EQ(1u, imported.Sources.size());
+    EXPECT_EQ("(c) Topo  [Evil]  MapView=http://evil.example/{z}/{x}/{y}",
+              imported.Sources[0].Attribution);
+    WriteSources(folder.Path() + "sources.ini", imported.Sources);
+    EXPECT_EQ(imported.Sources, ReadSources(folder.Path() + "sources.ini"));
+    // A MOBAC name with a line break is refused, naming why.
+    WriteFileBytes(folder.Path() + "name.xml",
+                   "<customMapSource><name>Topo&#13;&#10;[Evil]</name>"
+                   "<url>https://topo.example/{$z}/{$x}/{$y}.png</url></customMapSource>");
+    try {
+        ImportSources(folder.Path() + "name.xml");
+        ADD_FAILURE() << "a name with a line break was imported";
+    } catch (const Exception& error) {
+        EXPECT_NE(std::string::npos, error.Message().find("cannot hold \"[\", \"]\" or a line break"));
+    }
+    // Larger than any source file: refused before it is read.
+    std::filesystem::resize_file(folder.Path() + "evil.json", (16 << 20) + 1);
+    try {
+        ImportSources(folder.Path() + "evil.json");
+        ADD_FAILURE() << "a file of 16 MB was imported";
+    } catch (const Exception& error) {
+        EXPECT_EQ(folder.Path() + "evil.json is larger than 16 MB: no map source file is that large.",
+                  error.Message());
+    }
+}
+
 // Lets the test fetch of the sources window end.
 bool PumpWhileTesting(const TfrmSources& window) {
     for (int i = 0; i < 2000 && window.Testing(); ++i) {

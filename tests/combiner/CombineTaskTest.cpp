@@ -393,6 +393,48 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
     EXPECT_EQ(FolderEntries(m_dir.Path()), before);
 }
 
+TEST_F(CombineTaskTest, PlantedLinksAreNeverWrittenThroughAndATooWideMapIsRefused) {
+    // A link at each temporary name points at a file of the user's: it is replaced, never
+    // written through, and the output is whole.
+    const std::string victim = m_dir.Path() + "victim.txt";
+    WriteFileBytes(victim, "mine");
+    for (const std::string part : {"o.png.part", "o.bmp.part", "o.tif.part",
+                                   "o.tif.part.overview1", "o.mbtiles.part"}) {
+        const std::string output = m_dir.Path() + part.substr(0, part.find(".part"));
+        std::filesystem::create_symlink(victim, m_dir.Path() + part);
+        const auto result = CombineTask(Project(), output);
+        EXPECT_EQ("mine", ReadFileBytes(victim)) << part;
+        EXPECT_EQ(3, result.Missing) << part;
+        EXPECT_EQ(1, result.NotTiles) << part; // the file that is no picture
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() + part)) << part;
+        EXPECT_TRUE(std::filesystem::is_regular_file(output)) << part;
+    }
+    quarrow::combiner::CombineResult counted;
+    counted.Missing = 3;
+    counted.NotTiles = 1;
+    EXPECT_EQ("3 missing (1 of them no 256 x 256 tile picture)",
+              quarrow::combiner::MissingText(counted));
+
+    // 4200 tiles wide: a strip of more than 1 GiB, refused before anything is written.
+    auto wide = std::make_shared<TaskParams>(*m_task->Params);
+    wide->ProjectName = "wide.zav";
+    wide->RightLongitude = TileXToLon(m_task->MinX + 4199.5, 13);
+    wide->BottomLatitude = wide->TopLatitude;
+    DownloadTask wideTask(wide);
+    wideTask.WriteProjectFile();
+    for (const char* name : {"w.png", "w.tif", "w.bmp"}) {
+        try {
+            CombineTask(wideTask.ProjectFile(), m_dir.Path() + name);
+            ADD_FAILURE() << name << " was written";
+        } catch (const Exception& error) {
+            EXPECT_EQ("The map is 1075200 pixels wide: too wide for one image; choose MBTiles or "
+                      "a tile tree.",
+                      error.Message());
+        }
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() + name + std::string(".part")));
+    }
+}
+
 // A triangle and a corridor whose corners lie between pixel centres: each pixel of the images is
 // inside or outside by plain geometry in the pixel plane, and only covered tiles are read.
 Image DecodeTiff(const std::string& path, bool withAlpha = false);

@@ -981,6 +981,26 @@ TEST_F(WorkerTest, ACustomSourceSendsItsLinesPausesOnceAndSavesNoPage) {
     }
 }
 
+TEST_F(WorkerTest, ARedirectToAnotherSchemeEndsTheTileAtItsFirstAttempt) {
+    TileServer server([](const std::string&, int) {
+        return Reply{false, "HTTP/1.1 302 Found\r\nLocation: gopher://127.0.0.1:70/1\r\n"
+                            "Content-Length: 0\r\n\r\n"};
+    });
+    TileSource source;
+    source.Name = "Custom";
+    source.Templates[0] = "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/{z}/{x}/{y}.png";
+    auto task = MakeTask(server.Port(), 1, 1, 1);
+    task->Params->Source = source;
+    RunOne(task);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/10/811/402.png";
+    EXPECT_EQ(1u, server.Heads().size()); // no retry: another attempt would be refused the same
+    const std::vector<std::string> log = m_host.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("T1 A redirect to gopher: was refused: only http and https are followed.->" + url,
+              log.front());
+    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
+}
+
 // --- The last position ---
 
 TEST_F(WorkerTest, LastPositionIsAlwaysOneFinishedTile) {

@@ -1,0 +1,25 @@
+// A MOBAC map source, a QGIS XYZ export or a TileJSON file from anyone: what is imported passes
+// the checks and goes into the sources file and back unchanged, so it cannot write what it does
+// not show.
+#include "FuzzSupport.h"
+#include "app/SourceImport.h"
+#include "engine/Exception.h"
+#include "engine/SourcesFile.h"
+
+using namespace quarrow;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ImportedSources imported;
+    try {
+        imported = ImportSourceBytes(std::string_view(reinterpret_cast<const char*>(data), size),
+                                     "fuzzed");
+    } catch (const Exception&) {
+        return 0;
+    }
+    for (const TileSource& source : imported.Sources)
+        fuzz::Check(!CheckSource(source), "an imported source passes the checks");
+    const std::string path = fuzz::ScratchFolder() + "imported.ini";
+    WriteSources(path, imported.Sources);
+    fuzz::Check(ReadSources(path) == imported.Sources, "the imported sources read back the same");
+    return 0;
+}
