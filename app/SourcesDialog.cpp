@@ -354,14 +354,7 @@ void TfrmSources::ButtonImportClick() {
         ImportedSources imported = ImportSources(file.toStdString());
         std::string told;
         for (TileSource& source : imported.Sources) {
-            // A name that is taken gets a number, so nothing the user has is replaced.
-            const std::string base = source.Name;
-            for (int n = 2; std::any_of(m_sources.begin(), m_sources.end(),
-                                        [&](const TileSource& known) {
-                                            return EqualsNoCase(known.Name, source.Name);
-                                        });
-                 ++n)
-                source.Name = base + " (" + std::to_string(n) + ")";
+            source.Name = UniqueSourceName(m_sources, source.Name);
             told += (told.empty() ? "" : ", ") + ("\"" + source.Name + "\"");
             m_sources.push_back(std::move(source));
         }

@@ -31,17 +31,28 @@ void ReadGpx(QXmlStreamReader& xml, const AreaFileOptions& options, AreaShape& s
             shape.Lines.push_back(std::move(line));
         }
     };
+    // Millions of points: each element's name and attributes are looked at once.
     while (!xml.atEnd()) {
-        xml.readNext();
-        const QStringView name = xml.name();
-        if (xml.isStartElement() && (name == u"trkpt" || name == u"rtept")) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            const QStringView name = xml.name();
+            if (name != u"trkpt" && name != u"rtept")
+                continue;
             bool lonRead = false, latRead = false;
-            const double lon = xml.attributes().value("lon").toDouble(&lonRead);
-            const double lat = xml.attributes().value("lat").toDouble(&latRead);
+            double lon = 0, lat = 0;
+            for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+                const QStringView key = attribute.name();
+                if (key == u"lon")
+                    lon = attribute.value().toDouble(&lonRead);
+                else if (key == u"lat")
+                    lat = attribute.value().toDouble(&latRead);
+            }
             if (lonRead && latRead)
                 simplifier.Add({lon, lat});
-        } else if (xml.isEndElement() && (name == u"trkseg" || name == u"rte")) {
-            finish();
+        } else if (token == QXmlStreamReader::EndElement) {
+            const QStringView name = xml.name();
+            if (name == u"trkseg" || name == u"rte")
+                finish();
         }
     }
 }

@@ -149,6 +149,17 @@ std::vector<TileSource> ReadSources(const std::string& path, std::vector<std::st
     return sources;
 }
 
+std::string UniqueSourceName(const std::vector<TileSource>& sources, const std::string& name) {
+    std::string unique = name;
+    for (int n = 2; std::any_of(sources.begin(), sources.end(),
+                                [&](const TileSource& known) {
+                                    return EqualsNoCase(known.Name, unique);
+                                });
+         ++n)
+        unique = name + " (" + std::to_string(n) + ")";
+    return unique;
+}
+
 void WriteSources(const std::string& path, const std::vector<TileSource>& sources) {
     std::vector<std::string> lines;
     for (const TileSource& source : sources) {

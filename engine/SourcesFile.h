@@ -22,6 +22,10 @@ std::string SourcesFilePath(const std::string& executableFolder);
 std::vector<TileSource> ReadSources(const std::string& path,
                                     std::vector<std::string>* faults = nullptr);
 
+// The name, or the name with " (2)", " (3)" ... when a source of the list has it already (letter
+// case ignored, as the file's sections are): an added source never replaces one.
+std::string UniqueSourceName(const std::vector<TileSource>& sources, const std::string& name);
+
 // Rewrites the file whole with these sources. Throws "Unable to write to " + path.
 void WriteSources(const std::string& path, const std::vector<TileSource>& sources);
 
