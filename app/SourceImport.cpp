@@ -156,6 +156,23 @@ ImportedSources ReadQgis(QXmlStreamReader& xml) {
         source.MinZoom = ParseInteger(Std(attributes.value("zmin").toString())).value_or(0);
         source.MaxZoom = ParseInteger(Std(attributes.value("zmax").toString())).value_or(18);
         source.Referer = Std(attributes.value("referer").toString());
+        // "http-header:NAME" attributes are the request headers QGIS sends: the Referer (often
+        // beside the plain "referer", taken once), the User-Agent, any other header.
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            const QStringView qualified = attribute.qualifiedName();
+            if (!qualified.startsWith(u"http-header:"))
+                continue;
+            const std::string name = Std(qualified.mid(12).toString());
+            const std::string value = std::string(TrimBlanks(Std(attribute.value().toString())));
+            if (EqualsNoCase(name, "referer")) {
+                if (TrimBlanks(source.Referer).empty())
+                    source.Referer = value;
+            } else if (EqualsNoCase(name, "user-agent")) {
+                source.UserAgent = value;
+            } else if (!value.empty()) {
+                source.Headers.emplace_back(name, value);
+            }
+        }
         source.Format = FormatOf(source.Templates[0]);
         xml.skipCurrentElement();
         Accept(imported, std::move(source));
@@ -226,6 +243,9 @@ ImportedSources ImportSourceBytes(std::string_view bytes, const std::string& pat
         }
     } else {
         QXmlStreamReader xml(content);
+        // QGIS 3.24 to 3.40 write "http-header:referer" without declaring the prefix: attributes
+        // are read by their names as written, as QGIS reads them.
+        xml.setNamespaceProcessing(false);
         if (xml.readNextStartElement()) {
             const QString root = xml.name().toString();
             if (root == "customMapSource" || root == "customMultiLayerMapSource") {

@@ -221,7 +221,6 @@ TfrmSources::TfrmSources(Dialogs& dialogs, const QString& executableFolder, QWid
     TestPicture->setAlignment(Qt::AlignCenter);
     TestResult->setObjectName(QStringLiteral("TestResult"));
     TestResult->setWordWrap(true);
-    TestResult->setMaximumWidth(560);
     TestResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* buttons = new QVBoxLayout;
@@ -276,8 +275,9 @@ void TfrmSources::Load() {
     std::vector<std::string> faults;
     m_sources = ReadSources(SourcesFilePath(m_executableFolder), &faults);
     ShowList(0);
+    // The line below the list always says something: there is no empty strip.
     TestResult->setText(faults.empty()
-                            ? QString()
+                            ? QStringLiteral("Test fetches one tile of the chosen source.")
                             : QStringLiteral("Left out of the sources file: ") + Q(faults.front()));
 }
 
@@ -390,15 +390,17 @@ void TfrmSources::ShowTestResult() {
     m_testPoll->stop();
     const TestFetch fetched = m_test.get();
     ButtonTest->setEnabled(true);
+    const QString tile =
+        QStringLiteral("Tile %1/%2/%3: ").arg(fetched.Z).arg(fetched.X).arg(fetched.Y);
     if (!fetched.Error.empty()) {
-        TestResult->setText(Q(fetched.Error));
+        TestResult->setText(tile + Q(fetched.Error));
         return;
     }
     QPixmap picture;
     picture.loadFromData(reinterpret_cast<const uchar*>(fetched.Body.data()),
                          static_cast<int>(fetched.Body.size()));
     TestPicture->setPixmap(picture);
-    TestResult->setText(QStringLiteral("%1 bytes in %2 ms from %3")
+    TestResult->setText(tile + QStringLiteral("%1 bytes in %2 ms from %3")
                             .arg(fetched.Body.size())
                             .arg(fetched.Milliseconds)
                             .arg(Q(fetched.Url)));

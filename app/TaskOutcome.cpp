@@ -41,13 +41,18 @@ std::string OutcomeText(const TaskOutcome& outcome) {
     std::string text = of + " tiles: ";
     text += missing > 0 ? std::to_string(missing) + " not fetched"
                         : std::to_string(outcome.Listed) + " failed";
+    // The reason first, where a narrow status bar still shows it.
+    if (!outcome.StopReason.empty())
+        return outcome.StopReason + " " + text + ".";
     if (const std::string reason = Reason(outcome); !reason.empty())
         text += " (" + reason + ")";
     // A resume fetches what was never fetched, the refused tiles included; the failed list
     // holds the rest.
-    text += missing > 0 ? ". Start again with the same entries to go on."
-                        : ". Re-download them from the failed list.";
-    return text;
+    if (missing <= 0)
+        return text + ". Re-download them from the failed list.";
+    return text + ". " +
+           (outcome.GoOn.empty() ? std::string("Start again with the same entries to go on.")
+                                 : outcome.GoOn);
 }
 
 std::string GivenUpMessage(std::string_view errorLine, std::string_view entry) {
@@ -64,6 +69,8 @@ std::string GivenUpMessage(std::string_view errorLine, std::string_view entry) {
 }
 
 void GivenUpTracker::LogLine(const std::string& line) {
+    if (line.starts_with(failure::CertificateRefusedLead))
+        m_stopReason = line;
     constexpr std::size_t Kept = 16; // two lines of each of eight workers
     m_recent.push_back(line);
     if (m_recent.size() > Kept)
@@ -83,6 +90,7 @@ void GivenUpTracker::FailedLine(std::string_view entry) {
 void GivenUpTracker::Clear() {
     m_recent.clear();
     m_lastFailure.clear();
+    m_stopReason.clear();
     m_listed = 0;
 }
 

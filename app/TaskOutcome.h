@@ -14,6 +14,11 @@ struct TaskOutcome {
     bool Stopped = false;
     std::string LastFailure; // the message of the last tile given up, empty for none
     double Seconds = 0;
+    // Why the workers gave up before their tiles, when the service refused this client for every
+    // tile alike (its certificate): said whole.
+    std::string StopReason;
+    // How to go on after a stop; empty: the window's Start with the same entries.
+    std::string GoOn;
 };
 
 // "99 of 99 tiles saved in 14 s", or "51 of 99 tiles: 48 not fetched (the service refused:
@@ -33,12 +38,14 @@ public:
     void LogLine(const std::string& line);
     void FailedLine(std::string_view entry);
     const std::string& LastFailure() const noexcept { return m_lastFailure; }
+    const std::string& StopReason() const noexcept { return m_stopReason; }
     int Listed() const noexcept { return m_listed; } // failed-list entries since the last Clear
     void Clear();
 
 private:
     std::deque<std::string> m_recent; // enough to reach back past a line of each other worker
     std::string m_lastFailure;
+    std::string m_stopReason;
     int m_listed = 0;
 };
 

@@ -67,6 +67,8 @@ const char* const SupportMail = "mailto:support@quarrow.example";
 constexpr int ClientWidth = 693;
 constexpr int ClientHeight = 382;
 constexpr int PanelWidth = 353;
+// Beyond the stop's grace, how long leaving waits for the workers' last lines.
+constexpr std::chrono::milliseconds LeaveMargin{300};
 
 std::string Text(const QLineEdit* edit) {
     return edit->text().toStdString();
@@ -96,14 +98,33 @@ TForm1::~TForm1() {
 
 void TForm1::EndWorkers() {
     Timer1->stop();
-    // Every worker is asked to stop before anything wakes it: a worker woken first would go on
-    // fetching, its waits and its UI calls returning at once.
-    for (auto& worker : Workers) {
-        if (worker)
-            worker->Terminate();
+    const bool running = CurrentTask && !m_ending &&
+                         std::any_of(Workers.begin(), Workers.end(),
+                                     [](const auto& worker) { return worker != nullptr; });
+    if (running) {
+        // Leaving stops the task as Stop does, and lets the workers' last lines reach the pane:
+        // a request in flight is cut after the stop's grace, and its line follows at once.
+        StopTask();
+        const auto until = std::chrono::steady_clock::now() + StopGrace() + LeaveMargin;
+        while (RunningWorkers > 0 && std::chrono::steady_clock::now() < until) {
+            m_workerHost.RunQueued();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } else {
+        // Every worker is asked to stop before anything wakes it: a worker woken first would go
+        // on fetching, its waits and its UI calls returning at once.
+        for (auto& worker : Workers) {
+            if (worker)
+                worker->Terminate();
+        }
     }
+    // A worker still on its way is released: no call of its runs from now on.
     m_workerHost.Leave();
-    // No worker can wait for this thread now; each ends within the stop's grace.
+    if (running) {
+        // The log, the failed list and the positions saved as at a task's end, so a resume finds
+        // every line; the workers are joined there.
+        EndTask(false);
+    }
     for (auto& worker : Workers)
         worker.reset();
     m_taskLock.reset();
@@ -270,7 +291,6 @@ void TForm1::BuildControls() {
     // Beside the fixed text, never over it: a long outcome is cut and told whole in its tip.
     m_progressText = new TElidedLabel(status);
     m_progressText->setObjectName(QStringLiteral("ProgressText"));
-    m_progressText->setMaximumWidth(290);
     m_progressText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The bar keeps a margin from the window's edge, where its border would be lost.
     auto* barHolder = new QWidget(status);
@@ -282,9 +302,11 @@ void TForm1::BuildControls() {
     m_progressBar->setTextVisible(false);
     m_progressBar->setFixedSize(90, 12);
     barMargin->addWidget(m_progressBar);
-    status->addPermanentWidget(m_progressText);
+    barHolder->setFixedWidth(barHolder->sizeHint().width());
+    status->addPermanentWidget(m_progressText, 1);
     status->addPermanentWidget(barHolder);
     setStatusBar(status);
+    FitProgressText();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -374,6 +396,21 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FitProgressText();
+}
+
+void TForm1::FitProgressText() {
+    // The permanent widgets stand right of the fixed text, which is drawn in what they leave.
+    const QStatusBar* status = statusBar();
+    constexpr int Gaps = 24; // the status bar's margins and spacings around its parts
+    const int fixed =
+        status->fontMetrics().horizontalAdvance(QStringLiteral("Download images from Zav Maps!"));
+    const int bar = m_progressBar->parentWidget()->sizeHint().width();
+    m_progressText->setMaximumWidth(std::max(0, width() - fixed - bar - Gaps));
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -611,6 +648,7 @@ void TForm1::EndTask(bool tell) {
         outcome.Listed = m_givenUp.Listed();
         outcome.Stopped = m_stopAsked;
         outcome.LastFailure = m_givenUp.LastFailure();
+        outcome.StopReason = m_givenUp.StopReason();
         outcome.Seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
         m_outcome = Q(OutcomeText(outcome));

@@ -107,12 +107,15 @@ protected:
     virtual std::uintmax_t FreeDiskSpace(const std::string& folder);
 
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     // Closing the main window ends the program, whatever other window is open.
     void closeEvent(QCloseEvent* event) override;
     // A double-click on the log pane views the log file.
     bool eventFilter(QObject* watched, QEvent* event) override;
     // The status bar's text is fixed: menus and actions do not replace it with their tips.
     bool event(QEvent* event) override;
+    // The outcome takes the status bar's width beside the fixed text and the progress bar.
+    void FitProgressText();
 
 private:
     void BuildControls();

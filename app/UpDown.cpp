@@ -3,6 +3,8 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QWheelEvent>
 
 TUpDown::TUpDown(QWidget* parent) : QSpinBox(parent) {
@@ -11,7 +13,13 @@ TUpDown::TUpDown(QWidget* parent) : QSpinBox(parent) {
     lineEdit()->setFocusPolicy(Qt::NoFocus);
     lineEdit()->setReadOnly(true);
     lineEdit()->hide();
-    setFixedWidth(sizeHint().height());
+    // As wide as the arrows and without the field's frame, which would show as an empty sliver.
+    setFrame(false);
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QRect arrows = style()->subControlRect(QStyle::CC_SpinBox, &option,
+                                                 QStyle::SC_SpinBoxUp, this);
+    setFixedWidth(arrows.width() + 2);
 }
 
 void TUpDown::keyPressEvent(QKeyEvent* event) {

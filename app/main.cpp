@@ -1,6 +1,9 @@
-// The program: the application object, the five windows in their order, the event loop.
+// The program: the application object, the five windows in their order, the event loop. Its
+// options (help and version) are read before any window exists, so they need no display.
+#include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,9 +15,54 @@
 #include "Unit2.h"
 #include "Unitoptions.h"
 #include "app/Unitftl.h"
+#include "engine/Locations.h"
+#include "engine/Version.h"
+
+namespace {
+
+const char* const UsageText = "Usage: quarrow\n"
+                              "       quarrow --help | --version\n"
+                              "\n"
+                              "Opens Quarrow's main window, which downloads the map tiles of an "
+                              "area.\n"
+                              "  --help     show this text\n"
+                              "  --version  show the version\n";
+
+// The exit status when an argument ends the program before its window, else -1. Qt's own
+// options (one dash: -platform, -style ...) are Qt's.
+int ReadArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help") {
+            std::fputs(UsageText, stdout);
+            std::printf("\nSettings: %s\n",
+                        quarrow::SettingsFilePath(quarrow::RunningProgramFolder()).c_str());
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("quarrow %s\n", std::string(quarrow::QuarrowVersion).c_str());
+            return 0;
+        }
+        if (argument.starts_with("--")) {
+            std::fprintf(stderr, "quarrow: unknown option %s\n%s", argument.c_str(), UsageText);
+            return 2;
+        }
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = ReadArguments(argc, argv); status >= 0)
+        return status;
     QApplication application(argc, argv);
+    // What Qt did not take as its own is no argument of Quarrow's.
+    if (QCoreApplication::arguments().size() > 1) {
+        std::fprintf(stderr, "quarrow: unknown argument %s\n%s",
+                     qPrintable(QCoreApplication::arguments().at(1)), UsageText);
+        return 2;
+    }
     QApplication::setApplicationName(QStringLiteral("Quarrow"));
     Dialogs dialogs;
     try {

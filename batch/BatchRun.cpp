@@ -106,7 +106,8 @@ void BatchRun::ShowProgress(bool final) {
 int BatchRun::ExitStatus() const {
     if (m_stopAsked)
         return 128 + std::max(1, m_signals.Last.load());
-    if (m_givenUp.Listed() > 0)
+    // A refused certificate leaves the tiles to be fetched with the right CA file.
+    if (m_givenUp.Listed() > 0 || !m_givenUp.StopReason().empty())
         return batch_exit::SomeFailed;
     return TilesDone(*m_task, PositionsOf(m_workers)) >= m_task->TileCount ? batch_exit::Done
                                                                            : batch_exit::Other;
@@ -175,6 +176,8 @@ int BatchRun::Run() {
     outcome.Listed = m_givenUp.Listed();
     outcome.Stopped = m_stopAsked;
     outcome.LastFailure = m_givenUp.LastFailure();
+    outcome.StopReason = m_givenUp.StopReason();
+    outcome.GoOn = "Go on with: quarrow-batch --resume " + m_task->ProjectFile();
     outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     std::fprintf(m_output.Progress, "%s\n", TerminalText(OutcomeText(outcome)).c_str());

@@ -45,6 +45,9 @@ inline constexpr std::string_view BannedLine =
 inline constexpr std::string_view NetworkLine = "Error: Your network has problem, please check it.";
 // The worker's lead before the message of a tile the service does not deliver.
 inline constexpr std::string_view NotGotLead = "Error: the image is not got.";
+// How the line of a refused certificate begins: "The certificate of HOST was refused: ...".
+// A task tells it once, and its outcome says it.
+inline constexpr std::string_view CertificateRefusedLead = "The certificate of ";
 // The re-download's line after a 404: the URL, then this.
 inline constexpr std::string_view NotFoundTail = ":Error: the image is not found on server.";
 

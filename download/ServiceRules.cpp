@@ -89,14 +89,14 @@ TestFetch FetchTestTile(const TileSource& source, int mapIndex,
             index = (index + i) % 3;
             break;
         }
-    int z = 0, x = 0, y = 0;
-    if (source.Bounds) {
-        z = source.MinZoom;
-        x = LonToTileX((source.Bounds->West + source.Bounds->East) / 2, z);
-        y = LatToTileY((source.Bounds->South + source.Bounds->North) / 2, z);
-    }
+    // A tile the source has: at its smallest zoom level, within its bounds.
+    const GeoBounds bounds = source.Bounds.value_or(GeoBounds{});
     TestFetch fetched;
-    fetched.Url = ExpandTemplate(source.Templates[index], z, x, y, source.Subdomains);
+    fetched.Z = std::max(0, source.MinZoom);
+    fetched.X = LonToTileX((bounds.West + bounds.East) / 2, fetched.Z);
+    fetched.Y = LatToTileY((bounds.South + bounds.North) / 2, fetched.Z);
+    fetched.Url = ExpandTemplate(source.Templates[index], fetched.Z, fetched.X, fetched.Y,
+                                 source.Subdomains);
     TIdHTTP client;
     ApplySourceRules(client, source, std::move(tls));
     const auto start = std::chrono::steady_clock::now();

@@ -18,10 +18,12 @@ struct TileSource;
 void ApplySourceRules(TIdHTTP& client, const TileSource& source,
                       std::shared_ptr<const TlsContext> tls);
 
-// One tile fetched to try a source out: the centre of its bounds at its smallest zoom level, or
-// tile 0/0/0, of the first map type it offers at or after mapIndex. Error is empty on success and
-// otherwise the error as a worker's log line would show it ("message->URL").
+// One tile fetched to try a source out: the tile at the centre of its bounds (of the map without
+// bounds) at its smallest zoom level, of the first map type it offers at or after mapIndex. Error
+// is empty on success and otherwise the error as a worker's log line would show it
+// ("message->URL").
 struct TestFetch {
+    int Z = 0, X = 0, Y = 0; // the tile tried
     std::string Url;
     std::string Body;
     long long Milliseconds = 0;

@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 
 #include "../engine/RetryEintr.h"
+#include "../engine/TextRules.h"
+#include "FailureTexts.h"
 #include "Socket.h"
 #include "httpclient.h"
 
@@ -137,8 +139,7 @@ Step NextStep(SSL* ssl, int result, const std::string& host, bool handshaking) {
             const long verified = SSL_get_verify_result(ssl);
             if (verified != X509_V_OK) {
                 ERR_clear_error();
-                throw ETlsError("TLS certificate of " + host +
-                                " refused: " + RefusalReason(verified));
+                throw ECertificateRefused(host, RefusalReason(verified));
             }
             throw ETlsError("TLS handshake with " + host + " failed: " + OpenSslReason());
         }
@@ -147,6 +148,11 @@ Step NextStep(SSL* ssl, int result, const std::string& host, bool handshaking) {
 }
 
 } // namespace
+
+ECertificateRefused::ECertificateRefused(const std::string& host, const std::string& reason)
+    : ETlsError(std::string(failure::CertificateRefusedLead) + PrintableText(host) +
+                " was refused: " + reason +
+                ". Set the CA file in Options or ask the service's owner.") {}
 
 TlsContext::TlsContext(const std::string& caFile) : m_context(SSL_CTX_new(TLS_client_method())) {
     SSL_CTX* context = Context(m_context);

@@ -21,6 +21,13 @@ public:
     using Exception::Exception;
 };
 
+// The service's certificate was refused: every request to it would be refused the same way until
+// the user trusts its issuer. Its text says so and what to do, naming the host as the URL has it.
+class ECertificateRefused : public ETlsError {
+public:
+    ECertificateRefused(const std::string& host, const std::string& reason);
+};
+
 // TLS 1.2 or later; the system's certificates, and those of a CA file when given. One context
 // serves any number of sessions, on any threads.
 class TlsContext {

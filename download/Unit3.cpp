@@ -255,6 +255,13 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
                 }
                 attempts = UsualAttempts; // the last such answer ends the tile
             }
+        } catch (const ECertificateRefused& error) {
+            // The service refuses this client as a 403 does, for every tile alike: the worker
+            // gives up, its position stays, no blank is written and nothing is listed, so a
+            // resume with the right CA file fetches the tiles. The task tells it once.
+            if (!Task->CertificateRefusalTold.exchange(true))
+                SendLog(error.Message());
+            return Next::Leave;
         } catch (const ERefusedRedirect& error) {
             message = error.Message();
             rule = &NotRetried;

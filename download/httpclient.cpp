@@ -435,9 +435,10 @@ void TIdHTTP::GetOnce(const std::string& url, std::string& buffer) {
 
 void TIdHTTP::GetSecure(const UrlParts& parts, std::string& buffer, const WaitLimits& limits) {
     const int port = parts.Port.value_or(443);
-    std::string host = parts.Host;
-    if (EqualsNoCase(host, "LOCALHOST"))
-        host = "127.0.0.1";
+    // The certificate is checked against the host as the URL names it, "localhost" too (and SNI
+    // names it); only the connection goes to the address that stands for it.
+    const std::string& host = parts.Host;
+    const std::string address = EqualsNoCase(host, "LOCALHOST") ? "127.0.0.1" : host;
     // One kept connection per proxy, host and port; anything else starts anew.
     std::string key = "https://" + host + ":" + std::to_string(port);
     std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
@@ -455,7 +456,7 @@ void TIdHTTP::GetSecure(const UrlParts& parts, std::string& buffer, const WaitLi
     Exchange(limits, buffer, [&] {
         if (!m_connection) {
             if (ProxyServer.empty()) {
-                m_connection = TcpConnection::Open(host, port, limits);
+                m_connection = TcpConnection::Open(address, port, limits);
             } else {
                 const std::string proxy =
                     EqualsNoCase(ProxyServer, "LOCALHOST") ? "127.0.0.1" : ProxyServer;

@@ -119,8 +119,14 @@ std::optional<GeoBounds> ParseBounds(const std::string& text) {
 }
 
 std::string BoundsText(const GeoBounds& bounds) {
-    return GeneralNumberText(bounds.West, '.') + "," + GeneralNumberText(bounds.South, '.') + "," +
-           GeneralNumberText(bounds.East, '.') + "," + GeneralNumberText(bounds.North, '.');
+    // The shortest text that reads back as the same number, so a source survives its file.
+    std::string text;
+    for (const double edge : {bounds.West, bounds.South, bounds.East, bounds.North}) {
+        char number[32];
+        const auto written = std::to_chars(number, number + sizeof number, edge);
+        text.append(text.empty() ? "" : ",").append(number, written.ptr);
+    }
+    return text;
 }
 
 std::string SourcesFilePath(const std::string& executableFolder) {

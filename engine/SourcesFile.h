@@ -10,7 +10,8 @@
 
 namespace quarrow {
 
-// Bounds as written in both files: "west,south,east,north" in degrees, "." as decimal point.
+// Bounds as written in both files: "west,south,east,north" in degrees, "." as decimal point,
+// each number in the shortest form that reads back the same.
 std::optional<GeoBounds> ParseBounds(const std::string& text);
 std::string BoundsText(const GeoBounds& bounds);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,6 +135,8 @@ public:
 
     // When a custom source's service has asked the task's workers to wait; shared by them.
     mutable ServicePause Pause;
+    // Set by the first worker that tells of a refused certificate: the task tells it once.
+    mutable std::atomic<bool> CertificateRefusalTold{false};
 
     std::string ProjectFile() const; // SavePath + ProjectName
 

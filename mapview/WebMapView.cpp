@@ -30,6 +30,19 @@ void WebMapView::SetService(Service service) {
 }
 
 void WebMapView::ShowArea(double west, double south, double east, double north) {
+    m_fit = std::array{west, south, east, north};
+    Fit();
+}
+
+void WebMapView::resizeEvent(QResizeEvent* event) {
+    TileMapView::resizeEvent(event);
+    // A window that is shown after the area was given gets its size only now.
+    if (m_fit)
+        Fit();
+}
+
+void WebMapView::Fit() {
+    const auto [west, south, east, north] = *m_fit;
     const double left = TileXOf(west, 0), right = TileXOf(east, 0);
     const double top = TileYOf(north, 0), bottom = TileYOf(south, 0);
     const double w = std::max(right - left, 1e-9), h = std::max(bottom - top, 1e-9);
@@ -37,7 +50,9 @@ void WebMapView::ShowArea(double west, double south, double east, double north) 
     view.Scale = std::clamp(std::min(width() / w, height() / h) * 0.8, MinScale(), MaxScaleOf());
     view.Left = (left + right) / 2 - width() / 2.0 / view.Scale;
     view.Top = (top + bottom) / 2 - height() / 2.0 / view.Scale;
+    const std::array<double, 4> kept = *m_fit;
     SetView(view);
+    m_fit = kept; // setting the view is no move of the user's
 }
 
 double WebMapView::MinScale() const {

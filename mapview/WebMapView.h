@@ -3,7 +3,9 @@
 // one tile wide).
 #pragma once
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "NetworkTileLoader.h"
@@ -28,7 +30,8 @@ public:
 
     // The service whose tiles are shown from now on.
     void SetService(Service service);
-    // Shows the rectangle (degrees) filling most of the window.
+    // Shows the rectangle (degrees) centred, filling most of the window, and keeps it so as the
+    // window takes its size, until the view is moved.
     void ShowArea(double west, double south, double east, double north);
 
     double MinScale() const override;
@@ -42,10 +45,15 @@ protected:
     ViewState Limited(const ViewState& view) const override;
     void Want(std::vector<TileKey> keys) override;
     void PaintBehind(QPainter& painter) override;
+    void ViewMoved() override { m_fit.reset(); }
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void Fit();
+
     std::shared_ptr<DiskTileCache> m_cache;
     Service m_service;
+    std::optional<std::array<double, 4>> m_fit; // west, south, east, north kept in sight
     std::unique_ptr<NetworkTileLoader> m_loader; // last: it reports to what is above
 };
 

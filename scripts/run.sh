@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quarrow, its companion programs and the local tile service,
-# starts the service in the background and opens Quarrow (under a virtual display when none is
-# set). Leaving Quarrow (File > Exit or closing its window) ends the script, which then stops the
+# Installs what is missing, builds Quarrow, quarrow-batch, the companion programs and the local
+# tile service, starts the service in the background and opens Quarrow (under a virtual display
+# when none is set). Leaving Quarrow (File > Exit or closing its window) ends the script, which then stops the
 # tile service it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=$(SANITIZE= bash scripts/configure.sh)
-cmake --build "$build" --target quarrow pelorin stavik tileservice
+cmake --build "$build" --target quarrow quarrow-batch pelorin stavik tileservice
+
+# Qt wants a private runtime folder; a session without one (a container, su) gets its own.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/quarrow-runtime-XXXXXX")
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
+fi
 
 service_pid=
 stop_service() {
     [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+    case "${XDG_RUNTIME_DIR:-}" in */quarrow-runtime-*) rm -rf "$XDG_RUNTIME_DIR" ;; esac
 }
 trap stop_service EXIT
 # Interrupted (Ctrl+C, or killed), the script still stops the service through its exit.

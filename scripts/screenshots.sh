@@ -4,6 +4,10 @@
 # the viewer and the combiner, each on a small real task.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Qt wants a private runtime folder; one of the script's own when the session has none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR=$(mktemp -d)
+fi
 bash scripts/install-deps.sh
 SANITIZE= bash scripts/configure.sh >/dev/null
 cmake --build build --target windowshot tileservice quarrow pelorin stavik viewer_bench combine_bench
@@ -25,7 +29,10 @@ cp -r build/app/help "$work/program/help"
 sed "s/^Host=.*/Host=$address\r/" install/ini/config.ini >"$work/program/ini/config.ini"
 mkdir -p docs
 root=$PWD
-(cd "$work" && "$root/build/tools/windowshot/windowshot" program maps "$root/docs")
+# A certificate that no one issued: the https source that presents it is refused.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost -keyout "$work/own.key" -out "$work/own.crt" 2>/dev/null
+(cd "$work" && "$root/build/tools/windowshot/windowshot" program maps "$root/docs" own.crt own.key)
 (cd "$work" && mkdir -p viewer-task && QT_QPA_PLATFORM=offscreen "$root/build/bench/viewer_bench" --sample viewer-task >/dev/null &&
     QT_QPA_PLATFORM=offscreen "$root/build/app/pelorin" viewer-task/sample.zav \
         --screenshot "$root/docs/pelorin.png" --size 1024x720)

@@ -144,7 +144,10 @@ TEST_F(Batch, CtrlCThenTheWindowResumesAndTheFilesAreTheWindows) {
     const test::ProgramRun stopped =
         Run(Task(area, "14", "bj", m_save.Path()), [&] { return FilesIn(tiles) >= 8; });
     EXPECT_EQ(130, stopped.ExitCode) << stopped.Err;
-    EXPECT_NE(std::string::npos, stopped.Err.find("not fetched (stopped)")) << stopped.Err;
+    EXPECT_NE(std::string::npos,
+              stopped.Err.find("not fetched (stopped). Go on with: quarrow-batch --resume " +
+                               m_save.Path() + "bj.zav\n"))
+        << stopped.Err;
     const int before = FilesIn(tiles);
     EXPECT_GE(before, 8);
     EXPECT_LT(before, 70);

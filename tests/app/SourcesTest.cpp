@@ -15,6 +15,8 @@
 #include "app/SourceImport.h"
 #include "app/SourcesDialog.h"
 #include "app/Unit1.h"
+#include "download/ServiceRules.h"
+#include "download/Tls.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "tests/app/RecordingDialogs.h"
@@ -41,6 +43,12 @@ TEST(SourceImport, EachFormOfOneServiceGivesTheSameSource) {
         "referer=\"https://topo.example/\"/></qgsXYZTilesConnections>",
         R"({"tilejson": "3.0.0", "name": "Topo", "tiles": ["https://topo.example/{z}/{x}/{y}.jpg"],
             "minzoom": 1, "maxzoom": 17})",
+        // As QGIS 3.24 to 3.40 export it: a prefix that no namespace declares.
+        "<!DOCTYPE connections>\n<qgsXYZTilesConnections version=\"1.0\">\n  <xyztiles zmax=\"17\" "
+        "zmin=\"1\" url=\"https://topo.example/{z}/{x}/{y}.jpg\" name=\"Topo\" "
+        "referer=\"https://topo.example/\" http-header:referer=\"https://topo.example/\" "
+        "http-header:X-Api-Key=\"k1\" username=\"\" password=\"\" authcfg=\"\" "
+        "tilePixelRatio=\"0\"/>\n</qgsXYZTilesConnections>\n",
     };
     for (const std::string& content : files) {
         WriteFileBytes(folder.Path() + "s", content);
@@ -52,6 +60,11 @@ TEST(SourceImport, EachFormOfOneServiceGivesTheSameSource) {
                   ExpandTemplate(source.Templates[0], 5, 10, 12, source.Subdomains));
         EXPECT_EQ((std::pair{1, 17}), std::pair(source.MinZoom, source.MaxZoom));
         EXPECT_EQ("jpg", source.Format);
+        if (content.find("http-header:") != std::string::npos) {
+            EXPECT_EQ("https://topo.example/", source.Referer);
+            EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"X-Api-Key", "k1"}}),
+                      source.Headers);
+        }
     }
     // The first layer of several, said so; TMS rows; what is no source file.
     WriteFileBytes(folder.Path() + "multi.xml",
@@ -147,9 +160,18 @@ TEST(SourcesWindow, ImportsAFileAndFetchesOneTileOverHttps) {
     ASSERT_TRUE(PumpWhileTesting(window));
     const std::string tile = tileservice::RenderTilePng({tileservice::MapKind::Terrain, 0, 0, 0});
     const QString result = window.findChild<QLabel*>("TestResult")->text();
-    EXPECT_TRUE(result.startsWith(QString::number(tile.size()) + " bytes in "))
+    EXPECT_TRUE(result.startsWith("Tile 0/0/0: " + QString::number(tile.size()) + " bytes in "))
         << result.toStdString();
     EXPECT_FALSE(window.findChild<QLabel*>("TestPicture")->pixmap().isNull());
+
+    // A source from zoom 2 within bounds is tried there, not at 0/0/0.
+    TileSource source = ReadSources(SourcesFilePath(exe.Path())).front();
+    source.MinZoom = 2;
+    source.Bounds = GeoBounds{116, 39, 117, 40};
+    const TestFetch fetched = FetchTestTile(source, 0, std::make_shared<TlsContext>(tls.CaCert));
+    EXPECT_EQ((std::tuple{2, 3, 1}), std::tuple(fetched.Z, fetched.X, fetched.Y));
+    EXPECT_TRUE(fetched.Url.ends_with("/xyz/terrain/2/3/1.png")) << fetched.Url;
+    EXPECT_EQ("", fetched.Error);
 }
 
 TEST(SourcesChoice, TheMainWindowOffersTheSourcesAndRefusesAForbiddingService) {

@@ -219,6 +219,21 @@ TEST_F(MainWindow, EnterStartsTheStatusTextStaysAndOnlyTheArrowsMoveTheZoom) {
     EXPECT_EQ("14", Find<QLineEdit>(*form, "Edit5")->text());
 }
 
+TEST_F(MainWindow, TheOutcomeTakesTheStatusBarsWidthBesideTheFixedText) {
+    auto form = MakeForm();
+    QLabel* progress = Find<QLabel>(*form, "ProgressText");
+    QStatusBar* status = form->statusBar();
+    const int fixed = status->fontMetrics().horizontalAdvance(status->currentMessage());
+    for (const int width : {form->width(), 1200}) {
+        form->setFixedWidth(width);
+        PumpUntil([&] { return status->width() == width; }, 2s);
+        QCoreApplication::processEvents();
+        // Right of the fixed text, up to the progress bar: all the width there is.
+        EXPECT_GT(progress->x(), fixed) << width;
+        EXPECT_GT(progress->width(), width - fixed - 160) << width;
+    }
+}
+
 TEST_F(MainWindow, OpenTaskRestoresTheStoredEntries) {
     auto form = MakeForm();
     const std::string project = m_save.Path() + "old.zav";
@@ -528,6 +543,45 @@ TEST_F(MainWindow, LeavingWhileWorkersWaitOnAServerEndsWithinTheGrace) {
     const auto leftAt = std::chrono::steady_clock::now();
     form.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - leftAt, 4s);
+}
+
+TEST_F(MainWindow, LeavingMidTaskKeepsEveryLineAndPositionForTheResume) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    // 8 x 9 tiles at zoom 12; the test's host takes no real waits, so tiles come fast.
+    Type(*form, {"116.3", "117", "39.9", "39.3"}, m_save.Path(), "leave.zav");
+    Find<QLineEdit>(*form, "Edit5")->setText("12");
+    form->BitBtn1Click();
+    form->findChild<QTimer*>(QStringLiteral("Timer1"))->stop(); // no periodic save helps
+    const auto saved = [&] { return PaneLines(*form, "Memo1").filter(" OK").size(); };
+    ASSERT_TRUE(PumpUntil([&] { return saved() >= 20; }));
+    const std::string logFile = form->CurrentTask->LogFile;
+    const std::string folder = form->CurrentTask->TileFolder;
+    form.reset();
+
+    // Every tile on disk has its line in the log, the positions are stored, the stop is told.
+    const std::string log = ReadFileBytes(logFile);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++files;
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(std::string::npos, log.find("," + name + " OK\r\n")) << name;
+    }
+    EXPECT_GE(files, 20);
+    EXPECT_NE(std::string::npos, log.find("Thread1will be terminated by user. please wait..."));
+    EXPECT_NE(std::string::npos, log.find("Task Stoped!"));
+    EXPECT_NE(0, ProfileFile(m_save.Path() + "leave.zav").ReadInteger("THREADS", "T1X", 0));
+    // The resume starts from them and shows the whole log.
+    auto again = MakeForm();
+    Type(*again, {"116.3", "117", "39.9", "39.3"}, m_save.Path(), "leave.zav");
+    Find<QLineEdit>(*again, "Edit5")->setText("12");
+    again->BitBtn1Click();
+    ASSERT_TRUE(again->CurrentTask->Params->Resume);
+    EXPECT_GE(PaneLines(*again, "Memo1").filter(" OK").size(), files);
+    RunToEnd(*again);
 }
 
 TEST_F(MainWindow, LeavingStartsNoRequestAfterTheExitBegan) {

@@ -126,48 +126,72 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
     EXPECT_EQ("jpg", read.Source->Format);
 }
 
-TEST_F(HttpsSource, ARefusedCertificateIsToldWithTheHostAndFailsTheTile) {
+TEST_F(HttpsSource, ARefusedCertificateStopsTheTaskOnceAndLeavesItsTilesToFetch) {
     const auto other = test::MakeCertificates(m_folder.Path(), "other", "127.0.0.1");
     struct Case {
         test::CertificateFiles Served;
         std::string Trusted;
-        const char* Why;
+        const char* Host; // as the URL names it
+        const char* Why;  // empty: accepted
     };
     const test::CertificateFiles expired =
         test::MakeCertificates(m_folder.Path(), "expired", "127.0.0.1", -7200, -3600);
     const test::CertificateFiles named =
         test::MakeCertificates(m_folder.Path(), "named", "tiles.example");
+    const test::CertificateFiles local =
+        test::MakeCertificates(m_folder.Path(), "local", "localhost");
     const Case cases[] = {
         {test::MakeCertificates(m_folder.Path(), "unknown", "127.0.0.1"), other.CaCert,
+         "127.0.0.1", "unknown issuer"},
+        {named, named.CaCert, "127.0.0.1", "issued for another host"},
+        {expired, expired.CaCert, "127.0.0.1", "expired"},
+        // "localhost" is verified as the name it is (and sent as SNI), whatever it connects to.
+        {local, local.CaCert, "localhost", ""},
+        {local, local.CaCert, "LocalHost", ""},
+        {test::MakeCertificates(m_folder.Path(), "ip", "127.0.0.1"), other.CaCert, "localhost",
          "unknown issuer"},
-        {named, named.CaCert, "issued for another host"},
-        {expired, expired.CaCert, "expired"},
     };
     for (const Case& c : cases) {
         const auto service = HttpsService(c.Served);
         TIdHTTP client;
         client.Tls = std::make_shared<TlsContext>(c.Trusted);
         std::string body;
-        const std::string url =
-            "https://127.0.0.1:" + std::to_string(service->Port()) + "/xyz/normal/1/0/0.png";
-        EXPECT_EQ(std::string("TLS certificate of 127.0.0.1 refused: ") + c.Why,
-                  Fetch(client, url, body));
-        EXPECT_EQ("", body);
+        const std::string url = "https://" + std::string(c.Host) + ":" +
+                                std::to_string(service->Port()) + "/xyz/normal/1/0/0.png";
+        const std::string refused = *c.Why ? "The certificate of " + std::string(c.Host) +
+                                                 " was refused: " + c.Why +
+                                                 ". Set the CA file in Options or ask the "
+                                                 "service's owner."
+                                           : "";
+        EXPECT_EQ(refused, Fetch(client, url, body)) << c.Host << " " << c.Why;
+        EXPECT_EQ(refused.empty(), !body.empty());
     }
 
-    // In a task: the usual error line, the tile listed, the blank image in its place.
+    // In a task of two workers: the line once, no tile listed or blank, every position where it
+    // was, so that a resume with the right CA file fetches them.
     const auto service = HttpsService(test::MakeCertificates(m_folder.Path(), "task", "127.0.0.1"));
-    const auto task = MakeTask(Source(service->Port()), other.CaCert, 1, 1);
+    TileSource source = Source(service->Port());
+    const auto task = MakeTask(source, other.CaCert, 2, 1);
+    ASSERT_EQ(2, task->Params->ThreadCount);
     test::RecordingHost host(m_exe.Path());
-    { TDownThread worker(0, task, host); }
-    const std::string url = task->TileUrl(X0, Y0);
-    EXPECT_EQ((std::vector<std::string>{
-                  "T1 TLS certificate of 127.0.0.1 refused: unknown issuer->" + url,
-                  "T1:" + std::to_string(X0) + "-" + std::to_string(Y0) + " got a blank image!",
-                  "T1 Finished."}),
-              host.Log());
-    EXPECT_EQ(std::vector<std::string>{task->TilePath(X0, Y0) + "|" + url}, host.Failed());
-    EXPECT_EQ("blank jpg", ReadFileBytes(task->TilePath(X0, Y0)));
+    std::pair<int, int> first, second;
+    {
+        TDownThread one(0, task, host), two(1, task, host);
+        ASSERT_TRUE(host.WaitForWorkers(2));
+        first = one.LastPosition();
+        second = two.LastPosition();
+    }
+    std::vector<std::string> log = host.Log();
+    std::sort(log.begin(), log.end());
+    EXPECT_EQ((std::vector<std::string>{"T1 Finished.", "T2 Finished.",
+                                        "The certificate of 127.0.0.1 was refused: unknown "
+                                        "issuer. Set the CA file in Options or ask the service's "
+                                        "owner."}),
+              log);
+    EXPECT_TRUE(host.Failed().empty());
+    EXPECT_EQ((std::pair{0, 0}), first);
+    EXPECT_EQ((std::pair{0, 0}), second);
+    EXPECT_FALSE(std::filesystem::exists(task->TilePath(X0, Y0)));
 }
 
 TEST_F(HttpsSource, AProxyTunnelCarriesTheCredentialsToTheProxyOnly) {

@@ -3,10 +3,11 @@
 // Options dialog, the converter, the About window and the help window. Runs offscreen; no message
 // box blocks it.
 //
-//   windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER
+//   windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER [CERT KEY]
 //
 // PROGRAM_FOLDER holds ini/config.ini (naming the tile service), blankimg/blank.png and the HTML
-// manual in help/.
+// manual in help/. With a certificate and its key that Quarrow does not trust (a self-signed
+// one), also the main window after a task whose https source presents it.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -75,8 +77,8 @@ void Type(QWidget& window, const char* name, const QString& text) {
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER\n");
+    if (argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: windowshot PROGRAM_FOLDER SAVE_FOLDER OUTPUT_FOLDER [CERT KEY]\n");
         return 2;
     }
     const QString program = QDir(QString::fromLocal8Bit(argv[1])).absolutePath() + "/";
@@ -128,6 +130,38 @@ int main(int argc, char** argv) {
         about.show();
         RunFor(300);
         ok = Save(about, output + "about.png") && ok;
+    }
+    if (argc == 6) {
+        // An https source whose certificate Quarrow does not trust: the task stops at once and
+        // the status bar says why.
+        quarrow::tileservice::ServiceOptions secure;
+        secure.Port = 0;
+        secure.TlsCert = argv[4];
+        secure.TlsKey = argv[5];
+        quarrow::tileservice::TileService secureService(secure);
+        const QString secureProgram = program + "secure/";
+        QDir().mkpath(secureProgram + "ini");
+        QDir().mkpath(secureProgram + "blankimg");
+        quarrow::TileSource source;
+        source.Name = "Own server (https)";
+        source.Templates[0] = "https://localhost:" + std::to_string(secureService.Port()) +
+                              "/xyz/normal/{z}/{x}/{y}.png";
+        quarrow::WriteSources(quarrow::SourcesFilePath(secureProgram.toStdString()), {source});
+        TForm1 refused(dialogs, secureProgram);
+        refused.show();
+        RunFor(200);
+        Type(refused, "EditTaskName", QStringLiteral("own.zav"));
+        Type(refused, "Edit1", QStringLiteral("116.3"));
+        Type(refused, "Edit3", QStringLiteral("116.5"));
+        Type(refused, "Edit2", QStringLiteral("40"));
+        Type(refused, "Edit4", QStringLiteral("39.8"));
+        Type(refused, "Edit6", save);
+        refused.findChild<QComboBox*>(QStringLiteral("ComboSource"))->setCurrentIndex(1);
+        refused.BitBtn1Click();
+        for (int waited = 0; waited < 20000 && refused.RunningWorkers > 0; waited += 100)
+            RunFor(100);
+        RunFor(1500); // the monitor's tick ends the task
+        ok = Save(refused, output + "main-window-certificate.png") && ok;
     }
     {
         // Two custom sources, one of them the local service's XYZ paths, tried out.
@@ -182,6 +216,21 @@ int main(int argc, char** argv) {
         }
         RunFor(300);
         ok = Save(area, output + "area.png") && ok;
+
+        // A small rectangle opens centred, zoomed to fit.
+        TfrmArea small(dialogs, program);
+        small.resize(900, 640);
+        small.Begin(std::nullopt, 18, host, 15, quarrow::GeoBounds{116.39, 39.90, 116.41, 39.91},
+                    nullptr);
+        small.show();
+        for (int waited = 0; waited < 10000; waited += 100) {
+            RunFor(100);
+            small.Map()->grab();
+            if (small.Map()->TilesSettled())
+                break;
+        }
+        RunFor(300);
+        ok = Save(small, output + "area-small.png") && ok;
     }
     {
         THelpWindow help;
