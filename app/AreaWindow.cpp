@@ -15,10 +15,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "QtText.h"
-#include "StartRules.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/QtText.h"
+#include "task/StartRules.h"
 #include "area/AreaFile.h"
 #include "download/ServiceRules.h"
 #include "download/Tls.h"

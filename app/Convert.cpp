@@ -11,9 +11,9 @@
 #include <QShowEvent>
 
 #include "ConvertRules.h"
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "WindowFont.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/WindowFont.h"
 
 namespace {
 

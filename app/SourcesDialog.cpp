@@ -21,12 +21,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "QtText.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/QtText.h"
 #include "SourceImport.h"
-#include "StartRules.h"
-#include "WindowFont.h"
+#include "task/StartRules.h"
+#include "widgets/WindowFont.h"
 #include "download/Tls.h"
 #include "engine/Locations.h"
 #include "engine/SourcesFile.h"

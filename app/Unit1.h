@@ -16,8 +16,8 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "StartRules.h"
-#include "TaskOutcome.h"
+#include "task/StartRules.h"
+#include "task/TaskOutcome.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
 #include "engine/TaskLock.h"

@@ -9,11 +9,11 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "LinkLabel.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/LinkLabel.h"
 #include "Unit1.h"
-#include "WindowFont.h"
+#include "widgets/WindowFont.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "LinePane.h"
-#include "StartRules.h"
-#include "WindowFont.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/LinePane.h"
+#include "task/StartRules.h"
+#include "widgets/WindowFont.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"
 #include "engine/Locations.h"

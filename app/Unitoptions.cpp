@@ -13,9 +13,9 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "Dialogs.h"
-#include "HandlerEdge.h"
-#include "WindowFont.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/WindowFont.h"
 #include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 

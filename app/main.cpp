@@ -10,7 +10,7 @@
 #include <QDir>
 
 #include "Convert.h"
-#include "Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unitoptions.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/TaskOutcome.h"
+#include "task/TaskOutcome.h"
 #include "engine/Exception.h"
 #include "engine/TextRules.h"
 

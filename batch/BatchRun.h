@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/StartRules.h"
-#include "app/TaskOutcome.h"
+#include "task/StartRules.h"
+#include "task/TaskOutcome.h"
 #include "download/Unit3.h"
 #include "download/WorkerGate.h"
 #include "download/WorkerHost.h"

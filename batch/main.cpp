@@ -10,7 +10,7 @@
 
 #include "BatchOptions.h"
 #include "BatchRun.h"
-#include "app/StartRules.h"
+#include "task/StartRules.h"
 #include "area/AreaFile.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"

@@ -18,7 +18,7 @@
 
 #include <QApplication>
 
-#include "app/LinePane.h"
+#include "widgets/LinePane.h"
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
 

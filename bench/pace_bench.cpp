@@ -27,7 +27,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "app/Unit1.h"
 #include "engine/Commonfunc.h"
 #include "engine/FileReplacer.h"

@@ -24,7 +24,7 @@
 #include <QWheelEvent>
 #include <sys/resource.h>
 
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "engine/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "tests/viewer/SampleTask.h"

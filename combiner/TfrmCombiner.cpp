@@ -15,9 +15,9 @@
 
 #include "CombineTask.h"
 #include "TileImage.h"
-#include "app/Dialogs.h"
-#include "app/HandlerEdge.h"
-#include "app/QtText.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/QtText.h"
 #include "engine/Locations.h"
 #include "engine/ProfileFile.h"
 #include "engine/Unitclasstask.h"

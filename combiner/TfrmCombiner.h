@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "mapview/UiMailbox.h"
+#include "widgets/UiMailbox.h"
 
 class Dialogs;
 class QLabel;

@@ -16,7 +16,7 @@
 
 #include "CombineTask.h"
 #include "TfrmCombiner.h"
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "engine/Locations.h"
 #include "engine/Version.h"
 

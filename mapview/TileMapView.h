@@ -13,7 +13,7 @@
 #include <QWidget>
 
 #include "TileCache.h"
-#include "UiMailbox.h"
+#include "widgets/UiMailbox.h"
 #include "ViewGeometry.h"
 
 class QPainter;

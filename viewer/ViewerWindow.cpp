@@ -8,8 +8,8 @@
 
 #include "MapView.h"
 #include "ViewerTask.h"
-#include "app/Dialogs.h"
-#include "app/HandlerEdge.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
 #include "engine/Locations.h"
 
 namespace quarrow::viewer {

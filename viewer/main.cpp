@@ -14,7 +14,7 @@
 
 #include "MapView.h"
 #include "ViewerWindow.h"
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "engine/Locations.h"
 #include "engine/Version.h"
 

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "FuzzSupport.h"
-#include "app/StartRules.h"
+#include "task/StartRules.h"
 #include "engine/NumberText.h"
 
 using namespace quarrow;

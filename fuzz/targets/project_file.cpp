@@ -1,7 +1,7 @@
 // A project file as the Open task reads it, and the resume test of a Start with the entries that
 // opening it gave: such a Start continues the run whenever the file names both whole numbers.
 #include "FuzzSupport.h"
-#include "app/StartRules.h"
+#include "task/StartRules.h"
 #include "engine/ProfileFile.h"
 
 using namespace quarrow;

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 namespace quarrow::test {
 

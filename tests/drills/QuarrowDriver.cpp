@@ -21,7 +21,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "app/Unit1.h"
 
 namespace {

@@ -27,8 +27,8 @@
 
 #include "app/AreaWindow.h"
 #include "app/Convert.h"
-#include "app/Dialogs.h"
-#include "app/HelpWindow.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HelpWindow.h"
 #include "app/SourcesDialog.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"

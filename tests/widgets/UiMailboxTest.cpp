@@ -1,5 +1,5 @@
 // Threads' results reach the window's thread whole, in order, and not after the mailbox is gone.
-#include "mapview/UiMailbox.h"
+#include "widgets/UiMailbox.h"
 
 #include <chrono>
 #include <memory>

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/StartRules.h"
+#include "task/StartRules.h"
 #include "engine/ProfileFile.h"
 #include "tests/support/TempDir.h"
 

@@ -1,5 +1,5 @@
 // The line pane: its store, what it shows, its files, and the view following new lines.
-#include "app/LinePane.h"
+#include "widgets/LinePane.h"
 
 #include <chrono>
 #include <string>

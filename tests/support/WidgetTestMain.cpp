@@ -1,5 +1,5 @@
-// The main of the viewer's tests: widgets need a QApplication, and no display is needed, so the
-// offscreen platform is the default.
+// The main of the test binaries of windows: widgets need a QApplication, and no display is
+// needed, so the offscreen platform is the default.
 #include <cstdlib>
 
 #include <QApplication>

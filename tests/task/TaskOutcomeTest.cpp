@@ -1,5 +1,5 @@
 // The end of a task in words: counts, the reason from the last failure, and what to do next.
-#include "app/TaskOutcome.h"
+#include "task/TaskOutcome.h"
 
 #include <gtest/gtest.h>
 

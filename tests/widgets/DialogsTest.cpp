@@ -1,6 +1,6 @@
 // The desktop's side of the windows: what it cannot open is told, and the compiled manual falls
 // back to Quarrow's own help window.
-#include "app/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <filesystem>
 
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/HelpWindow.h"
+#include "widgets/HelpWindow.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {

@@ -1,0 +1,41 @@
+// Everything a window asks of the desktop: message boxes, file and folder dialogs, opening
+// documents and starting programs. The program uses the Qt implementation; tests record.
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+class QWidget;
+class THelpWindow;
+
+class Dialogs {
+public:
+    Dialogs();
+    virtual ~Dialogs();
+    Dialogs(const Dialogs&) = delete;
+    Dialogs& operator=(const Dialogs&) = delete;
+
+    // A message box with OK; returns when it is closed.
+    virtual void Message(const QString& text);
+    // The standard error box.
+    virtual void Error(const QString& text);
+    // The chosen folder, empty on cancel.
+    virtual QString BrowseFolder(const QString& caption);
+    // filter in the form "Projects(*.zav)|*.zav"; the chosen file's full path, empty on cancel.
+    virtual QString OpenFile(const QString& title, const QString& filter,
+                             const QString& initialFolder);
+    // Files, web and mailto addresses. A target that no program takes is told in the error box;
+    // a compiled manual (".chm") falls back to the HTML manual beside it (index.html), shown in
+    // Quarrow's own help window.
+    virtual void ShellOpen(const QString& target);
+    // A program that cannot be started is told in the error box.
+    virtual void StartProgram(const QString& path);
+
+    // Hands the target to the desktop; false, showing nothing, when it does not exist or no
+    // program is set to open it.
+    virtual bool DesktopOpen(const QString& target);
+
+private:
+    std::unique_ptr<THelpWindow> m_help; // made when first needed
+};
