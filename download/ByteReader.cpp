@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "httpclient.h"
+#include "ClientErrors.h"
 
 namespace quarrow {
 

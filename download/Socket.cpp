@@ -20,8 +20,7 @@
 #include <unistd.h>
 
 #include "../engine/RetryEintr.h"
-#include "Tls.h"
-#include "httpclient.h"
+#include "ClientErrors.h"
 
 namespace quarrow {
 
@@ -333,23 +332,10 @@ TcpConnection::TcpConnection(std::intptr_t handle, const WaitLimits& limits)
     : m_handle(handle), m_limits(limits) {}
 
 TcpConnection::~TcpConnection() {
-    m_tls.reset();
     CloseSocket(m_handle);
 }
 
-void TcpConnection::StartTls(const TlsContext& context, const std::string& host) {
-    m_tls = std::make_unique<TlsSession>(context, m_handle, host, m_limits);
-}
-
 void TcpConnection::Write(std::string_view bytes, bool more) {
-    if (m_tls) {
-        m_pendingWrite.append(bytes);
-        if (!more) {
-            m_tls->Send(m_pendingWrite, m_limits);
-            m_pendingWrite.clear();
-        }
-        return;
-    }
     while (!bytes.empty()) {
         const std::size_t sent = SendSome(m_handle, bytes, more);
         if (sent > 0)
@@ -360,17 +346,11 @@ void TcpConnection::Write(std::string_view bytes, bool more) {
     }
 }
 
-bool TcpConnection::PeerHasClosed() {
-    if (m_reader.PeerClosed())
-        return true;
-    if (m_reader.HasBuffered())
-        return false;
-    return m_tls ? m_tls->PeerClosed() : PeerGone(m_handle);
+bool TcpConnection::LooksClosed() {
+    return PeerGone(m_handle);
 }
 
 std::size_t TcpConnection::Receive(char* data, std::size_t size) {
-    if (m_tls)
-        return m_tls->Receive(data, size, m_limits);
     for (;;) {
         if (const WaitEnd end = WaitReady(m_handle, ReadableEvent, m_limits); end != WaitEnd::Ready)
             ThrowWaitEnd(end);

@@ -1,6 +1,7 @@
 // The TCP connection under the HTTP client: host look-up, connect, and reads and writes whose
 // every wait is bounded. Only Socket.cpp touches the operating system's socket calls, so another
 // platform replaces it alone; the failure numbering and the reading of answers live beside it.
+// It knows nothing of TLS, which runs over it (Tls.h).
 #pragma once
 
 #include <atomic>
@@ -11,13 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "ByteReader.h"
+#include "Stream.h"
 #include "WinsockErrors.h"
 
 namespace quarrow {
-
-class TlsContext;
-class TlsSession;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -71,10 +69,10 @@ using HostLookup = LookupResult (*)(const std::string& host);
 // nullptr restores the platform's look-up.
 void SetHostLookupForTests(HostLookup lookup) noexcept;
 
-// One client-side TCP connection, read through a ByteReader. Every wait is bounded by the limits
-// (see WaitLimits). Failures throw EIdSocketError; a peer that closes while bytes are awaited
-// throws EIdConnClosedGracefully.
-class TcpConnection : private ByteSource {
+// One client-side TCP connection, a plain stream. Every wait is bounded by the limits (see
+// WaitLimits). Failures throw EIdSocketError; a peer that closes while bytes are awaited throws
+// EIdConnClosedGracefully.
+class TcpConnection final : public Stream {
 public:
     // Resolves host to its first IPv4 address (a dotted address is used as it is) and connects.
     // A name is looked up on a helper thread, so that the limits bound the wait for it too; a
@@ -86,39 +84,26 @@ public:
         return Open(host, port, WaitLimits{timeout});
     }
     ~TcpConnection() override;
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
 
     void SetTimeout(std::chrono::milliseconds timeout) noexcept { m_limits.Timeout = timeout; }
-    void SetLimits(const WaitLimits& limits) noexcept { m_limits = limits; }
+    void SetLimits(const WaitLimits& limits) noexcept override { m_limits = limits; }
+    const WaitLimits& Limits() const noexcept { return m_limits; }
+    // The socket, for what runs over it (TLS); it stays the connection's own.
+    std::intptr_t Handle() const noexcept { return m_handle; }
 
     // Sends all bytes. With more, the caller writes again at once: the system may hold the
     // bytes back to send them with the next write, so that the peer's delayed acknowledgement
     // and Nagle's algorithm do not stall a request written in pieces.
-    void Write(std::string_view bytes, bool more = false);
-
-    // The reads; see ByteReader.
-    ByteReader& Reader() noexcept { return m_reader; }
-
-    // Whether the connection can carry no further request: a read saw the peer close, or, looked
-    // at without waiting, the peer has closed or reset it since.
-    bool PeerHasClosed();
-
-    // From now on the bytes go through TLS with host (see TlsSession); the handshake is bounded
-    // by the connection's limits. Writes made with `more` are then gathered into one record.
-    void StartTls(const TlsContext& context, const std::string& host);
-    bool Secure() const noexcept { return m_tls != nullptr; }
+    void Write(std::string_view bytes, bool more = false) override;
 
 private:
     TcpConnection(std::intptr_t handle, const WaitLimits& limits);
     // Waits for bytes on the socket within the limits.
     std::size_t Receive(char* data, std::size_t size) override;
+    bool LooksClosed() override;
 
     std::intptr_t m_handle; // wide enough for a Windows SOCKET too
     WaitLimits m_limits;
-    std::unique_ptr<TlsSession> m_tls; // none for plain TCP
-    std::string m_pendingWrite;        // TLS: what `more` writes have gathered
-    ByteReader m_reader{*this};
 };
 
 } // namespace quarrow

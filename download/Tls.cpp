@@ -14,8 +14,8 @@
 #include "../engine/RetryEintr.h"
 #include "../engine/TextRules.h"
 #include "FailureTexts.h"
+#include "ClientErrors.h"
 #include "Socket.h"
-#include "httpclient.h"
 
 namespace quarrow {
 
@@ -249,6 +249,36 @@ bool TlsSession::PeerClosed() {
     const int error = SSL_get_error(ssl, result);
     ERR_clear_error();
     return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+}
+
+TlsStream::TlsStream(std::unique_ptr<TcpConnection> connection, const TlsContext& context,
+                     const std::string& host)
+    : m_connection(std::move(connection)),
+      m_session(std::make_unique<TlsSession>(context, m_connection->Handle(), host,
+                                             m_connection->Limits())) {}
+
+TlsStream::~TlsStream() {
+    m_session.reset();
+}
+
+void TlsStream::Write(std::string_view bytes, bool more) {
+    m_pendingWrite.append(bytes);
+    if (!more) {
+        m_session->Send(m_pendingWrite, m_connection->Limits());
+        m_pendingWrite.clear();
+    }
+}
+
+void TlsStream::SetLimits(const WaitLimits& limits) noexcept {
+    m_connection->SetLimits(limits);
+}
+
+std::size_t TlsStream::Receive(char* data, std::size_t size) {
+    return m_session->Receive(data, size, m_connection->Limits());
+}
+
+bool TlsStream::LooksClosed() {
+    return m_session->PeerClosed();
 }
 
 } // namespace quarrow

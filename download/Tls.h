@@ -9,10 +9,12 @@
 #include <string_view>
 
 #include "../engine/Exception.h"
+#include "Stream.h"
 
 namespace quarrow {
 
 struct WaitLimits;
+class TcpConnection;
 
 // A TLS failure that is no socket failure: a refused certificate, a failed handshake. Its text
 // names the host and says why, and holds none of the markers that sort failures.
@@ -68,6 +70,28 @@ private:
     void* m_session; // SSL*
     std::intptr_t m_handle;
     std::string m_host;
+};
+
+// TLS over a connection of its own: a stream whose bytes are encrypted, its waits bounded by the
+// connection's limits. Writes made with `more` are gathered into one record.
+class TlsStream final : public Stream {
+public:
+    // Handshakes with host over the connection (see TlsSession).
+    TlsStream(std::unique_ptr<TcpConnection> connection, const TlsContext& context,
+              const std::string& host);
+    ~TlsStream() override;
+
+    void Write(std::string_view bytes, bool more = false) override;
+    void SetLimits(const WaitLimits& limits) noexcept override;
+    bool Secure() const noexcept override { return true; }
+
+private:
+    std::size_t Receive(char* data, std::size_t size) override;
+    bool LooksClosed() override;
+
+    std::unique_ptr<TcpConnection> m_connection;
+    std::unique_ptr<TlsSession> m_session; // gone before the connection
+    std::string m_pendingWrite;
 };
 
 } // namespace quarrow

@@ -8,7 +8,6 @@
 #include <netdb.h>
 
 #include "FailureTexts.h"
-#include "httpclient.h"
 
 namespace quarrow {
 
@@ -101,9 +100,6 @@ std::string SocketErrorMessage(int number) {
     message += WinsockErrorText(number);
     return message;
 }
-
-EIdSocketError::EIdSocketError(int lastError)
-    : Exception(SocketErrorMessage(lastError)), LastError(lastError) {}
 
 int WinsockErrorFromErrno(int error) {
     for (const ErrnoMapping& mapping : ErrnoMappings)

@@ -13,6 +13,7 @@
 #include "../engine/TextRules.h"
 #include "FailureTexts.h"
 #include "Socket.h"
+#include "Tls.h"
 
 namespace quarrow {
 
@@ -455,30 +456,31 @@ void TIdHTTP::GetSecure(const UrlParts& parts, std::string& buffer, const WaitLi
     m_lastScheme = parts.Scheme;
     Exchange(limits, buffer, [&] {
         if (!m_connection) {
+            std::unique_ptr<TcpConnection> connection;
             if (ProxyServer.empty()) {
-                m_connection = TcpConnection::Open(address, port, limits);
+                connection = TcpConnection::Open(address, port, limits);
             } else {
                 const std::string proxy =
                     EqualsNoCase(ProxyServer, "LOCALHOST") ? "127.0.0.1" : ProxyServer;
-                m_connection = TcpConnection::Open(proxy, ProxyPort, limits);
-                OpenTunnel(host, port);
+                connection = TcpConnection::Open(proxy, ProxyPort, limits);
+                OpenTunnel(*connection, host, port);
             }
-            m_connection->StartTls(*Tls, host);
+            m_connection = std::make_unique<TlsStream>(std::move(connection), *Tls, host);
             m_secureTarget = key;
         }
         SendRequest(parts.Target, HostLine(443), false);
     });
 }
 
-void TIdHTTP::OpenTunnel(const std::string& host, int port) {
+void TIdHTTP::OpenTunnel(Stream& proxy, const std::string& host, int port) {
     const std::string authority = host + ":" + std::to_string(port);
     std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
     if (!ProxyUsername.empty())
         request +=
             "Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
     request += "\r\n";
-    m_connection->Write(request);
-    ByteReader& reader = m_connection->Reader();
+    proxy.Write(request);
+    ByteReader& reader = proxy.Reader();
     std::string line;
     ReadResponseLine(reader, line);
     const auto blank = line.find(' ');

@@ -10,49 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "../engine/Exception.h"
-#include "FailureTexts.h"
+#include "ClientErrors.h"
 
 namespace quarrow {
 
-// An answer that is not a success: the message is the status text as received.
-class EIdProtocolReplyError : public Exception {
-public:
-    EIdProtocolReplyError(int code, const std::string& statusText)
-        : Exception(statusText), ReplyErrorCode(code) {}
-    int ReplyErrorCode;
-};
-
-// A socket failure, numbered and described as Windows Sockets does.
-class EIdSocketError : public Exception {
-public:
-    explicit EIdSocketError(int lastError);
-    int LastError;
-};
-
-class EIdConnClosedGracefully : public Exception {
-public:
-    EIdConnClosedGracefully() : Exception(std::string(failure::ClosedGracefullyText)) {}
-};
-
-class EConvertError : public Exception {
-public:
-    using Exception::Exception;
-};
-
-class EIdInterceptPropInvalid : public Exception {
-public:
-    EIdInterceptPropInvalid() : Exception("Intercept value is not valid") {}
-};
-
-// A redirect that is not followed whatever the attempt (another scheme than http and https, a
-// user name in the URL): another request would be refused the same way.
-class ERefusedRedirect : public Exception {
-public:
-    using Exception::Exception;
-};
-
-class TcpConnection;
+class Stream;
 class ByteReader;
 class CutTime;
 class TlsContext;
@@ -130,7 +92,7 @@ public:
 private:
     void GetOnce(const std::string& url, std::string& buffer);
     void GetSecure(const UrlParts& parts, std::string& buffer, const WaitLimits& limits);
-    void OpenTunnel(const std::string& host, int port);
+    void OpenTunnel(Stream& proxy, const std::string& host, int port);
     // Connects when needed and sends, then reads the answer; a failure other than an answer's
     // status releases the connection.
     void Exchange(const WaitLimits& limits, std::string& buffer,
@@ -146,7 +108,7 @@ private:
     friend struct HttpClientTestAccess;
     int m_defaultPort = 80;
 
-    std::unique_ptr<TcpConnection> m_connection; // none while closed
+    std::unique_ptr<Stream> m_connection; // plain or TLS; none while closed
     // Where the open connection goes without a proxy (host and port); a URL that names both
     // again may reuse it.
     std::string m_currentHost;
