@@ -23,6 +23,7 @@ std::size_t ByteReader::Receive(char* data, std::size_t size) {
         return 0;
     const std::size_t received = m_source.Receive(data, size);
     m_peerClosed = received == 0;
+    m_received += received;
     return received;
 }
 

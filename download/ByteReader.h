@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,8 @@ public:
     bool PeerClosed() const noexcept { return m_peerClosed; }
     // Whether received bytes wait in the buffer, unread.
     bool HasBuffered() const noexcept { return Buffered() > 0; }
+    // How many bytes the source has given so far, read or not.
+    std::uint64_t Received() const noexcept { return m_received; }
 
 private:
     std::size_t Receive(char* data, std::size_t size);
@@ -55,6 +58,7 @@ private:
 
     ByteSource& m_source;
     bool m_peerClosed = false;
+    std::uint64_t m_received = 0;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;

@@ -304,6 +304,15 @@ constexpr std::string_view BadStatusText = "The service's answer has no valid st
 constexpr std::string_view BadChunkText = "The service's answer has a chunk size that is none.";
 constexpr std::string_view BadLengthText = "The service's answer has a Content-Length that is none.";
 
+// Whether a failure is the peer's close or reset of the connection.
+bool ClosedByPeer(const Exception& error) {
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&error))
+        return true;
+    const auto* socket = dynamic_cast<const EIdSocketError*>(&error);
+    return socket && (socket->LastError == winsock::ConnectionReset ||
+                      socket->LastError == winsock::ConnectionAborted);
+}
+
 // Reads one line of the answer, refusing one beyond the line length bound.
 void ReadResponseLine(ByteReader& reader, std::string& line) {
     if (!reader.ReadLine(line, MaxLineLength))
@@ -497,19 +506,33 @@ void TIdHTTP::OpenTunnel(Stream& proxy, const std::string& host, int port) {
 
 void TIdHTTP::Exchange(const WaitLimits& limits, std::string& buffer,
                        const std::function<void()>& connectAndSend) {
-    try {
-        CheckLimits(limits); // a cut client sends nothing more
-        if (m_connection)
-            m_connection->SetLimits(limits);
-        connectAndSend();
-        if (!ReadAnswer(m_connection->Reader(), buffer))
+    for (bool repeated = false;; repeated = true) {
+        // A kept connection that the peer closes just after the look before its reuse (a proxy
+        // that closes after every answer without saying so) costs one new connection: the
+        // request goes out once more, as mature clients do. A new connection's failure is told.
+        const bool reused = m_connection != nullptr;
+        const std::uint64_t received = reused ? m_connection->Reader().Received() : 0;
+        try {
+            CheckLimits(limits); // a cut client sends nothing more
+            if (m_connection)
+                m_connection->SetLimits(limits);
+            connectAndSend();
+            if (!ReadAnswer(m_connection->Reader(), buffer))
+                m_connection.reset();
+            return;
+        } catch (const EIdProtocolReplyError&) {
+            throw; // the answer was read whole: the connection is still in step
+        } catch (const Exception& error) {
+            const bool noByteCame =
+                reused && m_connection && m_connection->Reader().Received() == received;
+            // Any other failure may leave the rest of the answer unread or the socket broken.
             m_connection.reset();
-    } catch (const EIdProtocolReplyError&) {
-        throw; // the answer was read whole: the connection is still in step
-    } catch (...) {
-        // Any other failure may leave the rest of the answer unread or the socket broken.
-        m_connection.reset();
-        throw;
+            if (repeated || !noByteCame || !ClosedByPeer(error) || m_cut->Reached())
+                throw;
+        } catch (...) {
+            m_connection.reset();
+            throw;
+        }
     }
 }
 

@@ -775,3 +775,40 @@ TEST(HostileService, AnAnswerIsFramedAsRfc9112AndTrustedForItsStatusCodeAlone) {
         EXPECT_EQ(c.Body, buffer) << c.Answer;
     }
 }
+
+TEST(HttpConnection, AKeptConnectionThePeerClosesCostsOneReconnectNeverAFailedRequest) {
+    // One answer per connection, without "Connection: close", and the close a few milliseconds
+    // later: it lands after the client's look before reuse, every time.
+    LoopbackServer closing([](ServerConnection& c) {
+        if (c.ReadRequest().empty())
+            return;
+        c.Send(Ok);
+        std::this_thread::sleep_for(5ms);
+        c.Close();
+    });
+    auto http = Client();
+    for (int i = 0; i < 20; ++i) {
+        std::string buffer;
+        ASSERT_EQ("", Fetch(*http, Url(closing, "/t/" + std::to_string(i)), buffer)) << i;
+        EXPECT_EQ("ok", buffer);
+    }
+    const std::string all = closing.AllReceived();
+    std::size_t requests = 0;
+    for (std::size_t at = all.find("GET "); at != std::string::npos; at = all.find("GET ", at + 1))
+        ++requests;
+    // Each request after the first finds its connection closed at its look or, at most once,
+    // just after it.
+    EXPECT_EQ(20, closing.ConnectionCount());
+    EXPECT_LE(requests, 39u);
+    std::printf("20 requests: %d connections, %zu requests sent\n", closing.ConnectionCount(),
+                requests);
+
+    // A fresh connection that the peer closes at once is told, once.
+    LoopbackServer shut([](ServerConnection& c) {
+        c.ReadRequest();
+        c.Close();
+    });
+    std::string buffer;
+    EXPECT_EQ("Connection Closed Gracefully.", Fetch(*Client(), Url(shut, "/"), buffer));
+    EXPECT_EQ(1, shut.ConnectionCount());
+}
