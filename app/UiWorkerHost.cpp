@@ -17,3 +17,11 @@ void UiWorkerHost::Synchronize(const std::function<void()>& call) {
     }
     m_gate.Call(call);
 }
+
+void UiWorkerHost::Post(std::function<void()> call) {
+    if (QThread::currentThread() == m_uiThread) {
+        call();
+        return;
+    }
+    m_gate.Post(std::move(call));
+}

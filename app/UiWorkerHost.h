@@ -19,6 +19,8 @@ public:
     // Runs the call on the UI thread and waits for it; on the UI thread itself, at once. Once
     // leaving has begun, returns without running it.
     void Synchronize(const std::function<void()>& call);
+    // Queues the call for the UI thread without waiting; on the UI thread itself, runs it at once.
+    void Post(std::function<void()> call);
     void Sleep(int milliseconds) { m_gate.Sleep(milliseconds); }
 
     // These three on the UI thread; see WorkerGate. Ask every worker to stop before them.

@@ -668,6 +668,10 @@ void TForm1::Synchronize(const std::function<void()>& call) {
     m_workerHost.Synchronize(call);
 }
 
+void TForm1::Post(std::function<void()> call) {
+    m_workerHost.Post(std::move(call));
+}
+
 void TForm1::AppendLogLine(const std::string& line) {
     Memo1->AppendLine(line);
     m_givenUp.LogLine(line);

@@ -67,6 +67,7 @@ public:
 
     // WorkerHost; called by the workers.
     void Synchronize(const std::function<void()>& call) override;
+    void Post(std::function<void()> call) override;
     void AppendLogLine(const std::string& line) override;
     void AppendFailedLine(const std::string& line) override;
     void LowerRunningWorkers() override;

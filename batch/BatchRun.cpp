@@ -73,6 +73,7 @@ void BatchRun::Close() {
     if (m_closed)
         return;
     m_closed = true;
+    m_gate.RunQueued(); // the lines the workers posted and this thread has not taken yet
     for (const std::string& line : ClosingLines(*m_task))
         AppendLogLine(line);
     Save();

@@ -54,6 +54,7 @@ public:
     int Run();
 
     void Synchronize(const std::function<void()>& call) override { m_gate.Call(call); }
+    void Post(std::function<void()> call) override { m_gate.Post(std::move(call)); }
     void AppendLogLine(const std::string& line) override;
     void AppendFailedLine(const std::string& line) override;
     void LowerRunningWorkers() override { --m_running; }

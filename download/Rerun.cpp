@@ -72,7 +72,7 @@ void SetUpRerunClient(TIdHTTP& client, const RerunTask& task, const std::string&
         SetUpRerunClient(client);
         return;
     }
-    ApplySourceRules(client, *task.Source, std::make_shared<TlsContext>(caFile));
+    ApplySourceRules(client, *task.Source, caFile);
 }
 
 std::vector<std::string> LoadRerunList(const std::string& path) {

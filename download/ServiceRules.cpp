@@ -13,6 +13,7 @@
 #include "../engine/TextRules.h"
 #include "../engine/TileSource.h"
 #include "FailureTexts.h"
+#include "Tls.h"
 #include "httpclient.h"
 
 namespace quarrow {
@@ -79,6 +80,15 @@ void ApplySourceRules(TIdHTTP& client, const TileSource& source,
     client.Rules.StrictFraming = true;
     client.Rules.Headers = source.Headers;
     client.Tls = std::move(tls);
+}
+
+void ApplySourceRules(TIdHTTP& client, const TileSource& source, const std::string& caFile) {
+    const bool secure = std::any_of(source.Templates.begin(), source.Templates.end(),
+                                    [](const std::string& urlTemplate) {
+                                        return StartsWithNoCase(TrimBlanks(urlTemplate), "https:");
+                                    });
+    ApplySourceRules(client, source, secure ? SharedTlsContext(caFile) : nullptr);
+    client.TlsOnDemand = [caFile] { return SharedTlsContext(caFile); };
 }
 
 TestFetch FetchTestTile(const TileSource& source, int mapIndex,

@@ -17,6 +17,9 @@ struct TileSource;
 // browser-like agent), connections kept per host, redirects followed, and TLS for https.
 void ApplySourceRules(TIdHTTP& client, const TileSource& source,
                       std::shared_ptr<const TlsContext> tls);
+// The same, with the TLS context of the CA file shared by every client of the process that uses
+// it (SharedTlsContext): made now when the source's URLs are https, at the first https URL else.
+void ApplySourceRules(TIdHTTP& client, const TileSource& source, const std::string& caFile);
 
 // One tile fetched to try a source out: the tile at the centre of its bounds (of the map without
 // bounds) at its smallest zoom level, of the first map type it offers at or after mapIndex. Error

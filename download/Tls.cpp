@@ -3,7 +3,9 @@
 // through the socket layer's bounded wait.
 #include "Tls.h"
 
+#include <atomic>
 #include <cerrno>
+#include <map>
 #include <mutex>
 
 #include <openssl/err.h>
@@ -154,7 +156,10 @@ ECertificateRefused::ECertificateRefused(const std::string& host, const std::str
                 " was refused: " + reason +
                 ". Set the CA file in Options or ask the service's owner.") {}
 
+std::atomic<int> ContextsMade{0};
+
 TlsContext::TlsContext(const std::string& caFile) : m_context(SSL_CTX_new(TLS_client_method())) {
+    ++ContextsMade;
     SSL_CTX* context = Context(m_context);
     if (!context)
         throw ETlsError("TLS cannot be set up: " + OpenSslReason());
@@ -171,6 +176,23 @@ TlsContext::TlsContext(const std::string& caFile) : m_context(SSL_CTX_new(TLS_cl
 
 TlsContext::~TlsContext() {
     SSL_CTX_free(Context(m_context));
+}
+
+std::shared_ptr<const TlsContext> SharedTlsContext(const std::string& caFile) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<const TlsContext>> made;
+    const std::lock_guard lock(mutex);
+    std::weak_ptr<const TlsContext>& kept = made[caFile];
+    std::shared_ptr<const TlsContext> context = kept.lock();
+    if (!context) {
+        context = std::make_shared<const TlsContext>(caFile);
+        kept = context;
+    }
+    return context;
+}
+
+int TlsContextsMade() noexcept {
+    return ContextsMade.load();
 }
 
 TlsSession::TlsSession(const TlsContext& context, std::intptr_t handle, const std::string& host,

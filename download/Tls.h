@@ -46,6 +46,13 @@ private:
     void* m_context;
 };
 
+// The context that trusts the CA file beside the system's certificates, made at its first use and
+// shared while anyone holds it: the workers of a task read the certificates once. Throws as the
+// context's constructor does.
+std::shared_ptr<const TlsContext> SharedTlsContext(const std::string& caFile);
+// How many contexts this process has made; each read the system's certificates.
+int TlsContextsMade() noexcept;
+
 // One client session on a connected, non-blocking socket that it does not own.
 class TlsSession {
 public:

@@ -136,12 +136,22 @@ void TDownThread::WorkerDone() {
     m_host.Synchronize([this] { m_host.LowerRunningWorkers(); });
 }
 
+// A custom source's lines go to the host without waiting for its thread: they keep their order,
+// and WorkerDone, which is waited for, comes after them all. The built-in source's wait for each.
 void TDownThread::SendLog(std::string line) {
+    if (Task->Params->Source) {
+        m_host.Post([&host = m_host, line = std::move(line)] { host.AppendLogLine(line); });
+        return;
+    }
     LogLine = std::move(line);
     AddLogLine();
 }
 
 void TDownThread::SendFailed(std::string line) {
+    if (Task->Params->Source) {
+        m_host.Post([&host = m_host, line = std::move(line)] { host.AppendFailedLine(line); });
+        return;
+    }
     LogLine = std::move(line);
     AddFailedLine();
 }
@@ -192,11 +202,12 @@ void TDownThread::Walk(const std::stop_token& stop) {
         Client->ProxyPassword = params.ProxyPassword;
     }
     if (params.Source)
-        ApplySourceRules(*Client, *params.Source, std::make_shared<TlsContext>(params.CaFile));
+        ApplySourceRules(*Client, *params.Source, params.CaFile);
     m_blankImagePath = BlankImagePath(m_host.ExecutableFolder(), Task->TileExtension());
     const int resumePoint = Task->ResumePoint(ThreadIndex);
-    // No wait begins after a stop: the loop below ends at once then.
-    if (!stop.stop_requested())
+    // No wait begins after a stop: the loop below ends at once then. A custom source without a
+    // wait of its own starts every worker at once.
+    if (!stop.stop_requested() && !(params.Source && params.Source->TileDelayMs == 0))
         m_host.Sleep(ThreadIndex * StartStepMs);
 
     const int workerCount = std::max(1, params.ThreadCount); // never a division by zero

@@ -9,22 +9,38 @@ namespace quarrow {
 WorkerGate::WorkerGate(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
 void WorkerGate::Call(const std::function<void()>& call) {
-    Pending pending{&call, false, nullptr};
+    Pending pending(&call);
     std::unique_lock lock(m_mutex);
     if (m_leaving)
         return;
     const bool first = m_queue.empty();
-    m_queue.push_back(&pending);
-    m_arrived.notify_all();
+    m_queue.push_back({&pending, {}});
+    ++m_waited;
+    m_arrived.notify_one();
     if (first && m_wake) {
         // Outside the lock: waking may take Qt's own locks.
         lock.unlock();
         m_wake();
         lock.lock();
     }
-    m_finished.wait(lock, [&] { return pending.Finished; });
+    pending.Done.wait(lock, [&] { return pending.Finished; });
     if (pending.Failure)
         std::rethrow_exception(pending.Failure);
+}
+
+void WorkerGate::Post(std::function<void()> call) {
+    std::unique_lock lock(m_mutex);
+    if (m_leaving)
+        return;
+    const bool first = m_queue.empty();
+    m_queue.push_back({nullptr, std::move(call)});
+    // The owner takes posted calls when it runs; only a long queue calls it early.
+    if (m_queue.size() >= PostedBatch)
+        m_arrived.notify_one();
+    if (first && m_wake) {
+        lock.unlock();
+        m_wake();
+    }
 }
 
 void WorkerGate::Sleep(int milliseconds) {
@@ -37,18 +53,26 @@ int WorkerGate::RunQueued() {
     int ran = 0;
     std::unique_lock lock(m_mutex);
     while (!m_queue.empty() && !m_leaving) {
-        Pending* pending = m_queue.front();
+        Entry entry = std::move(m_queue.front());
         m_queue.pop_front();
         lock.unlock();
+        std::exception_ptr failure;
         try {
-            (*pending->Call)();
+            if (entry.Waited)
+                (*entry.Waited->Call)();
+            else
+                entry.Posted();
         } catch (...) {
-            pending->Failure = std::current_exception();
+            failure = std::current_exception();
         }
         ++ran;
         lock.lock();
-        pending->Finished = true;
-        m_finished.notify_all();
+        if (entry.Waited) {
+            --m_waited;
+            entry.Waited->Failure = failure;
+            entry.Waited->Finished = true;
+            entry.Waited->Done.notify_one();
+        }
     }
     return ran;
 }
@@ -58,9 +82,14 @@ void WorkerGate::RunFor(std::chrono::milliseconds time) {
     for (;;) {
         RunQueued();
         std::unique_lock lock(m_mutex);
-        if (!m_arrived.wait_until(lock, end, [this] { return !m_queue.empty() || m_leaving; }) ||
-            m_leaving)
+        const auto due = [this] {
+            return m_leaving || m_waited > 0 || m_queue.size() >= PostedBatch;
+        };
+        if (!m_arrived.wait_until(lock, end, due) || m_leaving) {
+            lock.unlock();
+            RunQueued(); // what was posted meanwhile
             return;
+        }
     }
 }
 
@@ -78,10 +107,14 @@ void WorkerGate::Rearm() {
 void WorkerGate::Leave() {
     std::lock_guard lock(m_mutex);
     m_leaving = true;
-    for (Pending* pending : m_queue)
-        pending->Finished = true;
+    for (Entry& entry : m_queue) {
+        if (entry.Waited) {
+            entry.Waited->Finished = true;
+            entry.Waited->Done.notify_one();
+        }
+    }
     m_queue.clear();
-    m_finished.notify_all();
+    m_waited = 0;
     m_woken.notify_all();
     m_arrived.notify_all();
 }

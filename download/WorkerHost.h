@@ -17,6 +17,10 @@ public:
 
     // Runs the call on the UI thread and waits for it.
     virtual void Synchronize(const std::function<void()>& call) = 0;
+    // Hands the call to the UI thread to run there later, in order with the worker's other calls,
+    // and returns at once: a custom source's lines, which nothing waits for. A host without a
+    // queue of its own runs it as Synchronize does.
+    virtual void Post(std::function<void()> call) { Synchronize(call); }
     // These three are called only inside Synchronize. A line may hold line breaks of its own.
     virtual void AppendLogLine(const std::string& line) = 0;
     virtual void AppendFailedLine(const std::string& line) = 0;

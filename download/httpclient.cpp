@@ -384,6 +384,8 @@ void TIdHTTP::GetOnce(const std::string& url, std::string& buffer) {
     ResponseHeaders.clear();
 
     const UrlParts parts = SplitUrl(url);
+    if (!Tls && TlsOnDemand && EqualsNoCase(parts.Scheme, "HTTPS"))
+        Tls = TlsOnDemand();
     if (Tls && EqualsNoCase(parts.Scheme, "HTTPS")) {
         GetSecure(parts, buffer, limits);
         return;
@@ -546,8 +548,18 @@ std::string TIdHTTP::HostLine(int schemePort) const {
 
 void TIdHTTP::SendRequest(const std::string& target, const std::string& host,
                           bool proxyAuthorization) {
-    // One write per line, in this order, and nothing else; the empty line ends the request.
-    const auto line = [this](const std::string& text) {
+    // These lines in this order, and nothing else; the empty line ends the request. The built-in
+    // source's client hands each line over by a write of its own; a custom source's goes out in
+    // one write.
+    const bool oneWrite = Rules.KeepAliveByHost;
+    std::string request;
+    const auto line = [&](const std::string& text) {
+        if (oneWrite) {
+            request.append(text).append("\r\n");
+            if (text.empty())
+                m_connection->Write(request);
+            return;
+        }
         m_connection->Write(text + "\r\n", !text.empty());
     };
     line("GET " + target + " HTTP/1.1");

@@ -56,6 +56,9 @@ public:
     // https URLs go through TLS when the owner attaches this (through a proxy, in a CONNECT
     // tunnel); without it they fail as any unknown scheme does. Not owned alone: shared by clients.
     std::shared_ptr<const TlsContext> Tls;
+    // Where Tls comes from when an https URL first needs it and none is attached (a source of
+    // http URLs redirected to https): no certificates are read for a client that never needs them.
+    std::function<std::shared_ptr<const TlsContext>()> TlsOnDemand;
     ClientRules Rules;
 
     // The last answer.
