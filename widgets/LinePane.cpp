@@ -140,19 +140,58 @@ void TLinePane::HoldCursor() {
     setTextCursor(cursor);
 }
 
-void TLinePane::ShowAll() {
+QString TLinePane::ShownLines(std::size_t first, std::size_t last) const {
     QString shown;
-    shown.reserve(static_cast<qsizetype>(m_store.Bytes()));
-    for (std::size_t i = 0; i < m_store.Count(); ++i) {
-        if (i > 0)
+    for (std::size_t i = first; i < last; ++i) {
+        if (i > first)
             shown.append(QLatin1Char('\n'));
         shown.append(Shown(Line(i)));
     }
+    return shown;
+}
+
+void TLinePane::ShowAll() {
+    // A text document takes microseconds a line: a long log shows its end first.
+    const std::size_t count = m_store.Count();
+    const std::size_t first = count > ImmediateLines ? count - TailLines : 0;
     ClearShown();
-    ShowAtEnd(shown);
+    ShowAtEnd(ShownLines(first, count));
+    m_filledFrom = first;
+    if (first > 0)
+        QMetaObject::invokeMethod(this, &TLinePane::FillHead, Qt::QueuedConnection);
     // A loaded log is read from its newest lines, and new lines follow from there.
     m_following = true;
     ScheduleView(true);
+}
+
+void TLinePane::FillHead() {
+    if (m_filledFrom == 0)
+        return;
+    const std::size_t first = m_filledFrom > TailLines ? m_filledFrom - TailLines : 0;
+    const std::size_t added = m_filledFrom - first;
+    const QString text = ShownLines(first, m_filledFrom) + QLatin1Char('\n');
+    QScrollBar* bar = verticalScrollBar();
+    const int value = bar->value();
+    const bool selected = textCursor().hasSelection();
+    {
+        const QSignalBlocker quietLayout(document()->documentLayout());
+        const QSignalBlocker quietDocument(document());
+        QTextCursor start(document());
+        start.beginEditBlock();
+        start.insertText(text, QTextCharFormat());
+        start.endEditBlock();
+    }
+    // Text put in front of the user's cursor at the start would become its selection.
+    if (!selected)
+        HoldCursor();
+    m_filledFrom = first;
+    // What the user looks at stays in sight: the scroll range counts lines.
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    emit layout->documentSizeChanged(layout->documentSize());
+    bar->setValue(m_following ? bar->maximum() : value + static_cast<int>(added));
+    viewport()->update();
+    if (m_filledFrom > 0)
+        QMetaObject::invokeMethod(this, &TLinePane::FillHead, Qt::QueuedConnection);
 }
 
 void TLinePane::SetLines(const std::vector<std::string>& lines) {
@@ -166,6 +205,7 @@ void TLinePane::Clear() {
 }
 
 void TLinePane::ClearShown() {
+    m_filledFrom = 0; // a filling under way ends at its next chunk
     m_end = QTextCursor();
     clear();
     HoldCursor();

@@ -33,7 +33,15 @@ public:
     std::vector<std::string> Lines() const { return m_store.Lines(); }
 
     // Replaces the content with the file's lines. Throws an Exception "Unable to read " + path.
+    // A log of more than ImmediateLines shows its last TailLines at once and the lines before
+    // them a chunk at a time from the event loop, so that the window never freezes for it; the
+    // store holds every line from the start.
     void LoadFromFile(const std::string& path);
+    // Whether every line of the store is in the text too.
+    bool Filled() const noexcept { return m_filledFrom == 0; }
+
+    static constexpr std::size_t ImmediateLines = 100'000;
+    static constexpr std::size_t TailLines = 20'000;
     // Creates or replaces the file, every line followed by CR LF; a failed save leaves the old
     // file whole. Throws an Exception "Unable to write to " + path.
     void SaveToFile(const std::string& path) const;
@@ -41,6 +49,10 @@ public:
 private:
     void ShowAtEnd(const QString& text);
     void ShowAll();
+    // The lines [first, last) of the store as one text, separated by line feeds.
+    QString ShownLines(std::size_t first, std::size_t last) const;
+    // Puts the next chunk of the lines not yet shown in front of the text.
+    void FillHead();
     void ClearShown();
     // Asks for UpdateView: at the next pass of the event loop when promptly or when the view has
     // not caught up for a while, else once ViewInterval has passed since it last did.
@@ -56,4 +68,5 @@ private:
     QTimer* m_viewTimer = nullptr;
     std::chrono::steady_clock::time_point m_lastView;
     bool m_following = true;
+    std::size_t m_filledFrom = 0; // the store's lines before this one are not in the text yet
 };

@@ -1,6 +1,8 @@
 // The download worker against a scripted server on 127.0.0.1: shares, resume, every outcome with
 // its lines, files and waits, stops, and the consistency of the last position.
+#include "download/Tls.h"
 #include "download/Unit3.h"
+#include "download/WorkerGate.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -999,6 +1001,78 @@ TEST_F(WorkerTest, ARedirectToAnotherSchemeEndsTheTileAtItsFirstAttempt) {
     EXPECT_EQ("T1 A redirect to gopher: was refused: only http and https are followed.->" + url,
               log.front());
     EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
+}
+
+// A host whose thread is the test's own: calls wait in the gate until the test runs them.
+class GateHost : public WorkerHost {
+public:
+    explicit GateHost(std::string folder) : m_folder(std::move(folder)) {}
+    void Synchronize(const std::function<void()>& call) override { Gate.Call(call); }
+    void Post(std::function<void()> call) override { Gate.Post(std::move(call)); }
+    void AppendLogLine(const std::string& line) override { Log.push_back(line); }
+    void AppendFailedLine(const std::string& line) override { Failed.push_back(line); }
+    void LowerRunningWorkers() override { ++Done; }
+    void Sleep(int milliseconds) override { Gate.Sleep(milliseconds); }
+    std::string ExecutableFolder() override { return m_folder; }
+
+    WorkerGate Gate;
+    std::vector<std::string> Log, Failed; // the test's thread alone
+    int Done = 0;
+
+private:
+    std::string m_folder;
+};
+
+TEST_F(WorkerTest, ACustomSourcesWorkersAreNotHeldByABusyHostAndLoseNoLine) {
+    TileServer server([](const std::string& target, int) { return Answer("200 OK", TilePng(target)); });
+    TileSource source;
+    source.Name = "Fast";
+    source.Templates[0] = "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/{z}/{x}/{y}.png";
+    source.TileDelayMs = 0;
+    source.Workers = 2;
+    auto task = MakeTask(server.Port(), 2, 8, 2);
+    task->Params->Source = source;
+    const int contexts = TlsContextsMade();
+    GateHost host(m_exe.Path());
+    {
+        TDownThread first(0, task, host), second(1, task, host);
+        // The host's thread is busy elsewhere: the workers save every tile all the same.
+        const auto saved = [&] {
+            int files = 0;
+            for (int x = X0; x < X0 + 2; ++x)
+                for (int y = Y0; y < Y0 + 8; ++y)
+                    files += std::filesystem::exists(TilePath(x, y));
+            return files;
+        };
+        for (int i = 0; i < 500 && saved() < 16; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(16, saved());
+        EXPECT_TRUE(host.Log.empty());
+        for (int i = 0; i < 500 && host.Done < 2; ++i)
+            host.Gate.RunFor(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(2, host.Done);
+    // Every tile's line, each worker's in its order, its finished line after them.
+    for (const std::string tag : {"T1", "T2"}) {
+        int last = 0, lines = 0;
+        bool finished = false;
+        for (const std::string& line : host.Log) {
+            if (line == tag + " Finished.") {
+                finished = true;
+            } else if (line.starts_with(tag + ":seq=")) {
+                EXPECT_FALSE(finished) << line;
+                const int seq = std::stoi(line.substr(7));
+                EXPECT_GT(seq, last) << line;
+                last = seq;
+                ++lines;
+            }
+        }
+        EXPECT_EQ(8, lines) << tag;
+        EXPECT_TRUE(finished) << tag;
+    }
+    EXPECT_EQ(18u, host.Log.size());
+    // A plain-HTTP task reads no certificates.
+    EXPECT_EQ(contexts, TlsContextsMade());
 }
 
 // --- The last position ---

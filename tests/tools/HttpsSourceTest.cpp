@@ -175,6 +175,7 @@ TEST_F(HttpsSource, ARefusedCertificateStopsTheTaskOnceAndLeavesItsTilesToFetch)
     ASSERT_EQ(2, task->Params->ThreadCount);
     test::RecordingHost host(m_exe.Path());
     std::pair<int, int> first, second;
+    const int contexts = TlsContextsMade();
     {
         TDownThread one(0, task, host), two(1, task, host);
         ASSERT_TRUE(host.WaitForWorkers(2));
@@ -189,6 +190,7 @@ TEST_F(HttpsSource, ARefusedCertificateStopsTheTaskOnceAndLeavesItsTilesToFetch)
                                         "owner."}),
               log);
     EXPECT_TRUE(host.Failed().empty());
+    EXPECT_EQ(contexts + 1, TlsContextsMade()); // the task's two workers read the CA file once
     EXPECT_EQ((std::pair{0, 0}), first);
     EXPECT_EQ((std::pair{0, 0}), second);
     EXPECT_FALSE(std::filesystem::exists(task->TilePath(X0, Y0)));

@@ -7,12 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include "engine/Exception.h"
@@ -183,3 +186,36 @@ TEST(LinePane, StreamedLinesRepaintAboutOnceASecondAndShowAsAFullPainting) {
 }
 
 } // namespace
+
+TEST(LinePane, ALongLogShowsItsEndAtOnceAndTheRestWhileTheWindowGoesOn) {
+    TempDir dir;
+    const std::size_t count = TLinePane::ImmediateLines + 50'000;
+    Lines lines;
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        lines.push_back("T" + std::to_string(i % 8 + 1) + ":seq=" + std::to_string(i + 1) + " OK");
+        bytes += lines.back() + "\r\n";
+    }
+    WriteFileBytes(dir.Path() + "log.txt", bytes);
+    TLinePane pane;
+    pane.resize(400, 300);
+    pane.show();
+    pane.LoadFromFile(dir.Path() + "log.txt");
+    QCoreApplication::processEvents();
+    // The end at once, scrolled to; every line in the store, and so in a save.
+    EXPECT_EQ(QString::fromStdString(lines.back()), pane.document()->lastBlock().text());
+    EXPECT_EQ(pane.verticalScrollBar()->value(), pane.verticalScrollBar()->maximum());
+    EXPECT_EQ(lines, pane.Lines());
+    // A line that comes meanwhile goes after them all.
+    pane.AppendLine("T1 Finished.");
+    lines.push_back("T1 Finished.");
+    for (int i = 0; i < 1000 && !pane.Filled(); ++i)
+        QCoreApplication::processEvents();
+    ASSERT_TRUE(pane.Filled());
+    ExpectHolds(pane, lines);
+    EXPECT_EQ(pane.verticalScrollBar()->value(), pane.verticalScrollBar()->maximum());
+    // Selecting and copying take the whole text, as before.
+    pane.selectAll();
+    pane.copy();
+    EXPECT_EQ(pane.toPlainText(), QGuiApplication::clipboard()->text());
+}
