@@ -14,6 +14,7 @@
 
 #include "Exception.h"
 #include "RetryEintr.h"
+#include "TextRules.h"
 
 namespace quarrow {
 namespace {
@@ -181,7 +182,49 @@ void BackgroundFileReplacer::WriteHandedBlocks(const std::stop_token& stop) {
     }
 }
 
+namespace {
+
+// A new file made whole before it gets its name, with one change of its folder instead of the
+// temporary name's three: an unnamed file, written, then linked in. False when the name is taken
+// (a file or a link to replace) or the system cannot (no O_TMPFILE, no /proc); nothing is left
+// behind then.
+bool CreateWhole(const std::string& path, std::string_view bytes) {
+#ifdef O_TMPFILE
+    const auto [folder, name] = SplitFolder(path);
+    const int fd = RetryOnEintr([&] {
+        return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                      0666);
+    });
+    if (fd < 0)
+        return false;
+    bool made = true;
+    for (std::string_view rest = bytes; made && !rest.empty();) {
+        const ssize_t written =
+            RetryOnEintr([&] { return ::write(fd, rest.data(), rest.size()); });
+        made = written > 0;
+        if (made)
+            rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    made = made && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (::close(fd) != 0 && made) {
+        // The bytes may not all be on disk; the file's name is taken back.
+        ::unlink(path.c_str());
+        return false;
+    }
+    return made;
+#else
+    static_cast<void>(path);
+    static_cast<void>(bytes);
+    return false;
+#endif
+}
+
+} // namespace
+
 void ReplaceFile(const std::string& path, std::string_view bytes) {
+    if (CreateWhole(path, bytes))
+        return;
     FileReplacer file(path);
     file.Write(bytes);
     file.Commit();
