@@ -87,6 +87,38 @@ tileservice::ServiceOptions AnyPort() {
     return options;
 }
 
+TEST_F(Batch, ACustomSourceStoppedByCtrlCKeepsTheLineOfEveryTileItSaved) {
+    Install(AnyPort());
+    WriteFileBytes(m_exe.Path() + "ini/sources.ini",
+                   "[Fast]\r\nMapView=http://127.0.0.1:" + std::to_string(m_service->Port()) +
+                       "/xyz/normal/{z}/{x}/{y}.png\r\nWorkers=8\r\nTileDelay=0\r\n\r\n"
+                       "[Broken]\r\nMapView=ftp://t.example/{z}/{x}/{y}.png\r\n");
+    // A source that cannot be used says why.
+    const test::ProgramRun broken =
+        Run({"--source", "Broken", "--area", "116.1,39.7,116.3,39.8", "--zoom", "12", "--name",
+             "b", "--folder", m_save.Path()});
+    EXPECT_EQ(2, broken.ExitCode);
+    EXPECT_NE(std::string::npos,
+              broken.Err.find("--source: the source \"Broken\" in " + m_exe.Path() +
+                              "ini/sources.ini cannot be used: Map view: The URL template must "
+                              "begin with http:// or https://, not ftp://."))
+        << broken.Err;
+
+    const std::string tiles = m_save.Path() + "fast/";
+    std::vector<std::string> arguments = Task("116.1,39.7,116.5,40", "15", "fast", m_save.Path());
+    arguments.insert(arguments.end(), {"--source", "Fast"});
+    const test::ProgramRun stopped = Run(arguments, [&] { return FilesIn(tiles) >= 40; });
+    EXPECT_EQ(130, stopped.ExitCode) << stopped.Err;
+    const std::string log = ReadFileBytes(m_save.Path() + "fast_log.txt");
+    int saved = 0;
+    for (const auto& entry : fs::directory_iterator(tiles)) {
+        ++saved;
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(std::string::npos, log.find("," + name + " OK\r\n")) << name;
+    }
+    EXPECT_GE(saved, 40);
+}
+
 TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
     Install(AnyPort());
     const std::string folder = m_save.Path() + "new";
