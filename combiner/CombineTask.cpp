@@ -1,6 +1,7 @@
 // The combining loop: a strip of one tile row is filled white, each present tile decoded into its
-// place, and the strip handed to the writer; MBTiles takes the tile files' bytes as they are. A
-// shape's task has only its covered tiles, and its pixels outside the shape are left empty.
+// place, and the strip handed to the image's writer; an archive takes the tile files' bytes as
+// they are, row by row or along the Hilbert curve as it asks. A shape's task has only its covered
+// tiles, and its pixels outside the shape are left empty.
 #include "CombineTask.h"
 
 #include <algorithm>
@@ -11,11 +12,8 @@
 #include <set>
 #include <system_error>
 
-#include "BmpStripWriter.h"
-#include "GeoReference.h"
-#include "GeoTiffWriter.h"
-#include "MBTilesWriter.h"
-#include "PngStripWriter.h"
+#include "OutputFormats.h"
+#include "PMTilesWriter.h"
 #include "TileImage.h"
 #include "engine/AreaMask.h"
 #include "engine/Exception.h"
@@ -215,6 +213,52 @@ bool EachTaskTile(const Tasks& tasks, Loop& loop,
     return true;
 }
 
+// The same along the Hilbert curve, zoom level by zoom level: each place once, from the last task
+// that has a tile picture there (an overlapping task's wins, as in the other orders).
+bool EachTaskTileAlongTheCurve(const Tasks& tasks, Loop& loop,
+                               const std::function<void(const DownloadTask& task, int x, int y)>& use) {
+    std::vector<int> zooms;
+    for (const auto& task : tasks)
+        zooms.push_back(task->Params->Zoom);
+    std::sort(zooms.begin(), zooms.end());
+    zooms.erase(std::unique(zooms.begin(), zooms.end()), zooms.end());
+    bool stopped = false;
+    for (const int zoom : zooms) {
+        std::vector<const DownloadTask*> level;
+        int minX = INT_MAX, minY = INT_MAX, maxX = INT_MIN, maxY = INT_MIN;
+        for (const auto& task : tasks)
+            if (task->Params->Zoom == zoom) {
+                level.push_back(task.get());
+                minX = std::min(minX, task->MinX);
+                minY = std::min(minY, task->MinY);
+                maxX = std::max(maxX, task->MaxX);
+                maxY = std::max(maxY, task->MaxY);
+            }
+        EachTileAlongTheCurve(zoom, minX, minY, maxX, maxY, [&](int x, int y) {
+            if (stopped || (stopped = loop.Stop.stop_requested()))
+                return;
+            bool found = false;
+            for (auto task = level.rbegin(); task != level.rend(); ++task) {
+                const DownloadTask& one = **task;
+                if (x < one.MinX || x > one.MaxX || y < one.MinY || y > one.MaxY ||
+                    !one.Covers(x, y))
+                    continue;
+                loop.Task = &one;
+                if (!found && loop.Read(x, y)) {
+                    found = true;
+                    use(one, x, y);
+                } else if (!found) {
+                    ++loop.Missing;
+                }
+                loop.Step();
+            }
+        });
+        if (stopped)
+            return false;
+    }
+    return true;
+}
+
 long long TileTotal(const Tasks& tasks) {
     long long total = 0;
     for (const auto& task : tasks)
@@ -274,52 +318,16 @@ TaskSetExtent ExtentOf(const Tasks& tasks) {
 
 } // namespace
 
-std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
-    const std::string name = std::filesystem::path(path).filename().string();
-    const auto endsWith = [&name](std::string_view extension) {
-        return name.size() > extension.size() &&
-               EqualsNoCase(std::string_view(name).substr(name.size() - extension.size()),
-                            extension);
-    };
-    if (endsWith(".bmp"))
-        return OutputFormat::Bmp;
-    if (endsWith(".png"))
-        return OutputFormat::Png;
-    if (endsWith(".mbtiles"))
-        return OutputFormat::MBTiles;
-    if (endsWith(".tif") || endsWith(".tiff"))
-        return OutputFormat::GeoTiff;
-    return std::nullopt;
-}
-
-std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height) {
-    const std::string size = Count(width) + " x " + Count(height) + " pixels";
+std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
+                                       const CombineOptions& options) {
+    const FormatRow& row = RowOf(format);
+    if (!row.Image)
+        return std::nullopt;
     // An image is written a strip of one tile row at a time; that strip is what memory holds.
-    const bool image = format != OutputFormat::MBTiles;
-    if (image && static_cast<unsigned long long>(width) * TileSize * (PixelBytes + 1) > MaxStripBytes)
+    if (static_cast<unsigned long long>(width) * TileSize * (PixelBytes + 1) > MaxStripBytes)
         return "The map is " + Count(width) +
                " pixels wide: too wide for one image; choose MBTiles or a tile tree.";
-    switch (format) {
-    case OutputFormat::Bmp: {
-        const std::uint64_t bytes = BmpStripWriter::FileSize(static_cast<std::uint64_t>(width),
-                                                             static_cast<std::uint64_t>(height));
-        if (bytes > UINT32_MAX)
-            return "The image of " + size + " would take " + Count(static_cast<long long>(bytes)) +
-                   " bytes as BMP, which holds at most 4 GiB (4294967295 bytes). Choose a .png "
-                   "or .mbtiles output instead.";
-        return std::nullopt;
-    }
-    case OutputFormat::Png:
-        if (width > PngMaxSide || height > PngMaxSide)
-            return "The image of " + size +
-                   " is too large for PNG, which holds at most 2147483647 pixels a side. "
-                   "Choose an .mbtiles output instead.";
-        return std::nullopt;
-    case OutputFormat::MBTiles:
-    case OutputFormat::GeoTiff:
-        return std::nullopt;
-    }
-    return std::nullopt;
+    return row.Refusal ? row.Refusal(width, height, options) : std::nullopt;
 }
 
 std::string MissingText(const CombineResult& result) {
@@ -329,43 +337,45 @@ std::string MissingText(const CombineResult& result) {
     return text;
 }
 
-CombineResult CombineTask(const std::string& projectFile, const std::string& output,
-                          const ProgressFunction& progress, std::stop_token stop) {
-    const std::optional<OutputFormat> format = FormatOfOutput(output);
-    if (!format)
-        throw Exception("The output " + output +
-                        " must end in .bmp, .png, .tif or .mbtiles: its extension names the "
-                        "format.");
-    if (*format == OutputFormat::MBTiles)
-        return CombineTasks({projectFile}, output, progress, std::move(stop));
+std::string ExtensionsText() {
+    std::vector<std::string> names;
+    for (const FormatRow& row : OutputFormats()) {
+        const std::string name = std::string_view(row.Extension) == "/"
+                                     ? std::string("a folder ending in /")
+                                     : std::string(row.Extension);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
+}
+
+namespace {
+
+// One task's tiles as one image, with the files beside it that place it.
+CombineResult CombineImage(const std::string& projectFile, const std::string& output,
+                           const FormatRow& row, const CombineOptions& options,
+                           const ProgressFunction& progress, std::stop_token stop) {
     const DownloadTask task(std::make_shared<TaskParams>(ReadTaskParams(projectFile)),
                             DownloadTask::ReadOnly{});
-
     CombineResult result;
     result.Tiles = task.TileCount;
     result.Width = (static_cast<long long>(task.MaxX) - task.MinX + 1) * TileSize;
     result.Height = (static_cast<long long>(task.MaxY) - task.MinY + 1) * TileSize;
-    if (const auto refusal = SizeRefusal(*format, result.Width, result.Height))
+    if (const auto refusal = SizeRefusal(row.Format, result.Width, result.Height, options))
         throw Exception(*refusal);
 
+    const std::string image =
+        row.ImageExtension
+            ? std::filesystem::path(output).replace_extension(row.ImageExtension).string()
+            : output;
     Loop loop(&task, progress, std::move(stop), result.Tiles);
-    PartFile part(output + ".part");
-    const auto width = static_cast<std::uint32_t>(result.Width);
-    const auto height = static_cast<std::uint32_t>(result.Height);
-    std::unique_ptr<StripWriter> writer;
-    if (*format == OutputFormat::Bmp) {
-        writer = std::make_unique<BmpStripWriter>(part.Path(), width, height);
-    } else if (*format == OutputFormat::GeoTiff) {
-        GeoTiffOptions options;
-        options.Alpha = task.Params->Shape != nullptr;
-        options.Jpeg = task.TileExtension() == "jpg";
-        writer = std::make_unique<GeoTiffWriter>(
-            part.Path(), width, height, PlacementOf(task.MinX, task.MinY, task.Params->Zoom),
-            options);
-    } else {
-        writer = std::make_unique<PngStripWriter>(part.Path(), width, height,
-                                                  task.Params->Shape != nullptr);
-    }
+    PartFile part(image + ".part");
+    const std::unique_ptr<StripWriter> writer =
+        row.Image({part.Path(), static_cast<std::uint32_t>(result.Width),
+                   static_cast<std::uint32_t>(result.Height), &task});
     const bool complete = WriteStrips(loop, *writer);
     result.Missing = loop.Missing;
     result.NotTiles = loop.NotTiles;
@@ -373,131 +383,112 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
         result.Cancelled = true;
         return result;
     }
-    // The world file and the projection first: a failure leaves the old image with them whole.
-    std::vector<std::string> beside;
-    if (*format == OutputFormat::Bmp || *format == OutputFormat::Png) {
-        const std::string world = WorldFileName(output);
-        const std::string projection = ProjectionFileName(output);
-        SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));
-        SaveLines(projection, {WebMercatorWkt()});
-        beside = {world, projection};
-    }
-    part.MoveTo(output);
-    result.Files.push_back(output);
+    // The files beside it first: a failure leaves the old image with them whole.
+    const std::vector<std::string> beside =
+        row.Beside ? row.Beside(image, task, result.Width, result.Height)
+                   : std::vector<std::string>();
+    part.MoveTo(image);
+    result.Files.push_back(image);
     result.Files.insert(result.Files.end(), beside.begin(), beside.end());
     return result;
 }
 
-CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const std::string& output,
-                           const ProgressFunction& progress, std::stop_token stop) {
-    if (FormatOfOutput(output) != OutputFormat::MBTiles)
-        throw Exception("The output " + output + " of several tasks must end in .mbtiles.");
-    const Tasks tasks = ReadTasks(projectFiles);
-    CombineResult result;
-    result.Tiles = TileTotal(tasks);
-    const TaskSetExtent extent = ExtentOf(tasks);
-    const MBTilesMetadata metadata{ProjectBaseName(tasks.front()->Params->ProjectName),
-                                   extent.MinZoom,
-                                   extent.MaxZoom,
-                                   extent.West,
-                                   extent.South,
-                                   extent.East,
-                                   extent.North,
-                                   tasks.front()->TileExtension()};
-    Loop loop(nullptr, progress, std::move(stop), result.Tiles);
-    PartFile part(output + ".part");
-    MBTilesWriter writer(part.Path(), metadata);
-    const bool complete = EachTaskTile(tasks, loop, [&](const DownloadTask& task, int x, int y) {
-        writer.AddTile(task.Params->Zoom, x, y, loop.Bytes);
-    });
-    result.Missing = loop.Missing;
-    result.NotTiles = loop.NotTiles;
-    if (!complete) {
-        result.Cancelled = true;
-        return result;
-    }
-    writer.Finish();
-    part.MoveTo(output);
-    result.Files.push_back(output);
-    return result;
-}
-
-CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
-                         const ProgressFunction& progress, std::stop_token stop) {
+// The tasks' tiles as they are, every zoom level of them, into one archive.
+CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
+                             const std::string& output, const FormatRow& row,
+                             const ProgressFunction& progress, std::stop_token stop) {
     namespace fs = std::filesystem;
-    std::string target = folder;
-    while (target.size() > 1 && target.back() == '/')
+    const bool folder = std::string_view(row.Extension) == "/";
+    std::string target = output;
+    while (folder && target.size() > 1 && target.back() == '/')
         target.pop_back();
     std::error_code ec;
-    if (fs::exists(target, ec) && !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
+    if (folder && fs::exists(target, ec) && !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
         throw Exception("The folder " + target +
                         " exists and is not empty: a tile tree goes into a new folder.");
     const Tasks tasks = ReadTasks(projectFiles);
     CombineResult result;
     result.Tiles = TileTotal(tasks);
-    const std::string extension = tasks.front()->TileExtension();
+    const TaskSetExtent extent = ExtentOf(tasks);
+    const DownloadTask& first = *tasks.front();
+    ArchiveInfo info;
+    info.Name = ProjectBaseName(first.Params->ProjectName);
+    info.MinZoom = extent.MinZoom;
+    info.MaxZoom = extent.MaxZoom;
+    info.West = extent.West;
+    info.South = extent.South;
+    info.East = extent.East;
+    info.North = extent.North;
+    info.Format = first.TileExtension();
+    info.Source = first.Params->Source;
+    info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
+                                                                         : SourceName(first);
 
     // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
-    PartFile partFolder(target + ".part");
-    const std::string& part = partFolder.Path();
-    if (!fs::create_directories(part, ec) || ec)
-        throw WriteError(part, ": " + ec.message());
+    PartFile part(target + ".part");
+    const std::unique_ptr<TileArchive> archive = row.Archive(part.Path(), info);
     Loop loop(nullptr, progress, std::move(stop), result.Tiles);
-    std::set<std::pair<int, int>> columns; // zoom and x of the folders made
-    const bool complete = EachTaskTile(tasks, loop, [&](const DownloadTask& task, int x, int y) {
-        const std::string column =
-            part + "/" + std::to_string(task.Params->Zoom) + "/" + std::to_string(x);
-        const std::string tile = column + "/" + std::to_string(y) + "." + extension;
-        const std::string from = task.TilePath(x, y);
-        std::error_code error;
-        // Each column's folder is made once, not looked up again for each of its tiles.
-        if (columns.insert({task.Params->Zoom, x}).second)
-            fs::create_directories(column, error);
-        // A link where the file system allows: no second copy of the tile.
-        fs::create_hard_link(from, tile, error);
-        if (error == std::errc::file_exists) { // an overlapping task's: the later one's stays
-            fs::remove(tile, error);
-            fs::create_hard_link(from, tile, error);
-        }
-        if (error && !fs::copy_file(from, tile, fs::copy_options::overwrite_existing, error))
-            throw WriteError(tile, ": " + error.message());
-    });
+    const auto add = [&](const DownloadTask& task, int x, int y) {
+        archive->AddTile(task.Params->Zoom, x, y, loop.Bytes, task.TilePath(x, y));
+    };
+    const bool complete = archive->Order() == TileOrder::Hilbert
+                              ? EachTaskTileAlongTheCurve(tasks, loop, add)
+                              : EachTaskTile(tasks, loop, add);
     result.Missing = loop.Missing;
     result.NotTiles = loop.NotTiles;
     if (!complete) {
         result.Cancelled = true;
         return result;
     }
-    const TaskSetExtent extent = ExtentOf(tasks);
-    const DownloadTask& first = *tasks.front();
-    const std::string attribution =
-        first.Params->Source && !first.Params->Source->Attribution.empty()
-            ? first.Params->Source->Attribution
-            : SourceName(first);
-    const auto number = [](double value) { return GeneralNumberText(value, '.'); };
-    SaveLines(part + "/tilejson.json",
-              {"{", "  \"tilejson\": \"3.0.0\",",
-               "  \"name\": " + JsonString(ProjectBaseName(first.Params->ProjectName)) + ",",
-               "  \"tiles\": [\"{z}/{x}/{y}." + extension + "\"],", "  \"scheme\": \"xyz\",",
-               "  \"minzoom\": " + std::to_string(extent.MinZoom) + ",",
-               "  \"maxzoom\": " + std::to_string(extent.MaxZoom) + ",",
-               "  \"bounds\": [" + number(extent.West) + ", " + number(extent.South) + ", " +
-                   number(extent.East) + ", " + number(extent.North) + "],",
-               "  \"attribution\": " + JsonString(attribution), "}"});
-    fs::remove(target, ec); // an empty folder of the name
-    partFolder.MoveTo(target);
-    result.Files.push_back(target + "/");
-    result.Files.push_back(target + "/tilejson.json");
+    archive->Finish();
+    if (folder)
+        fs::remove(target, ec); // an empty folder of the name
+    part.MoveTo(target);
+    if (folder) {
+        result.Files.push_back(target + "/");
+        result.Files.push_back(target + "/tilejson.json");
+    } else {
+        result.Files.push_back(target);
+    }
     return result;
 }
 
+} // namespace
+
 CombineResult Combine(const std::vector<std::string>& projectFiles, const std::string& output,
-                      bool tree, const ProgressFunction& progress, std::stop_token stop) {
-    if (tree)
-        return CombineXyz(projectFiles, output, progress, std::move(stop));
+                      const CombineOptions& options, const ProgressFunction& progress,
+                      std::stop_token stop) {
+    if (projectFiles.empty())
+        throw Exception("No task to combine.");
+    const std::optional<OutputFormat> format = options.Format ? options.Format : FormatOfOutput(output);
+    if (!format)
+        throw Exception("The output " + output + " must end in " + ExtensionsText() +
+                        ": its extension names the format.");
+    const FormatRow& row = RowOf(*format);
+    if (row.Archive)
+        return CombineArchive(projectFiles, output, row, progress, std::move(stop));
     if (projectFiles.size() > 1)
-        return CombineTasks(projectFiles, output, progress, std::move(stop));
-    return CombineTask(projectFiles.at(0), output, progress, std::move(stop));
+        throw Exception("The output " + output + " is one picture of one task; several tasks go "
+                        "into a file that keeps tiles (MBTiles, OsmAnd, Locus, PMTiles) or a "
+                        "tile tree.");
+    return CombineImage(projectFiles.front(), output, row, options, progress, std::move(stop));
+}
+
+CombineResult CombineTask(const std::string& projectFile, const std::string& output,
+                          const ProgressFunction& progress, std::stop_token stop) {
+    return Combine({projectFile}, output, {}, progress, std::move(stop));
+}
+
+CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const std::string& output,
+                           const ProgressFunction& progress, std::stop_token stop) {
+    return Combine(projectFiles, output, {}, progress, std::move(stop));
+}
+
+CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
+                         const ProgressFunction& progress, std::stop_token stop) {
+    CombineOptions options;
+    options.Format = OutputFormat::Xyz;
+    return Combine(projectFiles, folder, options, progress, std::move(stop));
 }
 
 } // namespace quarrow::combiner

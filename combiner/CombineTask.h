@@ -9,20 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "OutputFormats.h"
+
 namespace quarrow::combiner {
 
-enum class OutputFormat { Bmp, Png, MBTiles, GeoTiff };
-
-// The format named by the output's extension (".bmp", ".png", ".mbtiles", ".tif" or ".tiff", any
-// letter case).
-std::optional<OutputFormat> FormatOfOutput(const std::string& path);
 
 // The most that the strip of one tile row may take (its pixels and their opacity).
 inline constexpr unsigned long long MaxStripBytes = 1ULL << 30;
 
 // Why an image of this many pixels cannot be written in the format, nullopt when it can: a
 // format's own limit, or a strip beyond MaxStripBytes.
-std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height);
+std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
+                                       const CombineOptions& options = {});
+
+// The outputs' extensions, for a message: ".bmp, .png, ... or a folder ending in /".
+std::string ExtensionsText();
 
 // Called after every tile with the tiles done and the task's tile count.
 using ProgressFunction = std::function<void(long long done, long long total)>;
@@ -49,8 +50,8 @@ CombineResult CombineTask(const std::string& projectFile, const std::string& out
                           const ProgressFunction& progress = {}, std::stop_token stop = {});
 
 // Every zoom level of several tasks (of one source, map type and tile format, else refused) into
-// one MBTiles file, with the zoom levels and the bounds of them all in its metadata; a tile of
-// two tasks is written once.
+// one file that keeps tiles (MBTiles, OsmAnd, Locus, PMTiles), with the zoom levels and the
+// bounds of them all in its metadata; a tile of two tasks is written once.
 CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const std::string& output,
                            const ProgressFunction& progress = {}, std::stop_token stop = {});
 
@@ -60,9 +61,11 @@ CombineResult CombineTasks(const std::vector<std::string>& projectFiles, const s
 CombineResult CombineXyz(const std::vector<std::string>& projectFiles, const std::string& folder,
                          const ProgressFunction& progress = {}, std::stop_token stop = {});
 
-// What the window and the command line make of their tasks: a tile tree when asked for, else one
-// MBTiles file of several tasks, or the one task's output.
+// What the window and the command line make of their tasks: the output in the format chosen, or
+// the one its name ends in (OutputFormats.h). A picture is of one task; every other format takes
+// several.
 CombineResult Combine(const std::vector<std::string>& projectFiles, const std::string& output,
-                      bool tree, const ProgressFunction& progress = {}, std::stop_token stop = {});
+                      const CombineOptions& options, const ProgressFunction& progress = {},
+                      std::stop_token stop = {});
 
 } // namespace quarrow::combiner

@@ -21,11 +21,11 @@ std::string Number(double value) {
 
 } // namespace
 
-std::string BoundsText(const MBTilesMetadata& m) {
+std::string BoundsText(const ArchiveInfo& m) {
     return Number(m.West) + "," + Number(m.South) + "," + Number(m.East) + "," + Number(m.North);
 }
 
-MBTilesWriter::MBTilesWriter(std::string path, const MBTilesMetadata& metadata)
+MBTilesWriter::MBTilesWriter(std::string path, const ArchiveInfo& metadata)
     : m_path(std::move(path)) {
     // An empty file is an empty database; made here so that no planted link is opened.
     ::close(CreateFreshFile(m_path));
@@ -92,7 +92,7 @@ void MBTilesWriter::Fail(const char* what) {
     throw WriteError(m_path, std::string(" (") + what + "): " + reason);
 }
 
-void MBTilesWriter::AddTile(int zoom, int x, int y, const std::string& bytes) {
+void MBTilesWriter::AddTile(int zoom, int x, int y, const std::string& bytes, const std::string&) {
     // TMS rows count from the south: row 0 is the XYZ row 2^zoom - 1.
     const long long tmsRow = (1LL << zoom) - 1 - y;
     sqlite3_bind_int(m_insert, 1, zoom);

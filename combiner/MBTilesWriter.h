@@ -4,33 +4,25 @@
 
 #include <string>
 
+#include "TileArchive.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace quarrow::combiner {
 
-struct MBTilesMetadata {
-    std::string Name;
-    int MinZoom = 1;
-    int MaxZoom = 1;
-    double West = 0, South = 0, East = 0, North = 0; // degrees
-    std::string Format = "png";                      // of the tiles: "png" or "jpg"
-};
-
-class MBTilesWriter {
+class MBTilesWriter final : public TileArchive {
 public:
     // Creates the database (the file must not hold another) with its tables and metadata;
     // throws an Exception naming the path and SQLite's reason.
-    MBTilesWriter(std::string path, const MBTilesMetadata& metadata);
-    ~MBTilesWriter();
-    MBTilesWriter(const MBTilesWriter&) = delete;
-    MBTilesWriter& operator=(const MBTilesWriter&) = delete;
+    MBTilesWriter(std::string path, const ArchiveInfo& info);
+    ~MBTilesWriter() override;
 
-    // x and y in the XYZ scheme of the tile files at the zoom level; the row is flipped here. A
-    // tile already there (of an overlapping task) is replaced.
-    void AddTile(int zoom, int x, int y, const std::string& bytes);
+    // The row is flipped here: MBTiles counts rows from the south.
+    void AddTile(int zoom, int x, int y, const std::string& bytes,
+                 const std::string& path) override;
     // Commits everything and closes the file.
-    void Finish();
+    void Finish() override;
 
 private:
     void Execute(const char* sql);
@@ -42,6 +34,6 @@ private:
 };
 
 // The metadata value of "bounds": west, south, east, north with "." as the decimal point.
-std::string BoundsText(const MBTilesMetadata& metadata);
+std::string BoundsText(const ArchiveInfo& info);
 
 } // namespace quarrow::combiner

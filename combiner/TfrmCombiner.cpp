@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -57,7 +58,8 @@ void TfrmCombiner::BuildControls() {
     m_add = new QPushButton(QStringLiteral("&Add..."), this);
     m_add->setObjectName(QStringLiteral("ButtonAddTask"));
     m_add->setToolTip(QStringLiteral("Another task of the same source and map type, for one "
-                                     "MBTiles file or one tile tree with every zoom level"));
+                                     "file that keeps tiles (MBTiles, OsmAnd, Locus, PMTiles) "
+                                     "or one tile tree with every zoom level"));
     grid->addWidget(new QLabel(QStringLiteral("Task:"), this), 0, 0);
     grid->addWidget(m_task, 0, 1);
     auto* taskButtons = new QHBoxLayout;
@@ -73,17 +75,14 @@ void TfrmCombiner::BuildControls() {
     m_output->setObjectName(QStringLiteral("EditOutput"));
     grid->addWidget(new QLabel(QStringLiteral("Output:"), this), 2, 0);
     grid->addWidget(m_output, 2, 1, 1, 2);
-    auto* formats = new QLabel(
-        QStringLiteral("Format by extension: .bmp or .png with world file and .prj, .tif "
-                       "(GeoTIFF), or .mbtiles; a folder name ending in / gets an XYZ tile tree "
-                       "with its tilejson.json. Several tasks: .mbtiles or a tree."),
-        this);
-    formats->setObjectName(QStringLiteral("LabelFormats"));
-    formats->setWordWrap(true);
-    QPalette muted = formats->palette();
-    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
-    formats->setPalette(muted);
-    grid->addWidget(formats, 3, 1, 1, 2);
+    m_format = new QComboBox(this);
+    m_format->setObjectName(QStringLiteral("ComboFormat"));
+    for (const quarrow::combiner::FormatRow& row : quarrow::combiner::OutputFormats())
+        m_format->addItem(QString::fromLatin1(row.Label), static_cast<int>(row.Format));
+    m_format->setToolTip(QStringLiteral("A picture is of one task; the other formats take "
+                                        "several tasks with all their zoom levels."));
+    grid->addWidget(new QLabel(QStringLiteral("Format:"), this), 3, 0);
+    grid->addWidget(m_format, 3, 1, 1, 2);
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
@@ -109,12 +108,42 @@ void TfrmCombiner::BuildControls() {
     grid->addLayout(buttons, 6, 0, 1, 3);
     grid->setRowStretch(7, 1);
 
+    connect(m_format, &QComboBox::activated, this, &TfrmCombiner::FormatChosen);
+    connect(m_output, &QLineEdit::textEdited, this, &TfrmCombiner::OutputTyped);
     connect(m_open, &QPushButton::clicked, this, &TfrmCombiner::ButtonOpenClick);
     connect(m_add, &QPushButton::clicked, this, &TfrmCombiner::ButtonAddTaskClick);
     connect(m_combine, &QPushButton::clicked, this, &TfrmCombiner::ButtonCombineClick);
     connect(m_cancel, &QPushButton::clicked, this, &TfrmCombiner::ButtonCancelClick);
     SetRunning(false);
     resize(560, sizeHint().height());
+}
+
+void TfrmCombiner::FormatChosen() {
+    const auto format = static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+    const QString extension = QString::fromLatin1(quarrow::combiner::RowOf(format).Extension);
+    QString output = m_output->text().trimmed();
+    while (output.endsWith(QLatin1Char('/')))
+        output.chop(1);
+    const QFileInfo file(output);
+    if (output.isEmpty())
+        return;
+    // The name without the extension it has, then the format's own.
+    const QString stem = file.suffix().isEmpty()
+                             ? output
+                             : output.left(output.size() - file.suffix().size() - 1);
+    m_output->setText(extension == QLatin1String("/") ? stem + QLatin1Char('/') : stem + extension);
+}
+
+void TfrmCombiner::OutputTyped() {
+    const auto named = quarrow::combiner::FormatOfOutput(m_output->text().trimmed().toStdString());
+    if (!named)
+        return;
+    const auto shown = static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+    // Two formats share an extension: the one shown stays when it is one of them.
+    if (std::string_view(quarrow::combiner::RowOf(shown).Extension) ==
+        quarrow::combiner::RowOf(*named).Extension)
+        return;
+    m_format->setCurrentIndex(m_format->findData(static_cast<int>(*named)));
 }
 
 void TfrmCombiner::SetRunning(bool running) {
@@ -143,6 +172,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
         const ProfileFile settings(quarrow::SettingsFilePath(m_executableFolder.toStdString()));
         const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
         m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Q(name));
+        OutputTyped();
         m_progress->setValue(0);
         m_status->setText(QStringLiteral("Ready."));
         SetRunning(false);
@@ -179,12 +209,14 @@ void TfrmCombiner::AddTask(const QString& projectFile) {
         m_summary->setText(
             m_summary->text() +
             QStringLiteral(" + zoom %1 (%2 tasks)").arg(params->Zoom).arg(m_moreTasks.size() + 1));
-        // Several tasks make one MBTiles file or one tree.
-        const QString output = m_output->text();
-        if (!output.endsWith(QLatin1Char('/')) &&
-            !output.endsWith(QStringLiteral(".mbtiles"), Qt::CaseInsensitive))
-            m_output->setText(QFileInfo(output).path() + QLatin1Char('/') +
-                              QFileInfo(output).completeBaseName() + QStringLiteral(".mbtiles"));
+        // Several tasks make one file that keeps tiles, or a tree: MBTiles unless one is chosen.
+        const auto chosen =
+            static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+        if (quarrow::combiner::RowOf(chosen).Image) {
+            m_format->setCurrentIndex(
+                m_format->findData(static_cast<int>(quarrow::combiner::OutputFormat::MBTiles)));
+            FormatChosen();
+        }
     });
 }
 
@@ -218,7 +250,10 @@ void TfrmCombiner::ButtonCombineClick() {
         std::vector<std::string> projects{m_projectFile.toStdString()};
         for (const QString& more : m_moreTasks)
             projects.push_back(more.toStdString());
-        m_worker = std::jthread([this, projects = std::move(projects),
+        quarrow::combiner::CombineOptions options;
+        options.Format =
+            static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+        m_worker = std::jthread([this, projects = std::move(projects), options,
                                  target = output.toStdString()](std::stop_token stop) {
             int shown = -1;
             const auto progress = [&](long long done, long long total) {
@@ -235,9 +270,8 @@ void TfrmCombiner::ButtonCombineClick() {
                 });
             };
             try {
-                const bool tree = target.ends_with('/');
                 const auto result =
-                    quarrow::combiner::Combine(projects, target, tree, progress, stop);
+                    quarrow::combiner::Combine(projects, target, options, progress, stop);
                 if (result.Cancelled) {
                     finish(true, true, QStringLiteral("Cancelled: nothing was written."));
                     return;
@@ -249,8 +283,7 @@ void TfrmCombiner::ButtonCombineClick() {
                 finish(true, false,
                        QStringLiteral("Done: %1 tiles, %2 (left %3). Wrote %4.")
                            .arg(Number(result.Tiles), Q(quarrow::combiner::MissingText(result)),
-                                tree || QFileInfo(Q(target)).suffix().compare(
-                                            QStringLiteral("mbtiles"), Qt::CaseInsensitive) == 0
+                                quarrow::combiner::RowOf(*options.Format).Archive
                                     ? QStringLiteral("out")
                                     : QStringLiteral("white"),
                                 written));

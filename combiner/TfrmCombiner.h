@@ -12,6 +12,7 @@
 #include "widgets/UiMailbox.h"
 
 class Dialogs;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -27,7 +28,7 @@ public:
 
     // Shows the task of this project file and proposes the default output beside it.
     void OpenTask(const QString& projectFile);
-    // Another task for the same output: several tasks make one MBTiles file or one tile tree.
+    // Another task for the same output: several tasks make one file that keeps tiles, or a tree.
     void AddTask(const QString& projectFile);
     bool Running() const { return m_worker.joinable() && !m_finished; }
 
@@ -48,6 +49,10 @@ private:
     void ShowFinished(bool ok, bool cancelled, const QString& text);
     void BuildControls();
     void SetRunning(bool running);
+    // The output's name takes the chosen format's extension; a name typed with a format's
+    // extension chooses that format.
+    void FormatChosen();
+    void OutputTyped();
 
     Dialogs& m_dialogs;
     QString m_executableFolder;
@@ -56,6 +61,7 @@ private:
     QLineEdit* m_task = nullptr;
     QLabel* m_summary = nullptr;
     QLineEdit* m_output = nullptr;
+    QComboBox* m_format = nullptr; // one item a row of the formats' table
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_open = nullptr;

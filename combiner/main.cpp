@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -18,27 +19,44 @@
 #include "TfrmCombiner.h"
 #include "widgets/Dialogs.h"
 #include "engine/Locations.h"
+#include "engine/TextRules.h"
 #include "engine/Version.h"
 
 namespace {
 
-const char* const UsageText =
+const char* const UsageHead =
     "Usage: stavik [TASK.zav]\n"
-    "       stavik TASK.zav OUTPUT.bmp|OUTPUT.png|OUTPUT.tif|OUTPUT.mbtiles\n"
-    "       stavik TASK.zav TASK2.zav ... OUTPUT.mbtiles\n"
+    "       stavik [--format NAME] [--max-pieces N] TASK.zav [TASK2.zav ...] OUTPUT\n"
     "       stavik --xyz TASK.zav [TASK2.zav ...] FOLDER\n"
     "       stavik --screenshot PICTURE.png TASK.zav\n"
     "       stavik --help | --version\n"
     "\n"
-    "Combines the tiles of a Quarrow task into one image. With a task and an output it works\n"
-    "without a window and prints its progress; otherwise it opens its window (with the task).\n"
-    "  Several tasks (of one source and map type) go into one MBTiles file with all their zoom\n"
-    "  levels, or with --xyz into a folder tree FOLDER/{z}/{x}/{y}.png with a tilejson.json.\n"
-    "  --xyz                     write the tasks' tiles as a folder tree\n"
+    "Combines the tiles of a Quarrow task into one image or one map file. With a task and an\n"
+    "output it works without a window and prints its progress; otherwise it opens its window\n"
+    "(with the task). The output's extension names its format, or --format does:\n";
+
+const char* const UsageTail =
+    "  A picture (BMP, PNG, GeoTIFF, OziExplorer, Garmin) is of one task; the other formats\n"
+    "  take several tasks (of one source and map type) with all their zoom levels.\n"
+    "  --format NAME             the output's format, whatever its name ends in\n"
+    "  --max-pieces N            the pieces a Garmin device takes (100; some take 500)\n"
+    "  --xyz                     the same as --format xyz\n"
     "  --screenshot PICTURE.png  combine the task to its default output in the window, save a\n"
     "                            picture of the window, then quit (no display needed)\n"
     "  --help                    show this text\n"
     "  --version                 show the version\n";
+
+// The usage, with one line a format from the table of formats.
+std::string UsageText() {
+    std::string text = UsageHead;
+    for (const quarrow::combiner::FormatRow& row : quarrow::combiner::OutputFormats()) {
+        char line[160];
+        std::snprintf(line, sizeof line, "    %-9s %-10s %s\n", row.Name, row.Extension,
+                      row.Label);
+        text += line;
+    }
+    return text + UsageTail;
+}
 
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -47,14 +65,14 @@ extern "C" void OnSignal(int signal) {
 }
 
 int Wrong(const std::string& why) {
-    std::fprintf(stderr, "stavik: %s\n%s", why.c_str(), UsageText);
+    std::fprintf(stderr, "stavik: %s\n%s", why.c_str(), UsageText().c_str());
     return 2;
 }
 
 // Without a window: one line per percent reached, the files written at the end. Ctrl-C or a
 // SIGTERM cancels as the window's Cancel does: the temporary files go, an old output stays.
 int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::string& output,
-                         bool xyz) {
+                         const quarrow::combiner::CombineOptions& options) {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -75,7 +93,7 @@ int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::strin
             }
         };
         const auto result =
-            quarrow::combiner::Combine(tasks, output, xyz, progress, cancel.get_token());
+            quarrow::combiner::Combine(tasks, output, options, progress, cancel.get_token());
         if (result.Cancelled) {
             std::fprintf(stderr, "stavik: cancelled: nothing was written.\n");
             return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT);
@@ -107,12 +125,12 @@ QString ExecutableFolder() {
 int main(int argc, char** argv) {
     std::vector<std::string> words;
     std::string picture;
-    bool xyz = false;
+    quarrow::combiner::CombineOptions options;
     // Read before any window exists, so that help, version and mistakes need no display.
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help") {
-            std::fputs(UsageText, stdout);
+            std::fputs(UsageText().c_str(), stdout);
             std::printf("\nSettings: %s\n",
                         quarrow::SettingsFilePath(quarrow::RunningProgramFolder()).c_str());
             return 0;
@@ -122,7 +140,20 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (argument == "--xyz") {
-            xyz = true;
+            options.Format = quarrow::combiner::OutputFormat::Xyz;
+        } else if (argument == "--format") {
+            if (i + 1 >= argc)
+                return Wrong("--format needs a format's name");
+            options.Format = quarrow::combiner::FormatNamed(argv[++i]);
+            if (!options.Format)
+                return Wrong(std::string("no format \"") + argv[i] + "\"");
+        } else if (argument == "--max-pieces") {
+            const std::optional<int> pieces =
+                i + 1 < argc ? quarrow::ParseDecimal(argv[i + 1]) : std::nullopt;
+            if (!pieces || *pieces < 1)
+                return Wrong("--max-pieces needs a number of pieces above 0");
+            options.MaxPieces = *pieces;
+            ++i;
         } else if (argument == "--screenshot") {
             if (i + 1 >= argc)
                 return Wrong("--screenshot needs a picture file");
@@ -135,14 +166,17 @@ int main(int argc, char** argv) {
     }
     if (!picture.empty() && words.size() != 1)
         return Wrong("--screenshot needs one task");
-    if (xyz && (words.size() < 2 || !picture.empty()))
-        return Wrong("--xyz needs the tasks and a folder");
-    if (words.size() > 2 && !xyz &&
-        quarrow::combiner::FormatOfOutput(words.back()) != quarrow::combiner::OutputFormat::MBTiles)
-        return Wrong("several tasks go into one .mbtiles output");
+    if (options.Format && (words.size() < 2 || !picture.empty()))
+        return Wrong("--format and --xyz need the tasks and an output");
+    if (words.size() > 2) {
+        const auto format =
+            options.Format ? options.Format : quarrow::combiner::FormatOfOutput(words.back());
+        if (!format || quarrow::combiner::RowOf(*format).Image)
+            return Wrong("several tasks go into a file that keeps tiles, or a tile tree");
+    }
     if (words.size() >= 2)
         return CombineWithoutWindow(std::vector<std::string>(words.begin(), words.end() - 1),
-                                    words.back(), xyz);
+                                    words.back(), options);
     if (!picture.empty())
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
 

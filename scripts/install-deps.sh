@@ -5,10 +5,12 @@ set -euo pipefail
 # fp-utils: chmcmd compiles the user manual; libpng, libjpeg and SQLite: the map combiner's tiles
 # and outputs; imagemagick: the combiner's benchmark peer; OpenSSL and the system's certificates:
 # https sources; dpkg-dev, fakeroot, lintian, desktop-file-utils and appstream: the Debian
-# package and its checks; libtiff: GeoTIFF output, which gdal-bin's gdalinfo checks in the tests.
+# package and its checks; libtiff: GeoTIFF output, which gdal-bin's gdalinfo checks in the tests;
+# libzip and zlib: the combiner's KMZ and PMTiles.
 packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth curl
     fp-utils libpng-dev libjpeg-dev libsqlite3-dev imagemagick libssl-dev ca-certificates openssl
-    dpkg-dev fakeroot lintian desktop-file-utils appstream libtiff-dev gdal-bin)
+    dpkg-dev fakeroot lintian desktop-file-utils appstream libtiff-dev gdal-bin libzip-dev
+    zlib1g-dev)
 [ "$#" -gt 0 ] && packages=("$@")
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
     | awk '$2 == "installed" { print $1 }' || true)

@@ -371,7 +371,8 @@ TEST_F(CombineTaskTest, RefusedOrCancelledOutputsLeaveNothingBehind) {
     EXPECT_EQ(
         message([&] { CombineTask(Project(), m_dir.Path() + "map.jpg"); }),
         "The output " + m_dir.Path() +
-            "map.jpg must end in .bmp, .png, .tif or .mbtiles: its extension names the format.");
+            "map.jpg must end in .bmp, .png, .tif, .map, .kmz, .mbtiles, .sqlitedb, .pmtiles or a "
+            "folder ending in /: its extension names the format.");
     EXPECT_EQ(message([&] { CombineTask(m_dir.Path() + "none.zav", m_dir.Path() + "m.png"); }),
               "Unable to read " + m_dir.Path() + "none.zav");
     EXPECT_EQ(FolderEntries(m_dir.Path()), withBig);

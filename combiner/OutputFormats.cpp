@@ -1,0 +1,170 @@
+#include "OutputFormats.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "BmpStripWriter.h"
+#include "GeoReference.h"
+#include "GeoTiffWriter.h"
+#include "KmzWriter.h"
+#include "MBTilesWriter.h"
+#include "OziMapFile.h"
+#include "PMTilesWriter.h"
+#include "PngStripWriter.h"
+#include "SqliteDbWriter.h"
+#include "XyzTreeWriter.h"
+#include "engine/Exception.h"
+#include "engine/TextFile.h"
+#include "engine/TextRules.h"
+#include "engine/Unitclasstask.h"
+
+namespace quarrow::combiner {
+
+namespace {
+
+std::string Count(long long value) {
+    return std::to_string(value);
+}
+
+std::unique_ptr<StripWriter> Bmp(const ImageOutput& out) {
+    return std::make_unique<BmpStripWriter>(out.Path, out.Width, out.Height);
+}
+
+std::unique_ptr<StripWriter> Png(const ImageOutput& out) {
+    return std::make_unique<PngStripWriter>(out.Path, out.Width, out.Height,
+                                            out.Task->Params->Shape != nullptr);
+}
+
+std::unique_ptr<StripWriter> GeoTiff(const ImageOutput& out) {
+    GeoTiffOptions options;
+    options.Alpha = out.Task->Params->Shape != nullptr;
+    options.Jpeg = out.Task->TileExtension() == "jpg";
+    return std::make_unique<GeoTiffWriter>(
+        out.Path, out.Width, out.Height,
+        PlacementOf(out.Task->MinX, out.Task->MinY, out.Task->Params->Zoom), options);
+}
+
+std::unique_ptr<StripWriter> Kmz(const ImageOutput& out) {
+    return std::make_unique<KmzWriter>(out.Path, out.Width, out.Height, out.Task->MinX,
+                                       out.Task->MinY, out.Task->Params->Zoom,
+                                       ProjectBaseName(out.Task->Params->ProjectName));
+}
+
+std::unique_ptr<TileArchive> MBTiles(const std::string& path, const ArchiveInfo& info) {
+    return std::make_unique<MBTilesWriter>(path, info);
+}
+
+std::unique_ptr<TileArchive> OsmAnd(const std::string& path, const ArchiveInfo& info) {
+    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::OsmAnd);
+}
+
+std::unique_ptr<TileArchive> RMaps(const std::string& path, const ArchiveInfo& info) {
+    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::BigPlanet);
+}
+
+std::unique_ptr<TileArchive> PMTiles(const std::string& path, const ArchiveInfo& info) {
+    return std::make_unique<PMTilesWriter>(path, info);
+}
+
+std::unique_ptr<TileArchive> Xyz(const std::string& path, const ArchiveInfo& info) {
+    return std::make_unique<XyzTreeWriter>(path, info);
+}
+
+std::optional<std::string> BmpRefusal(long long width, long long height, const CombineOptions&) {
+    const std::uint64_t bytes = BmpStripWriter::FileSize(static_cast<std::uint64_t>(width),
+                                                         static_cast<std::uint64_t>(height));
+    if (bytes <= UINT32_MAX)
+        return std::nullopt;
+    return "The image of " + Count(width) + " x " + Count(height) + " pixels would take " +
+           Count(static_cast<long long>(bytes)) +
+           " bytes as BMP, which holds at most 4 GiB (4294967295 bytes). Choose a .png or "
+           ".mbtiles output instead.";
+}
+
+std::optional<std::string> PngRefusal(long long width, long long height, const CombineOptions&) {
+    if (width <= PngMaxSide && height <= PngMaxSide)
+        return std::nullopt;
+    return "The image of " + Count(width) + " x " + Count(height) +
+           " pixels is too large for PNG, which holds at most 2147483647 pixels a side. Choose "
+           "an .mbtiles output instead.";
+}
+
+std::optional<std::string> KmzRefusal(long long width, long long height,
+                                      const CombineOptions& options) {
+    const long long pieces = KmzPieces(width, height);
+    if (pieces <= options.MaxPieces)
+        return std::nullopt;
+    return "The map needs " + Count(pieces) + " pieces of at most 1024 x 1024 pixels, and the " +
+           "device takes " + Count(options.MaxPieces) +
+           " (--max-pieces 500 for those that take more): choose a lower zoom level or a "
+           "smaller area.";
+}
+
+std::vector<std::string> WorldFiles(const std::string& output, const DownloadTask& task,
+                                    long long, long long) {
+    const std::string world = WorldFileName(output);
+    const std::string projection = ProjectionFileName(output);
+    SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));
+    SaveLines(projection, {WebMercatorWkt()});
+    return {world, projection};
+}
+
+std::vector<std::string> OziFiles(const std::string& output, const DownloadTask& task,
+                                  long long width, long long height) {
+    const std::string map = OziMapFileName(output);
+    SaveLines(map, OziMapLines(ProjectBaseName(task.Params->ProjectName), output, width, height,
+                               task.MinX, task.MinY, task.Params->Zoom));
+    return {map};
+}
+
+// clang-format off
+//    format                 name       extension    also      label                                  image ext  image     archive   refusal      beside
+const FormatRow Rows[] = {
+    {OutputFormat::Bmp,     "bmp",     ".bmp",      nullptr,  "BMP picture (.bmp)",                  nullptr,   Bmp,      nullptr,  BmpRefusal,  WorldFiles},
+    {OutputFormat::Png,     "png",     ".png",      nullptr,  "PNG picture (.png)",                  nullptr,   Png,      nullptr,  PngRefusal,  WorldFiles},
+    {OutputFormat::GeoTiff, "geotiff", ".tif",      ".tiff",  "GeoTIFF (.tif)",                      nullptr,   GeoTiff,  nullptr,  nullptr,     nullptr},
+    {OutputFormat::Ozi,     "ozi",     ".map",      nullptr,  "OziExplorer (.map with its .png)",    ".png",    Png,      nullptr,  PngRefusal,  OziFiles},
+    {OutputFormat::Kmz,     "kmz",     ".kmz",      nullptr,  "Garmin custom map (.kmz)",            nullptr,   Kmz,      nullptr,  KmzRefusal,  nullptr},
+    {OutputFormat::MBTiles, "mbtiles", ".mbtiles",  nullptr,  "MBTiles (.mbtiles)",                  nullptr,   nullptr,  MBTiles,  nullptr,     nullptr},
+    {OutputFormat::OsmAnd,  "osmand",  ".sqlitedb", nullptr,  "OsmAnd (.sqlitedb)",                  nullptr,   nullptr,  OsmAnd,   nullptr,     nullptr},
+    {OutputFormat::RMaps,   "rmaps",   ".sqlitedb", nullptr,  "Locus / RMaps (.sqlitedb)",           nullptr,   nullptr,  RMaps,    nullptr,     nullptr},
+    {OutputFormat::PMTiles, "pmtiles", ".pmtiles",  nullptr,  "PMTiles (.pmtiles)",                  nullptr,   nullptr,  PMTiles,  nullptr,     nullptr},
+    {OutputFormat::Xyz,     "xyz",     "/",         nullptr,  "XYZ tile tree (a folder ending in /)", nullptr,  nullptr,  Xyz,      nullptr,     nullptr},
+};
+// clang-format on
+
+} // namespace
+
+std::span<const FormatRow> OutputFormats() {
+    return Rows;
+}
+
+const FormatRow& RowOf(OutputFormat format) {
+    return *std::find_if(std::begin(Rows), std::end(Rows),
+                         [format](const FormatRow& row) { return row.Format == format; });
+}
+
+std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
+    if (path.ends_with('/'))
+        return OutputFormat::Xyz;
+    const std::string name = std::filesystem::path(path).filename().string();
+    for (const FormatRow& row : Rows) {
+        for (const char* one : {row.Extension, row.Also}) {
+            const std::string_view extension = one ? one : "";
+            if (!extension.empty() && name.size() > extension.size() &&
+                EqualsNoCase(std::string_view(name).substr(name.size() - extension.size()),
+                             extension))
+                return row.Format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<OutputFormat> FormatNamed(std::string_view name) {
+    for (const FormatRow& row : Rows)
+        if (EqualsNoCase(name, row.Name))
+            return row.Format;
+    return std::nullopt;
+}
+
+} // namespace quarrow::combiner

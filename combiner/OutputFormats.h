@@ -1,0 +1,70 @@
+// The one table of the combiner's outputs: each format's name for --format, its extension, its
+// label in the window, and what writes it (an image strip by strip, or the tiles into an
+// archive). The window's choices, the command line and the combining all read it; a new format
+// is one writer of its own and one row here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "StripWriter.h"
+#include "TileArchive.h"
+
+namespace quarrow {
+class DownloadTask;
+}
+
+namespace quarrow::combiner {
+
+enum class OutputFormat { Bmp, Png, GeoTiff, Ozi, Kmz, MBTiles, OsmAnd, RMaps, PMTiles, Xyz };
+
+// What the format's choice is made with beyond the output's name.
+struct CombineOptions {
+    std::optional<OutputFormat> Format; // none: by the output's extension
+    int MaxPieces = 100;                // of a Garmin custom map
+};
+
+// An image to be written: its temporary file, its size, the task it shows.
+struct ImageOutput {
+    std::string Path;
+    std::uint32_t Width = 0;
+    std::uint32_t Height = 0;
+    const DownloadTask* Task = nullptr;
+};
+
+struct FormatRow {
+    OutputFormat Format;
+    const char* Name;      // for --format
+    const char* Extension; // of the output's name, small letters; "/" for a folder
+    const char* Also;      // another extension of the format, or null
+    const char* Label;     // the window's choice
+    // The image's own extension when the output names a file beside it (OziExplorer's .map
+    // beside its .png); null when the output is the image.
+    const char* ImageExtension;
+    // Exactly one of these two makes the format's writer.
+    std::unique_ptr<StripWriter> (*Image)(const ImageOutput& output);
+    std::unique_ptr<TileArchive> (*Archive)(const std::string& path, const ArchiveInfo& info);
+    // Why a mosaic of this many pixels cannot be written in the format, or nullopt; may be null.
+    std::optional<std::string> (*Refusal)(long long width, long long height,
+                                          const CombineOptions& options);
+    // The files beside an image that place it (world file, projection, calibration), written
+    // before the image takes its name; returns their names. May be null.
+    std::vector<std::string> (*Beside)(const std::string& output, const DownloadTask& task,
+                                       long long width, long long height);
+};
+
+std::span<const FormatRow> OutputFormats();
+const FormatRow& RowOf(OutputFormat format);
+
+// The format named by the output's extension, any letter case (a name ending in "/" is a tile
+// tree); the first row of an extension wins (".sqlitedb" is OsmAnd's).
+std::optional<OutputFormat> FormatOfOutput(const std::string& path);
+// The format of a --format name.
+std::optional<OutputFormat> FormatNamed(std::string_view name);
+
+} // namespace quarrow::combiner

@@ -1,0 +1,44 @@
+// The SQLite tile files of phone apps (.sqlitedb): OsmAnd's own form, and the older BigPlanet form
+// that Locus, RMaps and OsmAnd all open. One writer; what differs is a row of a few settings.
+#pragma once
+
+#include <string>
+
+#include "TileArchive.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quarrow::combiner {
+
+enum class SqliteForm { OsmAnd, BigPlanet };
+struct FormSettings;
+
+// A URL template as OsmAnd continues a map online from: {0} the zoom, {1} x, {2} y and {rnd} one
+// of the subdomains; empty when the template names what OsmAnd's form cannot ({q}). flippedRows
+// tells that the rows count from the south ({-y}).
+std::string OsmAndUrl(const TileSource& source, bool& flippedRows);
+
+class SqliteDbWriter final : public TileArchive {
+public:
+    // Creates the database (the file must not hold another) with its tables and its info;
+    // throws an Exception naming the path and SQLite's reason.
+    SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form);
+    ~SqliteDbWriter() override;
+
+    // The tile with its file's time where the form keeps one.
+    void AddTile(int zoom, int x, int y, const std::string& bytes,
+                 const std::string& path) override;
+    void Finish() override;
+
+private:
+    void Execute(const std::string& sql);
+    [[noreturn]] void Fail(const std::string& what);
+
+    std::string m_path;
+    const FormSettings& m_form;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+};
+
+} // namespace quarrow::combiner

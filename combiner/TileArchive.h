@@ -1,0 +1,44 @@
+// A file (or folder) that keeps the tiles as they are, each under its zoom level, column and row:
+// what MBTiles, a tile tree, the SQLite files of phone apps and PMTiles have in common.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/TileSource.h"
+
+namespace quarrow::combiner {
+
+// What an archive tells of its tiles.
+struct ArchiveInfo {
+    std::string Name;
+    int MinZoom = 1;
+    int MaxZoom = 1;
+    double West = 0, South = 0, East = 0, North = 0; // degrees, around every task
+    std::string Format = "png";                      // of the tiles: "png" or "jpg"
+    std::string Attribution;
+    std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
+};
+
+// The order in which an archive takes its tiles: zoom by zoom, each level by rows from the north,
+// or along the Hilbert curve (TileId in PMTilesWriter.h).
+enum class TileOrder { Rows, Hilbert };
+
+class TileArchive {
+public:
+    TileArchive() = default;
+    virtual ~TileArchive() = default;
+    TileArchive(const TileArchive&) = delete;
+    TileArchive& operator=(const TileArchive&) = delete;
+
+    virtual TileOrder Order() const { return TileOrder::Rows; }
+    // The tile's bytes, x and y in the XYZ scheme; path is its file, for an archive that links
+    // rather than copies. A tile added again (of an overlapping task) replaces the first.
+    // Throws an Exception when the archive cannot be written.
+    virtual void AddTile(int zoom, int x, int y, const std::string& bytes,
+                         const std::string& path) = 0;
+    // Completes and closes the archive; throws when that fails.
+    virtual void Finish() = 0;
+};
+
+} // namespace quarrow::combiner

@@ -1,0 +1,56 @@
+#include "XyzTreeWriter.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/Exception.h"
+#include "engine/FileReplacer.h"
+#include "engine/Json.h"
+#include "engine/NumberText.h"
+#include "engine/TextFile.h"
+
+namespace quarrow::combiner {
+
+namespace fs = std::filesystem;
+
+XyzTreeWriter::XyzTreeWriter(std::string folder, const ArchiveInfo& info)
+    : m_folder(std::move(folder)), m_info(info) {
+    std::error_code ec;
+    if (!fs::create_directories(m_folder, ec) || ec)
+        throw WriteError(m_folder, ": " + ec.message());
+}
+
+void XyzTreeWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
+                            const std::string& path) {
+    const std::string column = m_folder + "/" + std::to_string(zoom) + "/" + std::to_string(x);
+    const std::string tile = column + "/" + std::to_string(y) + "." + m_info.Format;
+    std::error_code error;
+    // Each column's folder is made once, not looked up again for each of its tiles.
+    if (m_columns.insert({zoom, x}).second)
+        fs::create_directories(column, error);
+    // A link where the file system allows: no second copy of the tile.
+    fs::create_hard_link(path, tile, error);
+    if (error == std::errc::file_exists) { // an overlapping task's: the later one's stays
+        fs::remove(tile, error);
+        fs::create_hard_link(path, tile, error);
+    }
+    if (error) {
+        std::error_code ignored;
+        fs::remove(tile, ignored);
+        ReplaceFile(tile, bytes);
+    }
+}
+
+void XyzTreeWriter::Finish() {
+    const auto number = [](double value) { return GeneralNumberText(value, '.'); };
+    SaveLines(m_folder + "/tilejson.json",
+              {"{", "  \"tilejson\": \"3.0.0\",", "  \"name\": " + JsonString(m_info.Name) + ",",
+               "  \"tiles\": [\"{z}/{x}/{y}." + m_info.Format + "\"],", "  \"scheme\": \"xyz\",",
+               "  \"minzoom\": " + std::to_string(m_info.MinZoom) + ",",
+               "  \"maxzoom\": " + std::to_string(m_info.MaxZoom) + ",",
+               "  \"bounds\": [" + number(m_info.West) + ", " + number(m_info.South) + ", " +
+                   number(m_info.East) + ", " + number(m_info.North) + "],",
+               "  \"attribution\": " + JsonString(m_info.Attribution), "}"});
+}
+
+} // namespace quarrow::combiner

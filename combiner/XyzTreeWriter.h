@@ -1,0 +1,29 @@
+// A tile tree: folder/{z}/{x}/{y}.png (or .jpg), each tile linked to its task's file where the
+// file system allows, else copied, with folder/tilejson.json (TileJSON 3.0.0) describing it.
+#pragma once
+
+#include <set>
+#include <string>
+#include <utility>
+
+#include "TileArchive.h"
+
+namespace quarrow::combiner {
+
+class XyzTreeWriter final : public TileArchive {
+public:
+    // folder is made here and must not exist; info.Format names the tiles' extension.
+    XyzTreeWriter(std::string folder, const ArchiveInfo& info);
+
+    void AddTile(int zoom, int x, int y, const std::string& bytes,
+                 const std::string& path) override;
+    // Writes tilejson.json.
+    void Finish() override;
+
+private:
+    std::string m_folder;
+    ArchiveInfo m_info;
+    std::set<std::pair<int, int>> m_columns; // zoom and x of the folders made
+};
+
+} // namespace quarrow::combiner
