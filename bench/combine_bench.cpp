@@ -1,5 +1,7 @@
 // Stitching a task's tiles into one PNG: stavik against ImageMagick's montage on a 20 x 20-tile
-// task (time and peak memory of each child process), then stavik alone on 100 x 100 tiles.
+// task (time and peak memory of each child process), then stavik alone on 100 x 100 tiles: PNG,
+// GeoTIFF, a tile tree, and the tile archives (MBTiles, OsmAnd, Locus, PMTiles: goals for each
+// archive within 1.5 x MBTiles' time, PMTiles within 64 MB).
 // The tiles are the local tile service's own drawings, written into tasks made by the engine.
 #include <algorithm>
 #include <chrono>
@@ -141,11 +143,22 @@ int main(int argc, char** argv) {
         // And as a tile tree: one link per tile, the folders made once each.
         const Run tree = Spawn({stavik, "--xyz", big->ProjectFile(), folder + "tree"});
         std::printf("100 x 100 tiles: tile tree %.0f ms, %.1f MB\n", tree.Ms, tree.RssMb);
+        // The tile archives of phone apps and web pages against MBTiles, best of three each.
+        const Run mbtiles = Best({stavik, big->ProjectFile(), folder + "big.mbtiles"});
+        const Run osmand = Best({stavik, big->ProjectFile(), folder + "big.sqlitedb"});
+        const Run rmaps =
+            Best({stavik, "--format", "rmaps", big->ProjectFile(), folder + "rmaps.sqlitedb"});
+        const Run pmtiles = Best({stavik, big->ProjectFile(), folder + "big.pmtiles"});
+        std::printf("100 x 100 tiles: MBTiles %.0f ms, OsmAnd %.0f ms, Locus %.0f ms, PMTiles "
+                    "%.0f ms, %.1f MB\n",
+                    mbtiles.Ms, osmand.Ms, rmaps.Ms, pmtiles.Ms, pmtiles.RssMb);
         std::printf("tiles=400 ours_ms=%.0f peer_ms=%.0f ratio=%.2f ours_rss_mb=%.1f "
                     "peer_rss_mb=%.1f big_tiles=10000 big_ms=%.0f big_rss_mb=%.1f "
-                    "tif_ms=%.0f tif_rss_mb=%.1f tree_ms=%.0f\n",
+                    "tif_ms=%.0f tif_rss_mb=%.1f tree_ms=%.0f mbtiles_ms=%.0f osmand_ms=%.0f "
+                    "rmaps_ms=%.0f pmtiles_ms=%.0f pmtiles_rss_mb=%.1f\n",
                     ours.Ms, peer.Ms, ours.Ms / peer.Ms, ours.RssMb, peer.RssMb, large.Ms,
-                    large.RssMb, tiff.Ms, tiff.RssMb, tree.Ms);
+                    large.RssMb, tiff.Ms, tiff.RssMb, tree.Ms, mbtiles.Ms, osmand.Ms, rmaps.Ms,
+                    pmtiles.Ms, pmtiles.RssMb);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "combine_bench: %s\n", error.what());
         exitCode = 1;

@@ -1,0 +1,378 @@
+// The formats for phones and GPS devices, each read back by what did not write it: SQL queries on
+// both SQLite forms, the KMZ unzipped and its KML's boxes against the Mercator formulas, gdalinfo
+// on the OziExplorer map, and a PMTiles reader written here from the format's specification.
+#include <cmath>
+#include <cstdint>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "combiner/CombineTask.h"
+#include "engine/Exception.h"
+#include "engine/ImageHeader.h"
+#include "engine/Json.h"
+#include "engine/Unitclasstask.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace quarrow;
+using combiner::CombineOptions;
+using combiner::OutputFormat;
+using test::ReadFileBytes;
+using test::TempDir;
+using test::TilePng;
+using test::WriteFileBytes;
+
+// The edges of tiles, from the spherical Mercator formulas.
+double Lon(int x, int z) {
+    return x / std::pow(2.0, z) * 360 - 180;
+}
+double Lat(int y, int z) {
+    return std::atan(std::sinh(std::numbers::pi * (1 - 2 * y / std::pow(2.0, z)))) * 180 /
+           std::numbers::pi;
+}
+
+// A task of columns x rows tiles from (x0, y0) at the zoom level, each tile the bytes tile(x, y)
+// gives (none: missing).
+std::string WriteTask(const std::string& folder, const std::string& name, int zoom, int x0,
+                      int y0, int columns, int rows,
+                      const std::function<std::string(int x, int y)>& tile,
+                      std::optional<TileSource> source = std::nullopt) {
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = Lon(x0, zoom) + 1e-9;
+    params->RightLongitude = Lon(x0 + columns, zoom) - 1e-9;
+    params->TopLatitude = Lat(y0, zoom) - 1e-9;
+    params->BottomLatitude = Lat(y0 + rows, zoom) + 1e-9;
+    params->Zoom = zoom;
+    params->MapsType = 17;
+    params->SavePath = folder;
+    params->ProjectName = name + ".zav";
+    params->Source = std::move(source);
+    const DownloadTask task(params);
+    task.WriteProjectFile();
+    for (int x = x0; x < x0 + columns; ++x)
+        for (int y = y0; y < y0 + rows; ++y)
+            if (const std::string bytes = tile(x, y); !bytes.empty())
+                WriteFileBytes(task.TilePath(x, y), bytes);
+    return task.ProjectFile();
+}
+
+// Runs the query, one vector of column texts a row.
+std::vector<std::vector<std::string>> Query(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::vector<std::vector<std::string>> rows;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return rows;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            std::vector<std::string>& row = rows.emplace_back();
+            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
+                row.emplace_back(bytes ? bytes : "",
+                                 static_cast<std::size_t>(sqlite3_column_bytes(statement, i)));
+            }
+        }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+TEST(DeviceFormats, BothSqliteFormsKeepTheTilesInTheirOwnNumbering) {
+    TempDir dir;
+    const auto tile = [](int x, int y) { return TilePng(std::to_string(x) + "," + std::to_string(y)); };
+    const std::string low = WriteTask(dir.Path(), "low", 12, 3370, 1550, 2, 2, tile);
+    const std::string high = WriteTask(dir.Path(), "high", 13, 6740, 3100, 2, 1, tile);
+    const std::string osmand = dir.Path() + "map.sqlitedb", rmaps = dir.Path() + "rmaps.sqlitedb";
+    combiner::Combine({low, high}, osmand, {});
+    CombineOptions locus;
+    locus.Format = OutputFormat::RMaps;
+    combiner::Combine({low, high}, rmaps, locus);
+
+    // OsmAnd: the zoom as it is, each tile's time; Locus/RMaps: 17 - zoom, and no time.
+    const auto osmandTiles = Query(osmand, "SELECT x, y, z, s, image, time FROM tiles ORDER BY z, x, y");
+    ASSERT_EQ(6u, osmandTiles.size());
+    EXPECT_EQ((std::vector<std::string>{"3370", "1550", "12", "0"}),
+              std::vector<std::string>(osmandTiles[0].begin(), osmandTiles[0].begin() + 4));
+    EXPECT_EQ(TilePng("3370,1550"), osmandTiles[0][4]);
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    EXPECT_NEAR(static_cast<double>(now), std::stod(osmandTiles[0][5]), 60'000.0);
+    EXPECT_EQ("13", osmandTiles[4][2]);
+    EXPECT_EQ((std::vector<std::vector<std::string>>{
+                  {"simple", "12", "13", "0", "0", "yes", "256", "", ""}}),
+              Query(osmand, "SELECT tilenumbering, minzoom, maxzoom, ellipsoid, inverted_y, "
+                            "timecolumn, tilesize, url, randoms FROM info"));
+    const auto rmapsTiles = Query(rmaps, "SELECT x, y, z, image FROM tiles ORDER BY z DESC, x, y");
+    ASSERT_EQ(6u, rmapsTiles.size());
+    EXPECT_EQ((std::vector<std::string>{"3370", "1550", "5", TilePng("3370,1550")}), rmapsTiles[0]);
+    EXPECT_EQ("4", rmapsTiles[4][2]);
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"5", "4"}}),
+              Query(rmaps, "SELECT maxzoom, minzoom FROM info"));
+
+    // A custom source's task: OsmAnd can go on online from its URL.
+    TileSource source;
+    source.Name = "Topo";
+    source.Templates[0] = "https://{s}.topo.example/{z}/{x}/{-y}.png?key=k";
+    source.Subdomains = {"a", "b"};
+    source.Referer = "https://topo.example/";
+    source.UserAgent = "Me/1";
+    const std::string custom = WriteTask(dir.Path(), "custom", 12, 3370, 1550, 1, 1, tile, source);
+    combiner::Combine({custom}, dir.Path() + "custom.sqlitedb", {});
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"https://{rnd}.topo.example/{0}/{1}/{2}.png?key=k",
+                                                       "a,b", "1", "https://topo.example/", "Me/1"}}),
+              Query(dir.Path() + "custom.sqlitedb",
+                    "SELECT url, randoms, inverted_y, referer, useragent FROM info"));
+}
+
+TEST(DeviceFormats, AGarminMapIsPiecesOnTileEdgesWithinTheDevicesLimit) {
+    TempDir dir;
+    const std::string blank = ReadFileBytes(BLANK_TILE_PATH);
+    // 6 x 5 tiles: 1536 x 1280 pixels, four pieces of at most 1024 pixels a side.
+    const std::string task =
+        WriteTask(dir.Path(), "walk", 14, 13480, 6200, 6, 5, [&](int, int) { return blank; });
+    const std::string kmz = dir.Path() + "walk.kmz";
+    CombineOptions few;
+    few.MaxPieces = 3;
+    try {
+        combiner::Combine({task}, kmz, few);
+        ADD_FAILURE() << "four pieces for a device of three";
+    } catch (const Exception& error) {
+        EXPECT_EQ("The map needs 4 pieces of at most 1024 x 1024 pixels, and the device takes 3 "
+                  "(--max-pieces 500 for those that take more): choose a lower zoom level or a "
+                  "smaller area.",
+                  error.Message());
+    }
+    EXPECT_FALSE(std::filesystem::exists(kmz));
+    combiner::Combine({task}, kmz, {});
+
+    int error = 0;
+    zip_t* zip = zip_open(kmz.c_str(), ZIP_RDONLY, &error);
+    ASSERT_NE(nullptr, zip);
+    const auto entry = [&](const std::string& name) {
+        std::string bytes;
+        zip_stat_t stat;
+        if (zip_stat(zip, name.c_str(), 0, &stat) != 0)
+            return bytes;
+        bytes.resize(stat.size);
+        zip_file_t* file = zip_fopen(zip, name.c_str(), 0);
+        bytes.resize(static_cast<std::size_t>(zip_fread(file, bytes.data(), stat.size)));
+        zip_fclose(file);
+        return bytes;
+    };
+    EXPECT_STREQ("doc.kml", zip_get_name(zip, 0, 0));
+    const std::string kml = entry("doc.kml");
+    // Each GroundOverlay: its piece, at most 1024 pixels a side, and its box on tile edges.
+    const auto value = [&](std::size_t& at, const std::string& tag) {
+        const std::size_t open = kml.find("<" + tag + ">", at) + tag.size() + 2;
+        at = kml.find("</" + tag + ">", open);
+        return kml.substr(open, at - open);
+    };
+    std::size_t at = 0;
+    int pieces = 0;
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 2; ++column, ++pieces) {
+            const std::string href = value(at, "href");
+            EXPECT_EQ("files/piece_" + std::to_string(row) + "_" + std::to_string(column) + ".jpg",
+                      href);
+            const std::optional<ImageSize> size = ImageHeaderSize(entry(href));
+            ASSERT_TRUE(size) << href;
+            EXPECT_EQ((ImageSize{column == 0 ? 1024 : 512, row == 0 ? 1024 : 256}), *size);
+            const int x = 13480 + 4 * column, y = 6200 + 4 * row;
+            EXPECT_NEAR(Lat(y, 14), std::stod(value(at, "north")), 1e-8);
+            EXPECT_NEAR(Lat(y + size->Height / 256, 14), std::stod(value(at, "south")), 1e-8);
+            EXPECT_NEAR(Lon(x + size->Width / 256, 14), std::stod(value(at, "east")), 1e-8);
+            EXPECT_NEAR(Lon(x, 14), std::stod(value(at, "west")), 1e-8);
+        }
+    EXPECT_EQ(4, pieces);
+    EXPECT_EQ(std::string::npos, kml.find("<GroundOverlay>", at));
+    EXPECT_NE(std::string::npos, kml.find("<drawOrder>50</drawOrder>"));
+    EXPECT_EQ(5, zip_get_num_entries(zip, 0));
+    zip_close(zip);
+}
+
+TEST(DeviceFormats, GdalPlacesTheOziExplorerMapOnItsTiles) {
+    TempDir dir;
+    const std::string blank = ReadFileBytes(BLANK_TILE_PATH);
+    const std::string task =
+        WriteTask(dir.Path(), "city", 13, 6742, 3101, 3, 2, [&](int, int) { return blank; });
+    const auto result = combiner::Combine({task}, dir.Path() + "city.map", {});
+    EXPECT_EQ((std::vector<std::string>{dir.Path() + "city.png", dir.Path() + "city.map"}),
+              result.Files);
+    std::string text;
+    if (std::FILE* pipe = ::popen(("gdalinfo -json '" + dir.Path() + "city.map' 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    const auto info = ParseJson(text).Value;
+    if (!info)
+        GTEST_SKIP() << "gdalinfo is not installed";
+    EXPECT_EQ("MAP", info->Find("driverShortName")->String());
+    // The corners in degrees: the tiles' edges.
+    const JsonArray& corners = info->Find("wgs84Extent")->Find("coordinates")->Array()[0].Array();
+    double west = 180, east = -180, north = -90, south = 90;
+    for (const JsonValue& corner : corners) {
+        west = std::min(west, corner.Array()[0].Number());
+        east = std::max(east, corner.Array()[0].Number());
+        south = std::min(south, corner.Array()[1].Number());
+        north = std::max(north, corner.Array()[1].Number());
+    }
+    EXPECT_NEAR(Lon(6742, 13), west, 1e-6);
+    EXPECT_NEAR(Lon(6745, 13), east, 1e-6);
+    EXPECT_NEAR(Lat(3101, 13), north, 1e-6);
+    EXPECT_NEAR(Lat(3103, 13), south, 1e-6);
+}
+
+// --- A PMTiles reader from the specification (version 3) ---
+
+std::uint64_t Little(const std::string& bytes, std::size_t at, int size) {
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+std::string Gunzip(const std::string& bytes) {
+    z_stream stream{};
+    inflateInit2(&stream, 15 + 32);
+    std::string out(1 << 20, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    inflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return out;
+}
+
+struct Entry {
+    std::uint64_t Id, Offset, Length, Run;
+};
+
+std::vector<Entry> ReadDirectory(const std::string& compressed) {
+    const std::string bytes = Gunzip(compressed);
+    std::size_t at = 0;
+    const auto varint = [&] {
+        std::uint64_t value = 0;
+        for (int shift = 0;; shift += 7) {
+            const auto byte = static_cast<unsigned char>(bytes[at++]);
+            value |= std::uint64_t{byte & 0x7Fu} << shift;
+            if (!(byte & 0x80))
+                return value;
+        }
+    };
+    std::vector<Entry> entries(varint());
+    std::uint64_t id = 0;
+    for (Entry& e : entries)
+        e.Id = id += varint();
+    for (Entry& e : entries)
+        e.Run = varint();
+    for (Entry& e : entries)
+        e.Length = varint();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::uint64_t offset = varint();
+        entries[i].Offset = offset == 0 && i > 0 ? entries[i - 1].Offset + entries[i - 1].Length
+                                                 : offset - 1;
+    }
+    return entries;
+}
+
+// The tile id of z/x/y: the tiles of the levels above, then the Hilbert distance of (x, y).
+std::uint64_t SpecTileId(int z, std::uint64_t x, std::uint64_t y) {
+    std::uint64_t above = 0;
+    for (int level = 0; level < z; ++level)
+        above += std::uint64_t{1} << (2 * level);
+    std::uint64_t d = 0;
+    for (std::uint64_t s = (std::uint64_t{1} << z) / 2; s > 0; s /= 2) {
+        const std::uint64_t rx = (x & s) ? 1 : 0, ry = (y & s) ? 1 : 0;
+        d += s * s * ((3 * rx) ^ ry);
+        if (ry == 0) {
+            if (rx == 1) {
+                x = s - 1 - x;
+                y = s - 1 - y;
+            }
+            std::swap(x, y);
+        }
+    }
+    return above + d;
+}
+
+// The tile's bytes, found through the root and the leaf directories; "" when it is not there.
+std::string FindTile(const std::string& file, int z, int x, int y) {
+    const std::uint64_t id = SpecTileId(z, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y));
+    std::vector<Entry> directory = ReadDirectory(file.substr(Little(file, 8, 8), Little(file, 16, 8)));
+    for (int depth = 0; depth < 4; ++depth) {
+        const Entry* found = nullptr;
+        for (const Entry& e : directory)
+            if (e.Id <= id)
+                found = &e;
+        if (!found)
+            return "";
+        if (found->Run == 0) {
+            directory = ReadDirectory(file.substr(Little(file, 40, 8) + found->Offset, found->Length));
+            continue;
+        }
+        if (id >= found->Id + found->Run)
+            return "";
+        return file.substr(Little(file, 56, 8) + found->Offset, found->Length);
+    }
+    return "";
+}
+
+TEST(DeviceFormats, AnIndependentReaderFindsEveryTileOfAPMTilesArchive) {
+    TempDir dir;
+    // 70 x 70 tiles at zoom 13, more than one leaf of entries; a square of 4 x 4 identical tiles
+    // makes one run. And one tile at zoom 14.
+    const auto tile = [](int x, int y) {
+        if (x >= 6744 && x < 6748 && y >= 3104 && y < 3108)
+            return TilePng("same");
+        return TilePng(std::to_string(x) + "," + std::to_string(y));
+    };
+    const std::string level13 = WriteTask(dir.Path(), "a", 13, 6740, 3100, 70, 70, tile);
+    const std::string level14 =
+        WriteTask(dir.Path(), "b", 14, 13500, 6210, 1, 1, [](int, int) { return TilePng("deep"); });
+    const std::string output = dir.Path() + "map.pmtiles";
+    const auto result = combiner::Combine({level13, level14}, output, {});
+    EXPECT_EQ(0, result.Missing);
+    const std::string file = ReadFileBytes(output);
+    ASSERT_EQ("PMTiles", file.substr(0, 7));
+    EXPECT_EQ(3, file[7]);
+    EXPECT_EQ(4901u, Little(file, 72, 8));        // addressed tiles
+    EXPECT_EQ(4901u - 15u, Little(file, 80, 8));  // entries: the square is one
+    EXPECT_GT(Little(file, 48, 8), 0u);           // leaf directories
+    EXPECT_EQ(2, file[99]);                       // tile type png
+    EXPECT_EQ(13, file[100]);
+    EXPECT_EQ(14, file[101]);
+    EXPECT_LE(Little(file, 8, 8) + Little(file, 16, 8), 16384u); // the root within 16 KiB
+    for (int x = 6740; x < 6810; x += 3)
+        for (int y = 3100; y < 3170; y += 7)
+            ASSERT_EQ(tile(x, y), FindTile(file, 13, x, y)) << x << "," << y;
+    for (int x = 6744; x < 6748; ++x)
+        for (int y = 3104; y < 3108; ++y)
+            EXPECT_EQ(TilePng("same"), FindTile(file, 13, x, y)) << x << "," << y;
+    EXPECT_EQ(TilePng("deep"), FindTile(file, 14, 13500, 6210));
+    EXPECT_EQ("", FindTile(file, 13, 6739, 3100));
+    const auto metadata = ParseJson(Gunzip(file.substr(Little(file, 24, 8), Little(file, 32, 8)))).Value;
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ("a", metadata->Find("name")->String());
+    EXPECT_EQ(13, metadata->Find("minzoom")->Number());
+    EXPECT_EQ(14, metadata->Find("maxzoom")->Number());
+}
+
+} // namespace
