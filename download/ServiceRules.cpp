@@ -1,5 +1,5 @@
-// HTTP dates are read as IMF-fixdate only ("Sun, 06 Nov 1994 08:49:37 GMT"), the form servers
-// must send; anything else falls back to the growing waits.
+// HTTP dates are read as IMF-fixdate only (HttpDate.h), the form servers must send; anything
+// else falls back to the growing waits.
 #include "ServiceRules.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../engine/Commonfunc.h"
+#include "../engine/HttpDate.h"
 #include "../engine/ImageHeader.h"
 #include "../engine/TextRules.h"
 #include "../engine/TileSource.h"
@@ -28,29 +29,6 @@ std::optional<int> Number(std::string_view text) {
     return value;
 }
 
-std::optional<std::time_t> ImfFixdate(std::string_view text) {
-    // "Sun, 06 Nov 1994 08:49:37 GMT"
-    if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT")
-        return std::nullopt;
-    constexpr std::array<std::string_view, 12> Months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const auto month = std::find(Months.begin(), Months.end(), text.substr(8, 3));
-    const auto day = Number(text.substr(5, 2)), year = Number(text.substr(12, 4)),
-               hour = Number(text.substr(17, 2)), minute = Number(text.substr(20, 2)),
-               second = Number(text.substr(23, 2));
-    if (month == Months.end() || !day || !year || !hour || !minute || !second || text[16] != ' ' ||
-        text[19] != ':' || text[22] != ':')
-        return std::nullopt;
-    std::tm fields{};
-    fields.tm_year = *year - 1900;
-    fields.tm_mon = static_cast<int>(month - Months.begin());
-    fields.tm_mday = *day;
-    fields.tm_hour = *hour;
-    fields.tm_min = *minute;
-    fields.tm_sec = *second;
-    return ::timegm(&fields);
-}
-
 } // namespace
 
 std::optional<int> RetryAfterSeconds(std::string_view value,
@@ -61,7 +39,7 @@ std::optional<int> RetryAfterSeconds(std::string_view value,
     if (!value.empty() &&
         std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return MaxRetryAfterSeconds; // more digits than an int holds
-    const std::optional<std::time_t> date = ImfFixdate(value);
+    const std::optional<std::time_t> date = ParseHttpDate(value);
     if (!date)
         return std::nullopt;
     // In whole seconds: a date of any year read as time_point would overflow its nanoseconds.

@@ -330,9 +330,17 @@ std::string Get(std::string_view target, std::string_view extraHeaders = "",
            std::string(extraHeaders) + "\r\n";
 }
 
-std::string PngAnswer(const std::string& png) {
+// The validators of a tile's first picture.
+std::string Validators(const TileRequest& tile) {
+    return "ETag: \"" + std::string(MapKindName(tile.Kind)) + "-" + std::to_string(tile.Z) + "-" +
+           std::to_string(tile.X) + "-" + std::to_string(tile.Y) + "-png-v1\"\r\n" +
+           "Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT\r\n";
+}
+
+std::string PngAnswer(const TileRequest& tile, const std::string& more = "") {
+    const std::string png = RenderTilePng(tile);
     return "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-           std::to_string(png.size()) + "\r\n\r\n" + png;
+           std::to_string(png.size()) + "\r\n" + Validators(tile) + more + "\r\n" + png;
 }
 
 const std::string NotFound =
@@ -370,8 +378,8 @@ TEST(TileServiceHttp, ListensOnTheLoopbackAddressAndTellsItsPort) {
 TEST(TileServiceHttp, AnswersTwoRequestsOnOneConnection) {
     const TileService service(OnAnyPort());
     RawClient client(service.Port());
-    const std::string first = RenderTilePng({MapKind::Normal, 12, 2148, 1332});
-    const std::string second = RenderTilePng({MapKind::Satellite, 13, 6742, 3101});
+    const TileRequest first{MapKind::Normal, 12, 2148, 1332};
+    const TileRequest second{MapKind::Satellite, 13, 6742, 3101};
     ASSERT_TRUE(client.Send(Get(TilePath("normal", 12, 2148, 1332))));
     EXPECT_TRUE(SameAnswer(client.ReadAnswer(), PngAnswer(first)));
     ASSERT_TRUE(
@@ -385,10 +393,10 @@ TEST(TileServiceHttp, AnswersPipelinedRequestsInOrder) {
     ASSERT_TRUE(client.Send(Get(TilePath("terrain", 3, 1, 2)) + Get("/nothing") +
                             Get(TilePath("terrain", 3, 2, 1))));
     EXPECT_TRUE(
-        SameAnswer(client.ReadAnswer(), PngAnswer(RenderTilePng({MapKind::Terrain, 3, 1, 2}))));
+        SameAnswer(client.ReadAnswer(), PngAnswer({MapKind::Terrain, 3, 1, 2})));
     EXPECT_TRUE(SameAnswer(client.ReadAnswer(), NotFound));
     EXPECT_TRUE(
-        SameAnswer(client.ReadAnswer(), PngAnswer(RenderTilePng({MapKind::Terrain, 3, 2, 1}))));
+        SameAnswer(client.ReadAnswer(), PngAnswer({MapKind::Terrain, 3, 2, 1})));
 }
 
 TEST(TileServiceHttp, AnswersOtherPathsAndTilesOutsideTheGridWith404AndStaysOpen) {
@@ -402,14 +410,12 @@ TEST(TileServiceHttp, AnswersOtherPathsAndTilesOutsideTheGridWith404AndStaysOpen
     }
     ASSERT_TRUE(client.Send(Get(TilePath("normal", 2, 3, 0))));
     EXPECT_TRUE(
-        SameAnswer(client.ReadAnswer(), PngAnswer(RenderTilePng({MapKind::Normal, 2, 3, 0}))));
+        SameAnswer(client.ReadAnswer(), PngAnswer({MapKind::Normal, 2, 3, 0})));
 }
 
 TEST(TileServiceHttp, ClosesAfterAnsweringHttp10OrConnectionClose) {
     const TileService service(OnAnyPort());
-    const std::string png = RenderTilePng({MapKind::Normal, 1, 1, 1});
-    const std::string closing = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                                std::to_string(png.size()) + "\r\nConnection: close\r\n\r\n" + png;
+    const std::string closing = PngAnswer({MapKind::Normal, 1, 1, 1}, "Connection: close\r\n");
     for (const std::string& request :
          {Get(TilePath("normal", 1, 1, 1), "", "HTTP/1.0"),
           Get(TilePath("normal", 1, 1, 1), "Connection: close\r\n"),
@@ -428,7 +434,8 @@ TEST(TileServiceHttp, AnswersHeadWithoutBody) {
     ASSERT_TRUE(client.Send("HEAD " + TilePath("satellite", 4, 3, 2) + " HTTP/1.1\r\n\r\n"));
     EXPECT_TRUE(SameAnswer(client.ReadAnswer(true),
                            "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                               std::to_string(png.size()) + "\r\n\r\n"));
+                               std::to_string(png.size()) + "\r\n" +
+                               Validators({MapKind::Satellite, 4, 3, 2}) + "\r\n"));
     ASSERT_TRUE(client.Send(Get("/x")));
     EXPECT_TRUE(SameAnswer(client.ReadAnswer(), NotFound));
 }
@@ -614,7 +621,7 @@ TEST(TileServiceLifecycle, ServesEightClientsAtOnce) {
     }
     for (int i = 0; i < Clients; ++i) {
         EXPECT_TRUE(SameAnswer(answers[static_cast<std::size_t>(i)],
-                               PngAnswer(RenderTilePng({MapKind::Terrain, 10, i, 7}))));
+                               PngAnswer({MapKind::Terrain, 10, i, 7})));
     }
 }
 
@@ -812,7 +819,7 @@ TEST(TileServiceProgram, ServesUntilTerminatedAndEndsCleanly) {
     RawClient client(process.Port());
     ASSERT_TRUE(client.Send(Get(TilePath("satellite", 6, 33, 21))));
     EXPECT_TRUE(
-        SameAnswer(client.ReadAnswer(), PngAnswer(RenderTilePng({MapKind::Satellite, 6, 33, 21}))));
+        SameAnswer(client.ReadAnswer(), PngAnswer({MapKind::Satellite, 6, 33, 21})));
     EXPECT_EQ(process.Stop(), 0);
     EXPECT_EQ(client.ReadEnd(), 0);
 }
@@ -822,6 +829,45 @@ TEST(TileServiceProgram, InjectsTheFaultsItIsAskedFor) {
     RawClient client(process.Port());
     ASSERT_TRUE(client.Send(Get(TilePath("normal", 1, 0, 0))));
     EXPECT_EQ(client.ReadAnswer().substr(0, 35), "HTTP/1.1 500 Internal Server Error\r");
+}
+
+TEST(TileServiceHttp, AnswersConditionalRequestsWith304AndChangesEveryNthTile) {
+    ServiceOptions options = OnAnyPort();
+    options.ChangedEvery = 4;
+    options.MaxAgeSeconds = 600;
+    const TileService service(options);
+    RawClient client(service.Port());
+    const std::string path = TilePath("normal", 2, 1, 0); // index 1: unchanged
+    const std::string v1 = "\"normal-2-1-0-png-v1\"";
+    // clang-format off
+    const std::pair<std::string, int> cases[] = {
+        {"If-None-Match: " + v1 + "\r\n",                                   304},
+        {"If-None-Match: \"other\", " + v1 + "\r\n",                        304},
+        {"If-None-Match: \"other\"\r\n",                                    200},
+        {"If-Modified-Since: Mon, 01 Jan 2024 00:00:00 GMT\r\n",            304},
+        {"If-Modified-Since: Sun, 31 Dec 2023 23:59:59 GMT\r\n",            200},
+        // If-None-Match decides over If-Modified-Since.
+        {"If-None-Match: \"other\"\r\nIf-Modified-Since: Mon, 01 Jan 2024 00:00:00 GMT\r\n", 200},
+    };
+    // clang-format on
+    for (const auto& [validators, code] : cases) {
+        ASSERT_TRUE(client.Send(Get(path, validators)));
+        const std::string answer = client.ReadAnswer();
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 " + std::to_string(code))) << validators << answer;
+        EXPECT_NE(std::string::npos, answer.find("\r\nETag: " + v1 + "\r\n")) << answer;
+        EXPECT_NE(std::string::npos, answer.find("\r\nCache-Control: max-age=600\r\n"));
+        EXPECT_EQ(code == 304, answer.find("Content-Length") == std::string::npos) << answer;
+    }
+    // Tile 0 of the level is every 4th: a newer picture, validators and time of its own.
+    ASSERT_TRUE(client.Send(Get(TilePath("normal", 2, 0, 0), "If-None-Match: \"normal-2-0-0-png-v1\"\r\n")));
+    const std::string changed = client.ReadAnswer();
+    EXPECT_TRUE(changed.starts_with("HTTP/1.1 200 OK\r\n")) << changed;
+    EXPECT_NE(std::string::npos, changed.find("\r\nETag: \"normal-2-0-0-png-v2\"\r\n"));
+    EXPECT_NE(std::string::npos, changed.find("\r\nLast-Modified: Fri, 01 Nov 2024 00:00:00 GMT\r\n"));
+    TileRequest newer{MapKind::Normal, 2, 0, 0};
+    newer.Changed = true;
+    EXPECT_TRUE(changed.ends_with(RenderTilePng(newer)));
+    EXPECT_NE(RenderTilePng(newer), RenderTilePng({MapKind::Normal, 2, 0, 0}));
 }
 
 } // namespace

@@ -114,6 +114,10 @@ std::optional<RequestHead> ParseRequestHead(std::string_view head) {
         const std::string_view value = TrimBlanks(line.substr(colon + 1));
         if (EqualsNoCase(name, "Connection") && HasToken(value, "close")) {
             request.Close = true;
+        } else if (EqualsNoCase(name, "If-None-Match")) {
+            request.IfNoneMatch = value;
+        } else if (EqualsNoCase(name, "If-Modified-Since")) {
+            request.IfModifiedSince = value;
         } else if (EqualsNoCase(name, "Transfer-Encoding") ||
                    (EqualsNoCase(name, "Content-Length") && value != "0")) {
             request.HasBody = true;

@@ -14,6 +14,9 @@ struct RequestHead {
     std::string_view Target;
     bool Close = false; // the client asked to close, or speaks HTTP/1.0
     bool HasBody = false;
+    // The validators of a conditional request; empty when it sends none.
+    std::string_view IfNoneMatch;
+    std::string_view IfModifiedSince;
 };
 
 // Drops the blank lines that come before a request line from the front of the received bytes,

@@ -13,7 +13,8 @@ struct TileRequest {
     int Z;
     int X;
     int Y;
-    bool Jpeg = false; // a JPEG picture instead of a PNG one
+    bool Jpeg = false;    // a JPEG picture instead of a PNG one
+    bool Changed = false; // the tile's newer picture (see ServiceOptions::ChangedEvery)
 };
 
 // Deepest zoom level served; 2^22 columns still fit an int with room to spare.

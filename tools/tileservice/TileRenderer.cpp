@@ -155,6 +155,14 @@ std::string Render(const TileRequest& tile) {
     painter.drawText(plate.adjusted(0, 6, 0, -44), Qt::AlignCenter, kind);
     painter.setFont(addressFont);
     painter.drawText(plate.adjusted(0, 30, 0, -6), Qt::AlignCenter, address);
+    if (tile.Changed) {
+        // A newer picture of the same place: a band that says so.
+        const QRect band(8, 190, TileSize - 16, 30);
+        painter.fillRect(band, QColor(230, 120, 0));
+        painter.setPen(QColor(255, 255, 255));
+        painter.setFont(kindFont);
+        painter.drawText(band, Qt::AlignCenter, QStringLiteral("updated"));
+    }
     painter.end();
 
     QByteArray bytes;
@@ -203,7 +211,8 @@ private:
 };
 
 std::uint64_t CacheKey(const TileRequest& tile) {
-    return static_cast<std::uint64_t>(tile.Jpeg) << 62 |
+    return static_cast<std::uint64_t>(tile.Changed) << 63 |
+           static_cast<std::uint64_t>(tile.Jpeg) << 62 |
            static_cast<std::uint64_t>(tile.Kind) << 56 | static_cast<std::uint64_t>(tile.Z) << 48 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.X)) << 24 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.Y));

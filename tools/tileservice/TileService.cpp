@@ -23,7 +23,9 @@
 #include "RequestHead.h"
 #include "TilePath.h"
 #include "TileRenderer.h"
+#include "engine/HttpDate.h"
 #include "engine/RetryEintr.h"
+#include "engine/TextRules.h"
 
 namespace quarrow::tileservice {
 
@@ -118,11 +120,15 @@ std::string Compose(const Answer& answer, bool close, bool headOnly) {
     bytes += std::to_string(answer.Code);
     bytes += ' ';
     bytes += answer.Reason;
-    bytes += "\r\nContent-Type: ";
-    bytes += answer.ContentType;
-    bytes += "\r\nContent-Length: ";
-    bytes += std::to_string(answer.Body.size());
     bytes += "\r\n";
+    // A 304 has no body, nor the headers of one.
+    if (answer.Code != 304) {
+        bytes += "Content-Type: ";
+        bytes += answer.ContentType;
+        bytes += "\r\nContent-Length: ";
+        bytes += std::to_string(answer.Body.size());
+        bytes += "\r\n";
+    }
     bytes += answer.ExtraHeaders;
     if (close) {
         bytes += "Connection: close\r\n";
@@ -132,6 +138,45 @@ std::string Compose(const Answer& answer, bool close, bool headOnly) {
         bytes += answer.Body;
     }
     return bytes;
+}
+
+} // namespace
+
+namespace {
+
+// When each picture of a tile was made: the first one, and the newer one of a changed tile.
+constexpr std::time_t FirstPicture = 1704067200;  // 1 January 2024
+constexpr std::time_t NewerPicture = 1730419200;  // 1 November 2024
+
+// The answer to a tile, or a 304 when the request's validators name the picture it has: an ETag
+// of the tile and its picture, the picture's time as Last-Modified, and max-age when asked.
+Answer TileAnswer(TileRequest tile, const RequestHead& request, const ServiceOptions& options) {
+    const std::uint64_t index = static_cast<std::uint64_t>(tile.Y) * (std::uint64_t{1} << tile.Z) +
+                                static_cast<std::uint64_t>(tile.X);
+    tile.Changed = options.ChangedEvery > 0 && index % static_cast<std::uint64_t>(options.ChangedEvery) == 0;
+    const std::string etag = "\"" + std::string(MapKindName(tile.Kind)) + "-" +
+                             std::to_string(tile.Z) + "-" + std::to_string(tile.X) + "-" +
+                             std::to_string(tile.Y) + (tile.Jpeg ? "-jpg" : "-png") +
+                             (tile.Changed ? "-v2" : "-v1") + "\"";
+    const std::time_t made = tile.Changed ? NewerPicture : FirstPicture;
+    std::string headers = "ETag: " + etag + "\r\nLast-Modified: " + HttpDate(made) + "\r\n";
+    if (options.MaxAgeSeconds >= 0)
+        headers += "Cache-Control: max-age=" + std::to_string(options.MaxAgeSeconds) + "\r\n";
+    // If-None-Match decides when it is there; If-Modified-Since only without it.
+    bool unchanged = false;
+    if (!request.IfNoneMatch.empty()) {
+        for (std::string_view rest = request.IfNoneMatch; !rest.empty() && !unchanged;) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view one = TrimBlanks(rest.substr(0, comma));
+            unchanged = one == "*" || one == etag || one == "W/" + etag;
+            rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+        }
+    } else if (const auto since = ParseHttpDate(request.IfModifiedSince)) {
+        unchanged = *since >= made;
+    }
+    if (unchanged)
+        return Answer{304, "Not Modified", {}, {}, headers};
+    return Answer{200, "OK", tile.Jpeg ? "image/jpeg" : "image/png", RenderTilePng(tile), headers};
 }
 
 } // namespace
@@ -426,8 +471,7 @@ void TileService::Serve(Connection& connection) {
                 answer = TextAnswer(405, "Method Not Allowed");
                 answer.ExtraHeaders = "Allow: GET, HEAD\r\n";
             } else if (const std::optional<TileRequest> tile = ParseTilePath(request->Target)) {
-                answer = Answer{
-                    200, "OK", tile->Jpeg ? "image/jpeg" : "image/png", RenderTilePng(*tile), {}};
+                answer = TileAnswer(*tile, *request, m_options);
             } else {
                 answer = TextAnswer(404, "Not Found");
             }

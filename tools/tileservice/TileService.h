@@ -25,6 +25,10 @@ struct ServiceOptions {
     int RetryAfterSeconds = 1; // what a 429 answer asks the client to wait
     int DelayMs = 0;           // wait before every answer
     unsigned Seed = 1;
+    // A tile answer's "Cache-Control: max-age"; none when negative.
+    int MaxAgeSeconds = -1;
+    // Every Nth tile of a level (by y * 2^z + x) has a newer picture and validators; 0: none.
+    int ChangedEvery = 0;
     // PEM files of a certificate (with its chain) and its key: HTTPS instead of HTTP.
     std::string TlsCert, TlsKey;
 };

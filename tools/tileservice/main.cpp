@@ -42,6 +42,8 @@ constexpr std::string_view Usage =
     "  --tls-key FILE     the certificate's PEM key\n"
     "  --delay-ms N       wait N milliseconds before every answer (default 0)\n"
     "  --seed N           seed of the fault draws (default 1)\n"
+    "  --max-age N        tile answers say \"Cache-Control: max-age=N\"\n"
+    "  --changed-every N  every Nth tile has a newer picture and validators (an update sees them)\n"
     "  --help             show this text\n"
     "\n"
     "The first output line is \"listening on <address>:<port>\".\n";
@@ -85,7 +87,8 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
                                                   : nullptr;
         const bool known = share || name == "--address" || name == "--port" ||
                            name == "--delay-ms" || name == "--seed" || name == "--retry-after" ||
-                           name == "--tls-cert" || name == "--tls-key";
+                           name == "--tls-cert" || name == "--tls-key" ||
+                           name == "--max-age" || name == "--changed-every";
         if (!known) {
             throw UsageError{"unknown option \"" + std::string(name) + "\""};
         }
@@ -109,6 +112,10 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
             options.TlsCert = std::string(*value);
         } else if (name == "--tls-key") {
             options.TlsKey = std::string(*value);
+        } else if (name == "--max-age") {
+            options.MaxAgeSeconds = ParseNumber(name, *value, 0, std::numeric_limits<int>::max());
+        } else if (name == "--changed-every") {
+            options.ChangedEvery = ParseNumber(name, *value, 0, std::numeric_limits<int>::max());
         } else {
             options.Seed = ParseNumber(name, *value, 0U, std::numeric_limits<unsigned>::max());
         }
