@@ -47,6 +47,7 @@
 #include "task/TaskOutcome.h"
 #include "Unit2.h"
 #include "Unitoptions.h"
+#include "UpdateDialog.h"
 #include "widgets/UpDown.h"
 #include "widgets/WindowFont.h"
 #include "app/Unitftl.h"
@@ -346,6 +347,8 @@ void TForm1::BuildMenu() {
     };
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
+    item(file, "UpdateTask1", QStringLiteral("&Update task..."), &TForm1::UpdateTask1Click);
+    file->addSeparator();
     item(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click);
 
     QMenu* options = bar->addMenu(QStringLiteral("&Options"));
@@ -513,24 +516,44 @@ void TForm1::StartTask() {
         m_dialogs.Message(Q(error.Message()));
         return;
     }
-    RunningWorkers = 0;
-    const std::shared_ptr<DownloadTask>& task = start.Task;
-    const std::shared_ptr<TaskParams>& params = task->Params;
-    CurrentTask = task;
     {
         // A list of millions of tiles takes seconds to write: the pointer says the window is busy.
-        const bool large = task->TileCount > 100'000;
+        const bool large = start.Task->TileCount > 100'000;
         if (large)
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([large] {
             if (large)
                 QGuiApplication::restoreOverrideCursor();
         });
-        WriteTaskFiles(*task);
+        CurrentTask = start.Task;
+        WriteTaskFiles(*start.Task);
     }
+    RunTask(start.Task);
+}
 
+void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rules) {
+    std::shared_ptr<DownloadTask> task;
+    try {
+        task = PrepareUpdate(ReadStartSettings(ConfigFile.toStdString()), projectFile, rules);
+        m_taskLock.reset();
+        m_taskLock = std::make_unique<TaskLock>(projectFile);
+    } catch (const Exception& error) {
+        m_dialogs.Message(Q(error.Message()));
+        return;
+    }
+    CurrentTask = task;
+    AppendUpdateHeadLine(*task);
+    RunTask(task);
+}
+
+void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
+    RunningWorkers = 0;
+    CurrentTask = task;
+    m_records = std::make_unique<RunRecords>(*task);
     Memo1->LoadFromFile(task->LogFile);
     Memo2->LoadFromFile(task->FailedFile);
+    if (!m_records->Problem().empty())
+        Memo1->AppendLine(m_records->Problem());
     LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));
     BitBtn1->setText(QStringLiteral("Stop"));
 
@@ -542,7 +565,7 @@ void TForm1::StartTask() {
     m_workerHost.Rearm();
     m_tilesDoneAtStart = TilesDone();
     m_startTime = std::chrono::steady_clock::now();
-    for (int i = 0; i < params->ThreadCount; ++i) {
+    for (int i = 0; i < task->Params->ThreadCount; ++i) {
         try {
             Workers[static_cast<std::size_t>(i)] = StartWorker(i, task);
         } catch (const std::exception& error) {
@@ -620,7 +643,8 @@ void TForm1::SaveReported(const std::string& path, const std::function<void()>& 
 }
 
 void TForm1::SaveResumeKeys() {
-    if (!CurrentTask)
+    // An update walks the task's tiles anew: the download's own resume keys stay as they are.
+    if (!CurrentTask || Updating())
         return;
     const std::string projectFile = CurrentTask->ProjectFile();
     SaveReported(projectFile,
@@ -630,6 +654,9 @@ void TForm1::SaveResumeKeys() {
 void TForm1::SavePanes() {
     SaveReported(CurrentTask->LogFile, [this] { Memo1->SaveToFile(CurrentTask->LogFile); });
     SaveReported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
+    if (m_records)
+        SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()),
+                     [this] { m_records->Save(); });
 }
 
 void TForm1::EndTask(bool tell) {
@@ -638,6 +665,12 @@ void TForm1::EndTask(bool tell) {
     m_ending = true;
     Timer1->stop();
     if (CurrentTask) {
+        if (Updating()) {
+            Memo1->AppendLine(UpdateSummary(CurrentTask->Counts));
+            SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()), [this] {
+                m_records->Finish(!m_stopAsked && CurrentTask->Counts.WorkersGaveUp == 0);
+            });
+        }
         for (const std::string& line : ClosingLines(*CurrentTask))
             Memo1->AppendLine(line);
         SavePanes();
@@ -652,6 +685,13 @@ void TForm1::EndTask(bool tell) {
         outcome.Seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
         m_outcome = Q(OutcomeText(outcome));
+        if (Updating()) {
+            m_outcome = Q(UpdateSummaryShort(CurrentTask->Counts));
+            if (m_stopAsked)
+                m_outcome += QStringLiteral(" (stopped: Update task again to go on)");
+            else if (!outcome.StopReason.empty())
+                m_outcome = Q(outcome.StopReason) + QStringLiteral(" ") + m_outcome;
+        }
         m_progressBar->setValue(static_cast<int>(1000 * outcome.Done / outcome.Total));
         // Every worker has made its last call to this thread: the joins are short.
         for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)
@@ -692,6 +732,11 @@ void TForm1::Sleep(int milliseconds) {
 
 std::string TForm1::ExecutableFolder() {
     return m_executableFolder;
+}
+
+void TForm1::RecordTile(const TileRecord& record) {
+    if (m_records)
+        m_records->Put(record);
 }
 
 int TForm1::TilesDone() const {
@@ -740,6 +785,8 @@ void TForm1::ShowRunningProgress() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
     const double rate = seconds > 0 ? (done - m_tilesDoneAtStart) / seconds : 0;
     QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
+    if (Updating())
+        text = Q(UpdateSummaryShort(CurrentTask->Counts));
     // A service that asked the workers to wait: that is what the task does now.
     const auto pause = CurrentTask->Pause.Until() - ServicePause::Clock::now();
     if (pause > std::chrono::seconds(0)) {
@@ -904,6 +951,22 @@ void TForm1::ReDownloadfailedfiles1Click() {
     RunHandler(m_dialogs, [this] {
         if (m_flt)
             m_flt->exec();
+    });
+}
+
+void TForm1::UpdateTask1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (BitBtn1->text() != QStringLiteral("Start")) {
+            m_dialogs.Message(QStringLiteral("A task is running: stop it before an update."));
+            return;
+        }
+        if (!m_updateDialog)
+            m_updateDialog = new TfrmUpdate(m_dialogs, this);
+        m_updateDialog->Begin(CurrentTask ? Q(CurrentTask->ProjectFile()) : QString(),
+                              DefaultPath);
+        if (m_updateDialog->exec() != QDialog::Accepted)
+            return;
+        StartUpdate(m_updateDialog->ProjectFile(), m_updateDialog->Rules());
     });
 }
 

@@ -18,6 +18,7 @@
 
 #include "task/StartRules.h"
 #include "task/TaskOutcome.h"
+#include "task/TaskUpdateRun.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
 #include "engine/TaskLock.h"
@@ -40,6 +41,7 @@ class TfrmFlt;
 class TfrmOptions;
 class TfrmArea;
 class TfrmSources;
+class TfrmUpdate;
 
 class TForm1 : public QMainWindow, public WorkerHost {
     Q_OBJECT
@@ -73,6 +75,7 @@ public:
     void LowerRunningWorkers() override;
     void Sleep(int milliseconds) override;
     std::string ExecutableFolder() override;
+    void RecordTile(const quarrow::TileRecord& record) override;
 
 public slots:
     void FormShow();
@@ -91,6 +94,8 @@ public slots:
     void MapViewer1Click();
     void CombineImages1Click();
     void ReDownloadfailedfiles1Click();
+    // File > Update task...: the update dialog, then the task's update as a task runs.
+    void UpdateTask1Click();
     void Usermanual1Click();
     void Homepage1Click();
     void About1Click();
@@ -123,6 +128,11 @@ private:
     void BuildMenu();
 
     void StartTask();
+    // An update of the task of the project file, under its lock.
+    void StartUpdate(const std::string& projectFile, const quarrow::UpdateRules& rules);
+    // Runs a task whose files are written and whose lock is held: panes, workers, monitor.
+    void RunTask(const std::shared_ptr<DownloadTask>& task);
+    bool Updating() const { return CurrentTask && CurrentTask->Params->Update.has_value(); }
     void StopTask();
     // Each worker's last finished tile into the project file, for the slots below ThreadCount.
     void SaveResumeKeys();
@@ -162,6 +172,8 @@ private:
     TfrmFlt* m_flt = nullptr;
     TfrmSources* m_sourcesDialog = nullptr; // a child, made when first asked for
     TfrmArea* m_areaWindow = nullptr;       // likewise
+    TfrmUpdate* m_updateDialog = nullptr;   // likewise
+    std::unique_ptr<quarrow::RunRecords> m_records; // of the current task, when it keeps them
     std::shared_ptr<const quarrow::AreaShape> m_shape;
     std::shared_ptr<const quarrow::TileCoverage> m_shapeCoverage;
     int m_shapeCoverageZoom = 0;

@@ -46,7 +46,9 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         {"--folder", true},   {"--workers", true},
         {"--dry-run", false}, {"--verbose", false},
         {"--resume", true},   {"--retry-failed", true},
-        {"--help", false},    {"--version", false},
+        {"--update", true},   {"--older-than", true},
+        {"--force", false},   {"--help", false},
+        {"--version", false},
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
@@ -83,6 +85,27 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         return options;
     }
     options.Verbose = given.count("--verbose") > 0;
+    if (given.count("--update")) {
+        for (const auto& [name, value] : given)
+            if (name != "--update" && name != "--verbose" && name != "--older-than" &&
+                name != "--force")
+                Fail(name, "cannot go with --update");
+        options.What = BatchOptions::Mode::Update;
+        options.ProjectFile = given["--update"];
+        if (options.ProjectFile.empty())
+            Fail("--update", "needs a project file");
+        if (given.count("--older-than")) {
+            const std::optional<int> days = ParseDecimal(given["--older-than"]);
+            if (!days || *days < 0 || *days > 36500)
+                Fail("--older-than", "\"" + given["--older-than"] + "\" is not a number of days");
+            options.OlderThanDays = *days;
+        }
+        options.Force = given.count("--force") > 0;
+        return options;
+    }
+    for (const char* name : {"--older-than", "--force"})
+        if (given.count(name))
+            Fail(name, "goes with --update");
     for (const char* mode : {"--resume", "--retry-failed"}) {
         if (!given.count(mode))
             continue;
@@ -169,6 +192,7 @@ std::string BatchUsage(const std::string& settingsFile) {
            "                [--source NAME] --name TASK --folder DIR [--workers N] [--dry-run]\n"
            "  quarrow-batch --resume TASK.zav\n"
            "  quarrow-batch --retry-failed TASK.zav\n"
+           "  quarrow-batch --update TASK.zav [--older-than DAYS] [--force]\n"
            "\n"
            "Downloads the map tiles of an area as Quarrow's window does, into the same task\n"
            "files, so a task started here continues there and the other way round.\n"
@@ -191,12 +215,18 @@ std::string BatchUsage(const std::string& settingsFile) {
            "  --resume TASK.zav  continue a task where it stopped\n"
            "  --retry-failed TASK.zav\n"
            "                     fetch the tiles of the task's failed list again\n"
+           "  --update TASK.zav  bring a task's tiles up to date: each is asked for with the\n"
+           "                     validators it was saved with; an unchanged one costs no\n"
+           "                     download; a stopped update goes on with the same command\n"
+           "  --older-than DAYS  only the tiles checked more than DAYS days ago\n"
+           "  --force            also the tiles that their service said are still fresh\n"
            "  --verbose          echo the log lines on standard output\n"
            "  --help, --version\n"
            "\n"
-           "Exit status: 0 every tile saved (or the blank image in its place); 3 some tiles\n"
-           "failed (see TASK_failed.ftl); 2 bad arguments or a task that is refused; 130 or 143\n"
-           "stopped by SIGINT or SIGTERM (the task can be resumed); 1 anything else.\n"
+           "Exit status: 0 every tile saved (or the blank image in its place), or an update\n"
+           "whole; 3 some tiles failed (see TASK_failed.ftl); 2 bad arguments or a task that is\n"
+           "refused; 130 or 143 stopped by SIGINT or SIGTERM (the task can be resumed); 1\n"
+           "anything else.\n"
            "\n"
            "Settings: " +
            settingsFile + "\n";

@@ -8,7 +8,7 @@
 namespace quarrow {
 
 struct BatchOptions {
-    enum class Mode { Task, Resume, RetryFailed, Help, Version };
+    enum class Mode { Task, Resume, RetryFailed, Update, Help, Version };
     Mode What = Mode::Task;
 
     // --area W,S,E,N: the four texts as given, kept as typed so a Start with them resumes.
@@ -26,7 +26,9 @@ struct BatchOptions {
     std::optional<int> Workers;
     bool DryRun = false;
     bool Verbose = false;
-    std::string ProjectFile; // of --resume and --retry-failed
+    std::string ProjectFile; // of --resume, --retry-failed and --update
+    int OlderThanDays = 0;   // of --update: 0 for every tile
+    bool Force = false;      // of --update
 };
 
 // The options of argv[1..]; throws a BatchUsageError naming the argument that is wrong.

@@ -19,7 +19,7 @@ constexpr int SaveEvery = 5;                    // seconds, as the window's moni
 BatchRun::BatchRun(std::shared_ptr<DownloadTask> task, std::string executableFolder,
                    const BatchSignals& signals, BatchOutput output)
     : m_task(std::move(task)), m_executableFolder(std::move(executableFolder)), m_signals(signals),
-      m_output(output) {}
+      m_output(output), m_records(*m_task) {}
 
 BatchRun::~BatchRun() {
     // Workers still running (a start that failed half way) are stopped before they are joined.
@@ -55,7 +55,10 @@ void BatchRun::Save() {
     };
     reported([this] { m_log.Save(m_task->LogFile); });
     reported([this] { m_failed.Save(m_task->FailedFile); });
-    reported([this] { SaveResumeKeys(*m_task, PositionsOf(m_workers)); });
+    reported([this] { m_records.Save(); });
+    // An update walks the task's tiles anew: the download's own resume keys stay as they are.
+    if (!m_task->Params->Update)
+        reported([this] { SaveResumeKeys(*m_task, PositionsOf(m_workers)); });
 }
 
 void BatchRun::Stop() {
@@ -74,6 +77,14 @@ void BatchRun::Close() {
         return;
     m_closed = true;
     m_gate.RunQueued(); // the lines the workers posted and this thread has not taken yet
+    if (m_task->Params->Update) {
+        AppendLogLine(UpdateSummary(m_task->Counts));
+        try {
+            m_records.Finish(!m_stopAsked && m_task->Counts.WorkersGaveUp == 0);
+        } catch (const Exception& error) {
+            std::fprintf(m_output.Progress, "%s\n", error.Message().c_str());
+        }
+    }
     for (const std::string& line : ClosingLines(*m_task))
         AppendLogLine(line);
     Save();
@@ -107,6 +118,10 @@ void BatchRun::ShowProgress(bool final) {
 int BatchRun::ExitStatus() const {
     if (m_stopAsked)
         return 128 + std::max(1, m_signals.Last.load());
+    if (m_task->Params->Update)
+        return m_task->Counts.Failed > 0 || !m_givenUp.StopReason().empty()
+                   ? batch_exit::SomeFailed
+                   : batch_exit::Done;
     // A refused certificate leaves the tiles to be fetched with the right CA file.
     if (m_givenUp.Listed() > 0 || !m_givenUp.StopReason().empty())
         return batch_exit::SomeFailed;
@@ -117,6 +132,8 @@ int BatchRun::ExitStatus() const {
 int BatchRun::Run() {
     m_log.Load(m_task->LogFile);
     m_failed.Load(m_task->FailedFile);
+    if (!m_records.Problem().empty())
+        std::fprintf(m_output.Progress, "%s\n", m_records.Problem().c_str());
     m_start = m_lastLine = std::chrono::steady_clock::now();
     const int workers = m_task->Params->ThreadCount;
     m_workers.resize(static_cast<std::size_t>(workers));
@@ -181,7 +198,15 @@ int BatchRun::Run() {
     outcome.GoOn = "Go on with: quarrow-batch --resume " + m_task->ProjectFile();
     outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    std::fprintf(m_output.Progress, "%s\n", TerminalText(OutcomeText(outcome)).c_str());
+    std::string end = OutcomeText(outcome);
+    if (m_task->Params->Update) {
+        end = UpdateSummary(m_task->Counts);
+        if (m_stopAsked)
+            end += ". Go on with: quarrow-batch --update " + m_task->ProjectFile();
+        else if (!m_givenUp.StopReason().empty())
+            end = m_givenUp.StopReason() + " " + end;
+    }
+    std::fprintf(m_output.Progress, "%s\n", TerminalText(end).c_str());
     const int status = ExitStatus();
     // Every worker has made its last call: the joins are short.
     m_workers.clear();

@@ -13,6 +13,7 @@
 
 #include "task/StartRules.h"
 #include "task/TaskOutcome.h"
+#include "task/TaskUpdateRun.h"
 #include "download/Unit3.h"
 #include "download/WorkerGate.h"
 #include "download/WorkerHost.h"
@@ -60,6 +61,7 @@ public:
     void LowerRunningWorkers() override { --m_running; }
     void Sleep(int milliseconds) override { m_gate.Sleep(milliseconds); }
     std::string ExecutableFolder() override { return m_executableFolder; }
+    void RecordTile(const TileRecord& record) override { m_records.Put(record); }
 
 private:
     void Stop();
@@ -78,6 +80,7 @@ private:
     LineStore m_log;
     LineStore m_failed;
     GivenUpTracker m_givenUp;
+    RunRecords m_records;
     bool m_stopAsked = false;
     bool m_closed = false;
     int m_doneAtStart = 0;

@@ -11,6 +11,7 @@
 #include "BatchOptions.h"
 #include "BatchRun.h"
 #include "task/StartRules.h"
+#include "task/TaskUpdateRun.h"
 #include "area/AreaFile.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"
@@ -194,6 +195,28 @@ int Resume(const BatchOptions& options, const std::string& folder) {
     return RunPrepared(start, folder, options.Verbose);
 }
 
+// Brings a task's tiles up to date, under the task's lock; the same command goes on after a stop.
+int Update(const BatchOptions& options, const std::string& folder) {
+    const std::string& projectFile = options.ProjectFile;
+    UpdateRules rules;
+    rules.OlderThanDays = options.OlderThanDays;
+    rules.Force = options.Force;
+    std::shared_ptr<DownloadTask> task;
+    std::optional<TaskLock> lock;
+    try {
+        task = PrepareUpdate(ReadStartSettings(SettingsFilePath(folder)), projectFile, rules);
+        lock.emplace(projectFile);
+    } catch (const Exception& error) {
+        return UsageError("--update: " + error.Message());
+    }
+    AppendUpdateHeadLine(*task);
+    std::fprintf(stderr, "Updating %s: %d tiles at zoom %d, %d workers\n",
+                 task->ProjectFile().c_str(), task->TileCount, task->Params->Zoom,
+                 task->Params->ThreadCount);
+    BatchRun run(task, folder, g_signals, Output(options.Verbose));
+    return run.Run();
+}
+
 int RetryFailed(const BatchOptions& options, const std::string& folder) {
     const std::string list = ProjectBaseName(options.ProjectFile) + "_failed.ftl";
     RerunOutcome outcome;
@@ -240,6 +263,9 @@ int main(int argc, char** argv) {
         case BatchOptions::Mode::RetryFailed:
             CatchSignals();
             return RetryFailed(options, folder);
+        case BatchOptions::Mode::Update:
+            CatchSignals();
+            return Update(options, folder);
         case BatchOptions::Mode::Task:
             CatchSignals();
             return RunTasks(options, folder);

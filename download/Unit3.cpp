@@ -14,6 +14,7 @@
 
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
+#include "../engine/HttpDate.h"
 #include "../engine/ImageHeader.h"
 #include "../engine/Locations.h"
 #include "../engine/TextRules.h"
@@ -68,6 +69,29 @@ const FailureRule& Classify(const std::string& message) {
         }
     }
     return OtherError;
+}
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// When the file was last written (seconds since 1970); none when there is no file.
+std::optional<std::int64_t> FileTime(const std::string& path) {
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    if (ec)
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::file_clock::to_sys(written).time_since_epoch())
+        .count();
+}
+
+std::optional<std::uintmax_t> FileSize(const std::string& path) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    return ec ? std::nullopt : std::optional(size);
 }
 
 std::uint64_t PackPosition(int x, int y) noexcept {
@@ -171,6 +195,8 @@ void TDownThread::Execute(std::stop_token stop) {
         });
         Walk(stop);
     } catch (const std::exception& error) {
+        if (Task->Params->Update)
+            ++Task->Counts.WorkersGaveUp;
         try {
             SendLog(Tag() + " " + error.what());
         } catch (...) {
@@ -204,6 +230,9 @@ void TDownThread::Walk(const std::stop_token& stop) {
     if (params.Source)
         ApplySourceRules(*Client, *params.Source, params.CaFile);
     m_blankImagePath = BlankImagePath(m_host.ExecutableFolder(), Task->TileExtension());
+    if (params.Update)
+        m_records = std::make_unique<TileRecords>(TileRecords::PathFor(Task->ProjectFile()),
+                                                  TileRecords::Access::Read);
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     // No wait begins after a stop: the loop below ends at once then. A custom source without a
     // wait of its own starts every worker at once.
@@ -222,8 +251,17 @@ void TDownThread::Walk(const std::stop_token& stop) {
                 !DownloadTask::IsWorkersTile(sequenceNumber, workerCount, ThreadIndex) ||
                 !Task->Covers(x, y))
                 continue;
-            if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave)
+            // An update asks only for the tiles its rules name.
+            if (params.Update) {
+                m_record = m_records->Find(x, y);
+                if (!UpdateAsks(*params.Update, m_record, FileTime(Task->TilePath(x, y)), Now()))
+                    continue;
+            }
+            if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave) {
+                if (params.Update && !stop.stop_requested())
+                    ++Task->Counts.WorkersGaveUp;
                 return;
+            }
         }
     }
 }
@@ -239,6 +277,23 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
     }
     std::string buffer;
     int serviceWaits = 0;
+    const bool updating = Task->Params->Update.has_value();
+    if (updating) {
+        ++Task->Counts.Checked;
+        if (const auto held = FileSize(Task->TilePath(x, y)))
+            Task->Counts.BytesHeld += *held;
+    }
+    // Asked with the validators the tile was saved with; heard: every byte of the answers.
+    Client->Conditional = updating ? ConditionalHeaders(m_record) : HeaderList();
+    struct Counted {
+        const DownloadTask& Task;
+        const TIdHTTP& Client;
+        const std::uint64_t Before = Client.BytesReceived;
+        ~Counted() {
+            if (Task.Params->Update)
+                Task.Counts.BytesFetched += static_cast<long long>(Client.BytesReceived - Before);
+        }
+    } counted{*Task, *Client};
     for (int attempts = 1;; ++attempts) {
         // A failed attempt may have left part of a body behind.
         buffer.clear();
@@ -255,6 +310,9 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
                 if (const auto fault = TileImageFault(buffer, source->Format))
                     throw Exception(*fault);
         } catch (const EIdProtocolReplyError& error) {
+            // An update's tile that the service has as it was.
+            if (updating && error.ReplyErrorCode == 304)
+                return KeepTile(x, y, sequenceNumber, false, stop);
             message = error.Message();
             rule = &Classify(message);
             // Not a failure of the tile: the service asks every worker to come back later.
@@ -313,6 +371,9 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             SendLog(std::string(failure::NetworkLine));
             return Next::Leave;
         case Outcome::Blank:
+            // An update keeps the tile it has: a map rather than a blank.
+            if (updating && FileTime(Task->TilePath(x, y)))
+                return KeepTile(x, y, sequenceNumber, true, stop);
             SendLog(std::string(failure::NotGotLead) + message);
             PutBlank(x, y);
             return Next::Continue;
@@ -361,11 +422,21 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
         return Next::Leave;
     }
     std::string().swap(buffer);
+    // A custom source's tiles, and every update's, are recorded with what they came with.
+    if (Task->Params->Source || Task->Params->Update) {
+        Record(x, y, path);
+        if (Task->Params->Update)
+            ++Task->Counts.Changed;
+    }
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
             " OK");
     SetLastPosition(x, y);
-    const std::optional<TileSource>& source = Task->Params->Source;
-    if (source) {
+    Pace(stop);
+    return Next::Continue;
+}
+
+void TDownThread::Pace(const std::stop_token& stop) {
+    if (Task->Params->Source) {
         Task->Pause.EndBackoffs();
         // A custom source's pace is kept before the next request, so that the task ends as soon
         // as its last tile is in.
@@ -374,11 +445,50 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
         // After a stop the worker leaves without the wait.
         m_host.Sleep(AfterSavedMs);
     }
+}
+
+void TDownThread::Record(int x, int y, const std::string& path) {
+    const std::int64_t now = Now();
+    TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {}};
+    std::tie(record.ETag, record.LastModified) = ValidatorsOf(Client->ResponseHeaders);
+    // A 304 may say nothing new: the tile keeps what it had.
+    if (m_record && record.ETag.empty() && record.LastModified.empty()) {
+        record.ETag = m_record->ETag;
+        record.LastModified = m_record->LastModified;
+    }
+    // The file's time is the tile's own, as download tools set it.
+    if (const auto modified = ParseHttpDate(record.LastModified)) {
+        std::error_code ignored;
+        std::filesystem::last_write_time(
+            path,
+            std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(*modified)),
+            ignored);
+    }
+    m_host.Post([&host = m_host, record] { host.RecordTile(record); });
+}
+
+TDownThread::Next TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,
+                                        const std::stop_token& stop) {
+    if (gone) {
+        ++Task->Counts.Gone;
+        SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," +
+                Task->TileFileName(x, y) + " gone from the service");
+    } else {
+        ++Task->Counts.Unchanged;
+        SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," +
+                Task->TileFileName(x, y) + " unchanged");
+    }
+    // Checked now, so that a resumed update does not ask again.
+    Record(x, y, Task->TilePath(x, y));
+    SetLastPosition(x, y);
+    Pace(stop);
     return Next::Continue;
 }
 
 // The error line and the tile's entry in the failure pane.
 void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::string& url) {
+    if (Task->Params->Update)
+        ++Task->Counts.Failed;
     SendLog(firstLine);
     SendFailed(FailureEntryLine(Task->TilePath(x, y), url));
 }

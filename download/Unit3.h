@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "../engine/TileRecords.h"
 #include "../engine/Unitclasstask.h"
 #include "WorkerHost.h"
 #include "httpclient.h"
@@ -60,6 +61,12 @@ private:
     bool WaitForService(const std::stop_token& stop);
     void PauseForService(int status);
     void PutBlank(int x, int y);
+    // The tile's record, with what its answer said, to the host; keeps the file's time.
+    void Record(int x, int y, const std::string& path);
+    // An update's answer 304 or 404 for a tile that stays as it is.
+    Next KeepTile(int x, int y, int sequenceNumber, bool gone, const std::stop_token& stop);
+    // The wait after a tile the service answered, at the task's pace.
+    void Pace(const std::stop_token& stop);
     void SetLastPosition(int x, int y) noexcept;
     std::string Tag() const; // "T" + slot number counted from 1
 
@@ -75,6 +82,9 @@ private:
     std::string LogLine;
     std::unique_ptr<TIdHTTP> Client;
     std::string m_blankImagePath;
+    // An update's: the records the tiles were saved with, and the one of the tile at hand.
+    std::unique_ptr<TileRecords> m_records;
+    std::optional<TileRecord> m_record;
     bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists

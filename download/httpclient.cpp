@@ -574,12 +574,21 @@ void TIdHTTP::SendRequest(const std::string& target, const std::string& host,
     if (m_sendSourceHeaders)
         for (const auto& [name, value] : Rules.Headers)
             line(name + ": " + value);
+    for (const auto& [name, value] : Conditional)
+        line(name + ": " + value);
     if (proxyAuthorization && !ProxyUsername.empty())
         line("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
     line("");
 }
 
 bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
+    // Counted however the answer ends.
+    struct Counter {
+        ByteReader& Reader;
+        std::uint64_t& Total;
+        const std::uint64_t Before = Reader.Received();
+        ~Counter() { Total += Reader.Received() - Before; }
+    } counted{reader, BytesReceived};
     StatusCode = 0;
     StatusText.clear();
     ResponseHeaders.clear();
@@ -637,6 +646,9 @@ bool TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {
     const std::string* lengthText = FindHeader(ResponseHeaders, "Content-Length");
     const std::string* encoding = FindHeader(ResponseHeaders, "Transfer-Encoding");
 
+    // The answer to a conditional request that the tile is unchanged has no body.
+    if (StatusCode == 304 && !Conditional.empty())
+        return true;
     if (Rules.StrictFraming) {
         if (StatusCode == 204 || StatusCode == 304)
             return true;

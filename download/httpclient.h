@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,6 +61,12 @@ public:
     // http URLs redirected to https): no certificates are read for a client that never needs them.
     std::function<std::shared_ptr<const TlsContext>()> TlsOnDemand;
     ClientRules Rules;
+
+    // Lines of a conditional request (If-None-Match, If-Modified-Since), sent after the others
+    // with every request while set; an answer 304 to them has no body.
+    std::vector<std::pair<std::string, std::string>> Conditional;
+    // Every byte received, heads and bodies, for as long as the client lives.
+    std::uint64_t BytesReceived = 0;
 
     // The last answer.
     int StatusCode = 0;

@@ -50,6 +50,8 @@ std::vector<std::pair<std::string, std::string>> RuleKeys(const TileSource& sour
         keys.emplace_back("Bounds", BoundsText(*source.Bounds));
     keys.emplace_back("Workers", std::to_string(source.Workers));
     keys.emplace_back("TileDelay", std::to_string(source.TileDelayMs));
+    if (source.MinAgeDays != 0)
+        keys.emplace_back("MinAge", std::to_string(source.MinAgeDays));
     if (!source.UserAgent.empty())
         keys.emplace_back("UserAgent", source.UserAgent);
     if (!source.Referer.empty())
@@ -73,7 +75,8 @@ std::optional<std::string> ReadRules(const ProfileSnapshot& file, const std::str
     for (auto [key, field] : {std::pair{"MinZoom", &source.MinZoom},
                               {"MaxZoom", &source.MaxZoom},
                               {"Workers", &source.Workers},
-                              {"TileDelay", &source.TileDelayMs}}) {
+                              {"TileDelay", &source.TileDelayMs},
+                              {"MinAge", &source.MinAgeDays}}) {
         if (const std::string value = text(key); !value.empty()) {
             const std::optional<int> number = ParseInteger(value);
             if (!number)

@@ -220,6 +220,8 @@ std::optional<std::string> CheckSource(const TileSource& source) {
         return std::string("A source has 1 to 8 workers.");
     if (source.TileDelayMs < 0 || source.TileDelayMs > 600000)
         return std::string("The wait after each tile must be 0 to 600000 ms.");
+    if (source.MinAgeDays < 0 || source.MinAgeDays > 3650)
+        return std::string("MinAge must be 0 to 3650 days.");
     if (auto fault = CheckField("User-Agent", source.UserAgent))
         return fault;
     if (auto fault = CheckField("Referer", source.Referer))

@@ -31,6 +31,7 @@ struct TileSource {
     std::optional<GeoBounds> Bounds;
     int Workers = 2;        // 1..8
     int TileDelayMs = 1000; // the wait after each saved tile
+    int MinAgeDays = 0;     // an update asks for no tile again sooner after it was fetched
     std::string UserAgent;  // empty: DefaultUserAgent()
     std::string Referer;
     std::vector<std::pair<std::string, std::string>> Headers;

@@ -12,6 +12,7 @@
 #include "AreaShape.h"
 #include "DateTimeText.h"
 #include "ServicePause.h"
+#include "TaskUpdate.h"
 #include "TileCoverage.h"
 #include "TileSource.h"
 
@@ -78,6 +79,8 @@ struct TaskParams {
     std::shared_ptr<const AreaShape> Shape;
     // The shape's tiles when they are worked out already; the task works them out otherwise.
     std::shared_ptr<const TileCoverage> Coverage;
+    // A run that brings the task's tiles up to date instead of downloading them.
+    std::optional<UpdateRules> Update;
 };
 
 // A project file's name without its ".zav": the base of the task's other files' names.
@@ -135,6 +138,8 @@ public:
 
     // When a custom source's service has asked the task's workers to wait; shared by them.
     mutable ServicePause Pause;
+    // What an update's workers found.
+    mutable UpdateCounts Counts;
     // Set by the first worker that tells of a refused certificate: the task tells it once.
     mutable std::atomic<bool> CertificateRefusalTold{false};
 

@@ -1,0 +1,57 @@
+// Bringing a downloaded task up to date: which of its tiles an update asks for again, with the
+// validators they came with, and what it found.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarrow {
+
+struct TileRecord;
+
+struct UpdateRules {
+    int OlderThanDays = 0;    // 0: every tile, however recently it was checked
+    bool Force = false;       // also the tiles that their service said are still fresh
+    int MinAgeDays = 0;       // the source's terms: no tile again sooner after it was fetched
+    std::int64_t Started = 0; // the update's start: a tile checked since then is done
+};
+
+// What an update's workers found. Read on the host's thread at the end.
+struct UpdateCounts {
+    std::atomic<long long> Checked{0};
+    std::atomic<long long> Unchanged{0};
+    std::atomic<long long> Changed{0};
+    std::atomic<long long> Gone{0};
+    std::atomic<long long> Failed{0};
+    std::atomic<long long> BytesFetched{0}; // everything received for the tiles asked
+    std::atomic<long long> BytesHeld{0};    // what their files held before
+    std::atomic<int> WorkersGaveUp{0};      // left their share before its end (refused, ...)
+};
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// Until when (seconds since 1970) an answer received at `now` stays fresh, from its
+// Cache-Control (max-age; no-cache and no-store: not at all) or else its Expires (against its
+// Date when it has one); 0 when it says nothing.
+std::int64_t FreshUntil(const HeaderList& headers, std::int64_t now);
+
+// The longest ETag or Last-Modified kept; a tile's are a few dozen bytes.
+inline constexpr std::size_t MaxValidatorSize = 1024;
+
+// The validators of a tile's answer, for its record: ETag and Last-Modified.
+std::pair<std::string, std::string> ValidatorsOf(const HeaderList& headers);
+
+// Whether an update asks for the tile: its record (none: a tile saved before records were kept)
+// and when its file was last written (seconds since 1970; none: there is no file).
+bool UpdateAsks(const UpdateRules& rules, const std::optional<TileRecord>& record,
+                std::optional<std::int64_t> fileTime, std::int64_t now);
+
+// The conditional lines of a request for the tile: If-None-Match with its ETag and
+// If-Modified-Since with its Last-Modified, those it has.
+HeaderList ConditionalHeaders(const std::optional<TileRecord>& record);
+
+} // namespace quarrow

@@ -1,0 +1,136 @@
+// Write-ahead logging, so that the workers read while the host writes; a commit is durable
+// (synchronous FULL) and happens at the task's periodic save and at its end. SQLite's page cache
+// keeps memory small whatever the task's size.
+#include "TileRecords.h"
+
+#include <filesystem>
+
+#include <sqlite3.h>
+
+#include "Exception.h"
+#include "Unitclasstask.h"
+
+namespace quarrow {
+
+std::string TileRecords::PathFor(const std::string& projectFile) {
+    return ProjectBaseName(projectFile) + "_tiles.db";
+}
+
+TileRecords::TileRecords(const std::string& path, Access access)
+    : m_path(path), m_writing(access == Access::Write) {
+    std::error_code ec;
+    if (!m_writing && !std::filesystem::exists(m_path, ec))
+        return;
+    const int flags = m_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW
+                                : SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW;
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
+        Fail("open");
+    sqlite3_busy_timeout(m_db, 5000);
+    // The file may come with a task folder from anyone: its schema runs nothing of its own.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    if (m_writing) {
+        Execute("PRAGMA journal_mode=WAL");
+        Execute("PRAGMA synchronous=FULL");
+        Execute("CREATE TABLE IF NOT EXISTS tiles (x INTEGER, y INTEGER, checked INTEGER, "
+                "fresh_until INTEGER, etag TEXT, last_modified TEXT, PRIMARY KEY (x, y)) "
+                "WITHOUT ROWID");
+        Execute("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER)");
+        Execute("BEGIN");
+        if (sqlite3_prepare_v2(m_db,
+                               "INSERT OR REPLACE INTO tiles VALUES (?, ?, ?, ?, ?, ?)", -1,
+                               &m_put, nullptr) != SQLITE_OK)
+            Fail("tiles");
+    }
+    // A file of another program's, or of no tiles yet, reads as holding nothing.
+    sqlite3_prepare_v2(m_db,
+                       "SELECT checked, fresh_until, etag, last_modified FROM tiles "
+                       "WHERE x = ? AND y = ?",
+                       -1, &m_find, nullptr);
+}
+
+TileRecords::~TileRecords() {
+    sqlite3_finalize(m_find);
+    sqlite3_finalize(m_put);
+    if (m_writing && m_db)
+        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+}
+
+void TileRecords::Execute(const char* sql) {
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        Fail(sql);
+}
+
+void TileRecords::Fail(const std::string& what) {
+    const std::string reason = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+    throw Exception("Unable to keep the tiles' records in " + m_path + " (" + what +
+                    "): " + reason);
+}
+
+std::optional<TileRecord> TileRecords::Find(int x, int y) {
+    if (!m_find)
+        return std::nullopt;
+    sqlite3_bind_int(m_find, 1, x);
+    sqlite3_bind_int(m_find, 2, y);
+    std::optional<TileRecord> found;
+    if (sqlite3_step(m_find) == SQLITE_ROW) {
+        const auto text = [this](int column) {
+            const auto* bytes = sqlite3_column_text(m_find, column);
+            return bytes ? std::string(reinterpret_cast<const char*>(bytes),
+                                       static_cast<std::size_t>(sqlite3_column_bytes(m_find, column)))
+                         : std::string();
+        };
+        found = TileRecord{x, y, sqlite3_column_int64(m_find, 0), sqlite3_column_int64(m_find, 1),
+                           text(2), text(3)};
+    }
+    sqlite3_reset(m_find);
+    return found;
+}
+
+void TileRecords::Put(const TileRecord& record) {
+    sqlite3_bind_int(m_put, 1, record.X);
+    sqlite3_bind_int(m_put, 2, record.Y);
+    sqlite3_bind_int64(m_put, 3, record.Checked);
+    sqlite3_bind_int64(m_put, 4, record.FreshUntil);
+    sqlite3_bind_text(m_put, 5, record.ETag.c_str(), static_cast<int>(record.ETag.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(m_put, 6, record.LastModified.c_str(),
+                      static_cast<int>(record.LastModified.size()), SQLITE_TRANSIENT);
+    const int step = sqlite3_step(m_put);
+    sqlite3_reset(m_put);
+    if (step != SQLITE_DONE)
+        Fail("put");
+}
+
+void TileRecords::Commit() {
+    Execute("COMMIT");
+    Execute("BEGIN");
+}
+
+std::optional<std::int64_t> TileRecords::UpdateStarted() {
+    if (!m_db)
+        return std::nullopt;
+    sqlite3_stmt* statement = nullptr;
+    std::optional<std::int64_t> started;
+    if (sqlite3_prepare_v2(m_db, "SELECT value FROM meta WHERE key = 'update_started'", -1,
+                           &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        started = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return started;
+}
+
+void TileRecords::SetUpdateStarted(std::optional<std::int64_t> started) {
+    if (!started) {
+        Execute("DELETE FROM meta WHERE key = 'update_started'");
+        return;
+    }
+    Execute(("INSERT OR REPLACE INTO meta VALUES ('update_started', " +
+             std::to_string(*started) + ")")
+                .c_str());
+}
+
+} // namespace quarrow

@@ -1,0 +1,60 @@
+// What Quarrow keeps of each tile it saved, for bringing a task up to date later: when it was
+// fetched or last checked, until when its service said it stays fresh, and the validators it
+// came with (ETag, Last-Modified). One SQLite file beside the task, <base>_tiles.db; no file of
+// the task's own names it, and a task without one simply has no validators.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quarrow {
+
+struct TileRecord {
+    int X = 0;
+    int Y = 0;
+    std::int64_t Checked = 0;    // seconds since 1970: fetched, or last found unchanged
+    std::int64_t FreshUntil = 0; // seconds since 1970; 0: the service said nothing
+    std::string ETag;
+    std::string LastModified; // as the service sent it
+    bool operator==(const TileRecord&) const = default;
+};
+
+class TileRecords {
+public:
+    // "maps/bj_tiles.db" for "maps/bj.zav".
+    static std::string PathFor(const std::string& projectFile);
+
+    enum class Access { Read, Write };
+    // Read: a file that does not exist has no records. Write: the file is made when missing,
+    // and every Put waits in a transaction until Commit. Throws an Exception naming the file when
+    // it cannot be opened.
+    TileRecords(const std::string& path, Access access);
+    ~TileRecords();
+    TileRecords(const TileRecords&) = delete;
+    TileRecords& operator=(const TileRecords&) = delete;
+
+    std::optional<TileRecord> Find(int x, int y);
+    void Put(const TileRecord& record);
+    // What was put so far, atomically and durably; throws an Exception naming the file.
+    void Commit();
+
+    // When the update under way began (seconds since 1970); none when no update is unfinished.
+    std::optional<std::int64_t> UpdateStarted();
+    void SetUpdateStarted(std::optional<std::int64_t> started);
+
+private:
+    void Execute(const char* sql);
+    [[noreturn]] void Fail(const std::string& what);
+
+    std::string m_path;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_find = nullptr;
+    sqlite3_stmt* m_put = nullptr;
+    bool m_writing = false;
+};
+
+} // namespace quarrow

@@ -1,0 +1,121 @@
+#include "TaskUpdateRun.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "engine/Exception.h"
+#include "engine/TextFile.h"
+
+namespace quarrow {
+
+namespace {
+
+// "12,345"
+std::string Thousands(long long value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > (value < 0 ? 1 : 0); at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+// Nothing is "0 KB" here, not the least size of an estimate.
+std::string Bytes(long long bytes) {
+    return bytes > 0 ? SizeText(static_cast<std::uintmax_t>(bytes)) : "0 KB";
+}
+
+} // namespace
+
+std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
+                                            const std::string& projectFile, UpdateRules rules) {
+    const TaskParams stored = ReadTaskParams(projectFile);
+    if (stored.Source)
+        if (const auto fault = CheckSourceForTask(*stored.Source, stored.Zoom))
+            throw Exception(*fault);
+    const std::shared_ptr<TaskParams> params = MakeTaskParams(
+        settings, stored.LeftLongitude, stored.RightLongitude, stored.TopLatitude,
+        stored.BottomLatitude, stored.Zoom, stored.MapsType, stored.SavePath, stored.ProjectName,
+        false, stored.Source);
+    params->Shape = stored.Shape;
+    if (stored.Source)
+        rules.MinAgeDays = std::max(rules.MinAgeDays, stored.Source->MinAgeDays);
+    TileRecords records(TileRecords::PathFor(projectFile), TileRecords::Access::Read);
+    rules.Started = records.UpdateStarted().value_or(
+        std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::system_clock::now().time_since_epoch())
+            .count());
+    params->Update = rules;
+    auto task = std::make_shared<DownloadTask>(params);
+    params->ThreadCount = std::min({8, task->TileCount,
+                                    stored.Source ? stored.Source->Workers : 8});
+    return task;
+}
+
+std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when) {
+    std::string which = rules.OlderThanDays > 0
+                            ? "the tiles checked more than " + std::to_string(rules.OlderThanDays) +
+                                  " days ago"
+                            : std::string("every tile");
+    if (!rules.Force)
+        which += " that its service does not call fresh";
+    return "Update of " + when + ": " + which + ".";
+}
+
+void AppendUpdateHeadLine(const DownloadTask& task) {
+    std::vector<std::string> lines = LoadLines(task.LogFile);
+    lines.emplace_back(44, '-');
+    lines.push_back(UpdateHeadLine(*task.Params->Update, DateTimeText(task.Now())));
+    SaveLines(task.LogFile, lines);
+}
+
+std::string UpdateSummary(const UpdateCounts& counts) {
+    return Thousands(counts.Checked) + " tiles checked: " + Thousands(counts.Unchanged) +
+           " unchanged, " + Thousands(counts.Changed) + " changed, " + Thousands(counts.Gone) +
+           " gone from the service, " + Thousands(counts.Failed) + " failed; " +
+           Bytes(counts.BytesFetched) + " fetched of " + Bytes(counts.BytesHeld);
+}
+
+std::string UpdateSummaryShort(const UpdateCounts& counts) {
+    return "Update: " + Thousands(counts.Checked) + " checked, " + Thousands(counts.Changed) +
+           " changed, " + Thousands(counts.Gone) + " gone, " + Thousands(counts.Failed) +
+           " failed";
+}
+
+RunRecords::RunRecords(const DownloadTask& task) : m_update(task.Params->Update.has_value()) {
+    if (!task.Params->Source && !m_update)
+        return;
+    try {
+        m_records = std::make_unique<TileRecords>(TileRecords::PathFor(task.ProjectFile()),
+                                                  TileRecords::Access::Write);
+        if (m_update)
+            m_records->SetUpdateStarted(task.Params->Update->Started);
+    } catch (const Exception& error) {
+        m_records.reset();
+        m_problem = error.Message();
+    }
+}
+
+void RunRecords::Put(const TileRecord& record) {
+    if (!m_records)
+        return;
+    try {
+        m_records->Put(record);
+    } catch (const Exception& error) {
+        if (m_problem.empty())
+            m_problem = error.Message();
+    }
+}
+
+void RunRecords::Save() {
+    if (m_records)
+        m_records->Commit();
+}
+
+void RunRecords::Finish(bool whole) {
+    if (!m_records)
+        return;
+    if (m_update && whole)
+        m_records->SetUpdateStarted(std::nullopt);
+    m_records->Commit();
+}
+
+} // namespace quarrow

@@ -1,0 +1,54 @@
+// An update of a task outside any window: the task as its project file has it with the update's
+// rules, the records a run keeps, and the words for what an update found. The window's File >
+// Update task and quarrow-batch --update both run it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "StartRules.h"
+#include "engine/TileRecords.h"
+#include "engine/Unitclasstask.h"
+
+namespace quarrow {
+
+// The task of the project file, ready for an update's workers: its source, shape and tiles as
+// stored, every worker from its first tile, the rules with its source's MinAge, and the start of
+// an update that was stopped before its end (so that the same update goes on) or else now.
+// Throws an Exception naming the file when it is no task's, or when the source refuses it.
+std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
+                                            const std::string& projectFile, UpdateRules rules);
+
+// The line that opens an update in the task's log.
+std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when);
+// Adds it, under a rule, to the log file of the task prepared for an update; throws an Exception
+// naming the file when it cannot be written.
+void AppendUpdateHeadLine(const DownloadTask& task);
+
+// "12,345 tiles checked: 11,000 unchanged, 1,200 changed, 145 gone from the service, 0 failed;
+// 18 MB fetched of 240 MB"
+std::string UpdateSummary(const UpdateCounts& counts);
+// The status bar's: "Update: 12,345 checked, 1,200 changed, 145 gone, 0 failed"
+std::string UpdateSummaryShort(const UpdateCounts& counts);
+
+// The records a run keeps (a custom source's downloads and every update): opened with the run,
+// each record put on the host's thread, committed at every save. A task that keeps none, or a
+// file that cannot be opened (said once by Problem), puts nothing.
+class RunRecords {
+public:
+    explicit RunRecords(const DownloadTask& task);
+    void Put(const TileRecord& record);
+    // Commits what was put; throws an Exception naming the file.
+    void Save();
+    // Commits, and an update that ended whole forgets its start: the next begins anew.
+    void Finish(bool whole);
+    const std::string& Problem() const noexcept { return m_problem; }
+
+private:
+    std::unique_ptr<TileRecords> m_records;
+    bool m_update = false;
+    std::string m_problem;
+};
+
+} // namespace quarrow
