@@ -1,7 +1,6 @@
 #include "UpdateDialog.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -83,7 +82,7 @@ void TfrmUpdate::Begin(const QString& projectFile, const QString& folder) {
 }
 
 std::string TfrmUpdate::ProjectFile() const {
-    return QFileInfo(EditProject->text().trimmed()).absoluteFilePath().toStdString();
+    return EditProject->text().trimmed().toStdString();
 }
 
 quarrow::UpdateRules TfrmUpdate::Rules() const {

@@ -71,23 +71,6 @@ const FailureRule& Classify(const std::string& message) {
     return OtherError;
 }
 
-std::int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// When the file was last written (seconds since 1970); none when there is no file.
-std::optional<std::int64_t> FileTime(const std::string& path) {
-    std::error_code ec;
-    const auto written = std::filesystem::last_write_time(path, ec);
-    if (ec)
-        return std::nullopt;
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::file_clock::to_sys(written).time_since_epoch())
-        .count();
-}
-
 std::optional<std::uintmax_t> FileSize(const std::string& path) {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
@@ -254,7 +237,7 @@ void TDownThread::Walk(const std::stop_token& stop) {
             // An update asks only for the tiles its rules name.
             if (params.Update) {
                 m_record = m_records->Find(x, y);
-                if (!UpdateAsks(*params.Update, m_record, FileTime(Task->TilePath(x, y)), Now()))
+                if (!UpdateAsks(*params.Update, m_record, TileFileTime(Task->TilePath(x, y)), SecondsNow()))
                     continue;
             }
             if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave) {
@@ -372,7 +355,7 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             return Next::Leave;
         case Outcome::Blank:
             // An update keeps the tile it has: a map rather than a blank.
-            if (updating && FileTime(Task->TilePath(x, y)))
+            if (updating && TileFileTime(Task->TilePath(x, y)))
                 return KeepTile(x, y, sequenceNumber, true, stop);
             SendLog(std::string(failure::NotGotLead) + message);
             PutBlank(x, y);
@@ -448,7 +431,7 @@ void TDownThread::Pace(const std::stop_token& stop) {
 }
 
 void TDownThread::Record(int x, int y, const std::string& path) {
-    const std::int64_t now = Now();
+    const std::int64_t now = SecondsNow();
     TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {}};
     std::tie(record.ETag, record.LastModified) = ValidatorsOf(Client->ResponseHeaders);
     // A 304 may say nothing new: the tile keeps what it had.
@@ -457,13 +440,8 @@ void TDownThread::Record(int x, int y, const std::string& path) {
         record.LastModified = m_record->LastModified;
     }
     // The file's time is the tile's own, as download tools set it.
-    if (const auto modified = ParseHttpDate(record.LastModified)) {
-        std::error_code ignored;
-        std::filesystem::last_write_time(
-            path,
-            std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(*modified)),
-            ignored);
-    }
+    if (const auto modified = ParseHttpDate(record.LastModified))
+        SetTileFileTime(path, *modified);
     m_host.Post([&host = m_host, record] { host.RecordTile(record); });
 }
 

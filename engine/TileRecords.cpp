@@ -3,6 +3,7 @@
 // keeps memory small whatever the task's size.
 #include "TileRecords.h"
 
+#include <chrono>
 #include <filesystem>
 
 #include <sqlite3.h>
@@ -11,6 +12,31 @@
 #include "Unitclasstask.h"
 
 namespace quarrow {
+
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::optional<std::int64_t> TileFileTime(const std::string& path) {
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    if (ec)
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::file_clock::to_sys(written).time_since_epoch())
+        .count();
+}
+
+bool SetTileFileTime(const std::string& path, std::int64_t seconds) {
+    std::error_code ec;
+    std::filesystem::last_write_time(
+        path,
+        std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))),
+        ec);
+    return !ec;
+}
 
 std::string TileRecords::PathFor(const std::string& projectFile) {
     return ProjectBaseName(projectFile) + "_tiles.db";

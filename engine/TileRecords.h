@@ -23,6 +23,13 @@ struct TileRecord {
     bool operator==(const TileRecord&) const = default;
 };
 
+// Seconds since 1970, as the records keep times.
+std::int64_t SecondsNow();
+// When the tile's file was last written; none when there is no file.
+std::optional<std::int64_t> TileFileTime(const std::string& path);
+// Gives the file that time (the tile's Last-Modified, as download tools do); false when it cannot.
+bool SetTileFileTime(const std::string& path, std::int64_t seconds);
+
 class TileRecords {
 public:
     // "maps/bj_tiles.db" for "maps/bj.zav".

@@ -17,6 +17,11 @@ const CachedTile* TileCache::Find(const TileKey& key) {
     return &found->second->Tile;
 }
 
+const CachedTile* TileCache::Peek(const TileKey& key) const {
+    const auto found = m_index.find(key);
+    return found == m_index.end() ? nullptr : &found->second->Tile;
+}
+
 void TileCache::Put(const TileKey& key, CachedTile tile) {
     if (const auto found = m_index.find(key); found != m_index.end()) {
         m_bytes -= found->second->Bytes;

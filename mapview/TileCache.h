@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <functional>
 #include <list>
 #include <unordered_map>
@@ -37,6 +39,8 @@ struct CachedTile {
     // Missing because its file is no picture of a tile's size (a page, a picture bomb): the file
     // was not decoded.
     bool NotATile = false;
+    // When it was fetched or last found unchanged (seconds since 1970); none when unknown.
+    std::optional<std::int64_t> Fetched;
 };
 
 // Used on the UI thread only.
@@ -46,6 +50,8 @@ public:
 
     // The tile, marked as just used; nullptr when absent.
     const CachedTile* Find(const TileKey& key);
+    // The tile, its place in the order untouched; nullptr when absent.
+    const CachedTile* Peek(const TileKey& key) const;
     void Put(const TileKey& key, CachedTile tile);
     void Clear();
 

@@ -39,3 +39,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
 (cd "$work" && mkdir -p combiner-task && "$root/build/bench/combine_bench" --task-only combiner-task >/dev/null &&
     QT_QPA_PLATFORM=offscreen "$root/build/app/stavik" --screenshot "$root/docs/stavik.png" \
         combiner-task/small.zav)
+# The viewer's tile age: the sample task's tiles given times of their own, from hours to years.
+(cd "$work" && ages=("2 hours ago" "3 days ago" "20 days ago" "90 days ago" "300 days ago" "500 days ago") &&
+    i=0 && for tile in viewer-task/sample/*; do touch -d "${ages[i % 6]}" "$tile"; i=$((i + 1)); done &&
+    QT_QPA_PLATFORM=offscreen "$root/build/app/pelorin" viewer-task/sample.zav --tile-age \
+        --screenshot "$root/docs/pelorin-tile-age.png" --size 1024x720)

@@ -39,10 +39,7 @@ std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
     if (stored.Source)
         rules.MinAgeDays = std::max(rules.MinAgeDays, stored.Source->MinAgeDays);
     TileRecords records(TileRecords::PathFor(projectFile), TileRecords::Access::Read);
-    rules.Started = records.UpdateStarted().value_or(
-        std::chrono::duration_cast<std::chrono::seconds>(
-            std::chrono::system_clock::now().time_since_epoch())
-            .count());
+    rules.Started = records.UpdateStarted().value_or(SecondsNow());
     params->Update = rules;
     auto task = std::make_shared<DownloadTask>(params);
     params->ThreadCount = std::min({8, task->TileCount,

@@ -8,7 +8,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "TileAge.h"
 #include "engine/Commonfunc.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::viewer {
 namespace {
@@ -17,6 +19,10 @@ const QColor Outside(0x6e, 0x73, 0x78);
 const QColor MissingOutline(0x9a, 0x9a, 0x9a);
 const QColor BlankMark(0xc0, 0x50, 0x4d);
 const QColor ShapeOutline(0x10, 0x60, 0xd0);
+// By age band, from the youngest: green through yellow and red to purple.
+const QColor AgeColours[] = {{0x1a, 0x98, 0x50}, {0x91, 0xcf, 0x60}, {0xf2, 0xd0, 0x3b},
+                             {0xf4, 0x8c, 0x2f}, {0xd7, 0x30, 0x27}, {0x7b, 0x32, 0x94}};
+constexpr int AgeAlpha = 120;
 
 } // namespace
 
@@ -76,6 +82,23 @@ void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank
     update();
 }
 
+void MapView::SetShowAges(bool show) {
+    m_showAges = show;
+    update();
+}
+
+std::optional<MapView::FetchedTile> MapView::FetchedAt(double lon, double lat) const {
+    if (!m_task)
+        return std::nullopt;
+    const int zoom = m_task->Zoom();
+    const auto x = static_cast<int>(std::floor(TileXOf(lon, zoom)));
+    const auto y = static_cast<int>(std::floor(TileYOf(lat, zoom)));
+    for (const int size : {256, 64, 16})
+        if (const CachedTile* tile = Cache().Peek({x, y, size, zoom}); tile && tile->Fetched)
+            return FetchedTile{x, y, *tile->Fetched};
+    return std::nullopt;
+}
+
 double MapView::MinScale() const {
     return m_task ? FitScale(m_task->Range(), width(), height()) : MaxScale;
 }
@@ -114,6 +137,7 @@ void MapView::Want(std::vector<TileKey> keys) {
 }
 
 void MapView::PaintBehind(QPainter& painter) {
+    m_paintTime = SecondsNow();
     painter.fillRect(rect(), Outside);
     if (!m_task) {
         painter.setPen(Qt::white);
@@ -162,11 +186,18 @@ void MapView::PaintTile(QPainter& painter, const QRectF& place, const CachedTile
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(place.adjusted(0.5, 0.5, -0.5, -0.5));
     }
+    if (m_showAges && tile.Fetched) {
+        QColor shade = AgeColours[AgeBandOf(m_paintTime - *tile.Fetched)];
+        shade.setAlpha(AgeAlpha);
+        painter.fillRect(place, shade);
+    }
 }
 
 void MapView::PaintOver(QPainter& painter) {
     if (!m_task)
         return;
+    if (m_showAges)
+        DrawAgeLegend(painter);
     const TileBox range = m_task->Range();
     const QRectF taskRect(
         ScreenOf(range.MinX, range.MinY),
@@ -200,6 +231,37 @@ void MapView::PaintOver(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(ShapeOutline, 2));
     painter.drawPath(outline);
+}
+
+void MapView::DrawAgeLegend(QPainter& painter) {
+    const QFontMetrics metrics(font());
+    const int line = metrics.height() + 4;
+    const int swatch = metrics.height();
+    int width = metrics.horizontalAdvance(tr("Tile age"));
+    for (const AgeBand& band : AgeBands())
+        width = std::max(width, swatch + 6 + metrics.horizontalAdvance(tr(band.Label)));
+    const int count = static_cast<int>(AgeBands().size());
+    const QRect box(8, height() - 8 - (count + 1) * line - 8, width + 16, (count + 1) * line + 8);
+    painter.save();
+    painter.setPen(QPen(QColor(0x40, 0x40, 0x40), 1));
+    painter.setBrush(QColor(255, 255, 255, 225));
+    painter.drawRect(box);
+    painter.setPen(Qt::black);
+    painter.setBrush(Qt::NoBrush);
+    int y = box.top() + 4;
+    painter.drawText(QRect(box.left() + 8, y, width, line), Qt::AlignVCenter, tr("Tile age"));
+    for (std::size_t band = 0; band < AgeBands().size(); ++band) {
+        y += line;
+        QColor shade = AgeColours[band];
+        shade.setAlpha(AgeAlpha);
+        const QRect mark(box.left() + 8, y + (line - swatch) / 2, swatch, swatch);
+        painter.fillRect(mark, Qt::white);
+        painter.fillRect(mark, shade);
+        painter.drawRect(mark);
+        painter.drawText(QRect(mark.right() + 7, y, width, line), Qt::AlignVCenter,
+                         tr(AgeBands()[band].Label));
+    }
+    painter.restore();
 }
 
 void MapView::DrawOverview(QPainter& painter, const TileBox& range) {

@@ -33,6 +33,18 @@ public:
 
     double MinScale() const override;
 
+    // Each tile shaded by the time since it was fetched, with a legend of the bands.
+    void SetShowAges(bool show);
+    bool ShowsAges() const noexcept { return m_showAges; }
+    // The tile of the task's level at the place and when it was fetched, as far as its read says;
+    // none when it is not read yet or has no file.
+    struct FetchedTile {
+        int X = 0;
+        int Y = 0;
+        std::int64_t Fetched = 0;
+    };
+    std::optional<FetchedTile> FetchedAt(double lon, double lat) const;
+
     const TileCounts& Counts() const noexcept { return m_counts; }
     bool CountsFinished() const noexcept { return m_countsFinished; }
     bool OverviewFinished() const noexcept { return m_overviewFinished; }
@@ -60,9 +72,12 @@ private:
     // The tile size drawn at the present scale; 0 when the overview alone is drawn.
     int TileSizeForScale() const;
     void DrawOverview(QPainter& painter, const TileBox& range);
+    void DrawAgeLegend(QPainter& painter);
 
     std::shared_ptr<const ViewerTask> m_task;
     bool m_userMoved = false;
+    bool m_showAges = false;
+    std::int64_t m_paintTime = 0; // the ages drawn are counted to it
     QImage m_overview;
     OverviewGrid m_grid;
     TileCounts m_counts;

@@ -1,7 +1,10 @@
 // Reads and decodes the tiles that the window asks for.
 #include "TileLoader.h"
 
+#include "TileAge.h"
+#include "engine/Exception.h"
 #include "engine/ImageHeader.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::viewer {
 
@@ -46,6 +49,14 @@ void TileLoader::Want(std::vector<TileKey> keys) {
 }
 
 void TileLoader::Run(std::stop_token stop) {
+    // This thread's own connection to the task's records; unreadable ones leave the files'
+    // times to tell.
+    std::unique_ptr<TileRecords> records;
+    try {
+        records = std::make_unique<TileRecords>(TileRecords::PathFor(m_task->Task().ProjectFile()),
+                                                TileRecords::Access::Read);
+    } catch (const Exception&) {
+    }
     while (!stop.stop_requested()) {
         TileKey key;
         {
@@ -55,7 +66,10 @@ void TileLoader::Run(std::stop_token stop) {
             key = m_queue.front();
             m_queue.pop_front();
         }
-        m_deliver(key, LoadTile(*m_task, m_blank, key));
+        CachedTile tile = LoadTile(*m_task, m_blank, key);
+        if (tile.State != TileState::Missing)
+            tile.Fetched = FetchTime(records.get(), m_task->TilePath(key.X, key.Y), key.X, key.Y);
+        m_deliver(key, std::move(tile));
     }
 }
 

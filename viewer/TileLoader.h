@@ -1,5 +1,6 @@
 // Reads and decodes the tiles that the window asks for, on a thread of its own, newest wishes
-// first: what scrolled out of sight before its turn is never read.
+// first: what scrolled out of sight before its turn is never read. Each tile read carries its
+// fetch time, for the tile age view.
 #pragma once
 
 #include <condition_variable>

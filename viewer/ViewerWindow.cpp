@@ -7,10 +7,12 @@
 #include <QStatusBar>
 
 #include "MapView.h"
+#include "TileAge.h"
 #include "ViewerTask.h"
 #include "widgets/Dialogs.h"
 #include "widgets/HandlerEdge.h"
 #include "engine/Locations.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::viewer {
 
@@ -36,6 +38,10 @@ ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QW
     open->setShortcut(QKeySequence::Open);
     file->addSeparator();
     file->addAction(tr("E&xit"), this, &QWidget::close);
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    m_tileAge = view->addAction(tr("Tile &age"), this, &ViewerWindow::TileAgeClick);
+    m_tileAge->setObjectName("TileAgeAction");
+    m_tileAge->setCheckable(true);
 
     m_cursorLabel->setObjectName("CursorLabel");
     m_countsLabel->setObjectName("CountsLabel");
@@ -86,8 +92,21 @@ void ViewerWindow::ShowCounts() {
         CountsText(counts.Present, counts.Blank, counts.Missing, m_view->CountsFinished()));
 }
 
+void ViewerWindow::TileAgeClick(bool shown) {
+    m_tileAge->setChecked(shown);
+    m_view->SetShowAges(shown);
+}
+
 void ViewerWindow::ShowCursor(double lon, double lat) {
-    m_cursorLabel->setText(CursorText(lon, lat));
+    QString text = CursorText(lon, lat);
+    if (m_view->ShowsAges()) {
+        if (const auto tile = m_view->FetchedAt(lon, lat))
+            text += QStringLiteral("   Tile %1/%2: %3")
+                        .arg(tile->X)
+                        .arg(tile->Y)
+                        .arg(QString::fromStdString(AgeText(SecondsNow() - tile->Fetched)));
+    }
+    m_cursorLabel->setText(text);
 }
 
 } // namespace quarrow::viewer

@@ -1,11 +1,13 @@
-// The viewer's main window: the mosaic, File > Open, the cursor's longitude and latitude and the
-// counts of present, blank and missing tiles in the status bar.
+// The viewer's main window: the mosaic, File > Open, View > Tile age, the cursor's longitude and
+// latitude (and its tile's age) and the counts of present, blank and missing tiles in the status
+// bar.
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 
 class Dialogs;
+class QAction;
 class QLabel;
 
 namespace quarrow::viewer {
@@ -25,6 +27,8 @@ public:
 
 public slots:
     void OpenClick();
+    // View > Tile age.
+    void TileAgeClick(bool shown);
 
 private:
     void ShowCounts();
@@ -36,6 +40,7 @@ private:
     MapView* m_view;
     QLabel* m_cursorLabel;
     QLabel* m_countsLabel;
+    QAction* m_tileAge;
 };
 
 // The status bar's texts, kept apart from the widgets so that tests read them directly.

@@ -32,11 +32,15 @@ int TakeScreenshot(QApplication& application, ViewerWindow& window, const QStrin
     MapView& view = *window.View();
     if (scale > 0)
         view.ZoomAt(scale / view.View().Scale, QPointF(view.width() / 2.0, view.height() / 2.0));
-    // A cursor over the middle of the map, so the status bar shows its place.
-    const QPointF middle(view.width() / 2.0, view.height() / 2.0);
-    QMouseEvent move(QEvent::MouseMove, middle, view.mapToGlobal(middle), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(&view, &move);
+    // A cursor over the map, so the status bar shows its place (and, once its tile is read, the
+    // tile's age).
+    const QPointF cursor(view.width() * 0.4, view.height() * 0.4);
+    const auto moveCursor = [&] {
+        QMouseEvent move(QEvent::MouseMove, cursor, view.mapToGlobal(cursor), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+    };
+    moveCursor();
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < 120000) {
@@ -47,6 +51,7 @@ int TakeScreenshot(QApplication& application, ViewerWindow& window, const QStrin
             break;
         QThread::msleep(20);
     }
+    moveCursor();
     if (!window.grab().save(file)) {
         std::fprintf(stderr, "Cannot save %s\n", qPrintable(file));
         return 1;
@@ -55,8 +60,9 @@ int TakeScreenshot(QApplication& application, ViewerWindow& window, const QStrin
 }
 
 const char* const UsageText =
-    "Usage: pelorin [TASK.zav]\n"
-    "       pelorin --screenshot PICTURE.png [--scale PIXELS] [--size WIDTHxHEIGHT] TASK.zav\n"
+    "Usage: pelorin [--tile-age] [TASK.zav]\n"
+    "       pelorin --screenshot PICTURE.png [--scale PIXELS] [--size WIDTHxHEIGHT]\n"
+    "               [--tile-age] TASK.zav\n"
     "       pelorin --help | --version\n"
     "\n"
     "Shows the tiles of a Quarrow task as one map; without a task it asks for one.\n"
@@ -64,6 +70,8 @@ const char* const UsageText =
     "                            drawn, then quit (no display needed)\n"
     "  --scale PIXELS            the size of a tile on screen in the picture\n"
     "  --size WIDTHxHEIGHT       the size of the window in the picture\n"
+    "  --tile-age                each tile shaded by the time since it was fetched\n"
+    "                            (View > Tile age)\n"
     "  --help                    show this text\n"
     "  --version                 show the version\n";
 
@@ -72,6 +80,7 @@ struct Arguments {
     double Scale = 0;
     QSize Size;
     QString Project;
+    bool TileAge = false;
 };
 
 // The arguments, or the exit status when the program ends without a window (help, version, a
@@ -110,6 +119,8 @@ std::variant<Arguments, int> ReadArguments(int argc, char** argv) {
                 if (!read.Size.isValid() || read.Size.isEmpty())
                     return wrong("--size needs WIDTHxHEIGHT");
             }
+        } else if (argument == "--tile-age") {
+            read.TileAge = true;
         } else if (argument.starts_with("-")) {
             return wrong(("unknown option " + argument).c_str());
         } else if (!read.Project.isEmpty()) {
@@ -141,6 +152,8 @@ int main(int argc, char** argv) {
     ViewerWindow window(dialogs, QApplication::applicationDirPath() + "/");
     if (read.Size.isValid())
         window.resize(read.Size);
+    if (read.TileAge)
+        window.TileAgeClick(true);
     if (!read.Screenshot.isEmpty()) {
         window.setAttribute(Qt::WA_DontShowOnScreen);
         window.show();

@@ -7,7 +7,8 @@
 //
 // PROGRAM_FOLDER holds ini/config.ini (naming the tile service), blankimg/blank.png and the HTML
 // manual in help/. With a certificate and its key that Quarrow does not trust (a self-signed
-// one), also the main window after a task whose https source presents it.
+// one), also the main window after a task whose https source presents it. Last, the update of a
+// task after the service changed some of its tiles.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -24,6 +25,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "app/AreaWindow.h"
 #include "app/Convert.h"
@@ -279,6 +281,58 @@ int main(int argc, char** argv) {
         flt.Button1Click();
         RunFor(300);
         ok = Save(flt, output + "redownload.png") && ok;
+    }
+    {
+        // A custom source's task, then its update once the service has changed some tiles: the
+        // update dialog, and the window at the update's end.
+        quarrow::tileservice::ServiceOptions before;
+        before.Port = 0;
+        auto service = std::make_unique<quarrow::tileservice::TileService>(before);
+        const int port = service->Port();
+        const QString updateProgram = program + "update/";
+        QDir().mkpath(updateProgram + "ini");
+        QDir().mkpath(updateProgram + "blankimg");
+        QFile::copy(program + "blankimg/blank.png", updateProgram + "blankimg/blank.png");
+        quarrow::TileSource source;
+        source.Name = "Local (XYZ)";
+        source.Templates[0] =
+            "http://127.0.0.1:" + std::to_string(port) + "/xyz/normal/{z}/{x}/{y}.png";
+        source.Workers = 8;
+        source.TileDelayMs = 0;
+        quarrow::WriteSources(quarrow::SourcesFilePath(updateProgram.toStdString()), {source});
+        TForm1 form(dialogs, updateProgram);
+        form.show();
+        RunFor(200);
+        Type(form, "EditTaskName", QStringLiteral("fresh.zav"));
+        Type(form, "Edit1", QStringLiteral("116.3"));
+        Type(form, "Edit3", QStringLiteral("116.5"));
+        Type(form, "Edit2", QStringLiteral("40"));
+        Type(form, "Edit4", QStringLiteral("39.8"));
+        Type(form, "Edit5", QStringLiteral("14"));
+        Type(form, "Edit6", save);
+        form.findChild<QComboBox*>(QStringLiteral("ComboSource"))->setCurrentIndex(1);
+        form.BitBtn1Click();
+        for (int waited = 0; waited < 20000 && form.RunningWorkers > 0; waited += 100)
+            RunFor(100);
+        RunFor(1500); // the monitor's tick ends the task
+        service.reset();
+        quarrow::tileservice::ServiceOptions after = before;
+        after.Port = port;
+        after.ChangedEvery = 20;
+        service = std::make_unique<quarrow::tileservice::TileService>(after);
+        // The dialog is modal: it is filled, pictured and accepted from the event loop.
+        QTimer::singleShot(300, [&] {
+            auto* dialog = form.findChild<QDialog*>(QStringLiteral("frmUpdate"));
+            if (!dialog)
+                return;
+            ok = Save(*dialog, output + "update-dialog.png") && ok;
+            dialog->findChild<QPushButton*>(QStringLiteral("ButtonOk"))->click();
+        });
+        form.UpdateTask1Click();
+        for (int waited = 0; waited < 20000 && form.RunningWorkers > 0; waited += 100)
+            RunFor(100);
+        RunFor(1500);
+        ok = Save(form, output + "main-window-update.png") && ok;
     }
     return ok ? 0 : 1;
 }
