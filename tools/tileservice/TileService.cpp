@@ -481,9 +481,11 @@ void TileService::Serve(Connection& connection) {
             break;
         }
         received.erase(0, end);
-        if (!channel.Write(Compose(answer, close, headOnly))) {
+        const std::string bytes = Compose(answer, close, headOnly);
+        if (!channel.Write(bytes)) {
             break;
         }
+        m_bytesSent += bytes.size();
         if (close) {
             lingering = true;
             break;

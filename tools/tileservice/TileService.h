@@ -54,6 +54,8 @@ public:
     TileService& operator=(const TileService&) = delete;
 
     int Port() const noexcept { return m_port; }
+    // The bytes of every answer sent whole so far, heads and bodies.
+    std::uint64_t BytesSent() const noexcept { return m_bytesSent; }
 
 private:
     struct Connection;
@@ -71,6 +73,7 @@ private:
     int m_listenFd = -1;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<std::uint64_t> m_bytesSent{0};
 
     std::mutex m_mutex; // guards everything below
     std::condition_variable m_changed;
