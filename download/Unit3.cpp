@@ -17,6 +17,7 @@
 #include "../engine/HttpDate.h"
 #include "../engine/ImageHeader.h"
 #include "../engine/Locations.h"
+#include "../engine/TextFile.h"
 #include "../engine/TextRules.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
@@ -354,9 +355,14 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             SendLog(std::string(failure::NetworkLine));
             return Next::Leave;
         case Outcome::Blank:
-            // An update keeps the tile it has: a map rather than a blank.
-            if (updating && TileFileTime(Task->TilePath(x, y)))
-                return KeepTile(x, y, sequenceNumber, true, stop);
+            // An update keeps the tile it has: a map rather than a blank. Only a 404 says the
+            // service has it no more; after another error the tile is listed for a later fetch.
+            if (updating && TileFileTime(Task->TilePath(x, y))) {
+                if (failure::Holds(message, failure::Status404))
+                    return KeepTile(x, y, sequenceNumber, true, stop);
+                GiveUp(errorLine, x, y, url);
+                return Next::Continue;
+            }
             SendLog(std::string(failure::NotGotLead) + message);
             PutBlank(x, y);
             return Next::Continue;
@@ -397,6 +403,12 @@ void TDownThread::PauseForService(int status) {
 TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
                                         std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
+    // An update's tile that came whole but as it was (one saved before records were kept) stays.
+    if (Task->Params->Update) {
+        std::string held;
+        if (ReadWholeFile(path, held) && held == buffer)
+            return KeepTile(x, y, sequenceNumber, false, stop);
+    }
     try {
         ReplaceFile(path, buffer);
     } catch (const Exception& error) {
@@ -432,7 +444,8 @@ void TDownThread::Pace(const std::stop_token& stop) {
 
 void TDownThread::Record(int x, int y, const std::string& path) {
     const std::int64_t now = SecondsNow();
-    TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {}};
+    TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {},
+                      Task->Params->Update ? Task->Params->Update->Pass : 0};
     std::tie(record.ETag, record.LastModified) = ValidatorsOf(Client->ResponseHeaders);
     // A 304 may say nothing new: the tile keeps what it had.
     if (m_record && record.ETag.empty() && record.LastModified.empty()) {

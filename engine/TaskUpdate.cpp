@@ -81,10 +81,8 @@ bool UpdateAsks(const UpdateRules& rules, const std::optional<TileRecord>& store
     const std::optional<TileRecord>& record =
         stored && stored->Checked <= now + Day ? stored : std::nullopt;
     if (record) {
-        // Done in this update before it was stopped. A tile of the update's first second is asked
-        // again (its answer is a 304 then), so that a download just before is not taken for it.
-        if (rules.Started > 0 && record->Checked > rules.Started)
-            return false;
+        if (rules.Pass > 0 && record->Pass == rules.Pass)
+            return false; // done in this update before it was stopped
         if (rules.MinAgeDays > 0 && now - record->Checked < rules.MinAgeDays * Day)
             return false;
         if (!rules.Force && record->FreshUntil > now)

@@ -17,7 +17,7 @@ struct UpdateRules {
     int OlderThanDays = 0;    // 0: every tile, however recently it was checked
     bool Force = false;       // also the tiles that their service said are still fresh
     int MinAgeDays = 0;       // the source's terms: no tile again sooner after it was fetched
-    std::int64_t Started = 0; // the update's start: a tile checked since then is done
+    std::int64_t Pass = 0;    // the update's pass: a tile checked in it is done
 };
 
 // What an update's workers found. Read on the host's thread at the end.

@@ -61,18 +61,19 @@ TileRecords::TileRecords(const std::string& path, Access access)
         Execute("PRAGMA journal_mode=WAL");
         Execute("PRAGMA synchronous=FULL");
         Execute("CREATE TABLE IF NOT EXISTS tiles (x INTEGER, y INTEGER, checked INTEGER, "
-                "fresh_until INTEGER, etag TEXT, last_modified TEXT, PRIMARY KEY (x, y)) "
+                "fresh_until INTEGER, etag TEXT, last_modified TEXT, pass INTEGER, "
+                "PRIMARY KEY (x, y)) "
                 "WITHOUT ROWID");
         Execute("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER)");
         Execute("BEGIN");
         if (sqlite3_prepare_v2(m_db,
-                               "INSERT OR REPLACE INTO tiles VALUES (?, ?, ?, ?, ?, ?)", -1,
+                               "INSERT OR REPLACE INTO tiles VALUES (?, ?, ?, ?, ?, ?, ?)", -1,
                                &m_put, nullptr) != SQLITE_OK)
             Fail("tiles");
     }
     // A file of another program's, or of no tiles yet, reads as holding nothing.
     sqlite3_prepare_v2(m_db,
-                       "SELECT checked, fresh_until, etag, last_modified FROM tiles "
+                       "SELECT checked, fresh_until, etag, last_modified, pass FROM tiles "
                        "WHERE x = ? AND y = ?",
                        -1, &m_find, nullptr);
 }
@@ -110,7 +111,7 @@ std::optional<TileRecord> TileRecords::Find(int x, int y) {
                          : std::string();
         };
         found = TileRecord{x, y, sqlite3_column_int64(m_find, 0), sqlite3_column_int64(m_find, 1),
-                           text(2), text(3)};
+                           text(2), text(3), sqlite3_column_int64(m_find, 4)};
     }
     sqlite3_reset(m_find);
     return found;
@@ -125,6 +126,7 @@ void TileRecords::Put(const TileRecord& record) {
                       SQLITE_TRANSIENT);
     sqlite3_bind_text(m_put, 6, record.LastModified.c_str(),
                       static_cast<int>(record.LastModified.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(m_put, 7, record.Pass);
     const int step = sqlite3_step(m_put);
     sqlite3_reset(m_put);
     if (step != SQLITE_DONE)
@@ -136,27 +138,35 @@ void TileRecords::Commit() {
     Execute("BEGIN");
 }
 
-std::optional<std::int64_t> TileRecords::UpdateStarted() {
+std::optional<std::int64_t> TileRecords::Meta(const char* key) {
     if (!m_db)
         return std::nullopt;
     sqlite3_stmt* statement = nullptr;
-    std::optional<std::int64_t> started;
-    if (sqlite3_prepare_v2(m_db, "SELECT value FROM meta WHERE key = 'update_started'", -1,
-                           &statement, nullptr) == SQLITE_OK &&
+    std::optional<std::int64_t> value;
+    if (sqlite3_prepare_v2(m_db, "SELECT value FROM meta WHERE key = ?", -1, &statement,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(statement, 1, key, -1, SQLITE_STATIC) == SQLITE_OK &&
         sqlite3_step(statement) == SQLITE_ROW)
-        started = sqlite3_column_int64(statement, 0);
+        value = sqlite3_column_int64(statement, 0);
     sqlite3_finalize(statement);
-    return started;
+    return value;
 }
 
-void TileRecords::SetUpdateStarted(std::optional<std::int64_t> started) {
-    if (!started) {
-        Execute("DELETE FROM meta WHERE key = 'update_started'");
-        return;
-    }
-    Execute(("INSERT OR REPLACE INTO meta VALUES ('update_started', " +
-             std::to_string(*started) + ")")
-                .c_str());
+std::int64_t TileRecords::UpdatePass(std::int64_t now) {
+    if (const std::optional<std::int64_t> unfinished = Meta("update_started"))
+        return *unfinished;
+    const std::optional<std::int64_t> last = Meta("last_update");
+    return last && *last >= now && *last < INT64_MAX ? *last + 1 : now;
+}
+
+void TileRecords::BeginUpdate(std::int64_t pass) {
+    const std::string value = std::to_string(pass);
+    Execute(("INSERT OR REPLACE INTO meta VALUES ('update_started', " + value + ")").c_str());
+    Execute(("INSERT OR REPLACE INTO meta VALUES ('last_update', " + value + ")").c_str());
+}
+
+void TileRecords::EndUpdate() {
+    Execute("DELETE FROM meta WHERE key = 'update_started'");
 }
 
 } // namespace quarrow

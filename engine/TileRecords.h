@@ -20,6 +20,7 @@ struct TileRecord {
     std::int64_t FreshUntil = 0; // seconds since 1970; 0: the service said nothing
     std::string ETag;
     std::string LastModified; // as the service sent it
+    std::int64_t Pass = 0;    // the update that checked it last (its pass); 0: a download
     bool operator==(const TileRecord&) const = default;
 };
 
@@ -49,12 +50,16 @@ public:
     // What was put so far, atomically and durably; throws an Exception naming the file.
     void Commit();
 
-    // When the update under way began (seconds since 1970); none when no update is unfinished.
-    std::optional<std::int64_t> UpdateStarted();
-    void SetUpdateStarted(std::optional<std::int64_t> started);
+    // The pass of an update: that of an update stopped before its end, so that it goes on, else a
+    // new one, its start in seconds since 1970 (later than every earlier pass).
+    std::int64_t UpdatePass(std::int64_t now);
+    // The pass begins, or ends whole: the next update is a new one.
+    void BeginUpdate(std::int64_t pass);
+    void EndUpdate();
 
 private:
     void Execute(const char* sql);
+    std::optional<std::int64_t> Meta(const char* key);
     [[noreturn]] void Fail(const std::string& what);
 
     std::string m_path;

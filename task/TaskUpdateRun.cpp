@@ -39,7 +39,7 @@ std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
     if (stored.Source)
         rules.MinAgeDays = std::max(rules.MinAgeDays, stored.Source->MinAgeDays);
     TileRecords records(TileRecords::PathFor(projectFile), TileRecords::Access::Read);
-    rules.Started = records.UpdateStarted().value_or(SecondsNow());
+    rules.Pass = records.UpdatePass(SecondsNow());
     params->Update = rules;
     auto task = std::make_shared<DownloadTask>(params);
     params->ThreadCount = std::min({8, task->TileCount,
@@ -84,7 +84,7 @@ RunRecords::RunRecords(const DownloadTask& task) : m_update(task.Params->Update.
         m_records = std::make_unique<TileRecords>(TileRecords::PathFor(task.ProjectFile()),
                                                   TileRecords::Access::Write);
         if (m_update)
-            m_records->SetUpdateStarted(task.Params->Update->Started);
+            m_records->BeginUpdate(task.Params->Update->Pass);
     } catch (const Exception& error) {
         m_records.reset();
         m_problem = error.Message();
@@ -111,7 +111,7 @@ void RunRecords::Finish(bool whole) {
     if (!m_records)
         return;
     if (m_update && whole)
-        m_records->SetUpdateStarted(std::nullopt);
+        m_records->EndUpdate();
     m_records->Commit();
 }
 

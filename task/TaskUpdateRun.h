@@ -14,8 +14,8 @@
 namespace quarrow {
 
 // The task of the project file, ready for an update's workers: its source, shape and tiles as
-// stored, every worker from its first tile, the rules with its source's MinAge, and the start of
-// an update that was stopped before its end (so that the same update goes on) or else now.
+// stored, every worker from its first tile, the rules with its source's MinAge, and the pass of an
+// update that was stopped before its end (so that the same update goes on) or else a new one.
 // Throws an Exception naming the file when it is no task's, or when the source refuses it.
 std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
                                             const std::string& projectFile, UpdateRules rules);
@@ -41,7 +41,7 @@ public:
     void Put(const TileRecord& record);
     // Commits what was put; throws an Exception naming the file.
     void Save();
-    // Commits, and an update that ended whole forgets its start: the next begins anew.
+    // Commits, and an update that ended whole ends its pass: the next begins anew.
     void Finish(bool whole);
     const std::string& Problem() const noexcept { return m_problem; }
 

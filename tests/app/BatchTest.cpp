@@ -2,13 +2,17 @@
 // run, a task stopped by Ctrl-C and resumed in the window, files equal to the window's, and
 // failed tiles.
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
+#include "engine/TileRecords.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"
@@ -143,6 +148,10 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         {with({"--bogus"}), "--bogus: no such option"},
         {with({"--source", "Nope"}), "--source: no source \"Nope\""},
         {with({"--resume", "t.zav"}), "cannot go with --resume"},
+        {with({"--update", "t.zav"}), "cannot go with --update"},
+        {{"--update", "t.zav", "--older-than", "week"}, "--older-than: \"week\" is not a number"},
+        {with({"--force"}), "--force: goes with --update"},
+        {{"--update", folder + "/none.zav"}, "--update: "},
         {{"--area-file", folder + "/none.gpx", "--zoom", "12", "--name", "t", "--folder", folder},
          "--area-file: "},
         // The window's own checks and words.
@@ -331,6 +340,187 @@ TEST_F(Batch, ASecondCtrlCEndsAtOnceWithTheTaskSaved) {
     EXPECT_EQ(130, WEXITSTATUS(status));
     EXPECT_LT(took, 1500ms) << "the grace is 2 s, the answers 20 s";
     EXPECT_NE(std::string::npos, ReadFileBytes(log).find("\r\nTask Stoped!\r\n"));
+}
+
+
+// --- Updates ---
+
+// The tile files of a folder by name.
+std::map<std::string, std::string> TilesIn(const std::string& folder) {
+    std::map<std::string, std::string> tiles;
+    for (const auto& entry : fs::directory_iterator(folder))
+        tiles[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    return tiles;
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(Batch, AnUpdateReplacesExactlyTheChangedTilesAsTheServiceNowHasThem) {
+    Install(AnyPort());
+    const int port = m_service->Port();
+    WriteFileBytes(m_exe.Path() + "ini/sources.ini",
+                   "[Fast]\r\nMapView=http://127.0.0.1:" + std::to_string(port) +
+                       "/xyz/normal/{z}/{x}/{y}.png\r\nWorkers=8\r\nTileDelay=0\r\n");
+    const std::string area = "116.3,39.9,116.4,39.95";
+    const auto download = [&](const std::string& name) {
+        std::vector<std::string> arguments = Task(area, "14", name, m_save.Path());
+        arguments.insert(arguments.end(), {"--source", "Fast"});
+        const test::ProgramRun run = Run(arguments);
+        EXPECT_EQ(0, run.ExitCode) << run.Err;
+    };
+    download("fresh");
+    const std::string project = m_save.Path() + "fresh.zav";
+    const std::string tiles = m_save.Path() + "fresh/";
+    const auto before = TilesIn(tiles);
+    const std::string projectBytes = ReadFileBytes(project);
+
+    // The service now has a new picture of every 20th tile.
+    m_service.reset();
+    tileservice::ServiceOptions changed;
+    changed.Port = port;
+    changed.ChangedEvery = 20;
+    m_service = std::make_unique<tileservice::TileService>(changed);
+    const test::ProgramRun update = Run({"--update", project});
+    EXPECT_EQ(0, update.ExitCode) << update.Err;
+
+    // Byte for byte what a new download from the service gets, and only the changed ones new.
+    download("again");
+    const auto after = TilesIn(tiles);
+    EXPECT_TRUE(after == TilesIn(m_save.Path() + "again/"));
+    ASSERT_EQ(before.size(), after.size());
+    TileRecords records(TileRecords::PathFor(project), TileRecords::Access::Read);
+    int replaced = 0;
+    for (const auto& [name, bytes] : after) {
+        int x = 0, y = 0;
+        ASSERT_EQ(2, std::sscanf(name.c_str(), "zavm_%d_%d_14.png", &x, &y)) << name;
+        const bool isNew = (static_cast<long long>(y) * (1 << 14) + x) % 20 == 0;
+        replaced += bytes != before.at(name);
+        EXPECT_EQ(isNew, bytes != before.at(name)) << name;
+        const std::optional<TileRecord> record = records.Find(x, y);
+        ASSERT_TRUE(record) << name;
+        EXPECT_EQ("\"normal-14-" + std::to_string(x) + "-" + std::to_string(y) + "-png-" +
+                      (isNew ? "v2" : "v1") + "\"",
+                  record->ETag);
+        // The file's time is the tile's Last-Modified.
+        EXPECT_EQ(isNew ? 1730419200 : 1704067200, TileFileTime(tiles + name)) << name;
+    }
+    EXPECT_GT(replaced, 0);
+    EXPECT_NE(std::string::npos,
+              update.Err.find(std::to_string(after.size()) + " tiles checked: " +
+                              std::to_string(after.size() - static_cast<std::size_t>(replaced)) +
+                              " unchanged, " + std::to_string(replaced) +
+                              " changed, 0 gone from the service, 0 failed; "))
+        << update.Err;
+    // The task's own files stay as they were; the log tells of the update.
+    EXPECT_EQ(projectBytes, ReadFileBytes(project));
+    const std::string log = ReadFileBytes(m_save.Path() + "fresh_log.txt");
+    EXPECT_NE(std::string::npos,
+              log.find(": every tile that its service does not call fresh.\r\n"));
+    EXPECT_EQ(replaced, Count(log, " OK\r\n") - static_cast<int>(after.size()));
+
+    // Once more: everything is as the service has it.
+    const test::ProgramRun again = Run({"--update", project});
+    EXPECT_EQ(0, again.ExitCode) << again.Err;
+    EXPECT_NE(std::string::npos, again.Err.find(" 0 changed,")) << again.Err;
+    EXPECT_TRUE(after == TilesIn(tiles));
+}
+
+TEST_F(Batch, FreshTilesWaitForForceAndAStoppedUpdateGoesOnWithoutAskingTwice) {
+    tileservice::ServiceOptions options = AnyPort();
+    options.MaxAgeSeconds = 3600;
+    Install(options);
+    const int port = m_service->Port();
+    WriteFileBytes(m_exe.Path() + "ini/sources.ini",
+                   "[Fast]\r\nMapView=http://127.0.0.1:" + std::to_string(port) +
+                       "/xyz/normal/{z}/{x}/{y}.png\r\nWorkers=8\r\nTileDelay=0\r\n");
+    // 380 tiles: the update on the slow service below takes about two seconds.
+    std::vector<std::string> arguments = Task("116.1,39.7,116.5,40", "14", "aged", m_save.Path());
+    arguments.insert(arguments.end(), {"--source", "Fast"});
+    ASSERT_EQ(0, Run(arguments).ExitCode);
+    const std::string project = m_save.Path() + "aged.zav";
+    const int tiles = FilesIn(m_save.Path() + "aged/");
+
+    // Its service said the tiles stay fresh for an hour.
+    const test::ProgramRun fresh = Run({"--update", project});
+    EXPECT_EQ(0, fresh.ExitCode) << fresh.Err;
+    EXPECT_NE(std::string::npos, fresh.Err.find("0 tiles checked:")) << fresh.Err;
+
+    // Forced, on a slow service, and stopped half way; the same command goes on.
+    m_service.reset();
+    options.Port = port;
+    options.DelayMs = 40;
+    m_service = std::make_unique<tileservice::TileService>(options);
+    // Ctrl-C after some thirty answers (a 304 is some 110 bytes).
+    const test::ProgramRun stopped = Run({"--update", project, "--force"},
+                                         [&] { return m_service->BytesSent() > 3000; });
+    EXPECT_EQ(130, stopped.ExitCode) << stopped.Err;
+    EXPECT_NE(std::string::npos,
+              stopped.Err.find("Go on with: quarrow-batch --update " + project)) << stopped.Err;
+    const int firstPart = Count(ReadFileBytes(m_save.Path() + "aged_log.txt"), " unchanged\r\n");
+    EXPECT_GT(firstPart, 0);
+    EXPECT_LT(firstPart, tiles);
+    const test::ProgramRun resumed = Run({"--update", project, "--force"});
+    EXPECT_EQ(0, resumed.ExitCode) << resumed.Err;
+    EXPECT_NE(std::string::npos,
+              resumed.Err.find(std::to_string(tiles - firstPart) + " tiles checked: " +
+                               std::to_string(tiles - firstPart) + " unchanged"))
+        << resumed.Err;
+    // Each tile asked once in all.
+    const std::string log = ReadFileBytes(m_save.Path() + "aged_log.txt");
+    EXPECT_EQ(tiles, Count(log, " unchanged\r\n"));
+    for (const auto& entry : fs::directory_iterator(m_save.Path() + "aged/"))
+        EXPECT_EQ(1, Count(log, "," + entry.path().filename().string() + " unchanged\r\n"));
+}
+
+TEST_F(Batch, TheWindowUpdatesABuiltInTaskMadeBeforeRecordsWereKept) {
+    Install(AnyPort());
+    const std::string project = m_save.Path() + "old.zav";
+    ASSERT_EQ(0, Run(Task("116.3,39.9,116.35,39.92", "13", "old", m_save.Path())).ExitCode);
+    // The built-in source's download writes only the task's own files.
+    EXPECT_FALSE(fs::exists(TileRecords::PathFor(project)));
+    const std::string projectBytes = ReadFileBytes(project);
+    const std::string listBytes = ReadFileBytes(m_save.Path() + "old_list.txt");
+    const auto before = TilesIn(m_save.Path() + "old/");
+
+    test::RecordingDialogs dialogs;
+    QuickForm form(dialogs, QString::fromStdString(m_exe.Path()));
+    form.findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+    for (int round = 0; round < 2; ++round) {
+        // The dialog is modal: it is answered from the event loop.
+        QTimer::singleShot(0, &form, [&] {
+            auto* dialog = form.findChild<QDialog*>(QStringLiteral("frmUpdate"));
+            ASSERT_NE(nullptr, dialog);
+            dialog->findChild<QLineEdit*>(QStringLiteral("EditProject"))
+                ->setText(QString::fromStdString(project));
+            dialog->findChild<QPushButton*>(QStringLiteral("ButtonOk"))->click();
+        });
+        form.UpdateTask1Click();
+        ASSERT_NE(nullptr, form.CurrentTask);
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (form.RunningWorkers > 0 && std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(2ms);
+        }
+        form.Timer1Timer();
+        // Without validators its tiles come whole once, and are the same; then they are asked.
+        const std::string text =
+            form.findChild<QLabel*>(QStringLiteral("ProgressText"))->text().toStdString();
+        EXPECT_EQ("Update: " + std::to_string(before.size()) + " checked, 0 changed, 0 gone, 0 failed",
+                  text);
+    }
+    EXPECT_TRUE(before == TilesIn(m_save.Path() + "old/"));
+    EXPECT_EQ(projectBytes, ReadFileBytes(project));
+    EXPECT_EQ(listBytes, ReadFileBytes(m_save.Path() + "old_list.txt"));
+    TileRecords records(TileRecords::PathFor(project), TileRecords::Access::Read);
+    EXPECT_TRUE(records.Find(form.CurrentTask->MinX, form.CurrentTask->MinY));
+    EXPECT_EQ((QStringList{QStringLiteral("Task stoped!                    "),
+                           QStringLiteral("Task stoped!                    ")}),
+              dialogs.TextsOf(test::RecordingDialogs::Kind::Message));
 }
 
 } // namespace

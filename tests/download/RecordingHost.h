@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "download/Unit3.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::test {
 
@@ -55,6 +56,15 @@ public:
     }
 
     std::string ExecutableFolder() override { return m_executableFolder; }
+
+    void RecordTile(const TileRecord& record) override {
+        CheckInsideCall();
+        m_records.push_back(record);
+    }
+    std::vector<TileRecord> Records() const {
+        std::lock_guard lock(m_ui);
+        return m_records;
+    }
 
     // Set before any worker.
     std::chrono::milliseconds Grace = DefaultStopGrace;
@@ -105,6 +115,7 @@ private:
     bool m_insideCall = false;
     std::vector<std::string> m_log;
     std::vector<std::string> m_failed;
+    std::vector<TileRecord> m_records;
     std::vector<std::size_t> m_logLinesWhenDone;
     int m_done = 0;
     int m_outside = 0;

@@ -1108,5 +1108,104 @@ TEST_F(WorkerTest, LastPositionIsAlwaysOneFinishedTile) {
     EXPECT_EQ(std::make_pair(X0 + Columns - 1, Rows - 1), worker.LastPosition());
 }
 
+// --- Updates ---
+
+// Seven tiles of one column, each meeting one way of an update: asked with the validators it was
+// saved with (a hostile one left out), unchanged, replaced, gone, fresh, failed, new, and whole
+// but the same.
+TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
+    const std::string OldModified = "Mon, 01 Jan 2024 00:00:00 GMT";
+    const std::string NewModified = "Fri, 01 Nov 2024 00:00:00 GMT";
+    enum Row { Unchanged, Replaced, Gone, Fresh, Failed, New, Same };
+    TileServer server([&](const std::string& target, int) {
+        const auto row = [&](int y) { return target == Target(X0, Y0 + y); };
+        if (row(Unchanged))
+            return Reply{false, "HTTP/1.1 304 Not Modified\r\n\r\n"};
+        if (row(Replaced))
+            return Reply{false, "HTTP/1.1 200 OK\r\nETag: \"b2\"\r\nLast-Modified: " +
+                                    NewModified + "\r\nContent-Length: 3\r\n\r\nnew"};
+        if (row(Gone))
+            return Answer("404 Not Found");
+        if (row(Failed))
+            return Answer("500 Internal Server Error");
+        return ServeTiles(target, 0);
+    });
+    auto task = MakeTask(server.Port(), 1, 7, 1);
+    const std::int64_t now = SecondsNow();
+    UpdateRules rules;
+    rules.Pass = now;
+    task->Params->Update = rules;
+    {
+        TileRecords records(TileRecords::PathFor(task->ProjectFile()), TileRecords::Access::Write);
+        records.Put({X0, Y0 + Unchanged, now - 9000, 0, "\"a1\"", OldModified});
+        records.Put({X0, Y0 + Replaced, now - 9000, 0, "", OldModified});
+        records.Put({X0, Y0 + Fresh, now - 9000, now + 3600, "\"d1\"", ""});
+        records.Put({X0, Y0 + Failed, now - 9000, 0, "\"e1\"\r\nX-Evil: 1", ""});
+        records.Commit();
+    }
+    std::filesystem::create_directories(m_save.Path() + "task");
+    for (int row = 0; row < 7; ++row)
+        if (row != New)
+            WriteFileBytes(TilePath(X0, Y0 + row),
+                           row == Same ? BodyOf(Target(X0, Y0 + row)) : "old");
+
+    RunOne(task);
+
+    std::vector<std::string> heads(7);
+    for (const std::string& head : server.Heads())
+        for (int row = 0; row < 7; ++row)
+            if (TargetOf(head) == Target(X0, Y0 + row))
+                heads[static_cast<std::size_t>(row)] += head;
+    EXPECT_NE(std::string::npos, heads[Unchanged].find("\r\nIf-None-Match: \"a1\"\r\n"
+                                                       "If-Modified-Since: " +
+                                                       OldModified + "\r\n"));
+    EXPECT_NE(std::string::npos, heads[Replaced].find("\r\nIf-Modified-Since: " + OldModified));
+    EXPECT_EQ(std::string::npos, heads[Replaced].find("If-None-Match"));
+    EXPECT_EQ("", heads[Fresh]); // its service called it fresh
+    EXPECT_EQ(std::string::npos, heads[Failed].find("X-Evil"));
+    EXPECT_EQ(std::string::npos, heads[Failed].find("If-None-Match"));
+    for (const Row row : {Gone, New, Same})
+        EXPECT_EQ(std::string::npos, heads[row].find("If-")) << row;
+
+    const std::string expected[] = {"old", "new", "old", "old", "old",
+                                    BodyOf(Target(X0, Y0 + New)), BodyOf(Target(X0, Y0 + Same))};
+    for (int row = 0; row < 7; ++row)
+        EXPECT_EQ(expected[row], ReadFileBytes(TilePath(X0, Y0 + row))) << row;
+    EXPECT_EQ(1730419200, TileFileTime(TilePath(X0, Y0 + Replaced)));
+
+    const UpdateCounts& counts = task->Counts;
+    EXPECT_EQ(6, counts.Checked);
+    EXPECT_EQ(2, counts.Unchanged);
+    EXPECT_EQ(2, counts.Changed);
+    EXPECT_EQ(1, counts.Gone);
+    EXPECT_EQ(1, counts.Failed);
+    EXPECT_EQ(0, counts.WorkersGaveUp);
+    ASSERT_EQ(1u, m_host.Failed().size());
+    EXPECT_NE(std::string::npos, m_host.Failed()[0].find(FileName(X0, Y0 + Failed)));
+    const std::vector<std::string> log = m_host.Log();
+    const auto logged = [&](const std::string& text) {
+        return std::find(log.begin(), log.end(), text) != log.end();
+    };
+    EXPECT_TRUE(logged("T1:seq=1," + FileName(X0, Y0) + " unchanged"));
+    EXPECT_TRUE(logged("T1:seq=3," + FileName(X0, Y0 + Gone) + " gone from the service"));
+    EXPECT_TRUE(logged("T1:seq=7," + FileName(X0, Y0 + Same) + " unchanged"));
+
+    // Every tile answered is recorded in this pass, with what its answer said or else what it had.
+    std::vector<int> recorded;
+    for (const TileRecord& record : m_host.Records()) {
+        recorded.push_back(record.Y - Y0);
+        EXPECT_EQ(rules.Pass, record.Pass);
+        EXPECT_GE(record.Checked, now);
+        if (record.Y == Y0 + Unchanged) {
+            EXPECT_EQ("\"a1\"", record.ETag);
+        }
+        if (record.Y == Y0 + Replaced) {
+            EXPECT_EQ(std::make_pair(std::string("\"b2\""), NewModified),
+                      std::make_pair(record.ETag, record.LastModified));
+        }
+    }
+    EXPECT_EQ((std::vector<int>{Unchanged, Replaced, Gone, New, Same}), recorded);
+}
+
 } // namespace
 } // namespace quarrow

@@ -12,6 +12,8 @@
 #include "viewer/TaskScanner.h"
 #include "mapview/TileCache.h"
 #include "viewer/TileLoader.h"
+#include "viewer/TileAge.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::viewer {
 namespace {
@@ -120,6 +122,37 @@ TEST(TileCache, KeepsTheMostRecentlyUsedWithinItsBytes) {
     TileCache tiny(10);
     tiny.Put({0, 0, 256}, tile(256));
     EXPECT_EQ(1u, tiny.Count());
+}
+
+
+TEST(TileAge, BandsWordsAndTheTimeOfATile) {
+    constexpr std::int64_t Hour = 3600, Day = 24 * Hour;
+    const std::pair<std::int64_t, std::size_t> bands[] = {
+        {-50, 0},          {Day - 1, 0},       {Day, 1},         {7 * Day, 2},
+        {30 * Day - 1, 2}, {30 * Day, 3},      {200 * Day, 4},   {365 * Day, 5},
+        {INT64_MAX, 5},
+    };
+    for (const auto& [age, band] : bands)
+        EXPECT_EQ(band, AgeBandOf(age)) << age;
+    EXPECT_EQ(6u, AgeBands().size());
+    EXPECT_EQ("fetched just now", AgeText(59));
+    EXPECT_EQ("fetched 1 minute ago", AgeText(60));
+    EXPECT_EQ("fetched 5 hours ago", AgeText(5 * Hour + 59));
+    EXPECT_EQ("fetched 20 days ago", AgeText(20 * Day));
+    EXPECT_EQ("fetched 3 months ago", AgeText(95 * Day));
+    EXPECT_EQ("fetched 2 years ago", AgeText(800 * Day));
+
+    // The record's time when the task keeps one, else the file's.
+    test::TempDir folder;
+    const std::string tile = folder.Path() + "t.png";
+    test::WriteFileBytes(tile, "png");
+    ASSERT_TRUE(SetTileFileTime(tile, 1'700'000'000));
+    TileRecords records(folder.Path() + "t_tiles.db", TileRecords::Access::Write);
+    records.Put({5, 6, 1'750'000'000, 0, "", "", 0});
+    EXPECT_EQ(1'750'000'000, FetchTime(&records, tile, 5, 6));
+    EXPECT_EQ(1'700'000'000, FetchTime(&records, tile, 6, 5));
+    EXPECT_EQ(1'700'000'000, FetchTime(nullptr, tile, 5, 6));
+    EXPECT_EQ(std::nullopt, FetchTime(nullptr, tile + ".gone", 5, 6));
 }
 
 } // namespace
