@@ -60,9 +60,9 @@ int TakeScreenshot(QApplication& application, ViewerWindow& window, const QStrin
 }
 
 const char* const UsageText =
-    "Usage: pelorin [--tile-age] [TASK.zav]\n"
-    "       pelorin --screenshot PICTURE.png [--scale PIXELS] [--size WIDTHxHEIGHT]\n"
-    "               [--tile-age] TASK.zav\n"
+    "Usage: pelorin [TASK.zav]\n"
+    "       pelorin --tile-age [TASK.zav]\n"
+    "       pelorin --screenshot PICTURE.png [--scale PIXELS] [--size WIDTHxHEIGHT] TASK.zav\n"
     "       pelorin --help | --version\n"
     "\n"
     "Shows the tiles of a Quarrow task as one map; without a task it asks for one.\n"
@@ -71,7 +71,7 @@ const char* const UsageText =
     "  --scale PIXELS            the size of a tile on screen in the picture\n"
     "  --size WIDTHxHEIGHT       the size of the window in the picture\n"
     "  --tile-age                each tile shaded by the time since it was fetched\n"
-    "                            (View > Tile age)\n"
+    "                            (View > Tile age), also in the picture\n"
     "  --help                    show this text\n"
     "  --version                 show the version\n";
 

@@ -1,7 +1,8 @@
-# cmake -DPAGES=<manual source folder> -DSHOTS=<windowshot main.cpp> [-DCHM=<help.chm>
-#       -DCHMLS=<chmls>] -P CheckManual.cmake
+# cmake -DPAGES=<manual source folder> -DSHOTS=<windowshot main.cpp> -DSCRIPT=<screenshots.sh>
+#       [-DCHM=<help.chm> -DCHMLS=<chmls>] -P CheckManual.cmake
 # Without CHM: every page the index links to exists, every link between pages lands on a page,
-# every page is in the compiled help's file list, and every picture is one that windowshot takes.
+# every page is in the compiled help's file list, and every picture is one that windowshot or the
+# picture script (the companion programs' own pictures) takes.
 # With CHM: the compiled help holds every page of the folder.
 file(GLOB page_paths "${PAGES}/*.html")
 set(faults "")
@@ -25,6 +26,7 @@ if(DEFINED CHM)
     endforeach()
 else()
     file(READ "${SHOTS}" shots)
+    file(READ "${SCRIPT}" script)
     file(READ "${PAGES}/help.hhp" project)
     file(READ "${PAGES}/index.html" index)
     string(REGEX MATCHALL "href=\"[^\"#]+" index_links "${index}")
@@ -45,8 +47,9 @@ else()
         foreach(picture IN LISTS pictures)
             string(REPLACE "src=\"" "" name "${picture}")
             string(FIND "${shots}" "\"${name}\"" at)
-            if(at EQUAL -1)
-                list(APPEND faults "${page} shows ${name}, which windowshot does not take")
+            string(FIND "${script}" "/docs/${name}\"" scripted)
+            if(at EQUAL -1 AND scripted EQUAL -1)
+                list(APPEND faults "${page} shows ${name}, which no picture script takes")
             endif()
             string(FIND "${project}" "\n${name}\n" listed)
             if(listed EQUAL -1)
