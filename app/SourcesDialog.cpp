@@ -105,6 +105,14 @@ TfrmSourceEdit::TfrmSourceEdit(Dialogs& dialogs, std::vector<std::string> others
     pace->addWidget(new QLabel(QStringLiteral("after a tile"), this));
     pace->addStretch(1);
     form->addRow(QStringLiteral("Pace:"), pace);
+    auto* update = new QHBoxLayout;
+    SpinMinAge = Spin(this, "SpinMinAge", 0, 3650);
+    SpinMinAge->setSuffix(QStringLiteral(" days"));
+    update->addWidget(SpinMinAge);
+    update->addWidget(new QLabel(QStringLiteral("at least before an update asks for a tile again"),
+                                 this));
+    update->addStretch(1);
+    form->addRow(QStringLiteral("Updates:"), update);
     EditUserAgent = Edit(this, "EditUserAgent", Q(DefaultUserAgent()));
     form->addRow(QStringLiteral("User-Agent:"), EditUserAgent);
     EditReferer = Edit(this, "EditReferer");
@@ -147,6 +155,7 @@ void TfrmSourceEdit::SetSource(const TileSource& source) {
     EditBounds->setText(source.Bounds ? Q(BoundsText(*source.Bounds)) : QString());
     SpinWorkers->setValue(source.Workers);
     SpinTileDelay->setValue(source.TileDelayMs);
+    SpinMinAge->setValue(source.MinAgeDays);
     EditUserAgent->setText(Q(source.UserAgent));
     EditReferer->setText(Q(source.Referer));
     QStringList headers;
@@ -168,6 +177,7 @@ TileSource TfrmSourceEdit::Source() const {
     source.MaxZoom = SpinMaxZoom->value();
     source.Workers = SpinWorkers->value();
     source.TileDelayMs = SpinTileDelay->value();
+    source.MinAgeDays = SpinMinAge->value();
     source.UserAgent = Text(EditUserAgent);
     source.Referer = Text(EditReferer);
     for (const QString& line : MemoHeaders->toPlainText().split(QLatin1Char('\n'))) {

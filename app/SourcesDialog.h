@@ -47,6 +47,7 @@ private:
     QLineEdit* EditBounds;
     QSpinBox* SpinWorkers;
     QSpinBox* SpinTileDelay;
+    QSpinBox* SpinMinAge;
     QLineEdit* EditUserAgent;
     QLineEdit* EditReferer;
     QPlainTextEdit* MemoHeaders;

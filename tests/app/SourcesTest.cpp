@@ -135,6 +135,32 @@ bool PumpWhileTesting(const TfrmSources& window) {
     return !window.Testing();
 }
 
+TEST(SourcesWindow, TheEditorKeepsEveryRuleOfASource) {
+    test::RecordingDialogs dialogs;
+    TfrmSourceEdit editor(dialogs, {});
+    TileSource source;
+    source.Name = "Topo";
+    source.Templates = {"https://{s}.t.example/{z}/{x}/{y}.png", "", "https://t.example/t/{q}"};
+    source.Subdomains = {"a", "b"};
+    source.Format = "jpg";
+    source.MinZoom = 3;
+    source.MaxZoom = 17;
+    source.Bounds = GeoBounds{1, 2, 3, 4};
+    source.Workers = 4;
+    source.TileDelayMs = 250;
+    source.MinAgeDays = 7;
+    source.UserAgent = "Agent/1";
+    source.Referer = "https://r.example/";
+    source.Headers = {{"X-Key", "1"}};
+    source.Attribution = "(c) Topo";
+    editor.SetSource(source);
+    editor.ButtonOkClick();
+    EXPECT_TRUE(dialogs.Calls.empty());
+    TileSource edited = editor.Source();
+    edited.Bounds = source.Bounds; // taken from its edit by OK, which checked it above
+    EXPECT_EQ(source, edited);
+}
+
 TEST(SourcesWindow, ImportsAFileAndFetchesOneTileOverHttps) {
     TempDir exe;
     std::filesystem::create_directory(exe.Path() + "ini");
