@@ -47,6 +47,15 @@ TileRecords::TileRecords(const std::string& path, Access access)
     std::error_code ec;
     if (!m_writing && !std::filesystem::exists(m_path, ec))
         return;
+    try {
+        Open();
+    } catch (...) {
+        Close(); // SQLite hands out a connection even when the open fails
+        throw;
+    }
+}
+
+void TileRecords::Open() {
     const int flags = m_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW
                                 : SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
@@ -79,11 +88,17 @@ TileRecords::TileRecords(const std::string& path, Access access)
 }
 
 TileRecords::~TileRecords() {
-    sqlite3_finalize(m_find);
-    sqlite3_finalize(m_put);
     if (m_writing && m_db)
         sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    Close();
+}
+
+void TileRecords::Close() noexcept {
+    sqlite3_finalize(m_find);
+    sqlite3_finalize(m_put);
     sqlite3_close(m_db);
+    m_find = m_put = nullptr;
+    m_db = nullptr;
 }
 
 void TileRecords::Execute(const char* sql) {

@@ -58,6 +58,8 @@ public:
     void EndUpdate();
 
 private:
+    void Open();
+    void Close() noexcept;
     void Execute(const char* sql);
     std::optional<std::int64_t> Meta(const char* key);
     [[noreturn]] void Fail(const std::string& what);
