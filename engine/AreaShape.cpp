@@ -80,7 +80,9 @@ void AppendPoints(std::string& text, const std::vector<GeoPoint>& points, bool c
             *at++ = ',';
         at = WritePoint(at, points[i]);
     }
-    if (close && !points.empty() && points.front() != points.back()) {
+    // Always closed, also a ring that ends where it began already: reading takes one closing
+    // point off, so the ring reads back as it was.
+    if (close && !points.empty()) {
         *at++ = ',';
         at = WritePoint(at, points.front());
     }

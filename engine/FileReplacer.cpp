@@ -190,11 +190,11 @@ namespace {
 // behind then.
 bool CreateWhole(const std::string& path, std::string_view bytes) {
 #ifdef O_TMPFILE
-    const auto [folder, name] = SplitFolder(path);
-    const int fd = RetryOnEintr([&] {
-        return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                      0666);
-    });
+    std::string folder = SplitFolder(path).first;
+    if (folder.empty())
+        folder = ".";
+    const int fd = RetryOnEintr(
+        [&] { return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
     if (fd < 0)
         return false;
     bool made = true;

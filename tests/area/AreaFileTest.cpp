@@ -113,6 +113,11 @@ TEST(AreaFile, EachFormGivesItsTracksRoutesPolygonsAndHoles) {
     const std::string text = ShapeGeoJson(line);
     EXPECT_EQ(line, ShapeFromGeoJson(text));
     EXPECT_NE(std::string::npos, text.find("[-180,0.5]"));
+
+    // A ring that ends where it began, its closing point given twice, comes back whole.
+    const AreaShape doubled = ShapeFromGeoJson(
+        R"({"type":"Polygon","coordinates":[[[116,39],[117,39],[117,40],[116,39],[116,39]]]})");
+    EXPECT_EQ(doubled, ShapeFromGeoJson(ShapeGeoJson(doubled)));
 }
 
 TEST(AreaFile, WhatCannotBeAnAreaIsToldWithTheFile) {
