@@ -4,4 +4,4 @@
 # use (OpenSSL; Qt's core for the imports).
 set -euo pipefail
 exec bash "$(dirname "$0")/../scripts/install-deps.sh" clang libclang-rt-14-dev cmake ninja-build \
-    libssl-dev qt6-base-dev libsqlite3-dev
+    libssl-dev qt6-base-dev libsqlite3-dev libexpat1-dev

@@ -143,12 +143,52 @@ TEST(AreaFile, WhatCannotBeAnAreaIsToldWithTheFile) {
                      "task cannot: split it in two at 180.",
               fault("x.gpx", "<gpx><rte><rtept lat='60' lon='179.5'/><rtept lat='60' "
                              "lon='-179.5'/></rte></gpx>"));
+    // What expat refuses says where; entities are refused before any is expanded.
+    EXPECT_EQ(lead + "cut.gpx is not usable: it cannot be read: no element found at line 1.",
+              fault("cut.gpx", "<gpx><trk><trkseg><trkpt lat='1' lon='2'/>"));
+    EXPECT_EQ(lead + "bomb.gpx is not usable: it cannot be read: it declares XML entities.",
+              fault("bomb.gpx", "<!DOCTYPE gpx [<!ENTITY a \"1234567890\"><!ENTITY b "
+                                "\"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><gpx><rte><rtept lat='&b;' "
+                                "lon='1'/></rte></gpx>"));
+    EXPECT_EQ(lead + "e.kml is not usable: it is neither GPX, KML nor GeoJSON.", fault("e.kml", ""));
     try {
         ReadAreaFile(folder.Path() + "none.gpx");
         ADD_FAILURE() << "a missing file was read";
     } catch (const Exception& error) {
         EXPECT_EQ("The area file " + folder.Path() + "none.gpx cannot be read.", error.Message());
     }
+}
+
+TEST(AreaFile, XmlIsReadAsItStreamsWhateverItsPiecesPrefixesAndEncoding) {
+    TempDir folder;
+    // One <coordinates> of 40,000 points (about 1 MB, many read pieces), every kind of XML space
+    // between them: a zigzag that thinning keeps whole, so each tuple cut between two pieces
+    // shows as a lost or wrong point.
+    std::string kml = "<kml><Placemark><LineString><coordinates>";
+    GeoLine zigzag;
+    const char* const spaces[] = {" ", "\n", "\t", "\r\n  "};
+    for (int i = 0; i < 40000; ++i) {
+        zigzag.push_back({8 + i * 1e-4, 47 + (i % 2) * 1e-3});
+        kml += std::to_string(zigzag.back().Lon) + "," + std::to_string(zigzag.back().Lat) + ",0" +
+               spaces[i % 4];
+    }
+    kml += "</coordinates></LineString></Placemark></kml>";
+    const AreaShape line = Read(folder, "long.kml", kml.c_str());
+    ASSERT_EQ(1u, line.Lines.size());
+    ASSERT_EQ(zigzag.size(), line.Lines[0].size());
+    for (std::size_t i = 0; i < zigzag.size(); ++i)
+        ASSERT_NEAR(zigzag[i].Lon, line.Lines[0][i].Lon, 1e-6) << i;
+
+    // A Windows code page, prefixed names, a number with a decimal comma (no point) and blanks
+    // around numbers.
+    const AreaShape gpx = Read(folder, "old.gpx",
+                               "<?xml version='1.0' encoding='windows-1252'?>\n"
+                               "<g:gpx xmlns:g='http://www.topografix.com/GPX/1/1'><g:trk>"
+                               "<g:name>Caf\xe9 \x80</g:name><g:trkseg>"
+                               "<g:trkpt lat=' 47.1 ' lon='8.1'/><g:trkpt lat='47,2' lon='8.2'/>"
+                               "<g:trkpt lat='47.3' lon='+8.3'/></g:trkseg></g:trk></g:gpx>");
+    ASSERT_EQ(1u, gpx.Lines.size());
+    EXPECT_EQ((GeoLine{{8.1, 47.1}, {8.3, 47.3}}), gpx.Lines[0]);
 }
 
 } // namespace
