@@ -54,6 +54,8 @@ void FlipRows(std::string& urlTemplate) {
 void Accept(ImportedSources& imported, TileSource source) {
     for (std::string* text : {&source.Name, &source.UserAgent, &source.Referer, &source.Attribution})
         *text = std::string(TrimBlanks(*text));
+    for (std::string& urlTemplate : source.Templates)
+        urlTemplate = std::string(TrimBlanks(urlTemplate));
     for (auto& [name, value] : source.Headers) {
         name = std::string(TrimBlanks(name));
         value = std::string(TrimBlanks(value));

@@ -95,14 +95,16 @@ TEST(SourceImport, EachFormOfOneServiceGivesTheSameSource) {
 TEST(SourceImport, AnImportCannotAddAKeyOrASectionAndABigFileIsNotRead) {
     TempDir folder;
     // A TileJSON attribution that tries to add a source of its own to the sources file: its
-    // breaks fold to blanks, so it stays the one value it shows.
+    // breaks fold to blanks, so it stays the one value it shows. Blanks around the template go,
+    // as the sources file would drop them.
     WriteFileBytes(folder.Path() + "evil.json",
-                   R"({"name": "Topo", "tiles": ["https://topo.example/{z}/{x}/{y}.png"],
+                   R"({"name": "Topo", "tiles": [" https://topo.example/{z}/{x}/{y}.png "],
                        "attribution": "(c) Topo\r\n[Evil]\r\nMapView=http://evil.example/{z}/{x}/{y}"})");
     const ImportedSources imported = ImportSources(folder.Path() + "evil.json");
     ASSERT_EQ(1u, imported.Sources.size());
     EXPECT_EQ("(c) Topo  [Evil]  MapView=http://evil.example/{z}/{x}/{y}",
               imported.Sources[0].Attribution);
+    EXPECT_EQ("https://topo.example/{z}/{x}/{y}.png", imported.Sources[0].Templates[0]);
     WriteSources(folder.Path() + "sources.ini", imported.Sources);
     EXPECT_EQ(imported.Sources, ReadSources(folder.Path() + "sources.ini"));
     // A MOBAC name with a line break is refused, naming why.
