@@ -98,7 +98,7 @@ TEST(AreaFile, EachFormGivesItsTracksRoutesPolygonsAndHoles) {
     EXPECT_EQ(geojson, ShapeFromGeoJson(ShapeGeoJson(geojson)));
 
     // Every number comes back as it was: a GPS unit's seven decimals and fewer (written short),
-    // and any other double, ones a hair from a seven-decimal value included.
+    // and any other double, ones a hair from a seven-decimal value included, and the corridor.
     std::mt19937_64 random(11);
     std::uniform_real_distribution<double> degrees(-85, 85);
     AreaShape line;
@@ -110,6 +110,7 @@ TEST(AreaFile, EachFormGivesItsTracksRoutesPolygonsAndHoles) {
         line.Lines[0].push_back({std::nextafter(gps, 100.0), std::round(any * 10) / 10});
     }
     line.Lines[0].push_back({-180, 0.5});
+    line.CorridorKm = 1.0 / 3; // a corridor a program worked out, which a resume compares
     const std::string text = ShapeGeoJson(line);
     EXPECT_EQ(line, ShapeFromGeoJson(text));
     EXPECT_NE(std::string::npos, text.find("[-180,0.5]"));
