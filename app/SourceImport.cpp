@@ -38,11 +38,6 @@ std::string FormatOf(std::string text) {
     return text;
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-}
-
 // Rows counted from the south (TMS): the template's y becomes {-y}.
 void FlipRows(std::string& urlTemplate) {
     ReplaceAll(urlTemplate, "{$y}", "{-y}");

@@ -541,8 +541,6 @@ void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rule
         m_dialogs.Message(Q(error.Message()));
         return;
     }
-    CurrentTask = task;
-    AppendUpdateHeadLine(*task);
     RunTask(task);
 }
 
@@ -551,6 +549,9 @@ void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
     CurrentTask = task;
     m_records = std::make_unique<RunRecords>(*task);
     Memo1->LoadFromFile(task->LogFile);
+    if (task->Params->Update)
+        for (const std::string& line : UpdateHeadLines(*task))
+            Memo1->AppendLine(line);
     Memo2->LoadFromFile(task->FailedFile);
     if (!m_records->Problem().empty())
         Memo1->AppendLine(m_records->Problem());
@@ -643,8 +644,7 @@ void TForm1::SaveReported(const std::string& path, const std::function<void()>& 
 }
 
 void TForm1::SaveResumeKeys() {
-    // An update walks the task's tiles anew: the download's own resume keys stay as they are.
-    if (!CurrentTask || Updating())
+    if (!CurrentTask)
         return;
     const std::string projectFile = CurrentTask->ProjectFile();
     SaveReported(projectFile,
@@ -667,9 +667,8 @@ void TForm1::EndTask(bool tell) {
     if (CurrentTask) {
         if (Updating()) {
             Memo1->AppendLine(UpdateSummary(CurrentTask->Counts));
-            SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()), [this] {
-                m_records->Finish(!m_stopAsked && CurrentTask->Counts.WorkersGaveUp == 0);
-            });
+            SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()),
+                         [this] { m_records->Finish(m_stopAsked); });
         }
         for (const std::string& line : ClosingLines(*CurrentTask))
             Memo1->AppendLine(line);
@@ -684,14 +683,10 @@ void TForm1::EndTask(bool tell) {
         outcome.StopReason = m_givenUp.StopReason();
         outcome.Seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
-        m_outcome = Q(OutcomeText(outcome));
-        if (Updating()) {
-            m_outcome = Q(UpdateSummaryShort(CurrentTask->Counts));
-            if (m_stopAsked)
-                m_outcome += QStringLiteral(" (stopped: Update task again to go on)");
-            else if (!outcome.StopReason.empty())
-                m_outcome = Q(outcome.StopReason) + QStringLiteral(" ") + m_outcome;
-        }
+        m_outcome = Q(Updating() ? UpdateEndText(UpdateSummaryShort(CurrentTask->Counts),
+                                                 m_stopAsked, outcome.StopReason,
+                                                 " (stopped: Update task again to go on)")
+                                 : OutcomeText(outcome));
         m_progressBar->setValue(static_cast<int>(1000 * outcome.Done / outcome.Total));
         // Every worker has made its last call to this thread: the joins are short.
         for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)

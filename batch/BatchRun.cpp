@@ -56,9 +56,7 @@ void BatchRun::Save() {
     reported([this] { m_log.Save(m_task->LogFile); });
     reported([this] { m_failed.Save(m_task->FailedFile); });
     reported([this] { m_records.Save(); });
-    // An update walks the task's tiles anew: the download's own resume keys stay as they are.
-    if (!m_task->Params->Update)
-        reported([this] { SaveResumeKeys(*m_task, PositionsOf(m_workers)); });
+    reported([this] { SaveResumeKeys(*m_task, PositionsOf(m_workers)); });
 }
 
 void BatchRun::Stop() {
@@ -80,7 +78,7 @@ void BatchRun::Close() {
     if (m_task->Params->Update) {
         AppendLogLine(UpdateSummary(m_task->Counts));
         try {
-            m_records.Finish(!m_stopAsked && m_task->Counts.WorkersGaveUp == 0);
+            m_records.Finish(m_stopAsked);
         } catch (const Exception& error) {
             std::fprintf(m_output.Progress, "%s\n", error.Message().c_str());
         }
@@ -131,6 +129,9 @@ int BatchRun::ExitStatus() const {
 
 int BatchRun::Run() {
     m_log.Load(m_task->LogFile);
+    if (m_task->Params->Update)
+        for (const std::string& line : UpdateHeadLines(*m_task))
+            m_log.Append(line);
     m_failed.Load(m_task->FailedFile);
     if (!m_records.Problem().empty())
         std::fprintf(m_output.Progress, "%s\n", m_records.Problem().c_str());
@@ -198,14 +199,11 @@ int BatchRun::Run() {
     outcome.GoOn = "Go on with: quarrow-batch --resume " + m_task->ProjectFile();
     outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    std::string end = OutcomeText(outcome);
-    if (m_task->Params->Update) {
-        end = UpdateSummary(m_task->Counts);
-        if (m_stopAsked)
-            end += ". Go on with: quarrow-batch --update " + m_task->ProjectFile();
-        else if (!m_givenUp.StopReason().empty())
-            end = m_givenUp.StopReason() + " " + end;
-    }
+    const std::string end =
+        m_task->Params->Update
+            ? UpdateEndText(UpdateSummary(m_task->Counts), m_stopAsked, outcome.StopReason,
+                            ". Go on with: quarrow-batch --update " + m_task->ProjectFile())
+            : OutcomeText(outcome);
     std::fprintf(m_output.Progress, "%s\n", TerminalText(end).c_str());
     const int status = ExitStatus();
     // Every worker has made its last call: the joins are short.

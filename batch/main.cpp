@@ -209,7 +209,6 @@ int Update(const BatchOptions& options, const std::string& folder) {
     } catch (const Exception& error) {
         return UsageError("--update: " + error.Message());
     }
-    AppendUpdateHeadLine(*task);
     std::fprintf(stderr, "Updating %s: %d tiles at zoom %d, %d workers\n",
                  task->ProjectFile().c_str(), task->TileCount, task->Params->Zoom,
                  task->Params->ThreadCount);

@@ -4,10 +4,8 @@
 
 #include <string>
 
+#include "NewSqliteFile.h"
 #include "TileArchive.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace quarrow::combiner {
 
@@ -16,7 +14,6 @@ public:
     // Creates the database (the file must not hold another) with its tables and metadata;
     // throws an Exception naming the path and SQLite's reason.
     MBTilesWriter(std::string path, const ArchiveInfo& info);
-    ~MBTilesWriter() override;
 
     // The row is flipped here: MBTiles counts rows from the south.
     void AddTile(int zoom, int x, int y, const std::string& bytes,
@@ -25,12 +22,8 @@ public:
     void Finish() override;
 
 private:
-    void Execute(const char* sql);
-    [[noreturn]] void Fail(const char* what);
-
-    std::string m_path;
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_insert = nullptr;
+    NewSqliteFile m_file;
+    sqlite3_stmt* m_insert = nullptr; // the file's
 };
 
 // The metadata value of "bounds": west, south, east, north with "." as the decimal point.

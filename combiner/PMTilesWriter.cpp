@@ -141,16 +141,8 @@ PMTilesWriter::~PMTilesWriter() {
 }
 
 void PMTilesWriter::WriteAt(std::uint64_t offset, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done,
-                                         static_cast<off_t>(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw WriteError(m_path, std::string(": ") + std::strerror(errno));
-        done += static_cast<std::size_t>(written);
-    }
+    if (!WriteWhole(m_fd, bytes, offset))
+        throw WriteError(m_path, std::string(": ") + std::strerror(errno));
 }
 
 void PMTilesWriter::AddTile(int zoom, int x, int y, const std::string& bytes,

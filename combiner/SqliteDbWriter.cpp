@@ -5,15 +5,10 @@
 // with z = 17 - zoom, and info (maxzoom, minzoom) in that numbering, as RMaps wrote it.
 #include "SqliteDbWriter.h"
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "engine/TextRules.h"
+#include "engine/TileRecords.h"
 
 namespace quarrow::combiner {
 
@@ -40,11 +35,6 @@ const FormSettings BigPlanetSettings {true,       false,
     "INSERT INTO android_metadata VALUES ('en_US');"};
 // clang-format on
 
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-}
-
 } // namespace
 
 std::string OsmAndUrl(const TileSource& source, bool& flippedRows) {
@@ -58,30 +48,21 @@ std::string OsmAndUrl(const TileSource& source, bool& flippedRows) {
     if (url.find("{q}") != std::string::npos || url.find("{$q}") != std::string::npos)
         return {};
     for (const char* zoom : {"{z}", "{zoom}", "{$z}"})
-        Replace(url, zoom, "{0}");
+        ReplaceAll(url, zoom, "{0}");
     for (const char* x : {"{x}", "{$x}"})
-        Replace(url, x, "{1}");
+        ReplaceAll(url, x, "{1}");
     for (const char* y : {"{y}", "{$y}", "{-y}"})
-        Replace(url, y, "{2}");
+        ReplaceAll(url, y, "{2}");
     for (const char* subdomain : {"{s}", "{$serverpart}"})
-        Replace(url, subdomain, "{rnd}");
-    Replace(url, "{r}", "");
+        ReplaceAll(url, subdomain, "{rnd}");
+    ReplaceAll(url, "{r}", "");
     return url;
 }
 
 SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form)
-    : m_path(std::move(path)),
-      m_form(form == SqliteForm::OsmAnd ? OsmAndSettings : BigPlanetSettings) {
-    // An empty file is an empty database; made here so that no planted link is opened.
-    ::close(CreateFreshFile(m_path));
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                        nullptr) != SQLITE_OK)
-        Fail("open");
-    // One transaction for a new file renamed into place only when complete: no journal.
-    Execute("PRAGMA journal_mode=OFF");
-    Execute("PRAGMA synchronous=OFF");
-    Execute("BEGIN");
-    Execute(m_form.Tables);
+    : m_form(form == SqliteForm::OsmAnd ? OsmAndSettings : BigPlanetSettings),
+      m_file(std::move(path)) {
+    m_file.Execute(m_form.Tables, "CREATE TABLE");
 
     sqlite3_stmt* statement = nullptr;
     const auto text = [&](int column, const std::string& value) {
@@ -89,19 +70,15 @@ SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, Sqlite
                           SQLITE_TRANSIENT);
     };
     if (m_form.BigPlanetZoom) {
-        if (sqlite3_prepare_v2(m_db, "INSERT INTO info (maxzoom, minzoom) VALUES (?, ?)", -1,
-                               &statement, nullptr) != SQLITE_OK)
-            Fail("info");
+        statement = m_file.Prepare("INSERT INTO info (maxzoom, minzoom) VALUES (?, ?)", "info");
         sqlite3_bind_int(statement, 1, 17 - info.MinZoom);
         sqlite3_bind_int(statement, 2, 17 - info.MaxZoom);
     } else {
-        if (sqlite3_prepare_v2(m_db,
-                               "INSERT INTO info (tilenumbering, minzoom, maxzoom, url, randoms, "
-                               "ellipsoid, inverted_y, referer, useragent, timecolumn, "
-                               "expireminutes, tilesize) VALUES ('simple', ?, ?, ?, ?, 0, ?, ?, ?, "
-                               "'yes', 0, 256)",
-                               -1, &statement, nullptr) != SQLITE_OK)
-            Fail("info");
+        statement = m_file.Prepare(
+            "INSERT INTO info (tilenumbering, minzoom, maxzoom, url, randoms, ellipsoid, "
+            "inverted_y, referer, useragent, timecolumn, expireminutes, tilesize) VALUES "
+            "('simple', ?, ?, ?, ?, 0, ?, ?, ?, 'yes', 0, 256)",
+            "info");
         bool flipped = false;
         std::string url, randoms, referer, agent;
         if (info.Source) {
@@ -119,32 +96,13 @@ SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, Sqlite
         text(6, referer);
         text(7, agent);
     }
-    const int step = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (step != SQLITE_DONE)
-        Fail("info");
-    const char* insert = m_form.Time
-                             ? "INSERT OR REPLACE INTO tiles (x, y, z, s, image, time) "
-                               "VALUES (?, ?, ?, 0, ?, ?)"
-                             : "INSERT OR REPLACE INTO tiles (x, y, z, s, image) "
-                               "VALUES (?, ?, ?, 0, ?)";
-    if (sqlite3_prepare_v2(m_db, insert, -1, &m_insert, nullptr) != SQLITE_OK)
-        Fail("tiles");
-}
-
-SqliteDbWriter::~SqliteDbWriter() {
-    sqlite3_finalize(m_insert);
-    sqlite3_close(m_db);
-}
-
-void SqliteDbWriter::Execute(const std::string& sql) {
-    if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        Fail(sql.substr(0, sql.find(' ', 8)));
-}
-
-void SqliteDbWriter::Fail(const std::string& what) {
-    const std::string reason = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";
-    throw WriteError(m_path, " (" + what + "): " + reason);
+    m_file.Step(statement, "info");
+    m_insert =
+        m_file.Prepare(m_form.Time ? "INSERT OR REPLACE INTO tiles (x, y, z, s, image, time) "
+                                     "VALUES (?, ?, ?, 0, ?, ?)"
+                                   : "INSERT OR REPLACE INTO tiles (x, y, z, s, image) "
+                                     "VALUES (?, ?, ?, 0, ?)",
+                       "tiles");
 }
 
 void SqliteDbWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
@@ -155,28 +113,14 @@ void SqliteDbWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
     sqlite3_bind_blob64(m_insert, 4, bytes.data(), bytes.size(), SQLITE_STATIC);
     if (m_form.Time) {
         // When the tile was fetched: its file's time, in milliseconds since 1970.
-        std::error_code ec;
-        const auto written = std::filesystem::last_write_time(path, ec);
-        long long ms = 0;
-        if (!ec)
-            ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::file_clock::to_sys(written).time_since_epoch())
-                     .count();
-        sqlite3_bind_int64(m_insert, 5, ms);
+        const std::optional<TileFile> file = LookAtTileFile(path);
+        sqlite3_bind_int64(m_insert, 5, file ? file->WrittenMs : 0);
     }
-    const int step = sqlite3_step(m_insert);
-    sqlite3_reset(m_insert);
-    if (step != SQLITE_DONE)
-        Fail("tile");
+    m_file.Step(m_insert, "tile");
 }
 
 void SqliteDbWriter::Finish() {
-    sqlite3_finalize(m_insert);
-    m_insert = nullptr;
-    Execute("COMMIT");
-    if (sqlite3_close(m_db) != SQLITE_OK)
-        Fail("close");
-    m_db = nullptr;
+    m_file.Finish();
 }
 
 } // namespace quarrow::combiner

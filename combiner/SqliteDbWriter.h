@@ -4,10 +4,8 @@
 
 #include <string>
 
+#include "NewSqliteFile.h"
 #include "TileArchive.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace quarrow::combiner {
 
@@ -24,7 +22,6 @@ public:
     // Creates the database (the file must not hold another) with its tables and its info;
     // throws an Exception naming the path and SQLite's reason.
     SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form);
-    ~SqliteDbWriter() override;
 
     // The tile with its file's time where the form keeps one.
     void AddTile(int zoom, int x, int y, const std::string& bytes,
@@ -32,13 +29,9 @@ public:
     void Finish() override;
 
 private:
-    void Execute(const std::string& sql);
-    [[noreturn]] void Fail(const std::string& what);
-
-    std::string m_path;
     const FormSettings& m_form;
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_insert = nullptr;
+    NewSqliteFile m_file;
+    sqlite3_stmt* m_insert = nullptr; // the file's
 };
 
 } // namespace quarrow::combiner

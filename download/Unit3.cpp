@@ -72,12 +72,6 @@ const FailureRule& Classify(const std::string& message) {
     return OtherError;
 }
 
-std::optional<std::uintmax_t> FileSize(const std::string& path) {
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    return ec ? std::nullopt : std::optional(size);
-}
-
 std::uint64_t PackPosition(int x, int y) noexcept {
     return (std::uint64_t{static_cast<std::uint32_t>(x)} << 32) | static_cast<std::uint32_t>(y);
 }
@@ -238,7 +232,9 @@ void TDownThread::Walk(const std::stop_token& stop) {
             // An update asks only for the tiles its rules name.
             if (params.Update) {
                 m_record = m_records->Find(x, y);
-                if (!UpdateAsks(*params.Update, m_record, TileFileTime(Task->TilePath(x, y)), SecondsNow()))
+                m_held = LookAtTileFile(Task->TilePath(x, y));
+                const auto written = m_held ? std::optional(m_held->Written) : std::nullopt;
+                if (!UpdateAsks(*params.Update, m_record, written, SecondsNow()))
                     continue;
             }
             if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave) {
@@ -264,8 +260,8 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
     const bool updating = Task->Params->Update.has_value();
     if (updating) {
         ++Task->Counts.Checked;
-        if (const auto held = FileSize(Task->TilePath(x, y)))
-            Task->Counts.BytesHeld += *held;
+        if (m_held)
+            Task->Counts.BytesHeld += static_cast<long long>(m_held->Size);
     }
     // Asked with the validators the tile was saved with; heard: every byte of the answers.
     Client->Conditional = updating ? ConditionalHeaders(m_record) : HeaderList();
@@ -357,7 +353,7 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
         case Outcome::Blank:
             // An update keeps the tile it has: a map rather than a blank. Only a 404 says the
             // service has it no more; after another error the tile is listed for a later fetch.
-            if (updating && TileFileTime(Task->TilePath(x, y))) {
+            if (updating && m_held) {
                 if (failure::Holds(message, failure::Status404))
                     return KeepTile(x, y, sequenceNumber, true, stop);
                 GiveUp(errorLine, x, y, url);
@@ -404,7 +400,7 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
                                         std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
     // An update's tile that came whole but as it was (one saved before records were kept) stays.
-    if (Task->Params->Update) {
+    if (Task->Params->Update && m_held && m_held->Size == buffer.size()) {
         std::string held;
         if (ReadWholeFile(path, held) && held == buffer)
             return KeepTile(x, y, sequenceNumber, false, stop);
@@ -460,15 +456,9 @@ void TDownThread::Record(int x, int y, const std::string& path) {
 
 TDownThread::Next TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,
                                         const std::stop_token& stop) {
-    if (gone) {
-        ++Task->Counts.Gone;
-        SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," +
-                Task->TileFileName(x, y) + " gone from the service");
-    } else {
-        ++Task->Counts.Unchanged;
-        SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," +
-                Task->TileFileName(x, y) + " unchanged");
-    }
+    ++(gone ? Task->Counts.Gone : Task->Counts.Unchanged);
+    SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
+            (gone ? " gone from the service" : " unchanged"));
     // Checked now, so that a resumed update does not ask again.
     Record(x, y, Task->TilePath(x, y));
     SetLastPosition(x, y);

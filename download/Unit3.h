@@ -82,9 +82,11 @@ private:
     std::string LogLine;
     std::unique_ptr<TIdHTTP> Client;
     std::string m_blankImagePath;
-    // An update's: the records the tiles were saved with, and the one of the tile at hand.
+    // An update's: the records the tiles were saved with, and the record and file of the tile at
+    // hand, looked at once.
     std::unique_ptr<TileRecords> m_records;
     std::optional<TileRecord> m_record;
+    std::optional<TileFile> m_held;
     bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists

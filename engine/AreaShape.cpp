@@ -22,13 +22,6 @@ std::string Number(double value) {
     return GeneralNumberText(value, '.');
 }
 
-// The shortest digits that read back as the same number: a resumed task compares its stored
-// shape, corridor included, with the one it is given.
-std::string ExactNumber(double value) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
 // A degree value in the shortest digits that read back as the same number, written in place: a
 // track has tens of thousands. Values with at most seven decimals, as GPS units write them, are
 // written from their integer ten-millionths, many times faster than the general form; the
@@ -248,7 +241,7 @@ std::string ShapeGeoJson(const AreaShape& shape) {
     }
     if (!shape.Lines.empty()) {
         text += std::string(first ? "" : ",") + "{\"type\":\"Feature\",\"properties\":{" +
-                "\"corridor_km\":" + ExactNumber(shape.CorridorKm) +
+                "\"corridor_km\":" + RoundTripText(shape.CorridorKm) +
                 "},\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[";
         for (std::size_t l = 0; l < shape.Lines.size(); ++l) {
             if (l > 0)

@@ -115,13 +115,8 @@ void FileReplacer::WriteBlocks() {
 }
 
 void FileReplacer::WriteAll(const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = RetryOnEintr([&] { return ::write(m_fd, data, size); });
-        if (written < 0)
-            Fail();
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
+    if (!WriteWhole(m_fd, std::string_view(data, size)))
+        Fail();
 }
 
 void FileReplacer::Fail() {
@@ -197,14 +192,7 @@ bool CreateWhole(const std::string& path, std::string_view bytes) {
         [&] { return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
     if (fd < 0)
         return false;
-    bool made = true;
-    for (std::string_view rest = bytes; made && !rest.empty();) {
-        const ssize_t written =
-            RetryOnEintr([&] { return ::write(fd, rest.data(), rest.size()); });
-        made = written > 0;
-        if (made)
-            rest.remove_prefix(static_cast<std::size_t>(written));
-    }
+    bool made = WriteWhole(fd, bytes);
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     made = made && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
     if (::close(fd) != 0 && made) {
@@ -221,6 +209,21 @@ bool CreateWhole(const std::string& path, std::string_view bytes) {
 }
 
 } // namespace
+
+bool WriteWhole(int fd, std::string_view bytes, std::optional<std::uint64_t> at) {
+    while (!bytes.empty()) {
+        const ssize_t written = RetryOnEintr([&] {
+            return at ? ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(*at))
+                      : ::write(fd, bytes.data(), bytes.size());
+        });
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        if (at)
+            *at += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
 
 void ReplaceFile(const std::string& path, std::string_view bytes) {
     if (CreateWhole(path, bytes))

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -97,5 +99,9 @@ void ReplaceFile(const std::string& path, std::string_view bytes);
 int CreateFreshFile(const std::string& path);
 // The same as a stream ("w+b").
 std::FILE* OpenFreshFile(const std::string& path);
+
+// Writes every byte, through interrupted and short writes: at the descriptor's position, or at
+// the offset when one is given. False on failure, with errno set.
+bool WriteWhole(int fd, std::string_view bytes, std::optional<std::uint64_t> at = std::nullopt);
 
 } // namespace quarrow

@@ -133,6 +133,11 @@ std::optional<double> ParseCoordinate(std::string_view written) {
     return value;
 }
 
+std::string RoundTripText(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
 std::string AreaEdgeText(double degrees) {
     char text[48];
     const auto end = std::to_chars(text, text + sizeof text, degrees, std::chars_format::fixed, 6);

@@ -23,6 +23,10 @@ std::string EdgeText(double value);
 // Appends EdgeText(value) to out without building a temporary string.
 void AppendEdgeText(std::string& out, double value);
 
+// The shortest digits that read back as the same number, "." as the decimal point (an exponent
+// when it is shorter): for files that another program or a later run reads back exactly.
+std::string RoundTripText(double value);
+
 // An area's edge as the map window writes it into a coordinate field: six decimals after a ".".
 std::string AreaEdgeText(double degrees);
 

@@ -15,7 +15,7 @@ namespace quarrow {
 
 namespace {
 
-constexpr std::int64_t Day = 86400;
+constexpr std::int64_t Day = SecondsPerDay;
 
 const std::string* Header(const HeaderList& headers, std::string_view name) {
     for (const auto& [key, value] : headers)

@@ -26,6 +26,11 @@ std::string_view TrimBlanks(std::string_view text) noexcept {
     return text;
 }
 
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
 std::optional<int> ParseInteger(std::string_view text) noexcept {
     std::size_t i = 0;
     while (i < text.size() && IsBlank(text[i]))

@@ -23,6 +23,9 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept;
 // Without leading and trailing blanks.
 std::string_view TrimBlanks(std::string_view text) noexcept;
 
+// Every `from` in the text replaced by `to`, left to right; what was put in is not looked at again.
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to);
+
 // Optional leading blanks and sign, then decimal digits, or hexadecimal digits after "$" or "0x".
 // Hexadecimal takes the full 32 bits ("$FFFFFFFF" is -1); anything else, an empty text or a
 // value beyond 32 bits included, is nullopt. The rule of profile-file integers and settings texts.

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "Exception.h"
 #include "Unitclasstask.h"
@@ -19,14 +20,18 @@ std::int64_t SecondsNow() {
         .count();
 }
 
-std::optional<std::int64_t> TileFileTime(const std::string& path) {
-    std::error_code ec;
-    const auto written = std::filesystem::last_write_time(path, ec);
-    if (ec)
+std::optional<TileFile> LookAtTileFile(const std::string& path) {
+    struct stat facts {};
+    if (::stat(path.c_str(), &facts) != 0)
         return std::nullopt;
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::file_clock::to_sys(written).time_since_epoch())
-        .count();
+    return TileFile{facts.st_mtim.tv_sec,
+                    facts.st_mtim.tv_sec * 1000 + facts.st_mtim.tv_nsec / 1'000'000,
+                    static_cast<std::uint64_t>(facts.st_size)};
+}
+
+std::optional<std::int64_t> TileFileTime(const std::string& path) {
+    const std::optional<TileFile> file = LookAtTileFile(path);
+    return file ? std::optional(file->Written) : std::nullopt;
 }
 
 bool SetTileFileTime(const std::string& path, std::int64_t seconds) {

@@ -323,6 +323,9 @@ int TilesDone(const DownloadTask& task, const WorkerPositions& positions) {
 }
 
 void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions) {
+    // An update walks the task's tiles anew: the download's own resume keys stay as they are.
+    if (task.Params->Update)
+        return;
     std::vector<std::pair<std::string, int>> keys;
     const auto workers = static_cast<std::size_t>(std::max(0, task.Params->ThreadCount));
     for (std::size_t slot = 0; slot < std::min(workers, positions.size()); ++slot) {

@@ -129,7 +129,8 @@ using WorkerPositions = std::vector<std::pair<int, int>>;
 int TilesDone(const DownloadTask& task, const WorkerPositions& positions);
 
 // Saves the workers' positions as the project file's resume keys, in one rewrite; nothing when
-// no worker has finished a tile. Throws an Exception when the file cannot be written.
+// no worker has finished a tile, or for an update (the download's keys stay). Throws an Exception
+// when the file cannot be written.
 void SaveResumeKeys(const DownloadTask& task, const WorkerPositions& positions);
 
 // A request's time in the estimates, beside the wait after each tile.

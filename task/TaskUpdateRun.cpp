@@ -4,7 +4,6 @@
 #include <chrono>
 
 #include "engine/Exception.h"
-#include "engine/TextFile.h"
 
 namespace quarrow {
 
@@ -57,11 +56,8 @@ std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when) {
     return "Update of " + when + ": " + which + ".";
 }
 
-void AppendUpdateHeadLine(const DownloadTask& task) {
-    std::vector<std::string> lines = LoadLines(task.LogFile);
-    lines.emplace_back(44, '-');
-    lines.push_back(UpdateHeadLine(*task.Params->Update, DateTimeText(task.Now())));
-    SaveLines(task.LogFile, lines);
+std::vector<std::string> UpdateHeadLines(const DownloadTask& task) {
+    return {std::string(44, '-'), UpdateHeadLine(*task.Params->Update, DateTimeText(task.Now()))};
 }
 
 std::string UpdateSummary(const UpdateCounts& counts) {
@@ -77,14 +73,22 @@ std::string UpdateSummaryShort(const UpdateCounts& counts) {
            " failed";
 }
 
-RunRecords::RunRecords(const DownloadTask& task) : m_update(task.Params->Update.has_value()) {
-    if (!task.Params->Source && !m_update)
+std::string UpdateEndText(const std::string& summary, bool stopped, const std::string& stopReason,
+                          const std::string& goOn) {
+    if (stopped)
+        return summary + goOn;
+    return stopReason.empty() ? summary : stopReason + " " + summary;
+}
+
+RunRecords::RunRecords(const DownloadTask& task) : m_task(task) {
+    const std::optional<UpdateRules>& update = task.Params->Update;
+    if (!task.Params->Source && !update)
         return;
     try {
         m_records = std::make_unique<TileRecords>(TileRecords::PathFor(task.ProjectFile()),
                                                   TileRecords::Access::Write);
-        if (m_update)
-            m_records->BeginUpdate(task.Params->Update->Pass);
+        if (update)
+            m_records->BeginUpdate(update->Pass);
     } catch (const Exception& error) {
         m_records.reset();
         m_problem = error.Message();
@@ -107,10 +111,10 @@ void RunRecords::Save() {
         m_records->Commit();
 }
 
-void RunRecords::Finish(bool whole) {
+void RunRecords::Finish(bool stopped) {
     if (!m_records)
         return;
-    if (m_update && whole)
+    if (m_task.Params->Update && !stopped && m_task.Counts.WorkersGaveUp == 0)
         m_records->EndUpdate();
     m_records->Commit();
 }

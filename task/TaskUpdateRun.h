@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "StartRules.h"
 #include "engine/TileRecords.h"
@@ -22,15 +23,18 @@ std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
 
 // The line that opens an update in the task's log.
 std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when);
-// Adds it, under a rule, to the log file of the task prepared for an update; throws an Exception
-// naming the file when it cannot be written.
-void AppendUpdateHeadLine(const DownloadTask& task);
+// The lines a host adds to the log it loaded for an update: a rule, then the head line.
+std::vector<std::string> UpdateHeadLines(const DownloadTask& task);
 
 // "12,345 tiles checked: 11,000 unchanged, 1,200 changed, 145 gone from the service, 0 failed;
 // 18 MB fetched of 240 MB"
 std::string UpdateSummary(const UpdateCounts& counts);
 // The status bar's: "Update: 12,345 checked, 1,200 changed, 145 gone, 0 failed"
 std::string UpdateSummaryShort(const UpdateCounts& counts);
+// How an update ended: its summary, after why the service refused it when it did, or with how to
+// go on after a stop.
+std::string UpdateEndText(const std::string& summary, bool stopped, const std::string& stopReason,
+                          const std::string& goOn);
 
 // The records a run keeps (a custom source's downloads and every update): opened with the run,
 // each record put on the host's thread, committed at every save. A task that keeps none, or a
@@ -41,13 +45,14 @@ public:
     void Put(const TileRecord& record);
     // Commits what was put; throws an Exception naming the file.
     void Save();
-    // Commits, and an update that ended whole ends its pass: the next begins anew.
-    void Finish(bool whole);
+    // Commits; an update that ended whole (not stopped, no worker gave up) ends its pass, so the
+    // next begins anew.
+    void Finish(bool stopped);
     const std::string& Problem() const noexcept { return m_problem; }
 
 private:
+    const DownloadTask& m_task;
     std::unique_ptr<TileRecords> m_records;
-    bool m_update = false;
     std::string m_problem;
 };
 

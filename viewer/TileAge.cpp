@@ -5,7 +5,7 @@
 namespace quarrow::viewer {
 
 namespace {
-constexpr std::int64_t Minute = 60, Hour = 60 * Minute, Day = 24 * Hour;
+constexpr std::int64_t Minute = 60, Hour = 60 * Minute, Day = SecondsPerDay;
 } // namespace
 
 const std::vector<AgeBand>& AgeBands() {

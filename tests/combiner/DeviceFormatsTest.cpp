@@ -1,6 +1,7 @@
 // The formats for phones and GPS devices, each read back by what did not write it: SQL queries on
 // both SQLite forms, the KMZ unzipped and its KML's boxes against the Mercator formulas, gdalinfo
-// on the OziExplorer map, and a PMTiles reader written here from the format's specification.
+// on the OziExplorer map, and a PMTiles reader written here from the format's published
+// description.
 #include <cmath>
 #include <cstdint>
 #include <chrono>
@@ -238,7 +239,7 @@ TEST(DeviceFormats, GdalPlacesTheOziExplorerMapOnItsTiles) {
     EXPECT_NEAR(Lat(3103, 13), south, 1e-6);
 }
 
-// --- A PMTiles reader from the specification (version 3) ---
+// --- A PMTiles reader of our own, from the format's published description (version 3) ---
 
 std::uint64_t Little(const std::string& bytes, std::size_t at, int size) {
     std::uint64_t value = 0;
