@@ -89,6 +89,8 @@ TForm1::TForm1(Dialogs& dialogs, const QString& executableFolder, QWidget* paren
     ConfigFile = Q(SettingsFilePath(m_executableFolder));
     HelpFile = ManualFile(m_executableFolder);
     BuildControls();
+    m_logSink.Pane = Memo1;
+    m_failedSink.Pane = Memo2;
     BuildMenu();
     ShowIdleEstimate();
 }
@@ -547,25 +549,17 @@ void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rule
 void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
     RunningWorkers = 0;
     CurrentTask = task;
-    m_records = std::make_unique<RunRecords>(*task);
-    Memo1->LoadFromFile(task->LogFile);
-    if (task->Params->Update)
-        for (const std::string& line : UpdateHeadLines(*task))
-            Memo1->AppendLine(line);
-    Memo2->LoadFromFile(task->FailedFile);
-    if (!m_records->Problem().empty())
-        Memo1->AppendLine(m_records->Problem());
+    m_run.reset();
+    m_run = std::make_unique<TaskRun>(task, m_logSink, m_failedSink);
+    if (!m_run->RecordsProblem().empty())
+        Memo1->AppendLine(m_run->RecordsProblem());
     LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));
     BitBtn1->setText(QStringLiteral("Stop"));
 
     m_ending = false;
-    m_stopAsked = false;
-    m_givenUp.Clear();
     m_outcome.clear();
     m_reportedSaveFailures.clear();
     m_workerHost.Rearm();
-    m_tilesDoneAtStart = TilesDone();
-    m_startTime = std::chrono::steady_clock::now();
     for (int i = 0; i < task->Params->ThreadCount; ++i) {
         try {
             Workers[static_cast<std::size_t>(i)] = StartWorker(i, task);
@@ -609,11 +603,15 @@ void TForm1::AbandonStart() {
 void TForm1::StopTask() {
     if (!CurrentTask)
         return;
-    m_stopAsked = true;
-    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
+    const int workers = CurrentTask->Params->ThreadCount;
+    for (int i = 0; i < workers; ++i)
         if (const auto& worker = Workers[static_cast<std::size_t>(i)])
             worker->Terminate();
-        Memo1->AppendLine(StopLine(i));
+    if (m_run) {
+        m_run->Stop(workers);
+    } else {
+        for (int i = 0; i < workers; ++i)
+            Memo1->AppendLine(StopLine(i));
     }
     // Only now, when every worker has its stop request: the waits end.
     m_workerHost.WakeAll();
@@ -622,10 +620,8 @@ void TForm1::StopTask() {
 void TForm1::Timer1Timer() {
     RunHandler(m_dialogs, [this] {
         ++TickCount;
-        if (TickCount % 5 == 0 && CurrentTask) {
-            SaveResumeKeys();
-            SavePanes();
-        }
+        if (TickCount % 5 == 0 && CurrentTask)
+            SaveRun();
         ShowRunningProgress();
         if (RunningWorkers != 0)
             return;
@@ -633,30 +629,32 @@ void TForm1::Timer1Timer() {
     });
 }
 
-void TForm1::SaveReported(const std::string& path, const std::function<void()>& save) {
-    try {
-        save();
-    } catch (const Exception& error) {
-        // Said once per file and task: a folder that has gone would fill the pane every tick.
-        if (m_reportedSaveFailures.insert(path).second)
-            Memo1->AppendLine(error.Message());
-    }
+void TForm1::ReportSaveFailure(const std::string& path, const std::string& message) {
+    // Said once per file and task: a folder that has gone would fill the pane every tick.
+    if (m_reportedSaveFailures.insert(path).second)
+        Memo1->AppendLine(message);
 }
 
-void TForm1::SaveResumeKeys() {
-    if (!CurrentTask)
+void TForm1::SaveRun() {
+    const auto report = [this](const std::string& path, const std::string& message) {
+        ReportSaveFailure(path, message);
+    };
+    if (m_run) {
+        m_run->Save(PositionsOf(Workers), report);
         return;
-    const std::string projectFile = CurrentTask->ProjectFile();
-    SaveReported(projectFile,
-                 [this] { quarrow::SaveResumeKeys(*CurrentTask, PositionsOf(Workers)); });
-}
-
-void TForm1::SavePanes() {
-    SaveReported(CurrentTask->LogFile, [this] { Memo1->SaveToFile(CurrentTask->LogFile); });
-    SaveReported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
-    if (m_records)
-        SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()),
-                     [this] { m_records->Save(); });
+    }
+    // A task set up without Start (a test's): its panes and positions as the monitor saves them.
+    const auto reported = [&](const std::string& path, const std::function<void()>& save) {
+        try {
+            save();
+        } catch (const Exception& error) {
+            report(path, error.Message());
+        }
+    };
+    reported(CurrentTask->ProjectFile(),
+             [this] { quarrow::SaveResumeKeys(*CurrentTask, PositionsOf(Workers)); });
+    reported(CurrentTask->LogFile, [this] { Memo1->SaveToFile(CurrentTask->LogFile); });
+    reported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
 }
 
 void TForm1::EndTask(bool tell) {
@@ -665,29 +663,20 @@ void TForm1::EndTask(bool tell) {
     m_ending = true;
     Timer1->stop();
     if (CurrentTask) {
-        if (Updating()) {
-            Memo1->AppendLine(UpdateSummary(CurrentTask->Counts));
-            SaveReported(TileRecords::PathFor(CurrentTask->ProjectFile()),
-                         [this] { m_records->Finish(m_stopAsked); });
+        const WorkerPositions positions = PositionsOf(Workers);
+        if (m_run) {
+            m_run->Close(positions, [this](const std::string& path, const std::string& message) {
+                ReportSaveFailure(path, message);
+            });
+            m_outcome = Q(m_run->EndText(
+                positions, {true, std::string(), " (stopped: Update task again to go on)"}));
+        } else {
+            for (const std::string& line : ClosingLines(*CurrentTask))
+                Memo1->AppendLine(line);
+            SaveRun();
         }
-        for (const std::string& line : ClosingLines(*CurrentTask))
-            Memo1->AppendLine(line);
-        SavePanes();
-        SaveResumeKeys();
-        TaskOutcome outcome;
-        outcome.Total = CurrentTask->TileCount;
-        outcome.Done = TilesDone();
-        outcome.Listed = m_givenUp.Listed();
-        outcome.Stopped = m_stopAsked;
-        outcome.LastFailure = m_givenUp.LastFailure();
-        outcome.StopReason = m_givenUp.StopReason();
-        outcome.Seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
-        m_outcome = Q(Updating() ? UpdateEndText(UpdateSummaryShort(CurrentTask->Counts),
-                                                 m_stopAsked, outcome.StopReason,
-                                                 " (stopped: Update task again to go on)")
-                                 : OutcomeText(outcome));
-        m_progressBar->setValue(static_cast<int>(1000 * outcome.Done / outcome.Total));
+        const int total = CurrentTask->TileCount;
+        m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * TilesDone() / total) : 0);
         // Every worker has made its last call to this thread: the joins are short.
         for (int j = 0; j < CurrentTask->Params->ThreadCount; ++j)
             Workers[static_cast<std::size_t>(j)].reset();
@@ -708,13 +697,17 @@ void TForm1::Post(std::function<void()> call) {
 }
 
 void TForm1::AppendLogLine(const std::string& line) {
-    Memo1->AppendLine(line);
-    m_givenUp.LogLine(line);
+    if (m_run)
+        m_run->LogLine(line);
+    else
+        Memo1->AppendLine(line);
 }
 
 void TForm1::AppendFailedLine(const std::string& line) {
-    Memo2->AppendLine(line);
-    m_givenUp.FailedLine(line);
+    if (m_run)
+        m_run->FailedLine(line);
+    else
+        Memo2->AppendLine(line);
 }
 
 void TForm1::LowerRunningWorkers() {
@@ -729,9 +722,26 @@ std::string TForm1::ExecutableFolder() {
     return m_executableFolder;
 }
 
-void TForm1::RecordTile(const TileRecord& record) {
-    if (m_records)
-        m_records->Put(record);
+void TForm1::TileEnded(const TileEvent& event) {
+    if (m_run)
+        m_run->TileEnded(event);
+}
+
+void TForm1::WorkerEnded(const WorkerEndEvent& event) {
+    if (m_run)
+        m_run->WorkerEnded(event);
+}
+
+void TForm1::PaneSink::Load(const std::string& path) {
+    Pane->LoadFromFile(path);
+}
+
+void TForm1::PaneSink::Append(const std::string& line) {
+    Pane->AppendLine(line);
+}
+
+void TForm1::PaneSink::Save(const std::string& path) const {
+    Pane->SaveToFile(path);
 }
 
 int TForm1::TilesDone() const {
@@ -776,12 +786,10 @@ void TForm1::ShowRunningProgress() {
     const int total = CurrentTask->TileCount;
     const int done = TilesDone();
     m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * done / total) : 0);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startTime).count();
-    const double rate = seconds > 0 ? (done - m_tilesDoneAtStart) / seconds : 0;
+    const double rate = m_run ? m_run->Rate(PositionsOf(Workers)) : 0;
     QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
     if (Updating())
-        text = Q(UpdateSummaryShort(CurrentTask->Counts));
+        text = Q(UpdateSummaryShort(m_run->Counts()));
     // A service that asked the workers to wait: that is what the task does now.
     const auto pause = CurrentTask->Pause.Until() - ServicePause::Clock::now();
     if (pause > std::chrono::seconds(0)) {

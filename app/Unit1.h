@@ -17,7 +17,7 @@
 #include <QString>
 
 #include "task/StartRules.h"
-#include "task/TaskOutcome.h"
+#include "task/TaskRun.h"
 #include "task/TaskUpdateRun.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
@@ -75,7 +75,8 @@ public:
     void LowerRunningWorkers() override;
     void Sleep(int milliseconds) override;
     std::string ExecutableFolder() override;
-    void RecordTile(const quarrow::TileRecord& record) override;
+    void TileEnded(const quarrow::TileEvent& event) override;
+    void WorkerEnded(const quarrow::WorkerEndEvent& event) override;
 
 public slots:
     void FormShow();
@@ -124,6 +125,15 @@ protected:
     void FitProgressText();
 
 private:
+    // A run's lines go to a pane.
+    class PaneSink final : public quarrow::LineSink {
+    public:
+        TLinePane* Pane = nullptr;
+        void Load(const std::string& path) override;
+        void Append(const std::string& line) override;
+        void Save(const std::string& path) const override;
+    };
+
     void BuildControls();
     void BuildMenu();
 
@@ -132,16 +142,15 @@ private:
     void StartUpdate(const std::string& projectFile, const quarrow::UpdateRules& rules);
     // Runs a task whose files are written and whose lock is held: panes, workers, monitor.
     void RunTask(const std::shared_ptr<DownloadTask>& task);
-    bool Updating() const { return CurrentTask && CurrentTask->Params->Update.has_value(); }
+    bool Updating() const { return m_run && m_run->IsUpdate(); }
     void StopTask();
-    // Each worker's last finished tile into the project file, for the slots below ThreadCount.
-    void SaveResumeKeys();
-    void SavePanes();
+    // The five-second save of the run: panes, records, each worker's last finished tile.
+    void SaveRun();
     // The end sequence; tell: the "Task stoped!" box.
     void EndTask(bool tell);
     void AbandonStart();
-    // Runs a save; a failure is reported once per file and task in the log pane.
-    void SaveReported(const std::string& path, const std::function<void()>& save);
+    // A save's failure, reported once per file and task in the log pane.
+    void ReportSaveFailure(const std::string& path, const std::string& message);
 
     // The sources file's sources after the built-in one, the chosen one kept (at first the one of
     // the settings).
@@ -173,7 +182,9 @@ private:
     TfrmSources* m_sourcesDialog = nullptr; // a child, made when first asked for
     TfrmArea* m_areaWindow = nullptr;       // likewise
     TfrmUpdate* m_updateDialog = nullptr;   // likewise
-    std::unique_ptr<quarrow::RunRecords> m_records; // of the current task, when it keeps them
+    PaneSink m_logSink;   // Memo1
+    PaneSink m_failedSink; // Memo2
+    std::unique_ptr<quarrow::TaskRun> m_run; // the current task's run, kept after its end
     std::shared_ptr<const quarrow::AreaShape> m_shape;
     std::shared_ptr<const quarrow::TileCoverage> m_shapeCoverage;
     int m_shapeCoverageZoom = 0;
@@ -201,10 +212,6 @@ private:
 
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun
-    bool m_stopAsked = false;
-    quarrow::GivenUpTracker m_givenUp; // this run's failed-list entries and the last one's reason
-    QString m_outcome;                 // how the last task ended, until the entries change
+    QString m_outcome; // how the last task ended, until the entries change
     std::set<std::string> m_reportedSaveFailures;
-    int m_tilesDoneAtStart = 0;
-    std::chrono::steady_clock::time_point m_startTime;
 };

@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "task/StartRules.h"
-#include "task/TaskOutcome.h"
-#include "task/TaskUpdateRun.h"
+#include "task/TaskRun.h"
 #include "download/Unit3.h"
 #include "download/WorkerGate.h"
 #include "download/WorkerHost.h"
@@ -61,9 +60,19 @@ public:
     void LowerRunningWorkers() override { --m_running; }
     void Sleep(int milliseconds) override { m_gate.Sleep(milliseconds); }
     std::string ExecutableFolder() override { return m_executableFolder; }
-    void RecordTile(const TileRecord& record) override { m_records.Put(record); }
+    void TileEnded(const TileEvent& event) override { m_run->TileEnded(event); }
+    void WorkerEnded(const WorkerEndEvent& event) override { m_run->WorkerEnded(event); }
 
 private:
+    // A store of lines as the run's sink.
+    class StoreSink final : public LineSink {
+    public:
+        void Load(const std::string& path) override { Store.Load(path); }
+        void Append(const std::string& line) override { Store.Append(line); }
+        void Save(const std::string& path) const override { Store.Save(path); }
+        LineStore Store;
+    };
+
     void Stop();
     void Close();
     void Save();
@@ -77,14 +86,10 @@ private:
     WorkerGate m_gate;
     std::vector<std::unique_ptr<TDownThread>> m_workers;
     int m_running = 0; // changed only on this thread, inside a worker's call
-    LineStore m_log;
-    LineStore m_failed;
-    GivenUpTracker m_givenUp;
-    RunRecords m_records;
-    bool m_stopAsked = false;
+    StoreSink m_log;
+    StoreSink m_failed;
+    std::unique_ptr<TaskRun> m_run; // made by Run, which loads the files
     bool m_closed = false;
-    int m_doneAtStart = 0;
-    std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastLine;
 };
 

@@ -217,7 +217,7 @@ int Update(const BatchOptions& options, const std::string& folder) {
 }
 
 int RetryFailed(const BatchOptions& options, const std::string& folder) {
-    const std::string list = ProjectBaseName(options.ProjectFile) + "_failed.ftl";
+    const std::string list = TaskFilesOf(options.ProjectFile).Failed;
     RerunOutcome outcome;
     try {
         outcome = RetryFailedList(

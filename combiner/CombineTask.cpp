@@ -225,16 +225,13 @@ bool EachTaskTileAlongTheCurve(const Tasks& tasks, Loop& loop,
     bool stopped = false;
     for (const int zoom : zooms) {
         std::vector<const DownloadTask*> level;
-        int minX = INT_MAX, minY = INT_MAX, maxX = INT_MIN, maxY = INT_MIN;
+        std::vector<TileRect> rects;
         for (const auto& task : tasks)
             if (task->Params->Zoom == zoom) {
                 level.push_back(task.get());
-                minX = std::min(minX, task->MinX);
-                minY = std::min(minY, task->MinY);
-                maxX = std::max(maxX, task->MaxX);
-                maxY = std::max(maxY, task->MaxY);
+                rects.push_back({task->MinX, task->MinY, task->MaxX, task->MaxY});
             }
-        EachTileAlongTheCurve(zoom, minX, minY, maxX, maxY, [&](int x, int y) {
+        EachTileAlongTheCurve(zoom, rects, [&](int x, int y) {
             if (stopped || (stopped = loop.Stop.stop_requested()))
                 return;
             bool found = false;
@@ -390,6 +387,9 @@ CombineResult CombineImage(const std::string& projectFile, const std::string& ou
     part.MoveTo(image);
     result.Files.push_back(image);
     result.Files.insert(result.Files.end(), beside.begin(), beside.end());
+    // The output first, also where it is a file beside the image (OziExplorer's .map).
+    std::stable_partition(result.Files.begin(), result.Files.end(),
+                          [&output](const std::string& file) { return file == output; });
     return result;
 }
 

@@ -108,18 +108,30 @@ std::uint64_t TileId(int zoom, std::uint32_t x, std::uint32_t y) {
 
 void EachTileAlongTheCurve(int zoom, int minX, int minY, int maxX, int maxY,
                            const std::function<void(int x, int y)>& each) {
+    EachTileAlongTheCurve(zoom, std::vector<TileRect>{{minX, minY, maxX, maxY}}, each);
+}
+
+void EachTileAlongTheCurve(int zoom, const std::vector<TileRect>& rects,
+                           const std::function<void(int x, int y)>& each) {
     const std::uint64_t n = std::uint64_t{1} << zoom;
+    const auto touches = [&rects](std::uint64_t x, std::uint64_t y, std::uint64_t side) {
+        return std::any_of(rects.begin(), rects.end(), [&](const TileRect& r) {
+            return x <= static_cast<std::uint64_t>(r.MaxX) &&
+                   y <= static_cast<std::uint64_t>(r.MaxY) &&
+                   x + side > static_cast<std::uint64_t>(r.MinX) &&
+                   y + side > static_cast<std::uint64_t>(r.MinY);
+        });
+    };
     // A stretch of 4^k cells that begins at a multiple of 4^k is a square of 2^k cells aligned on
-    // 2^k: it is visited whole or not at all.
+    // 2^k: it is visited whole or not at all. Only squares that touch a rectangle are entered, so
+    // two small tasks far apart cost two paths down the curve, not the square between them.
     const std::function<void(int, std::uint64_t)> visit = [&](int k, std::uint64_t start) {
         std::uint64_t x = 0, y = 0;
         CellAt(n, start, x, y);
         const std::uint64_t side = std::uint64_t{1} << k;
         x &= ~(side - 1);
         y &= ~(side - 1);
-        if (x > static_cast<std::uint64_t>(maxX) || y > static_cast<std::uint64_t>(maxY) ||
-            x + side <= static_cast<std::uint64_t>(minX) ||
-            y + side <= static_cast<std::uint64_t>(minY))
+        if (!touches(x, y, side))
             return;
         if (k == 0) {
             each(static_cast<int>(x), static_cast<int>(y));

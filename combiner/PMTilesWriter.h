@@ -24,6 +24,15 @@ std::uint64_t TileId(int zoom, std::uint32_t x, std::uint32_t y);
 void EachTileAlongTheCurve(int zoom, int minX, int minY, int maxX, int maxY,
                            const std::function<void(int x, int y)>& each);
 
+// An inclusive rectangle of tiles.
+struct TileRect {
+    int MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
+};
+
+// The same for every tile within any of the rectangles, each once.
+void EachTileAlongTheCurve(int zoom, const std::vector<TileRect>& rects,
+                           const std::function<void(int x, int y)>& each);
+
 class PMTilesWriter final : public TileArchive {
 public:
     // Creates the file (the name must not hold another); throws an Exception naming the path.

@@ -8,7 +8,7 @@
 #include <sqlite3.h>
 
 #include "engine/TextRules.h"
-#include "engine/TileRecords.h"
+#include "engine/TileFile.h"
 
 namespace quarrow::combiner {
 

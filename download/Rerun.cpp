@@ -45,11 +45,10 @@ void SetUpRerunClient(TIdHTTP& client) {
 }
 
 RerunTask FindRerunTask(const std::string& listPath) {
-    constexpr std::string_view ListTail = "_failed.ftl";
     RerunTask task;
-    if (!listPath.ends_with(ListTail))
+    const std::string project = ProjectOfFailedList(listPath);
+    if (project.empty())
         return task;
-    const std::string project = listPath.substr(0, listPath.size() - ListTail.size()) + ".zav";
     std::error_code ec;
     if (!std::filesystem::is_regular_file(project, ec))
         return task;

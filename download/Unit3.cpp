@@ -88,6 +88,8 @@ TDownThread::TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> ta
 TDownThread::TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> task,
                          WorkerHost& host, GetFunction get)
     : Task(std::move(task)), ThreadIndex(threadIndex), m_host(host), m_get(std::move(get)),
+      m_custom(Task->Params->Source.has_value()),
+      m_update(Task->Params->Update ? &*Task->Params->Update : nullptr),
       m_thread([this](std::stop_token stop) { Execute(std::move(stop)); }) {}
 
 TDownThread::~TDownThread() {
@@ -138,29 +140,42 @@ void TDownThread::WorkerDone() {
     m_host.Synchronize([this] { m_host.LowerRunningWorkers(); });
 }
 
-// A custom source's lines go to the host without waiting for its thread: they keep their order,
-// and WorkerDone, which is waited for, comes after them all. The built-in source's wait for each.
-void TDownThread::SendLog(std::string line) {
-    if (Task->Params->Source) {
-        m_host.Post([&host = m_host, line = std::move(line)] { host.AppendLogLine(line); });
-        return;
-    }
-    LogLine = std::move(line);
-    AddLogLine();
+void TDownThread::SendLog(std::string line, const TileEvent* event) {
+    Send(&WorkerHost::AppendLogLine, std::move(line), event);
 }
 
-void TDownThread::SendFailed(std::string line) {
-    if (Task->Params->Source) {
-        m_host.Post([&host = m_host, line = std::move(line)] { host.AppendFailedLine(line); });
+void TDownThread::SendFailed(std::string line, const TileEvent* event) {
+    Send(&WorkerHost::AppendFailedLine, std::move(line), event);
+}
+
+// A custom source's lines go to the host without waiting for its thread: they keep their order,
+// and WorkerDone, which is waited for, comes after them all. The built-in source's wait for each.
+void TDownThread::Send(void (WorkerHost::*append)(const std::string&), std::string line,
+                       const TileEvent* event) {
+    if (m_custom) {
+        m_host.Post([&host = m_host, append, line = std::move(line),
+                     event = event ? std::optional(*event) : std::nullopt] {
+            (host.*append)(line);
+            if (event)
+                host.TileEnded(*event);
+        });
         return;
     }
     LogLine = std::move(line);
-    AddFailedLine();
+    if (!event) {
+        append == &WorkerHost::AppendLogLine ? AddLogLine() : AddFailedLine();
+        return;
+    }
+    m_host.Synchronize([this, append, event] {
+        (m_host.*append)(LogLine);
+        m_host.TileEnded(*event);
+    });
 }
 
 // Every way out, an unexpected error included, ends with the finished line and WorkerDone: the
 // monitor closes the task only when every worker has lowered the count.
 void TDownThread::Execute(std::stop_token stop) {
+    WorkerEndEvent end{ThreadIndex, WorkerEnd::Stopped, {}};
     try {
         Client = std::make_unique<TIdHTTP>();
         // After a stop, a request in flight may go on for the grace; then it is cut and its tile
@@ -171,15 +186,15 @@ void TDownThread::Execute(std::stop_token stop) {
         const std::stop_callback cutAfterGrace(stop, [client = Client.get(), grace] {
             client->CutAt(std::chrono::steady_clock::now() + grace);
         });
-        Walk(stop);
+        end = Walk(stop);
     } catch (const std::exception& error) {
-        if (Task->Params->Update)
-            ++Task->Counts.WorkersGaveUp;
+        end = {ThreadIndex, WorkerEnd::Fault, error.what()};
         try {
             SendLog(Tag() + " " + error.what());
         } catch (...) {
         }
     } catch (...) {
+        end = {ThreadIndex, WorkerEnd::Fault, "an unknown error"};
     }
     Client.reset();
     try {
@@ -187,34 +202,39 @@ void TDownThread::Execute(std::stop_token stop) {
     } catch (...) {
     }
     try {
-        WorkerDone();
+        m_host.Synchronize([this, &end] {
+            m_host.WorkerEnded(end);
+            m_host.LowerRunningWorkers();
+        });
     } catch (...) {
     }
 }
 
-void TDownThread::Walk(const std::stop_token& stop) {
+WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     const TaskParams& params = *Task->Params;
+    const WorkerEndEvent stopped{ThreadIndex, WorkerEnd::Stopped, {}};
     if (params.UseProxy) {
         const std::optional<int> port = ParseInteger(params.ProxyPort);
         if (!port) {
-            SendLog(Tag() + " Proxy port '" + params.ProxyPort + "' is not a valid integer value");
-            return;
+            std::string message = "Proxy port '" + params.ProxyPort + "' is not a valid integer value";
+            SendLog(Tag() + " " + message);
+            return {ThreadIndex, WorkerEnd::Fault, std::move(message)};
         }
         Client->ProxyServer = params.ProxyServer;
         Client->ProxyPort = *port;
         Client->ProxyUsername = params.ProxyUsername;
         Client->ProxyPassword = params.ProxyPassword;
     }
-    if (params.Source)
+    if (m_custom)
         ApplySourceRules(*Client, *params.Source, params.CaFile);
     m_blankImagePath = BlankImagePath(m_host.ExecutableFolder(), Task->TileExtension());
-    if (params.Update)
-        m_records = std::make_unique<TileRecords>(TileRecords::PathFor(Task->ProjectFile()),
+    if (m_update)
+        m_records = std::make_unique<TileRecords>(TaskFilesOf(Task->ProjectFile()).Records,
                                                   TileRecords::Access::Read);
     const int resumePoint = Task->ResumePoint(ThreadIndex);
     // No wait begins after a stop: the loop below ends at once then. A custom source without a
     // wait of its own starts every worker at once.
-    if (!stop.stop_requested() && !(params.Source && params.Source->TileDelayMs == 0))
+    if (!stop.stop_requested() && !(m_custom && params.Source->TileDelayMs == 0))
         m_host.Sleep(ThreadIndex * StartStepMs);
 
     const int workerCount = std::max(1, params.ThreadCount); // never a division by zero
@@ -222,7 +242,7 @@ void TDownThread::Walk(const std::stop_token& stop) {
     for (int x = Task->MinX; x <= Task->MaxX; ++x) {
         for (int y = Task->MinY; y <= Task->MaxY; ++y) {
             if (stop.stop_requested())
-                return;
+                return stopped;
             ++sequenceNumber;
             // A shape's task fetches only the tiles the shape covers.
             if (sequenceNumber <= resumePoint ||
@@ -230,73 +250,71 @@ void TDownThread::Walk(const std::stop_token& stop) {
                 !Task->Covers(x, y))
                 continue;
             // An update asks only for the tiles its rules name.
-            if (params.Update) {
+            if (m_update) {
                 m_record = m_records->Find(x, y);
                 m_held = LookAtTileFile(Task->TilePath(x, y));
                 const auto written = m_held ? std::optional(m_held->Written) : std::nullopt;
-                if (!UpdateAsks(*params.Update, m_record, written, SecondsNow()))
+                if (!UpdateAsks(*m_update, m_record, written, SecondsNow()))
                     continue;
             }
-            if (FetchTile(x, y, sequenceNumber, stop) == Next::Leave) {
-                if (params.Update && !stop.stop_requested())
-                    ++Task->Counts.WorkersGaveUp;
-                return;
-            }
+            FetchTile(x, y, sequenceNumber, stop);
+            if (m_leave)
+                return *m_leave;
         }
     }
+    return {ThreadIndex, WorkerEnd::Walked, {}};
 }
 
-TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
-                                         const std::stop_token& stop) {
+TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string message) const {
+    TileEvent event{x, y, outcome, std::move(message), {}, {}, {}};
+    event.BytesReceived = static_cast<long long>(Client->BytesReceived - m_receivedBefore);
+    if (m_update && m_held)
+        event.BytesHeld = static_cast<long long>(m_held->Size);
+    return event;
+}
+
+std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumber,
+                                                  const std::stop_token& stop) {
     const std::string url = Task->TileUrl(x, y);
     const std::optional<TileSource>& source = Task->Params->Source;
-    if (source && std::exchange(m_paceBeforeNext, false) && source->TileDelayMs > 0) {
+    const WorkerEndEvent stopped{ThreadIndex, WorkerEnd::Stopped, {}};
+    if (m_custom && std::exchange(m_paceBeforeNext, false) && source->TileDelayMs > 0) {
         m_host.Sleep(source->TileDelayMs);
-        if (stop.stop_requested())
-            return Next::Leave;
+        if (stop.stop_requested()) {
+            m_leave = stopped;
+            return std::nullopt;
+        }
     }
     std::string buffer;
     int serviceWaits = 0;
-    const bool updating = Task->Params->Update.has_value();
-    if (updating) {
-        ++Task->Counts.Checked;
-        if (m_held)
-            Task->Counts.BytesHeld += static_cast<long long>(m_held->Size);
-    }
-    // Asked with the validators the tile was saved with; heard: every byte of the answers.
-    Client->Conditional = updating ? ConditionalHeaders(m_record) : HeaderList();
-    struct Counted {
-        const DownloadTask& Task;
-        const TIdHTTP& Client;
-        const std::uint64_t Before = Client.BytesReceived;
-        ~Counted() {
-            if (Task.Params->Update)
-                Task.Counts.BytesFetched += static_cast<long long>(Client.BytesReceived - Before);
-        }
-    } counted{*Task, *Client};
+    m_receivedBefore = Client->BytesReceived;
+    // Asked with the validators the tile was saved with.
+    Client->Conditional = m_update ? ConditionalHeaders(m_record) : HeaderList();
     for (int attempts = 1;; ++attempts) {
         // A failed attempt may have left part of a body behind.
         buffer.clear();
         // Another worker may have been asked to wait: so is this one. A stop during the wait
         // leaves the tile unrequested.
-        if (source && !WaitForService(stop))
-            return Next::Leave;
+        if (m_custom && !WaitForService(stop)) {
+            m_leave = stopped;
+            return std::nullopt;
+        }
         const FailureRule* rule = nullptr;
         std::string message;
         try {
             m_get(*Client, url, buffer);
             // A service's error page or an empty body is no tile.
-            if (source)
+            if (m_custom)
                 if (const auto fault = TileImageFault(buffer, source->Format))
                     throw Exception(*fault);
         } catch (const EIdProtocolReplyError& error) {
             // An update's tile that the service has as it was.
-            if (updating && error.ReplyErrorCode == 304)
+            if (m_update && error.ReplyErrorCode == 304)
                 return KeepTile(x, y, sequenceNumber, false, stop);
             message = error.Message();
             rule = &Classify(message);
             // Not a failure of the tile: the service asks every worker to come back later.
-            if (source && AsksToWait(error.ReplyErrorCode)) {
+            if (m_custom && AsksToWait(error.ReplyErrorCode)) {
                 if (++serviceWaits < MaxServiceWaits && !stop.stop_requested()) {
                     PauseForService(error.ReplyErrorCode);
                     --attempts;
@@ -310,7 +328,8 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             // resume with the right CA file fetches the tiles. The task tells it once.
             if (!Task->CertificateRefusalTold.exchange(true))
                 SendLog(error.Message());
-            return Next::Leave;
+            m_leave = WorkerEndEvent{ThreadIndex, WorkerEnd::CertificateRefused, error.Message()};
+            return std::nullopt;
         } catch (const ERefusedRedirect& error) {
             message = error.Message();
             rule = &NotRetried;
@@ -335,43 +354,49 @@ TDownThread::Next TDownThread::FetchTile(int x, int y, int sequenceNumber,
             continue;
 
         // A request that the stop cut after its grace ends as failed, whatever its kind.
+        const bool cut = Client->CutReached();
         Outcome outcome = rule->Last;
-        if (Client->CutReached() && outcome != Outcome::FailedBare)
+        if (cut && outcome != Outcome::FailedBare)
             outcome = Outcome::Failed;
 
         std::string().swap(buffer);
         const std::string errorLine = Tag() + " " + message + "->" + url;
+        const TileEvent failed =
+            EventOf(x, y, cut ? TileOutcome::Cut : TileOutcome::Failed,
+                    outcome == Outcome::FailedBare ? std::string("failed") : message);
         switch (outcome) {
         case Outcome::Refused:
+        case Outcome::NetworkDown: {
+            const TileEvent refused = EventOf(x, y, TileOutcome::Refused, message);
             GiveUp(errorLine, x, y, url);
-            SendLog(std::string(failure::BannedLine));
-            return Next::Leave;
-        case Outcome::NetworkDown:
-            GiveUp(errorLine, x, y, url);
-            SendLog(std::string(failure::NetworkLine));
-            return Next::Leave;
+            SendLog(std::string(outcome == Outcome::Refused ? failure::BannedLine
+                                                            : failure::NetworkLine),
+                    &refused);
+            m_leave = WorkerEndEvent{ThreadIndex, WorkerEnd::GaveUp, message};
+            return TileOutcome::Refused;
+        }
         case Outcome::Blank:
             // An update keeps the tile it has: a map rather than a blank. Only a 404 says the
             // service has it no more; after another error the tile is listed for a later fetch.
-            if (updating && m_held) {
+            if (m_update && m_held) {
                 if (failure::Holds(message, failure::Status404))
                     return KeepTile(x, y, sequenceNumber, true, stop);
-                GiveUp(errorLine, x, y, url);
-                return Next::Continue;
+                GiveUp(errorLine, x, y, url, &failed);
+                return failed.Outcome;
             }
             SendLog(std::string(failure::NotGotLead) + message);
-            PutBlank(x, y);
-            return Next::Continue;
+            PutBlank(x, y, EventOf(x, y, TileOutcome::Blank));
+            return TileOutcome::Blank;
         case Outcome::Failed:
             GiveUp(errorLine, x, y, url);
-            PutBlank(x, y);
-            return Next::Continue;
+            PutBlank(x, y, failed);
+            return failed.Outcome;
         case Outcome::FailedBare:
             GiveUp(Task->TileFileName(x, y) + ":failed ->" + url, x, y, url);
-            PutBlank(x, y);
-            return Next::Continue;
+            PutBlank(x, y, failed);
+            return failed.Outcome;
         }
-        return Next::Continue;
+        return failed.Outcome;
     }
 }
 
@@ -396,11 +421,11 @@ void TDownThread::PauseForService(int status) {
         SendLog(PauseLine(ThreadIndex, *seconds, status));
 }
 
-TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
-                                        std::string& buffer, const std::stop_token& stop) {
+TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
+                                  std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
     // An update's tile that came whole but as it was (one saved before records were kept) stays.
-    if (Task->Params->Update && m_held && m_held->Size == buffer.size()) {
+    if (m_update && m_held && m_held->Size == buffer.size()) {
         std::string held;
         if (ReadWholeFile(path, held) && held == buffer)
             return KeepTile(x, y, sequenceNumber, false, stop);
@@ -409,25 +434,26 @@ TDownThread::Next TDownThread::SaveTile(int x, int y, int sequenceNumber, const 
         ReplaceFile(path, buffer);
     } catch (const Exception& error) {
         // The worker cannot go on writing tiles; the tile stays listed for a later fetch.
-        GiveUp(Tag() + " " + error.Message() + "->" + url, x, y, url);
-        return Next::Leave;
+        const TileEvent failed = EventOf(x, y, TileOutcome::Failed, error.Message());
+        GiveUp(Tag() + " " + error.Message() + "->" + url, x, y, url, &failed);
+        m_leave = WorkerEndEvent{ThreadIndex, WorkerEnd::Fault, error.Message()};
+        return TileOutcome::Failed;
     }
     std::string().swap(buffer);
+    TileEvent saved = EventOf(x, y, m_update ? TileOutcome::Changed : TileOutcome::Saved);
     // A custom source's tiles, and every update's, are recorded with what they came with.
-    if (Task->Params->Source || Task->Params->Update) {
-        Record(x, y, path);
-        if (Task->Params->Update)
-            ++Task->Counts.Changed;
-    }
+    if (m_custom || m_update)
+        saved.Record = Record(x, y, path);
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
-            " OK");
+                " OK",
+            &saved);
     SetLastPosition(x, y);
     Pace(stop);
-    return Next::Continue;
+    return saved.Outcome;
 }
 
 void TDownThread::Pace(const std::stop_token& stop) {
-    if (Task->Params->Source) {
+    if (m_custom) {
         Task->Pause.EndBackoffs();
         // A custom source's pace is kept before the next request, so that the task ends as soon
         // as its last tile is in.
@@ -438,10 +464,10 @@ void TDownThread::Pace(const std::stop_token& stop) {
     }
 }
 
-void TDownThread::Record(int x, int y, const std::string& path) {
+TileRecord TDownThread::Record(int x, int y, const std::string& path) {
     const std::int64_t now = SecondsNow();
     TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {},
-                      Task->Params->Update ? Task->Params->Update->Pass : 0};
+                      m_update ? m_update->Pass : 0};
     std::tie(record.ETag, record.LastModified) = ValidatorsOf(Client->ResponseHeaders);
     // A 304 may say nothing new: the tile keeps what it had.
     if (m_record && record.ETag.empty() && record.LastModified.empty()) {
@@ -451,36 +477,37 @@ void TDownThread::Record(int x, int y, const std::string& path) {
     // The file's time is the tile's own, as download tools set it.
     if (const auto modified = ParseHttpDate(record.LastModified))
         SetTileFileTime(path, *modified);
-    m_host.Post([&host = m_host, record] { host.RecordTile(record); });
+    return record;
 }
 
-TDownThread::Next TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,
-                                        const std::stop_token& stop) {
-    ++(gone ? Task->Counts.Gone : Task->Counts.Unchanged);
-    SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
-            (gone ? " gone from the service" : " unchanged"));
+TileOutcome TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,
+                                  const std::stop_token& stop) {
+    TileEvent kept = EventOf(x, y, gone ? TileOutcome::Gone : TileOutcome::Unchanged);
     // Checked now, so that a resumed update does not ask again.
-    Record(x, y, Task->TilePath(x, y));
+    kept.Record = Record(x, y, Task->TilePath(x, y));
+    SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
+                (gone ? " gone from the service" : " unchanged"),
+            &kept);
     SetLastPosition(x, y);
     Pace(stop);
-    return Next::Continue;
+    return kept.Outcome;
 }
 
 // The error line and the tile's entry in the failure pane.
-void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::string& url) {
-    if (Task->Params->Update)
-        ++Task->Counts.Failed;
+void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::string& url,
+                         const TileEvent* last) {
     SendLog(firstLine);
-    SendFailed(FailureEntryLine(Task->TilePath(x, y), url));
+    SendFailed(FailureEntryLine(Task->TilePath(x, y), url), last);
 }
 
 // The blank image stands in for the tile unless a file is there already; a failed copy (no blank
 // image, say) is not reported.
-void TDownThread::PutBlank(int x, int y) {
+void TDownThread::PutBlank(int x, int y, const TileEvent& event) {
     std::error_code ignored;
     std::filesystem::copy_file(m_blankImagePath, Task->TilePath(x, y),
                                std::filesystem::copy_options::none, ignored);
-    SendLog(Tag() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
+    SendLog(Tag() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!",
+            &event);
     SetLastPosition(x, y);
 }
 

@@ -12,8 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "../engine/TileFile.h"
 #include "../engine/TileRecords.h"
 #include "../engine/Unitclasstask.h"
+#include "TileEvent.h"
 #include "WorkerHost.h"
 #include "httpclient.h"
 
@@ -45,26 +47,33 @@ private:
     // One request on the client; tests replace it to raise what the real client never does.
     using GetFunction =
         std::function<void(TIdHTTP& client, const std::string& url, std::string& buffer)>;
-    enum class Next { Continue, Leave };
 
     TDownThread(int threadIndex, std::shared_ptr<const DownloadTask> task, WorkerHost& host,
                 GetFunction get);
 
     void Execute(std::stop_token stop);
-    void Walk(const std::stop_token& stop);
-    Next FetchTile(int x, int y, int sequenceNumber, const std::stop_token& stop);
-    Next SaveTile(int x, int y, int sequenceNumber, const std::string& url, std::string& buffer,
-                  const std::stop_token& stop);
-    void GiveUp(const std::string& firstLine, int x, int y, const std::string& url);
+    WorkerEndEvent Walk(const std::stop_token& stop);
+    // The tile's outcome, told with its last line; none when it was not asked (a stop during a
+    // wait, a refused certificate). m_leave says when the worker cannot go on after it.
+    std::optional<TileOutcome> FetchTile(int x, int y, int sequenceNumber,
+                                         const std::stop_token& stop);
+    TileOutcome SaveTile(int x, int y, int sequenceNumber, const std::string& url,
+                         std::string& buffer, const std::stop_token& stop);
+    // The error line and the tile's entry in the failure pane, the entry with the tile's event
+    // when it is the tile's last line.
+    void GiveUp(const std::string& firstLine, int x, int y, const std::string& url,
+                const TileEvent* last = nullptr);
+    // The tile's event, with what its answers brought.
+    TileEvent EventOf(int x, int y, TileOutcome outcome, std::string message = {}) const;
     // A custom source's pause: waits while the service has asked the task to; false after a
     // stop. And a new pause from the last answer's "Retry-After", or the next growing wait.
     bool WaitForService(const std::stop_token& stop);
     void PauseForService(int status);
-    void PutBlank(int x, int y);
-    // The tile's record, with what its answer said, to the host; keeps the file's time.
-    void Record(int x, int y, const std::string& path);
+    void PutBlank(int x, int y, const TileEvent& event);
+    // The tile's record, with what its answer said; keeps the file's time.
+    TileRecord Record(int x, int y, const std::string& path);
     // An update's answer 304 or 404 for a tile that stays as it is.
-    Next KeepTile(int x, int y, int sequenceNumber, bool gone, const std::stop_token& stop);
+    TileOutcome KeepTile(int x, int y, int sequenceNumber, bool gone, const std::stop_token& stop);
     // The wait after a tile the service answered, at the task's pace.
     void Pace(const std::stop_token& stop);
     void SetLastPosition(int x, int y) noexcept;
@@ -74,11 +83,19 @@ private:
     void AddLogLine();
     void AddFailedLine();
     void WorkerDone();
-    void SendLog(std::string line);
-    void SendFailed(std::string line);
+    // Each line goes in a call of its own, with the tile's event when it is the tile's last.
+    void SendLog(std::string line, const TileEvent* event = nullptr);
+    void SendFailed(std::string line, const TileEvent* event = nullptr);
+    void Send(void (WorkerHost::*append)(const std::string&), std::string line,
+              const TileEvent* event);
 
     WorkerHost& m_host;
     GetFunction m_get;
+    // Chosen once, when the worker is built. A custom source: its lines posted without waiting,
+    // its pace before the next request, its answers checked as images, its tiles recorded. An
+    // update: its rules; none for a download.
+    const bool m_custom;
+    const UpdateRules* const m_update;
     std::string LogLine;
     std::unique_ptr<TIdHTTP> Client;
     std::string m_blankImagePath;
@@ -88,6 +105,8 @@ private:
     std::optional<TileRecord> m_record;
     std::optional<TileFile> m_held;
     bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
+    std::uint64_t m_receivedBefore = 0; // the client's bytes when the tile was first asked
+    std::optional<WorkerEndEvent> m_leave; // set when the worker cannot go on
     std::atomic<std::uint64_t> m_lastPosition{0};
     std::jthread m_thread; // last: starts after every other member exists
 };

@@ -8,7 +8,8 @@
 
 namespace quarrow {
 
-struct TileRecord;
+struct TileEvent;
+struct WorkerEndEvent;
 
 // How long a request in flight may go on after a stop before it is cut.
 inline constexpr std::chrono::milliseconds DefaultStopGrace{2000};
@@ -34,9 +35,11 @@ public:
     virtual std::string ExecutableFolder() = 0;
     // The stop's grace; a test's host shortens or lengthens it instead of waiting it out.
     virtual std::chrono::milliseconds StopGrace() { return DefaultStopGrace; }
-    // What a worker learnt of a tile it saved or checked, for the task's records; called only
-    // inside Post. A host that keeps no records ignores it.
-    virtual void RecordTile(const TileRecord&) {}
+    // What became of a tile, told inside the same call as the tile's last line; a host that
+    // counts nothing ignores it.
+    virtual void TileEnded(const TileEvent&) {}
+    // Why a worker ended, told inside its WorkerDone call, before LowerRunningWorkers.
+    virtual void WorkerEnded(const WorkerEndEvent&) {}
 };
 
 } // namespace quarrow

@@ -519,8 +519,11 @@ void TIdHTTP::Exchange(const WaitLimits& limits, std::string& buffer,
             if (m_connection)
                 m_connection->SetLimits(limits);
             connectAndSend();
-            if (!ReadAnswer(m_connection->Reader(), buffer))
+            // Whether the connection may carry the next request is decided for every answer,
+            // before its status is judged: a 404 or 304 that says "Connection: close" closes it.
+            if (!ReadWhole(m_connection->Reader(), buffer))
                 m_connection.reset();
+            ThrowUnlessSuccess();
             return;
         } catch (const EIdProtocolReplyError&) {
             throw; // the answer was read whole: the connection is still in step
@@ -582,6 +585,12 @@ void TIdHTTP::SendRequest(const std::string& target, const std::string& host,
 }
 
 bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
+    const bool keep = ReadWhole(reader, buffer);
+    ThrowUnlessSuccess();
+    return keep;
+}
+
+bool TIdHTTP::ReadWhole(ByteReader& reader, std::string& buffer) {
     // Counted however the answer ends.
     struct Counter {
         ByteReader& Reader;
@@ -628,16 +637,18 @@ bool TIdHTTP::ReadAnswer(ByteReader& reader, std::string& buffer) {
         ResponseHeaders.emplace_back(line.substr(0, colon), std::string(value));
     }
 
-    const std::string* location = FindHeader(ResponseHeaders, "Location");
-    const bool redirect =
-        (StatusCode / 100 == 3 && StatusCode != 304) || (location && !location->empty());
     const bool framedForNext = ReadBody(reader, buffer);
-    if (redirect || StatusCode / 100 != 2)
-        throw EIdProtocolReplyError(StatusCode, StatusText);
-
     const std::string* connection = FindHeader(ResponseHeaders, "Connection");
     return framedForNext &&
            !(http10 || (connection && EqualsNoCase(TrimBlanks(*connection), "close")));
+}
+
+void TIdHTTP::ThrowUnlessSuccess() const {
+    const std::string* location = FindHeader(ResponseHeaders, "Location");
+    const bool redirect =
+        (StatusCode / 100 == 3 && StatusCode != 304) || (location && !location->empty());
+    if (redirect || StatusCode / 100 != 2)
+        throw EIdProtocolReplyError(StatusCode, StatusText);
 }
 
 bool TIdHTTP::ReadBody(ByteReader& reader, std::string& buffer) {

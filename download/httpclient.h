@@ -100,6 +100,11 @@ public:
     bool ReadAnswer(ByteReader& reader, std::string& buffer);
 
 private:
+    // Reads one answer whole and says whether the connection may carry the next request;
+    // judges nothing.
+    bool ReadWhole(ByteReader& reader, std::string& buffer);
+    // Throws the protocol error for an answer that is no success (or a redirect).
+    void ThrowUnlessSuccess() const;
     void GetOnce(const std::string& url, std::string& buffer);
     void GetSecure(const UrlParts& parts, std::string& buffer, const WaitLimits& limits);
     void OpenTunnel(Stream& proxy, const std::string& host, int port);

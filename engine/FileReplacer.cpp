@@ -179,12 +179,28 @@ void BackgroundFileReplacer::WriteHandedBlocks(const std::stop_token& stop) {
 
 namespace {
 
-// A new file made whole before it gets its name, with one change of its folder instead of the
-// temporary name's three: an unnamed file, written, then linked in. False when the name is taken
-// (a file or a link to replace) or the system cannot (no O_TMPFILE, no /proc); nothing is left
-// behind then.
+// A file made whole before it gets its name: an unnamed file, written, then linked in. A free name
+// costs one change of its folder instead of the temporary name's three; a regular file there is
+// replaced by a rename from a temporary name, keeping its permissions, so every tile is written
+// once. False when the system cannot (no O_TMPFILE, no /proc) or the name holds anything else (a
+// link, a folder): the caller takes the long way then. Nothing is left behind on failure.
 bool CreateWhole(const std::string& path, std::string_view bytes) {
 #ifdef O_TMPFILE
+    std::optional<mode_t> replacing;
+    struct stat held {};
+    if (::lstat(path.c_str(), &held) == 0) {
+        if (!S_ISREG(held.st_mode))
+            return false;
+        // Refused as a direct write would be.
+        const int existing = RetryOnEintr(
+            [&] { return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW); });
+        if (existing < 0)
+            return false;
+        ::close(existing);
+        replacing = held.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return false;
+    }
     std::string folder = SplitFolder(path).first;
     if (folder.empty())
         folder = ".";
@@ -192,12 +208,31 @@ bool CreateWhole(const std::string& path, std::string_view bytes) {
         [&] { return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
     if (fd < 0)
         return false;
-    bool made = WriteWhole(fd, bytes);
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    made = made && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    const auto linkAs = [&self](const std::string& name) {
+        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    bool made = WriteWhole(fd, bytes) && (!replacing || ::fchmod(fd, *replacing) == 0);
+    std::string name = path;
+    if (made && replacing) {
+        made = false;
+        for (int attempt = 0; attempt < TempAttempts && !made; ++attempt) {
+            name = path + ".tmp-" + std::to_string(::getpid()) + "-" +
+                   std::to_string(TempCounter.fetch_add(1));
+            made = linkAs(name);
+            if (!made && errno != EEXIST)
+                break;
+        }
+    } else if (made) {
+        made = linkAs(name);
+    }
+    // A failed close may mean the bytes are not all on disk: the name is taken back.
     if (::close(fd) != 0 && made) {
-        // The bytes may not all be on disk; the file's name is taken back.
-        ::unlink(path.c_str());
+        ::unlink(name.c_str());
+        return false;
+    }
+    if (made && replacing && std::rename(name.c_str(), path.c_str()) != 0) {
+        ::unlink(name.c_str());
         return false;
     }
     return made;

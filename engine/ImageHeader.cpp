@@ -95,7 +95,8 @@ std::optional<std::string> TileImageFault(std::string_view bytes, std::string_vi
         return std::string(jpeg ? "not an image: the JPEG's header does not parse"
                                 : "not an image: the PNG's header does not parse");
     if (size->Width > MaxTileImageSide || size->Height > MaxTileImageSide)
-        return std::string("not an image: larger than 4096 x 4096 pixels, no tile");
+        return "not an image: larger than " + std::to_string(MaxTileImageSide) + " x " +
+               std::to_string(MaxTileImageSide) + " pixels, no tile";
     if (jpeg ? !bytes.ends_with("\xFF\xD9") : !bytes.ends_with(PngEnd))
         return std::string(jpeg ? "not an image: the JPEG ends before its end marker"
                                 : "not an image: the PNG ends before its IEND chunk");

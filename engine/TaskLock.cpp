@@ -16,6 +16,7 @@
 
 #include "Exception.h"
 #include "RetryEintr.h"
+#include "TaskFiles.h"
 #include "TextRules.h"
 
 namespace quarrow {
@@ -50,14 +51,7 @@ bool SameFile(int fd, const std::string& path) {
 
 } // namespace
 
-std::string TaskLock::LockFileOf(const std::string& projectFile) {
-    std::string base = projectFile;
-    if (base.size() > 4 && base.ends_with(".zav"))
-        base.resize(base.size() - 4);
-    return base + ".lock";
-}
-
-TaskLock::TaskLock(const std::string& projectFile) : m_path(LockFileOf(projectFile)) {
+TaskLock::TaskLock(const std::string& projectFile) : m_path(TaskFilesOf(projectFile).Lock) {
     for (int tries = 0; tries < 100; ++tries) {
         // Never through a planted link.
         const int fd = RetryOnEintr([&] {

@@ -17,9 +17,6 @@ public:
     TaskLock(const TaskLock&) = delete;
     TaskLock& operator=(const TaskLock&) = delete;
 
-    // "maps/bj.lock" for "maps/bj.zav".
-    static std::string LockFileOf(const std::string& projectFile);
-
 private:
     int m_fd = -1;
     std::string m_path;

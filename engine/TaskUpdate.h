@@ -2,7 +2,6 @@
 // validators they came with, and what it found.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,18 +17,6 @@ struct UpdateRules {
     bool Force = false;       // also the tiles that their service said are still fresh
     int MinAgeDays = 0;       // the source's terms: no tile again sooner after it was fetched
     std::int64_t Pass = 0;    // the update's pass: a tile checked in it is done
-};
-
-// What an update's workers found. Read on the host's thread at the end.
-struct UpdateCounts {
-    std::atomic<long long> Checked{0};
-    std::atomic<long long> Unchanged{0};
-    std::atomic<long long> Changed{0};
-    std::atomic<long long> Gone{0};
-    std::atomic<long long> Failed{0};
-    std::atomic<long long> BytesFetched{0}; // everything received for the tiles asked
-    std::atomic<long long> BytesHeld{0};    // what their files held before
-    std::atomic<int> WorkersGaveUp{0};      // left their share before its end (refused, ...)
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;

@@ -10,42 +10,8 @@
 #include <sys/stat.h>
 
 #include "Exception.h"
-#include "Unitclasstask.h"
 
 namespace quarrow {
-
-std::int64_t SecondsNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::optional<TileFile> LookAtTileFile(const std::string& path) {
-    struct stat facts {};
-    if (::stat(path.c_str(), &facts) != 0)
-        return std::nullopt;
-    return TileFile{facts.st_mtim.tv_sec,
-                    facts.st_mtim.tv_sec * 1000 + facts.st_mtim.tv_nsec / 1'000'000,
-                    static_cast<std::uint64_t>(facts.st_size)};
-}
-
-std::optional<std::int64_t> TileFileTime(const std::string& path) {
-    const std::optional<TileFile> file = LookAtTileFile(path);
-    return file ? std::optional(file->Written) : std::nullopt;
-}
-
-bool SetTileFileTime(const std::string& path, std::int64_t seconds) {
-    std::error_code ec;
-    std::filesystem::last_write_time(
-        path,
-        std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))),
-        ec);
-    return !ec;
-}
-
-std::string TileRecords::PathFor(const std::string& projectFile) {
-    return ProjectBaseName(projectFile) + "_tiles.db";
-}
 
 TileRecords::TileRecords(const std::string& path, Access access)
     : m_path(path), m_writing(access == Access::Write) {

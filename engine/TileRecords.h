@@ -26,27 +26,8 @@ struct TileRecord {
 
 inline constexpr std::int64_t SecondsPerDay = 86400;
 
-// Seconds since 1970, as the records keep times.
-std::int64_t SecondsNow();
-
-// A tile's file as one look at it finds it.
-struct TileFile {
-    std::int64_t Written = 0;   // seconds since 1970
-    std::int64_t WrittenMs = 0; // the same in milliseconds
-    std::uint64_t Size = 0;
-};
-// None when there is no file.
-std::optional<TileFile> LookAtTileFile(const std::string& path);
-// When the tile's file was last written; none when there is no file.
-std::optional<std::int64_t> TileFileTime(const std::string& path);
-// Gives the file that time (the tile's Last-Modified, as download tools do); false when it cannot.
-bool SetTileFileTime(const std::string& path, std::int64_t seconds);
-
 class TileRecords {
 public:
-    // "maps/bj_tiles.db" for "maps/bj.zav".
-    static std::string PathFor(const std::string& projectFile);
-
     enum class Access { Read, Write };
     // Read: a file that does not exist has no records. Write: the file is made when missing,
     // and every Put waits in a transaction until Commit. Throws an Exception naming the file when

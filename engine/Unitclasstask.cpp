@@ -131,14 +131,6 @@ std::string TooLargeMessage(std::string_view tileCount) {
 
 } // namespace
 
-std::string ProjectBaseName(const std::string& projectName) {
-    constexpr std::string_view Extension = ".zav";
-    if (projectName.size() >= Extension.size() &&
-        std::string_view(projectName).substr(projectName.size() - Extension.size()) == Extension)
-        return projectName.substr(0, projectName.size() - Extension.size());
-    return projectName;
-}
-
 std::string ProjectAreaFile(const std::string& projectFile) {
     const std::string file = ProfileFile(projectFile).ReadStringInAnySection("Area", "File", "");
     if (file.empty())
@@ -303,13 +295,13 @@ DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params, bool createTileFo
             TooLargeMessage(count == ULLONG_MAX ? "18446744073709551616" : std::to_string(count)));
     TileCount = static_cast<int>(count);
 
-    const std::string base = ProjectBaseName(p.ProjectName);
-    LogFile = p.SavePath + base + "_log.txt";
-    FailedFile = p.SavePath + base + "_failed.ftl";
-    TileFolder = p.SavePath + base + "/";
-    ListFile = p.SavePath + base + "_list.txt";
+    const TaskFiles files = TaskFilesOf(p.SavePath, p.ProjectName);
+    LogFile = files.Log;
+    FailedFile = files.Failed;
+    TileFolder = files.TileFolder;
+    ListFile = files.List;
     if (p.Shape) {
-        AreaFile = p.SavePath + base + "_area.geojson";
+        AreaFile = files.Area;
         Coverage =
             p.Coverage ? p.Coverage : std::make_shared<TileCoverage>(*p.Shape, p.Zoom, range);
         if (Coverage->Count() == 0)

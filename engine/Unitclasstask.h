@@ -12,6 +12,7 @@
 #include "AreaShape.h"
 #include "DateTimeText.h"
 #include "ServicePause.h"
+#include "TaskFiles.h"
 #include "TaskUpdate.h"
 #include "TileCoverage.h"
 #include "TileSource.h"
@@ -83,9 +84,6 @@ struct TaskParams {
     std::optional<UpdateRules> Update;
 };
 
-// A project file's name without its ".zav": the base of the task's other files' names.
-std::string ProjectBaseName(const std::string& projectName);
-
 // The entries of an existing task read back from its project file, for the programs that use its
 // tiles: folder and name from the path, map type, area, zoom and source from the file (a
 // coordinate's decimal separator may be "." or ","). Throws "Unable to read " + path when the file
@@ -138,8 +136,6 @@ public:
 
     // When a custom source's service has asked the task's workers to wait; shared by them.
     mutable ServicePause Pause;
-    // What an update's workers found.
-    mutable UpdateCounts Counts;
     // Set by the first worker that tells of a refused certificate: the task tells it once.
     mutable std::atomic<bool> CertificateRefusalTold{false};
 

@@ -55,43 +55,4 @@ std::string OutcomeText(const TaskOutcome& outcome) {
                                  : outcome.GoOn);
 }
 
-std::string GivenUpMessage(std::string_view errorLine, std::string_view entry) {
-    const std::string url = SplitFailureEntry(entry).Url;
-    const std::string tail = "->" + url;
-    if (!errorLine.ends_with(tail))
-        return {};
-    errorLine.remove_suffix(tail.size());
-    if (errorLine.ends_with(":failed "))
-        return "failed";
-    const std::size_t blank = errorLine.find(' ');
-    return blank == std::string_view::npos ? std::string()
-                                           : std::string(errorLine.substr(blank + 1));
-}
-
-void GivenUpTracker::LogLine(const std::string& line) {
-    if (line.starts_with(failure::CertificateRefusedLead))
-        m_stopReason = line;
-    constexpr std::size_t Kept = 16; // two lines of each of eight workers
-    m_recent.push_back(line);
-    if (m_recent.size() > Kept)
-        m_recent.pop_front();
-}
-
-void GivenUpTracker::FailedLine(std::string_view entry) {
-    ++m_listed;
-    for (auto recent = m_recent.rbegin(); recent != m_recent.rend(); ++recent) {
-        if (std::string message = GivenUpMessage(*recent, entry); !message.empty()) {
-            m_lastFailure = std::move(message);
-            return;
-        }
-    }
-}
-
-void GivenUpTracker::Clear() {
-    m_recent.clear();
-    m_lastFailure.clear();
-    m_stopReason.clear();
-    m_listed = 0;
-}
-
 } // namespace quarrow

@@ -37,7 +37,7 @@ std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
     params->Shape = stored.Shape;
     if (stored.Source)
         rules.MinAgeDays = std::max(rules.MinAgeDays, stored.Source->MinAgeDays);
-    TileRecords records(TileRecords::PathFor(projectFile), TileRecords::Access::Read);
+    TileRecords records(TaskFilesOf(projectFile).Records, TileRecords::Access::Read);
     rules.Pass = records.UpdatePass(SecondsNow());
     params->Update = rules;
     auto task = std::make_shared<DownloadTask>(params);
@@ -60,14 +60,14 @@ std::vector<std::string> UpdateHeadLines(const DownloadTask& task) {
     return {std::string(44, '-'), UpdateHeadLine(*task.Params->Update, DateTimeText(task.Now()))};
 }
 
-std::string UpdateSummary(const UpdateCounts& counts) {
+std::string UpdateSummary(const RunCounts& counts) {
     return Thousands(counts.Checked) + " tiles checked: " + Thousands(counts.Unchanged) +
            " unchanged, " + Thousands(counts.Changed) + " changed, " + Thousands(counts.Gone) +
            " gone from the service, " + Thousands(counts.Failed) + " failed; " +
            Bytes(counts.BytesFetched) + " fetched of " + Bytes(counts.BytesHeld);
 }
 
-std::string UpdateSummaryShort(const UpdateCounts& counts) {
+std::string UpdateSummaryShort(const RunCounts& counts) {
     return "Update: " + Thousands(counts.Checked) + " checked, " + Thousands(counts.Changed) +
            " changed, " + Thousands(counts.Gone) + " gone, " + Thousands(counts.Failed) +
            " failed";
@@ -75,48 +75,9 @@ std::string UpdateSummaryShort(const UpdateCounts& counts) {
 
 std::string UpdateEndText(const std::string& summary, bool stopped, const std::string& stopReason,
                           const std::string& goOn) {
-    if (stopped)
-        return summary + goOn;
-    return stopReason.empty() ? summary : stopReason + " " + summary;
-}
-
-RunRecords::RunRecords(const DownloadTask& task) : m_task(task) {
-    const std::optional<UpdateRules>& update = task.Params->Update;
-    if (!task.Params->Source && !update)
-        return;
-    try {
-        m_records = std::make_unique<TileRecords>(TileRecords::PathFor(task.ProjectFile()),
-                                                  TileRecords::Access::Write);
-        if (update)
-            m_records->BeginUpdate(update->Pass);
-    } catch (const Exception& error) {
-        m_records.reset();
-        m_problem = error.Message();
-    }
-}
-
-void RunRecords::Put(const TileRecord& record) {
-    if (!m_records)
-        return;
-    try {
-        m_records->Put(record);
-    } catch (const Exception& error) {
-        if (m_problem.empty())
-            m_problem = error.Message();
-    }
-}
-
-void RunRecords::Save() {
-    if (m_records)
-        m_records->Commit();
-}
-
-void RunRecords::Finish(bool stopped) {
-    if (!m_records)
-        return;
-    if (m_task.Params->Update && !stopped && m_task.Counts.WorkersGaveUp == 0)
-        m_records->EndUpdate();
-    m_records->Commit();
+    // The reason first, where a narrow status bar still shows it; after a stop too.
+    const std::string text = stopReason.empty() ? summary : stopReason + " " + summary;
+    return stopped ? text + goOn : text;
 }
 
 } // namespace quarrow

@@ -1,5 +1,5 @@
 // An update of a task outside any window: the task as its project file has it with the update's
-// rules, the records a run keeps, and the words for what an update found. The window's File >
+// rules, and the words for what an update found. The window's File >
 // Update task and quarrow-batch --update both run it.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "StartRules.h"
+#include "download/TileEvent.h"
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 #include "engine/Unitclasstask.h"
 
@@ -28,32 +30,12 @@ std::vector<std::string> UpdateHeadLines(const DownloadTask& task);
 
 // "12,345 tiles checked: 11,000 unchanged, 1,200 changed, 145 gone from the service, 0 failed;
 // 18 MB fetched of 240 MB"
-std::string UpdateSummary(const UpdateCounts& counts);
+std::string UpdateSummary(const RunCounts& counts);
 // The status bar's: "Update: 12,345 checked, 1,200 changed, 145 gone, 0 failed"
-std::string UpdateSummaryShort(const UpdateCounts& counts);
+std::string UpdateSummaryShort(const RunCounts& counts);
 // How an update ended: its summary, after why the service refused it when it did, or with how to
 // go on after a stop.
 std::string UpdateEndText(const std::string& summary, bool stopped, const std::string& stopReason,
                           const std::string& goOn);
-
-// The records a run keeps (a custom source's downloads and every update): opened with the run,
-// each record put on the host's thread, committed at every save. A task that keeps none, or a
-// file that cannot be opened (said once by Problem), puts nothing.
-class RunRecords {
-public:
-    explicit RunRecords(const DownloadTask& task);
-    void Put(const TileRecord& record);
-    // Commits what was put; throws an Exception naming the file.
-    void Save();
-    // Commits; an update that ended whole (not stopped, no worker gave up) ends its pass, so the
-    // next begins anew.
-    void Finish(bool stopped);
-    const std::string& Problem() const noexcept { return m_problem; }
-
-private:
-    const DownloadTask& m_task;
-    std::unique_ptr<TileRecords> m_records;
-    std::string m_problem;
-};
 
 } // namespace quarrow

@@ -10,6 +10,7 @@
 
 #include "TileAge.h"
 #include "engine/Commonfunc.h"
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow::viewer {

@@ -1,5 +1,6 @@
 #include "TileAge.h"
 
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow::viewer {

@@ -53,7 +53,7 @@ void TileLoader::Run(std::stop_token stop) {
     // times to tell.
     std::unique_ptr<TileRecords> records;
     try {
-        records = std::make_unique<TileRecords>(TileRecords::PathFor(m_task->Task().ProjectFile()),
+        records = std::make_unique<TileRecords>(TaskFilesOf(m_task->Task().ProjectFile()).Records,
                                                 TileRecords::Access::Read);
     } catch (const Exception&) {
     }

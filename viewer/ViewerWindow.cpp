@@ -12,6 +12,7 @@
 #include "widgets/Dialogs.h"
 #include "widgets/HandlerEdge.h"
 #include "engine/Locations.h"
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow::viewer {

@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/ProgramRun.h"
@@ -393,7 +394,7 @@ TEST_F(Batch, AnUpdateReplacesExactlyTheChangedTilesAsTheServiceNowHasThem) {
     const auto after = TilesIn(tiles);
     EXPECT_TRUE(after == TilesIn(m_save.Path() + "again/"));
     ASSERT_EQ(before.size(), after.size());
-    TileRecords records(TileRecords::PathFor(project), TileRecords::Access::Read);
+    TileRecords records(TaskFilesOf(project).Records, TileRecords::Access::Read);
     int replaced = 0;
     for (const auto& [name, bytes] : after) {
         int x = 0, y = 0;
@@ -477,12 +478,33 @@ TEST_F(Batch, FreshTilesWaitForForceAndAStoppedUpdateGoesOnWithoutAskingTwice) {
         EXPECT_EQ(1, Count(log, "," + entry.path().filename().string() + " unchanged\r\n"));
 }
 
+TEST_F(Batch, AnUpdateWhoseWorkersGaveUpIsNoWholeUpdate) {
+    Install(AnyPort());
+    const std::string project = m_save.Path() + "cut.zav";
+    ASSERT_EQ(0, Run(Task("116.3,39.85,116.32,39.87", "13", "cut", m_save.Path())).ExitCode);
+    // Every worker leaves before its first tile: a proxy port that is no number.
+    const std::string config = ReadFileBytes(m_exe.Path() + "ini/config.ini");
+    WriteFileBytes(m_exe.Path() + "ini/config.ini",
+                   config + "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=abc\r\n");
+    const test::ProgramRun cut = Run({"--update", project, "--force"});
+    EXPECT_EQ(3, cut.ExitCode) << cut.Err;
+    EXPECT_NE(std::string::npos, cut.Err.find("0 tiles checked:")) << cut.Err;
+    TileRecords records(TaskFilesOf(project).Records, TileRecords::Access::Read);
+    const std::int64_t pass = records.UpdatePass(SecondsNow() + 10);
+    // The pass goes on: the next update is the same one, not a new one.
+    EXPECT_LT(pass, SecondsNow() + 10);
+
+    WriteFileBytes(m_exe.Path() + "ini/config.ini", config);
+    const test::ProgramRun whole = Run({"--update", project, "--force"});
+    EXPECT_EQ(0, whole.ExitCode) << whole.Err;
+}
+
 TEST_F(Batch, TheWindowUpdatesABuiltInTaskMadeBeforeRecordsWereKept) {
     Install(AnyPort());
     const std::string project = m_save.Path() + "old.zav";
     ASSERT_EQ(0, Run(Task("116.3,39.9,116.35,39.92", "13", "old", m_save.Path())).ExitCode);
     // The built-in source's download writes only the task's own files.
-    EXPECT_FALSE(fs::exists(TileRecords::PathFor(project)));
+    EXPECT_FALSE(fs::exists(TaskFilesOf(project).Records));
     const std::string projectBytes = ReadFileBytes(project);
     const std::string listBytes = ReadFileBytes(m_save.Path() + "old_list.txt");
     const auto before = TilesIn(m_save.Path() + "old/");
@@ -516,7 +538,7 @@ TEST_F(Batch, TheWindowUpdatesABuiltInTaskMadeBeforeRecordsWereKept) {
     EXPECT_TRUE(before == TilesIn(m_save.Path() + "old/"));
     EXPECT_EQ(projectBytes, ReadFileBytes(project));
     EXPECT_EQ(listBytes, ReadFileBytes(m_save.Path() + "old_list.txt"));
-    TileRecords records(TileRecords::PathFor(project), TileRecords::Access::Read);
+    TileRecords records(TaskFilesOf(project).Records, TileRecords::Access::Read);
     EXPECT_TRUE(records.Find(form.CurrentTask->MinX, form.CurrentTask->MinY));
     EXPECT_EQ((QStringList{QStringLiteral("Task stoped!                    "),
                            QStringLiteral("Task stoped!                    ")}),

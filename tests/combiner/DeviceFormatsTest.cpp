@@ -211,8 +211,8 @@ TEST(DeviceFormats, GdalPlacesTheOziExplorerMapOnItsTiles) {
     const std::string task =
         WriteTask(dir.Path(), "city", 13, 6742, 3101, 3, 2, [&](int, int) { return blank; });
     const auto result = combiner::Combine({task}, dir.Path() + "city.map", {});
-    EXPECT_EQ((std::vector<std::string>{dir.Path() + "city.png", dir.Path() + "city.map"}),
-              result.Files);
+    EXPECT_EQ((std::vector<std::string>{dir.Path() + "city.map", dir.Path() + "city.png"}),
+              result.Files); // the output first
     std::string text;
     if (std::FILE* pipe = ::popen(("gdalinfo -json '" + dir.Path() + "city.map' 2>/dev/null").c_str(), "r")) {
         char buffer[4096];
@@ -374,6 +374,24 @@ TEST(DeviceFormats, AnIndependentReaderFindsEveryTileOfAPMTilesArchive) {
     EXPECT_EQ("a", metadata->Find("name")->String());
     EXPECT_EQ(13, metadata->Find("minzoom")->Number());
     EXPECT_EQ(14, metadata->Find("maxzoom")->Number());
+}
+
+TEST(DeviceFormats, TwoSmallTasksFarApartMakeAPMTilesArchiveAtOnce) {
+    TempDir dir;
+    // At zoom 18 the square between them holds about 3e10 tiles: only the tasks' own are walked.
+    const std::string a =
+        WriteTask(dir.Path(), "a", 18, 1000, 90000, 1, 1, [](int, int) { return TilePng("a"); });
+    const std::string b = WriteTask(dir.Path(), "b", 18, 200000, 170000, 1, 1,
+                                    [](int, int) { return TilePng("b"); });
+    const std::string output = dir.Path() + "far.pmtiles";
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = combiner::Combine({a, b}, output, {});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(0, result.Missing);
+    const std::string file = ReadFileBytes(output);
+    EXPECT_EQ(2u, Little(file, 72, 8));
+    EXPECT_EQ(TilePng("a"), FindTile(file, 18, 1000, 90000));
+    EXPECT_EQ(TilePng("b"), FindTile(file, 18, 200000, 170000));
 }
 
 } // namespace

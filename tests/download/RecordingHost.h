@@ -57,13 +57,33 @@ public:
 
     std::string ExecutableFolder() override { return m_executableFolder; }
 
-    void RecordTile(const TileRecord& record) override {
+    void TileEnded(const TileEvent& event) override {
         CheckInsideCall();
-        m_records.push_back(record);
+        m_counts.Add(event);
+        m_events.push_back(event);
+        if (event.Record)
+            m_records.push_back(*event.Record);
+    }
+    void WorkerEnded(const WorkerEndEvent& event) override {
+        CheckInsideCall();
+        m_counts.Add(event);
+        m_ends.push_back(event);
     }
     std::vector<TileRecord> Records() const {
         std::lock_guard lock(m_ui);
         return m_records;
+    }
+    std::vector<TileEvent> Events() const {
+        std::lock_guard lock(m_ui);
+        return m_events;
+    }
+    std::vector<WorkerEndEvent> Ends() const {
+        std::lock_guard lock(m_ui);
+        return m_ends;
+    }
+    RunCounts Counts() const {
+        std::lock_guard lock(m_ui);
+        return m_counts;
     }
 
     // Set before any worker.
@@ -116,6 +136,9 @@ private:
     std::vector<std::string> m_log;
     std::vector<std::string> m_failed;
     std::vector<TileRecord> m_records;
+    std::vector<TileEvent> m_events;
+    std::vector<WorkerEndEvent> m_ends;
+    RunCounts m_counts;
     std::vector<std::size_t> m_logLinesWhenDone;
     int m_done = 0;
     int m_outside = 0;

@@ -445,6 +445,22 @@ TEST_P(WorkerOutcomeTest, SendsTheOutcomesLinesAndFiles) {
     EXPECT_EQ(c.Waits, m_host.Sleeps());
     EXPECT_EQ(c.Then == After::GoesOn ? std::make_pair(X0, Y0 + 1) : std::make_pair(0, 0),
               position);
+
+    // The same told typed, once each: the tile's outcome, the next tile's, how the worker ended.
+    const TileOutcome expected = !c.Listed     ? TileOutcome::Blank
+                                 : c.BlankFile ? TileOutcome::Failed
+                                               : TileOutcome::Refused;
+    const std::vector<TileEvent> events = m_host.Events();
+    ASSERT_EQ(c.Then == After::GoesOn ? 2u : 1u, events.size());
+    EXPECT_EQ(expected, events[0].Outcome);
+    EXPECT_EQ(std::make_pair(X0, Y0), std::make_pair(events[0].X, events[0].Y));
+    EXPECT_EQ(c.Listed, !events[0].Message.empty());
+    if (c.Then == After::GoesOn) {
+        EXPECT_EQ(TileOutcome::Saved, events[1].Outcome);
+    }
+    ASSERT_EQ(1u, m_host.Ends().size());
+    EXPECT_EQ(c.Then == After::GoesOn ? WorkerEnd::Walked : WorkerEnd::GaveUp,
+              m_host.Ends()[0].Reason);
 }
 
 const std::vector<int> Saved = {1000};
@@ -1136,7 +1152,7 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
     rules.Pass = now;
     task->Params->Update = rules;
     {
-        TileRecords records(TileRecords::PathFor(task->ProjectFile()), TileRecords::Access::Write);
+        TileRecords records(TaskFilesOf(task->ProjectFile()).Records, TileRecords::Access::Write);
         records.Put({X0, Y0 + Unchanged, now - 9000, 0, "\"a1\"", OldModified});
         records.Put({X0, Y0 + Replaced, now - 9000, 0, "", OldModified});
         records.Put({X0, Y0 + Fresh, now - 9000, now + 3600, "\"d1\"", ""});
@@ -1173,7 +1189,7 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
         EXPECT_EQ(expected[row], ReadFileBytes(TilePath(X0, Y0 + row))) << row;
     EXPECT_EQ(1730419200, TileFileTime(TilePath(X0, Y0 + Replaced)));
 
-    const UpdateCounts& counts = task->Counts;
+    const RunCounts counts = m_host.Counts();
     EXPECT_EQ(6, counts.Checked);
     EXPECT_EQ(2, counts.Unchanged);
     EXPECT_EQ(2, counts.Changed);

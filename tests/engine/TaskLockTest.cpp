@@ -1,6 +1,7 @@
 // One task, one process: a second taker is refused with the holder's process number, and a
 // holder killed with SIGKILL leaves the task free at once.
 #include "engine/TaskLock.h"
+#include "engine/TaskFiles.h"
 
 #include <csignal>
 #include <filesystem>
@@ -27,7 +28,7 @@ std::string RefusalOf(const std::string& projectFile) {
 TEST(TaskLock, ASecondProcessIsRefusedUntilTheFirstEndsHoweverItEnds) {
     test::TempDir dir;
     const std::string project = dir.Path() + "bj.zav";
-    EXPECT_EQ(dir.Path() + "bj.lock", TaskLock::LockFileOf(project));
+    EXPECT_EQ(dir.Path() + "bj.lock", TaskFilesOf(project).Lock);
 
     int ready[2];
     ASSERT_EQ(0, ::pipe(ready));

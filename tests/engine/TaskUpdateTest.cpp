@@ -4,6 +4,7 @@
 
 #include "engine/Exception.h"
 #include "engine/TaskUpdate.h"
+#include "engine/TaskFiles.h"
 #include "engine/TileRecords.h"
 #include "tests/support/TempDir.h"
 
@@ -82,7 +83,7 @@ TEST(TaskUpdate, OnlyValidatorsThatFitARequestLineAreKeptOrSent) {
 
 TEST(TileRecords, KeepTheRecordsAndThePassOfAnUnfinishedUpdate) {
     test::TempDir folder;
-    const std::string path = TileRecords::PathFor(folder.Path() + "bj.zav");
+    const std::string path = TaskFilesOf(folder.Path() + "bj.zav").Records;
     EXPECT_EQ(folder.Path() + "bj_tiles.db", path);
     {
         TileRecords none(path, TileRecords::Access::Read); // no file: no records

@@ -174,3 +174,43 @@ TEST(TextFile, SaveThroughASymbolicLinkKeepsTheLink) {
 }
 
 } // namespace
+
+namespace {
+
+// Bytes this process has handed to write() so far.
+long long BytesWritten() {
+    const std::string io = ReadFileBytes("/proc/self/io");
+    const auto at = io.find("wchar: ");
+    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
+}
+
+} // namespace
+
+TEST(TextFile, AReplacedTileIsWrittenOnceAndKeepsItsPermissions) {
+    TempDir dir;
+    const std::string path = dir.Path() + "tile.png";
+    const std::string body(4 << 20, 'n');
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "replaced" : "new");
+        if (existing) {
+            WriteFileBytes(path, "old");
+            std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                                   std::filesystem::perms::owner_write |
+                                                   std::filesystem::perms::group_read);
+        }
+        const long long before = BytesWritten();
+        ASSERT_GE(before, 0);
+        quarrow::ReplaceFile(path, body);
+        const long long written = BytesWritten() - before;
+        EXPECT_GE(written, static_cast<long long>(body.size()));
+        EXPECT_LT(written, static_cast<long long>(body.size()) * 3 / 2);
+        EXPECT_EQ(body, ReadFileBytes(path));
+        if (existing) {
+            EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                          std::filesystem::perms::group_read,
+                      std::filesystem::status(path).permissions());
+        }
+        EXPECT_EQ(1u, FolderEntries(dir.Path()).size()); // no temporary name left behind
+        std::filesystem::remove(path);
+    }
+}

@@ -34,14 +34,6 @@ TEST(TaskOutcome, TellsHowATaskEndedAndWhy) {
         EXPECT_EQ(c.Text, OutcomeText(c.Outcome));
 }
 
-TEST(TaskOutcome, TheGivenUpMessageComesFromTheErrorLineOfTheEntry) {
-    const std::string entry = "/m/t/zavs_1_2_3.png|http://h/p";
-    EXPECT_EQ("403 Forbidden", GivenUpMessage("T3 403 Forbidden->http://h/p", entry));
-    EXPECT_EQ("Socket Error # 10061\r\nConnection refused.",
-              GivenUpMessage("T1 Socket Error # 10061\r\nConnection refused.->http://h/p", entry));
-    EXPECT_EQ("failed", GivenUpMessage("zavs_1_2_3.png:failed ->http://h/p", entry));
-    EXPECT_EQ("", GivenUpMessage("T1:seq=4,zavs_1_2_3.png OK", entry));
-}
 
 } // namespace
 } // namespace quarrow

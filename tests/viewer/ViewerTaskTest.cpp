@@ -13,6 +13,7 @@
 #include "mapview/TileCache.h"
 #include "viewer/TileLoader.h"
 #include "viewer/TileAge.h"
+#include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow::viewer {

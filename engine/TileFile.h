@@ -1,0 +1,26 @@
+// A tile's file as the programs look at it: its time and size, without the records of the task.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quarrow {
+
+// Seconds since 1970, as the records and the tile files keep times.
+std::int64_t SecondsNow();
+
+// A tile's file as one look at it finds it.
+struct TileFile {
+    std::int64_t Written = 0;   // seconds since 1970
+    std::int64_t WrittenMs = 0; // the same in milliseconds
+    std::uint64_t Size = 0;
+};
+// None when there is no file.
+std::optional<TileFile> LookAtTileFile(const std::string& path);
+// When the tile's file was last written; none when there is no file.
+std::optional<std::int64_t> TileFileTime(const std::string& path);
+// Gives the file that time (the tile's Last-Modified, as download tools do); false when it cannot.
+bool SetTileFileTime(const std::string& path, std::int64_t seconds);
+
+} // namespace quarrow

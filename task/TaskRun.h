@@ -1,0 +1,105 @@
+// One run of a task outside any window, a download or an update of its tiles: the log and the
+// failed list it keeps, the records, what its workers tell (lines and typed events), the counts,
+// the saves, and how it ended. The main window and quarrow-batch each present one and decide
+// nothing of their own about it.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "StartRules.h"
+#include "TaskOutcome.h"
+#include "download/TileEvent.h"
+#include "engine/Unitclasstask.h"
+
+namespace quarrow {
+
+class TileRecords;
+
+// Where a run's lines go: the window's pane, or a store of quarrow-batch's.
+class LineSink {
+public:
+    virtual ~LineSink() = default;
+    // The file's lines in place of what was there; throws an Exception when it cannot be read.
+    virtual void Load(const std::string& path) = 0;
+    virtual void Append(const std::string& line) = 0;
+    // Throws an Exception naming the file when it cannot be written.
+    virtual void Save(const std::string& path) const = 0;
+};
+
+// The words that end a run, as each presenter says them.
+struct EndWords {
+    bool ShortSummary = false; // an update's summary as the status bar has it
+    std::string DownloadGoOn;  // how to go on after a stopped download; empty: the window's Start
+    std::string UpdateGoOn;    // appended to a stopped update's summary
+};
+
+class TaskRun {
+public:
+    // A save's failure: the file and the message.
+    using Reporter = std::function<void(const std::string& path, const std::string& message)>;
+
+    // Loads the task's log and failed list into the sinks (an update's head lines after the log)
+    // and opens the records a run keeps (a custom source's downloads, every update). Neither sink
+    // is owned; both must outlive the run.
+    TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed);
+    ~TaskRun();
+    TaskRun(const TaskRun&) = delete;
+    TaskRun& operator=(const TaskRun&) = delete;
+
+    const std::shared_ptr<DownloadTask>& Task() const noexcept { return m_task; }
+    bool IsUpdate() const noexcept { return m_task->Params->Update.has_value(); }
+    // Why the records cannot be kept, said once; empty when they can or none are kept.
+    const std::string& RecordsProblem() const noexcept { return m_recordsProblem; }
+
+    // What the workers tell, on the host's thread.
+    void LogLine(const std::string& line);
+    void FailedLine(const std::string& line);
+    void TileEnded(const TileEvent& event);
+    void WorkerEnded(const WorkerEndEvent& event);
+
+    // A stop was asked of the workers in these slots: their stop lines.
+    void Stop(int workers);
+    bool Stopped() const noexcept { return m_stopped; }
+
+    // The five-second save: log, failed list, records, resume keys; each failure is reported
+    // and the others go on.
+    void Save(const WorkerPositions& positions, const Reporter& report);
+    // The end, once every worker has ended: an update's summary line and the end of its pass
+    // when it was whole, the closing lines, the last save.
+    void Close(const WorkerPositions& positions, const Reporter& report);
+
+    const RunCounts& Counts() const noexcept { return m_counts; }
+    int Listed() const noexcept { return m_listed; } // failed-list entries this run added
+    int TilesDone(const WorkerPositions& positions) const;
+    double Seconds() const;
+    // Tiles per second of this run alone.
+    double Rate(const WorkerPositions& positions) const;
+    // Whether the run did all it was asked: not stopped, no worker gave up, nothing refused;
+    // a download with every tile done and nothing listed, an update with no tile failed.
+    bool Complete(const WorkerPositions& positions) const;
+    // Whether tiles are left listed or unasked for a reason a later run can mend.
+    bool SomeFailed() const;
+    TaskOutcome Outcome(const WorkerPositions& positions, const std::string& goOn) const;
+    // How the run ended, in the presenter's words.
+    std::string EndText(const WorkerPositions& positions, const EndWords& words) const;
+
+private:
+    void SaveRecords();
+
+    std::shared_ptr<DownloadTask> m_task;
+    LineSink& m_log;
+    LineSink& m_failed;
+    std::unique_ptr<TileRecords> m_records;
+    std::string m_recordsProblem;
+    RunCounts m_counts;
+    int m_listed = 0;
+    bool m_stopped = false;
+    bool m_closed = false;
+    int m_doneAtStart = 0;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+} // namespace quarrow

@@ -1,0 +1,105 @@
+// One run of a task as the window and quarrow-batch present it: what its workers' events make of
+// its end, for a download and for an update.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "task/TaskRun.h"
+#include "engine/TileRecords.h"
+#include "tests/support/TempDir.h"
+
+namespace quarrow {
+namespace {
+
+class VectorSink final : public LineSink {
+public:
+    void Load(const std::string&) override { Lines.clear(); }
+    void Append(const std::string& line) override { Lines.push_back(line); }
+    void Save(const std::string&) const override {}
+    std::vector<std::string> Lines;
+};
+
+struct RunCase {
+    const char* Name;
+    bool Update;
+    std::vector<TileOutcome> Tiles; // one event each, for the tiles from the first on
+    WorkerEnd End;
+    std::string EndMessage;
+    bool Stop;
+    bool Complete;
+    bool SomeFailed;
+    std::string Text; // what the run ends with, in quarrow-batch's words
+};
+
+TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
+    using enum TileOutcome;
+    const std::string cert = "The certificate of h.example was refused: expired.";
+    // clang-format off
+    //  name              update tiles                               end                        message  stop   whole  failed text
+    const RunCase cases[] = {
+        {"AllSaved",       false, {Saved, Saved, Saved, Saved},      WorkerEnd::Walked,        "",      false, true,  false, "4 of 4 tiles saved in 0 s"},
+        {"OneFailed",      false, {Saved, Failed, Saved, Saved},     WorkerEnd::Walked,        "",      false, false, true,  "4 of 4 tiles: 1 failed (boom). Re-download them from the failed list."},
+        {"Stopped",        false, {Saved, Saved},                    WorkerEnd::Stopped,       "",      true,  false, false, "2 of 4 tiles: 2 not fetched (stopped). Go on with: R"},
+        {"Certificate",    false, {},                                WorkerEnd::CertificateRefused, cert, false, false, true, cert + " 0 of 4 tiles: 4 not fetched."},
+        {"UpdateWhole",    true,  {Unchanged, Changed, Gone, Unchanged}, WorkerEnd::Walked,    "",      false, true,  false, "4 tiles checked: 2 unchanged, 1 changed, 1 gone from the service, 0 failed; 0 KB fetched of 0 KB"},
+        // A worker that threw out of its walk leaves its tiles unchecked: no whole update.
+        {"UpdateGaveUp",   true,  {Unchanged},                       WorkerEnd::Fault,         "disk",  false, false, true,  "1 tiles checked: 1 unchanged, 0 changed, 0 gone from the service, 0 failed; 0 KB fetched of 0 KB"},
+        // The reason stays in a stopped update's words.
+        {"UpdateStopped",  true,  {},                                WorkerEnd::CertificateRefused, cert, true, false, true, cert + " 0 tiles checked: 0 unchanged, 0 changed, 0 gone from the service, 0 failed; 0 KB fetched of 0 KB. U"},
+    };
+    // clang-format on
+    for (const RunCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TempDir save;
+        auto params = std::make_shared<TaskParams>();
+        params->LeftLongitude = 116.30;
+        params->RightLongitude = 116.34;
+        params->TopLatitude = 39.90;
+        params->BottomLatitude = 39.86;
+        params->Zoom = 13;
+        params->SavePath = save.Path();
+        params->ProjectName = "t.zav";
+        params->ThreadCount = 1;
+        if (c.Update)
+            params->Update = UpdateRules{0, true, 0, 100};
+        auto task = std::make_shared<DownloadTask>(params);
+        ASSERT_EQ(4, task->TileCount);
+        WriteTaskFiles(*task);
+        VectorSink log, failed;
+        TaskRun run(task, log, failed);
+        EXPECT_EQ(c.Update, run.IsUpdate());
+        int seq = 0;
+        std::pair<int, int> last{0, 0};
+        for (const TileOutcome outcome : c.Tiles) {
+            const int x = task->MinX + seq / 2, y = task->MinY + seq % 2;
+            ++seq;
+            TileEvent event{x, y, outcome, outcome == Failed ? "boom" : "", 0, 0, std::nullopt};
+            if (outcome == Failed)
+                run.FailedLine(task->TilePath(x, y) + "|u");
+            run.TileEnded(event);
+            last = {x, y};
+        }
+        if (c.Stop)
+            run.Stop(1);
+        run.WorkerEnded({0, c.End, c.EndMessage});
+        const WorkerPositions positions{last};
+        std::vector<std::string> problems;
+        run.Close(positions, [&](const std::string& path, const std::string& message) {
+            problems.push_back(path + ": " + message);
+        });
+        EXPECT_TRUE(problems.empty()) << problems.front();
+        EXPECT_EQ(c.Complete, run.Complete(positions));
+        EXPECT_EQ(c.SomeFailed, run.SomeFailed());
+        EXPECT_EQ(c.Text, run.EndText(positions, {false, "Go on with: R", ". U"}));
+        // An update's pass ends only when the update was whole.
+        if (c.Update) {
+            TileRecords records(TaskFilesOf(task->ProjectFile()).Records,
+                                TileRecords::Access::Read);
+            EXPECT_EQ(c.Complete ? 101 : 100, records.UpdatePass(50));
+        }
+    }
+}
+
+} // namespace
+} // namespace quarrow
