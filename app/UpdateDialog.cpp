@@ -32,7 +32,7 @@ TfrmUpdate::TfrmUpdate(Dialogs& dialogs, QWidget* parent) : QDialog(parent), m_d
     auto* olderCaption = new QLabel(QStringLiteral("Only tiles checked more than"), this);
     SpinOlderThan = new QSpinBox(this);
     SpinOlderThan->setObjectName(QStringLiteral("SpinOlderThan"));
-    SpinOlderThan->setRange(0, 36500);
+    SpinOlderThan->setRange(0, quarrow::MaxOlderThanDays);
     SpinOlderThan->setSuffix(QStringLiteral(" days ago"));
     // 0 is no limit: every tile.
     SpinOlderThan->setSpecialValueText(QStringLiteral("0 days ago (every tile)"));

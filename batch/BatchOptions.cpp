@@ -96,7 +96,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
             Fail("--update", "needs a project file");
         if (given.count("--older-than")) {
             const std::optional<int> days = ParseDecimal(given["--older-than"]);
-            if (!days || *days < 0 || *days > 36500)
+            if (!days || *days < 0 || *days > MaxOlderThanDays)
                 Fail("--older-than", "\"" + given["--older-than"] + "\" is not a number of days");
             options.OlderThanDays = *days;
         }

@@ -14,9 +14,6 @@
 namespace quarrow::combiner {
 
 
-// The most that the strip of one tile row may take (its pixels and their opacity).
-inline constexpr unsigned long long MaxStripBytes = 1ULL << 30;
-
 // Why an image of this many pixels cannot be written in the format, nullopt when it can: a
 // format's own limit, or a strip beyond MaxStripBytes.
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,

@@ -6,11 +6,6 @@
 
 namespace quarrow::combiner {
 
-std::string BoundsText(const ArchiveInfo& m) {
-    return RoundTripText(m.West) + "," + RoundTripText(m.South) + "," + RoundTripText(m.East) +
-           "," + RoundTripText(m.North);
-}
-
 MBTilesWriter::MBTilesWriter(std::string path, const ArchiveInfo& metadata)
     : m_file(std::move(path)) {
     m_file.Execute("CREATE TABLE metadata (name TEXT, value TEXT)");
@@ -19,15 +14,13 @@ MBTilesWriter::MBTilesWriter(std::string path, const ArchiveInfo& metadata)
     m_file.Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
     const std::string minZoom = std::to_string(metadata.MinZoom);
     const std::string maxZoom = std::to_string(metadata.MaxZoom);
-    const double centerLon = (metadata.West + metadata.East) / 2;
-    const double centerLat = (metadata.South + metadata.North) / 2;
     const std::pair<const char*, std::string> rows[] = {
         {"name", metadata.Name},
         {"format", metadata.Format},
         {"type", "baselayer"},
         {"version", "1.0"},
-        {"bounds", BoundsText(metadata)},
-        {"center", RoundTripText(centerLon) + "," + RoundTripText(centerLat) + "," + minZoom},
+        {"bounds", metadata.BoundsText()},
+        {"center", metadata.CenterText()},
         {"minzoom", minZoom},
         {"maxzoom", maxZoom},
     };

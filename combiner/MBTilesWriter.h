@@ -26,7 +26,4 @@ private:
     sqlite3_stmt* m_insert = nullptr; // the file's
 };
 
-// The metadata value of "bounds": west, south, east, north with "." as the decimal point.
-std::string BoundsText(const ArchiveInfo& info);
-
 } // namespace quarrow::combiner

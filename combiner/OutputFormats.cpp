@@ -91,6 +91,11 @@ std::optional<std::string> PngRefusal(long long width, long long height, const C
 
 std::optional<std::string> KmzRefusal(long long width, long long height,
                                       const CombineOptions& options) {
+    // The writer holds a row of pieces, with their opacity.
+    if (static_cast<unsigned long long>(width) * KmzPieceSide * 4 > MaxStripBytes)
+        return "The map is " + Count(width) +
+               " pixels wide: too wide for a Garmin custom map; choose a lower zoom level or a "
+               "smaller area.";
     const long long pieces = KmzPieces(width, height);
     if (pieces <= options.MaxPieces)
         return std::nullopt;

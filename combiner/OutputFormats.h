@@ -26,7 +26,7 @@ enum class OutputFormat { Bmp, Png, GeoTiff, Ozi, Kmz, MBTiles, OsmAnd, RMaps, P
 // What the format's choice is made with beyond the output's name.
 struct CombineOptions {
     std::optional<OutputFormat> Format; // none: by the output's extension
-    int MaxPieces = 100;                // of a Garmin custom map
+    int MaxPieces = 100;                // of a Garmin custom map, 1 .. MaxKmzPieces
 };
 
 // An image to be written: its temporary file, its size, the task it shows.
@@ -36,6 +36,13 @@ struct ImageOutput {
     std::uint32_t Height = 0;
     const DownloadTask* Task = nullptr;
 };
+
+// The most that an image writer may hold of its rows at once (their pixels and opacity): a strip
+// of one tile row for most, a row of pieces for a Garmin map.
+inline constexpr unsigned long long MaxStripBytes = 1ULL << 30;
+
+// The most pieces any Garmin device is known to take, with room to spare.
+inline constexpr int MaxKmzPieces = 10000;
 
 struct FormatRow {
     OutputFormat Format;

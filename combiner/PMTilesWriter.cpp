@@ -223,15 +223,10 @@ void PMTilesWriter::Finish() {
     const std::uint64_t leavesOffset = DataOffset + m_dataLength;
     WriteAt(leavesOffset, m_leaves);
 
-    const auto number = [](double value) { return GeneralNumberText(value, '.'); };
-    const double centerLon = (m_info.West + m_info.East) / 2;
-    const double centerLat = (m_info.South + m_info.North) / 2;
     const std::string metadata = Gzip(
         "{\"name\":" + JsonString(m_info.Name) + ",\"format\":\"" + m_info.Format +
         "\",\"type\":\"baselayer\",\"attribution\":" + JsonString(m_info.Attribution) +
-        ",\"bounds\":[" + number(m_info.West) + "," + number(m_info.South) + "," +
-        number(m_info.East) + "," + number(m_info.North) + "],\"center\":[" + number(centerLon) +
-        "," + number(centerLat) + "," + std::to_string(m_info.MinZoom) +
+        ",\"bounds\":[" + m_info.BoundsText() + "],\"center\":[" + m_info.CenterText() +
         "],\"minzoom\":" + std::to_string(m_info.MinZoom) +
         ",\"maxzoom\":" + std::to_string(m_info.MaxZoom) + "}");
     const std::uint64_t metadataOffset = leavesOffset + m_leaves.size();
@@ -253,8 +248,8 @@ void PMTilesWriter::Finish() {
     for (const double degrees : {m_info.West, m_info.South, m_info.East, m_info.North})
         PutLittle(header, static_cast<std::uint32_t>(E7(degrees)), 4);
     header += static_cast<char>(m_info.MinZoom);
-    PutLittle(header, static_cast<std::uint32_t>(E7(centerLon)), 4);
-    PutLittle(header, static_cast<std::uint32_t>(E7(centerLat)), 4);
+    PutLittle(header, static_cast<std::uint32_t>(E7(m_info.CenterLon())), 4);
+    PutLittle(header, static_cast<std::uint32_t>(E7(m_info.CenterLat())), 4);
     WriteAt(0, header + root);
     const int fd = m_fd;
     m_fd = -1;

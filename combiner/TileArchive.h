@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/TileSource.h"
 
@@ -18,6 +19,14 @@ struct ArchiveInfo {
     std::string Format = "png";                      // of the tiles: "png" or "jpg"
     std::string Attribution;
     std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
+
+    // The facts every archive writes, each number in the shortest digits that read back the same.
+    double CenterLon() const noexcept { return (West + East) / 2; }
+    double CenterLat() const noexcept { return (South + North) / 2; }
+    // "west,south,east,north", the numbers joined by the separator.
+    std::string BoundsText(std::string_view separator = ",") const;
+    // "lon,lat,minzoom"
+    std::string CenterText(std::string_view separator = ",") const;
 };
 
 // The order in which an archive takes its tiles: zoom by zoom, each level by rows from the north,

@@ -42,14 +42,12 @@ void XyzTreeWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
 }
 
 void XyzTreeWriter::Finish() {
-    const auto number = [](double value) { return GeneralNumberText(value, '.'); };
     SaveLines(m_folder + "/tilejson.json",
               {"{", "  \"tilejson\": \"3.0.0\",", "  \"name\": " + JsonString(m_info.Name) + ",",
                "  \"tiles\": [\"{z}/{x}/{y}." + m_info.Format + "\"],", "  \"scheme\": \"xyz\",",
                "  \"minzoom\": " + std::to_string(m_info.MinZoom) + ",",
                "  \"maxzoom\": " + std::to_string(m_info.MaxZoom) + ",",
-               "  \"bounds\": [" + number(m_info.West) + ", " + number(m_info.South) + ", " +
-                   number(m_info.East) + ", " + number(m_info.North) + "],",
+               "  \"bounds\": [" + m_info.BoundsText(", ") + "],",
                "  \"attribution\": " + JsonString(m_info.Attribution), "}"});
 }
 

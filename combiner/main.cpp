@@ -150,8 +150,9 @@ int main(int argc, char** argv) {
         } else if (argument == "--max-pieces") {
             const std::optional<int> pieces =
                 i + 1 < argc ? quarrow::ParseDecimal(argv[i + 1]) : std::nullopt;
-            if (!pieces || *pieces < 1)
-                return Wrong("--max-pieces needs a number of pieces above 0");
+            if (!pieces || *pieces < 1 || *pieces > quarrow::combiner::MaxKmzPieces)
+                return Wrong("--max-pieces needs a number of pieces from 1 to " +
+                             std::to_string(quarrow::combiner::MaxKmzPieces));
             options.MaxPieces = *pieces;
             ++i;
         } else if (argument == "--screenshot") {

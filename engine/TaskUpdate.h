@@ -12,6 +12,9 @@ namespace quarrow {
 
 struct TileRecord;
 
+// The longest "older than" an update takes, in days: a hundred years.
+inline constexpr int MaxOlderThanDays = 36500;
+
 struct UpdateRules {
     int OlderThanDays = 0;    // 0: every tile, however recently it was checked
     bool Force = false;       // also the tiles that their service said are still fresh

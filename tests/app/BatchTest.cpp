@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <chrono>
@@ -543,6 +544,60 @@ TEST_F(Batch, TheWindowUpdatesABuiltInTaskMadeBeforeRecordsWereKept) {
     EXPECT_EQ((QStringList{QStringLiteral("Task stoped!                    "),
                            QStringLiteral("Task stoped!                    ")}),
               dialogs.TextsOf(test::RecordingDialogs::Kind::Message));
+}
+
+TEST_F(Batch, TheWindowLeftMidUpdateKeepsTheRecordOfEveryTileItTold) {
+    tileservice::ServiceOptions options = AnyPort();
+    Install(options);
+    const int port = m_service->Port();
+    WriteFileBytes(m_exe.Path() + "ini/sources.ini",
+                   "[Fast]\r\nMapView=http://127.0.0.1:" + std::to_string(port) +
+                       "/xyz/normal/{z}/{x}/{y}.png\r\nWorkers=8\r\nTileDelay=0\r\n");
+    std::vector<std::string> arguments = Task("116.1,39.7,116.5,40", "14", "left", m_save.Path());
+    arguments.insert(arguments.end(), {"--source", "Fast"});
+    ASSERT_EQ(0, Run(arguments).ExitCode);
+    const std::string project = m_save.Path() + "left.zav";
+    m_service.reset();
+    options.Port = port;
+    options.DelayMs = 40;
+    m_service = std::make_unique<tileservice::TileService>(options);
+
+    const std::int64_t start = SecondsNow();
+    {
+        test::RecordingDialogs dialogs;
+        QuickForm form(dialogs, QString::fromStdString(m_exe.Path()));
+        QTimer::singleShot(0, &form, [&] {
+            auto* dialog = form.findChild<QDialog*>(QStringLiteral("frmUpdate"));
+            ASSERT_NE(nullptr, dialog);
+            dialog->findChild<QLineEdit*>(QStringLiteral("EditProject"))
+                ->setText(QString::fromStdString(project));
+            dialog->findChild<QPushButton*>(QStringLiteral("ButtonOk"))->click();
+        });
+        form.UpdateTask1Click();
+        auto* log = form.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (Count(log->toPlainText().toStdString(), " unchanged") < 30 &&
+               std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(2ms);
+        }
+        // Leaving while the workers' lines and records are still on their way.
+    }
+    const std::string log = ReadFileBytes(m_save.Path() + "left_log.txt");
+    TileRecords records(TaskFilesOf(project).Records, TileRecords::Access::Read);
+    int told = 0;
+    for (std::size_t at = log.find(" unchanged\r\n"); at != std::string::npos;
+         at = log.find(" unchanged\r\n", at + 1)) {
+        const std::size_t name = log.rfind(',', at) + 1;
+        int x = 0, y = 0;
+        ASSERT_EQ(2, std::sscanf(log.substr(name, at - name).c_str(), "%*[a-z]_%d_%d_14", &x, &y));
+        const std::optional<TileRecord> record = records.Find(x, y);
+        ASSERT_TRUE(record) << x << "," << y;
+        EXPECT_GE(record->Checked, start) << x << "," << y;
+        ++told;
+    }
+    EXPECT_GE(told, 30);
+    EXPECT_LT(told, FilesIn(m_save.Path() + "left/"));
 }
 
 } // namespace

@@ -584,6 +584,14 @@ TEST(OutputSize, EachFormatRefusesOnlyWhatItCannotHold) {
     for (const Case& c : cases)
         EXPECT_EQ(SizeRefusal(c.Format, c.Width, c.Height).has_value(), c.Refused)
             << c.Width << " x " << c.Height;
+    // A Garmin map holds a row of 1024-pixel pieces with their opacity: 1 GiB at the most,
+    // however many pieces the device takes.
+    quarrow::combiner::CombineOptions many;
+    many.MaxPieces = quarrow::combiner::MaxKmzPieces;
+    EXPECT_FALSE(SizeRefusal(OutputFormat::Kmz, 262144, 1024, many).has_value());
+    EXPECT_TRUE(SizeRefusal(OutputFormat::Kmz, 262145, 1024, many).has_value());
+    EXPECT_FALSE(SizeRefusal(OutputFormat::Kmz, 10241, 10241, many).has_value());
+    EXPECT_TRUE(SizeRefusal(OutputFormat::Kmz, 10241, 10241).has_value()); // 121 pieces: above 100
     EXPECT_EQ(quarrow::combiner::FormatOfOutput("a/b.MBTiles"), OutputFormat::MBTiles);
     EXPECT_EQ(quarrow::combiner::FormatOfOutput(".png"), std::nullopt);
 }
