@@ -789,7 +789,7 @@ void TForm1::ShowRunningProgress() {
     const double rate = m_run ? m_run->Rate(PositionsOf(Workers)) : 0;
     QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
     if (Updating())
-        text = Q(UpdateSummaryShort(m_run->Counts()));
+        text = Q(UpdateSummaryShort(m_run->UpdateCounts()));
     // A service that asked the workers to wait: that is what the task does now.
     const auto pause = CurrentTask->Pause.Until() - ServicePause::Clock::now();
     if (pause > std::chrono::seconds(0)) {

@@ -3,8 +3,13 @@
 namespace quarrow {
 
 void RunCounts::Add(const TileEvent& event) {
-    ++Checked;
     BytesFetched += event.BytesReceived;
+    // A cut tile is as it was: not checked, its file's bytes not counted.
+    if (event.Outcome == TileOutcome::Cut) {
+        ++Cut;
+        return;
+    }
+    ++Checked;
     BytesHeld += event.BytesHeld;
     switch (event.Outcome) {
     case TileOutcome::Saved: ++Saved; break;
@@ -12,8 +17,8 @@ void RunCounts::Add(const TileEvent& event) {
     case TileOutcome::Changed: ++Changed; break;
     case TileOutcome::Blank: ++Blank; break;
     case TileOutcome::Gone: ++Gone; break;
+    case TileOutcome::Cut: break;
     case TileOutcome::Failed:
-    case TileOutcome::Cut:
     case TileOutcome::Refused:
         ++Failed;
         LastFailure = event.Message;
@@ -22,6 +27,8 @@ void RunCounts::Add(const TileEvent& event) {
 }
 
 void RunCounts::Add(const WorkerEndEvent& event) {
+    for (std::size_t i = 0; i < Skipped.size(); ++i)
+        Skipped[i] += event.Skipped[i];
     switch (event.Reason) {
     case WorkerEnd::Walked:
     case WorkerEnd::Stopped:

@@ -2,9 +2,11 @@
 // ended, typed, so that no host reads its counts back out of the log's text.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 
+#include "../engine/TaskUpdate.h"
 #include "../engine/TileRecords.h"
 
 namespace quarrow {
@@ -15,7 +17,7 @@ enum class TileOutcome {
     Changed,   // an update's tile replaced by the service's newer one
     Blank,     // the service has no such tile: the blank image stands in
     Failed,    // listed for a later fetch
-    Cut,       // the stop cut its request after the grace; listed as a failed one is
+    Cut,       // the stop left it unfinished: as it was before, asked again on resume
     Gone,      // an update's tile that the service has no more: its file is kept
     Refused,   // the service refused the worker, or the network failed: listed, the worker ends
 };
@@ -24,7 +26,8 @@ struct TileEvent {
     int X = 0;
     int Y = 0;
     TileOutcome Outcome = TileOutcome::Saved;
-    std::string Message;         // the failure's message, for Failed, Cut and Refused
+    std::string Message;         // the failure's message, for Failed, Cut and Refused (a service
+                                 // error that stands for no tile, Blank, has none)
     long long BytesReceived = 0; // every byte of the tile's answers, headers included
     long long BytesHeld = 0;     // what the tile's file held before, for an update
     std::optional<TileRecord> Record; // what the answer said, for the task's records
@@ -42,20 +45,24 @@ struct WorkerEndEvent {
     int Slot = 0;
     WorkerEnd Reason = WorkerEnd::Walked;
     std::string Message; // why, for every reason but Walked and Stopped
+    // An update's tiles that it did not ask for, by reason (UpdateSkip).
+    std::array<long long, UpdateSkipKinds> Skipped{};
 };
 
 // The counts of one run, from its workers' events: the one place where an outcome is counted.
 struct RunCounts {
-    long long Checked = 0; // tiles that came to an outcome
+    long long Checked = 0; // tiles that came to an outcome (a cut one did not)
     long long Saved = 0;
     long long Unchanged = 0;
     long long Changed = 0;
     long long Blank = 0;
-    long long Failed = 0; // Failed, Cut and Refused: listed
+    long long Failed = 0; // Failed and Refused: listed
+    long long Cut = 0;
     long long Gone = 0;
     long long BytesFetched = 0;
     long long BytesHeld = 0;
     int WorkersGaveUp = 0; // left their share before its end without a stop
+    std::array<long long, UpdateSkipKinds> Skipped{}; // an update's tiles not asked, by reason
     std::string LastFailure; // the message of the last tile given up
     std::string StopReason;  // what made every worker give up alike (a refused certificate)
 

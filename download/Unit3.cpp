@@ -241,8 +241,11 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     int sequenceNumber = 0;
     for (int x = Task->MinX; x <= Task->MaxX; ++x) {
         for (int y = Task->MinY; y <= Task->MaxY; ++y) {
-            if (stop.stop_requested())
-                return stopped;
+            if (stop.stop_requested()) {
+                WorkerEndEvent end = stopped;
+                end.Skipped = m_skipped;
+                return end;
+            }
             ++sequenceNumber;
             // A shape's task fetches only the tiles the shape covers.
             if (sequenceNumber <= resumePoint ||
@@ -251,18 +254,35 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
                 continue;
             // An update asks only for the tiles its rules name.
             if (m_update) {
+                const std::string path = Task->TilePath(x, y);
                 m_record = m_records->Find(x, y);
-                m_held = LookAtTileFile(Task->TilePath(x, y));
-                const auto written = m_held ? std::optional(m_held->Written) : std::nullopt;
-                if (!UpdateAsks(*m_update, m_record, written, SecondsNow()))
+                m_held = LookAtTileFile(path);
+                m_broken = !m_held || m_held->Size == 0 || !WholeTile(path);
+                if (m_broken) {
+                    m_record.reset(); // asked without validators, as a download asks
+                } else if (const auto skip =
+                               UpdateSkips(*m_update, m_record, m_held->Written, SecondsNow())) {
+                    ++m_skipped[static_cast<std::size_t>(*skip)];
                     continue;
+                }
             }
             FetchTile(x, y, sequenceNumber, stop);
-            if (m_leave)
+            if (m_leave) {
+                m_leave->Skipped = m_skipped;
                 return *m_leave;
+            }
         }
     }
-    return {ThreadIndex, WorkerEnd::Walked, {}};
+    WorkerEndEvent walked{ThreadIndex, WorkerEnd::Walked, {}};
+    walked.Skipped = m_skipped;
+    return walked;
+}
+
+bool TDownThread::WholeTile(const std::string& path) const {
+    if (!m_held || !m_held->Regular || m_held->Size > MaxTileFileSize)
+        return false;
+    std::string bytes;
+    return ReadWholeFile(path, bytes) && !TileImageFault(bytes, Task->TileExtension());
 }
 
 TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string message) const {
@@ -287,6 +307,7 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
     }
     std::string buffer;
     int serviceWaits = 0;
+    int status = 0; // of the last answer that was no success
     m_receivedBefore = Client->BytesReceived;
     // Asked with the validators the tile was saved with.
     Client->Conditional = m_update ? ConditionalHeaders(m_record) : HeaderList();
@@ -301,17 +322,20 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
         }
         const FailureRule* rule = nullptr;
         std::string message;
+        status = 0;
         try {
             m_get(*Client, url, buffer);
-            // A service's error page or an empty body is no tile.
-            if (m_custom)
-                if (const auto fault = TileImageFault(buffer, source->Format))
+            // A service's error page or an empty body is no tile; an update never puts one in
+            // place of a good tile, whatever its source.
+            if (m_custom || m_update)
+                if (const auto fault = TileImageFault(buffer, Task->TileExtension()))
                     throw Exception(*fault);
         } catch (const EIdProtocolReplyError& error) {
             // An update's tile that the service has as it was.
             if (m_update && error.ReplyErrorCode == 304)
                 return KeepTile(x, y, sequenceNumber, false, stop);
             message = error.Message();
+            status = error.ReplyErrorCode;
             rule = &Classify(message);
             // Not a failure of the tile: the service asks every worker to come back later.
             if (m_custom && AsksToWait(error.ReplyErrorCode)) {
@@ -344,8 +368,9 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
 
         // No attempt starts after a stop: the failed one counts as the last, also when the stop
         // came during the wait before the retry.
-        bool retry = !stop.stop_requested() && rule != &NotRetried &&
-                     attempts < (rule->AlwaysRetried ? AlwaysRetriedAttempts : UsualAttempts);
+        const bool due = rule != &NotRetried &&
+                         attempts < (rule->AlwaysRetried ? AlwaysRetriedAttempts : UsualAttempts);
+        bool retry = !stop.stop_requested() && due;
         if (retry && rule->RetryWaitMs > 0) {
             m_host.Sleep(rule->RetryWaitMs);
             retry = !stop.stop_requested();
@@ -353,17 +378,23 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
         if (retry)
             continue;
 
-        // A request that the stop cut after its grace ends as failed, whatever its kind.
-        const bool cut = Client->CutReached();
-        Outcome outcome = rule->Last;
-        if (cut && outcome != Outcome::FailedBare)
-            outcome = Outcome::Failed;
-
         std::string().swap(buffer);
-        const std::string errorLine = Tag() + " " + message + "->" + url;
-        const TileEvent failed =
-            EventOf(x, y, cut ? TileOutcome::Cut : TileOutcome::Failed,
-                    outcome == Outcome::FailedBare ? std::string("failed") : message);
+        const std::string errorLine =
+            Tag() + " " + (rule == &NoMessage ? std::string("failed") : message) + "->" + url;
+        // A tile that the stop left unfinished (its request cut after the grace, or an attempt
+        // that was due not made) stays as it was: no blank, no entry, no record, and its
+        // position before it, so that a resume asks for it again.
+        if (Client->CutReached() || (due && stop.stop_requested())) {
+            const TileEvent cut = EventOf(x, y, TileOutcome::Cut, message);
+            SendLog(errorLine, &cut);
+            m_leave = stopped;
+            return TileOutcome::Cut;
+        }
+
+        const Outcome outcome = rule->Last;
+        const TileEvent failed = EventOf(x, y, TileOutcome::Failed,
+                                         outcome == Outcome::FailedBare ? std::string("failed")
+                                                                        : message);
         switch (outcome) {
         case Outcome::Refused:
         case Outcome::NetworkDown: {
@@ -378,13 +409,20 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
         case Outcome::Blank:
             // An update keeps the tile it has: a map rather than a blank. Only a 404 says the
             // service has it no more; after another error the tile is listed for a later fetch.
-            if (m_update && m_held) {
+            if (m_update && m_held && !m_broken) {
                 if (failure::Holds(message, failure::Status404))
                     return KeepTile(x, y, sequenceNumber, true, stop);
                 GiveUp(errorLine, x, y, url, &failed);
                 return failed.Outcome;
             }
             SendLog(std::string(failure::NotGotLead) + message);
+            // A service's error is no missing tile: the blank stands in, and the tile is listed
+            // so that a re-download fetches it.
+            if (status / 100 == 5) {
+                SendFailed(FailureEntryLine(Task->TilePath(x, y), url));
+                PutBlank(x, y, failed);
+                return TileOutcome::Failed;
+            }
             PutBlank(x, y, EventOf(x, y, TileOutcome::Blank));
             return TileOutcome::Blank;
         case Outcome::Failed:
@@ -443,7 +481,7 @@ TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::s
     TileEvent saved = EventOf(x, y, m_update ? TileOutcome::Changed : TileOutcome::Saved);
     // A custom source's tiles, and every update's, are recorded with what they came with.
     if (m_custom || m_update)
-        saved.Record = Record(x, y, path);
+        saved.Record = Record(x, y);
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
                 " OK",
             &saved);
@@ -464,7 +502,7 @@ void TDownThread::Pace(const std::stop_token& stop) {
     }
 }
 
-TileRecord TDownThread::Record(int x, int y, const std::string& path) {
+TileRecord TDownThread::Record(int x, int y) {
     const std::int64_t now = SecondsNow();
     TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {},
                       m_update ? m_update->Pass : 0};
@@ -474,9 +512,6 @@ TileRecord TDownThread::Record(int x, int y, const std::string& path) {
         record.ETag = m_record->ETag;
         record.LastModified = m_record->LastModified;
     }
-    // The file's time is the tile's own, as download tools set it.
-    if (const auto modified = ParseHttpDate(record.LastModified))
-        SetTileFileTime(path, *modified);
     return record;
 }
 
@@ -484,12 +519,23 @@ TileOutcome TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,
                                   const std::stop_token& stop) {
     TileEvent kept = EventOf(x, y, gone ? TileOutcome::Gone : TileOutcome::Unchanged);
     // Checked now, so that a resumed update does not ask again.
-    kept.Record = Record(x, y, Task->TilePath(x, y));
+    kept.Record = Record(x, y);
+    if (gone) {
+        // A 404 says nothing of the tile that is kept: its validators stay for the next update.
+        kept.Record->ETag = m_record ? m_record->ETag : std::string();
+        kept.Record->LastModified = m_record ? m_record->LastModified : std::string();
+        kept.Record->FreshUntil = m_record ? m_record->FreshUntil : 0;
+    } else {
+        // The file's time is when Quarrow last got or confirmed the tile.
+        SetTileFileTime(Task->TilePath(x, y), SecondsNow());
+    }
     SendLog(Tag() + ":seq=" + std::to_string(sequenceNumber) + "," + Task->TileFileName(x, y) +
                 (gone ? " gone from the service" : " unchanged"),
             &kept);
     SetLastPosition(x, y);
-    Pace(stop);
+    // No tile was saved: no wait follows, only the custom source's pace before its next request.
+    if (m_custom)
+        Pace(stop);
     return kept.Outcome;
 }
 
@@ -504,6 +550,9 @@ void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::
 // image, say) is not reported.
 void TDownThread::PutBlank(int x, int y, const TileEvent& event) {
     std::error_code ignored;
+    // An update's broken tile (empty, cut short) gives way; a whole one is never replaced.
+    if (m_update && m_broken && m_held && m_held->Regular)
+        std::filesystem::remove(Task->TilePath(x, y), ignored);
     std::filesystem::copy_file(m_blankImagePath, Task->TilePath(x, y),
                                std::filesystem::copy_options::none, ignored);
     SendLog(Tag() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!",

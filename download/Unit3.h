@@ -71,7 +71,9 @@ private:
     void PauseForService(int status);
     void PutBlank(int x, int y, const TileEvent& event);
     // The tile's record, with what its answer said; keeps the file's time.
-    TileRecord Record(int x, int y, const std::string& path);
+    TileRecord Record(int x, int y);
+    // Whether the file at the path is a whole tile image of the task's format.
+    bool WholeTile(const std::string& path) const;
     // An update's answer 304 or 404 for a tile that stays as it is.
     TileOutcome KeepTile(int x, int y, int sequenceNumber, bool gone, const std::stop_token& stop);
     // The wait after a tile the service answered, at the task's pace.
@@ -104,6 +106,10 @@ private:
     std::unique_ptr<TileRecords> m_records;
     std::optional<TileRecord> m_record;
     std::optional<TileFile> m_held;
+    // An update's tile with no file, an empty one or one that is no whole image: fetched as a
+    // download fetches it.
+    bool m_broken = false;
+    std::array<long long, UpdateSkipKinds> m_skipped{};
     bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
     std::uint64_t m_receivedBefore = 0; // the client's bytes when the tile was first asked
     std::optional<WorkerEndEvent> m_leave; // set when the worker cannot go on

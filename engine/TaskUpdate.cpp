@@ -73,23 +73,31 @@ std::pair<std::string, std::string> ValidatorsOf(const HeaderList& headers) {
     return {safe("ETag"), safe("Last-Modified")};
 }
 
-bool UpdateAsks(const UpdateRules& rules, const std::optional<TileRecord>& stored,
-                std::optional<std::int64_t> fileTime, std::int64_t now) {
+std::optional<UpdateSkip> UpdateSkips(const UpdateRules& rules,
+                                      const std::optional<TileRecord>& stored,
+                                      std::optional<std::int64_t> fileTime, std::int64_t now) {
     if (!fileTime)
-        return true; // a tile never saved is fetched
+        return std::nullopt; // a tile never saved is fetched
     // A record checked in the future would keep its tile from every update.
     const std::optional<TileRecord>& record =
         stored && stored->Checked <= now + Day ? stored : std::nullopt;
     if (record) {
         if (rules.Pass > 0 && record->Pass == rules.Pass)
-            return false; // done in this update before it was stopped
+            return UpdateSkip::ThisUpdate;
         if (rules.MinAgeDays > 0 && now - record->Checked < rules.MinAgeDays * Day)
-            return false;
+            return UpdateSkip::MinAge;
         if (!rules.Force && record->FreshUntil > now)
-            return false;
+            return UpdateSkip::Fresh;
     }
     const std::int64_t checked = record ? record->Checked : *fileTime;
-    return rules.OlderThanDays <= 0 || now - checked >= rules.OlderThanDays * Day;
+    if (rules.OlderThanDays > 0 && now - checked < rules.OlderThanDays * Day)
+        return UpdateSkip::Recent;
+    return std::nullopt;
+}
+
+bool UpdateAsks(const UpdateRules& rules, const std::optional<TileRecord>& record,
+                std::optional<std::int64_t> fileTime, std::int64_t now) {
+    return !UpdateSkips(rules, record, fileTime, now);
 }
 
 HeaderList ConditionalHeaders(const std::optional<TileRecord>& record) {

@@ -35,8 +35,22 @@ inline constexpr std::size_t MaxValidatorSize = 1024;
 // The validators of a tile's answer, for its record: ETag and Last-Modified.
 std::pair<std::string, std::string> ValidatorsOf(const HeaderList& headers);
 
-// Whether an update asks for the tile: its record (none: a tile saved before records were kept)
-// and when its file was last written (seconds since 1970; none: there is no file).
+// Why an update does not ask for a tile.
+enum class UpdateSkip {
+    ThisUpdate, // checked by this update before it was stopped
+    MinAge,     // fetched too recently for the source's terms
+    Fresh,      // its service said it stays fresh
+    Recent,     // checked more recently than the update's "older than"
+};
+inline constexpr int UpdateSkipKinds = 4;
+
+// Why an update does not ask for the tile, or nullopt when it does: its record (none: a tile
+// saved before records were kept) and when its file was last written (seconds since 1970; none:
+// there is no file).
+std::optional<UpdateSkip> UpdateSkips(const UpdateRules& rules,
+                                      const std::optional<TileRecord>& record,
+                                      std::optional<std::int64_t> fileTime, std::int64_t now);
+// Whether an update asks for the tile: when nothing skips it.
 bool UpdateAsks(const UpdateRules& rules, const std::optional<TileRecord>& record,
                 std::optional<std::int64_t> fileTime, std::int64_t now);
 

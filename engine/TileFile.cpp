@@ -19,7 +19,7 @@ std::optional<TileFile> LookAtTileFile(const std::string& path) {
         return std::nullopt;
     return TileFile{facts.st_mtim.tv_sec,
                     facts.st_mtim.tv_sec * 1000 + facts.st_mtim.tv_nsec / 1'000'000,
-                    static_cast<std::uint64_t>(facts.st_size)};
+                    static_cast<std::uint64_t>(facts.st_size), S_ISREG(facts.st_mode)};
 }
 
 std::optional<std::int64_t> TileFileTime(const std::string& path) {

@@ -7,6 +7,9 @@
 
 namespace quarrow {
 
+// A tile's file larger than this is no tile (the client refuses a larger answer too).
+inline constexpr std::uint64_t MaxTileFileSize = std::uint64_t{64} << 20;
+
 // Seconds since 1970, as the records and the tile files keep times.
 std::int64_t SecondsNow();
 
@@ -15,6 +18,7 @@ struct TileFile {
     std::int64_t Written = 0;   // seconds since 1970
     std::int64_t WrittenMs = 0; // the same in milliseconds
     std::uint64_t Size = 0;
+    bool Regular = true; // a regular file, not a folder, FIFO or device
 };
 // None when there is no file.
 std::optional<TileFile> LookAtTileFile(const std::string& path);

@@ -3,6 +3,7 @@
 // keeps memory small whatever the task's size.
 #include "TileRecords.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -145,7 +146,32 @@ std::int64_t TileRecords::UpdatePass(std::int64_t now) {
     return last && *last >= now && *last < INT64_MAX ? *last + 1 : now;
 }
 
+namespace {
+constexpr const char* PassCountKeys[TileRecords::PassCountKinds] = {
+    "pass_unchanged", "pass_changed", "pass_gone", "pass_bytes_fetched", "pass_bytes_held"};
+} // namespace
+
+bool TileRecords::GoesOn(std::int64_t pass) {
+    return Meta("update_started") == pass;
+}
+
+std::array<std::int64_t, TileRecords::PassCountKinds> TileRecords::PassCounts() {
+    std::array<std::int64_t, PassCountKinds> counts{};
+    for (int i = 0; i < PassCountKinds; ++i)
+        counts[static_cast<std::size_t>(i)] = std::max<std::int64_t>(0, Meta(PassCountKeys[i]).value_or(0));
+    return counts;
+}
+
+void TileRecords::SetPassCounts(const std::array<std::int64_t, PassCountKinds>& counts) {
+    for (int i = 0; i < PassCountKinds; ++i)
+        Execute(("INSERT OR REPLACE INTO meta VALUES ('" + std::string(PassCountKeys[i]) + "', " +
+                 std::to_string(counts[static_cast<std::size_t>(i)]) + ")")
+                    .c_str());
+}
+
 void TileRecords::BeginUpdate(std::int64_t pass) {
+    if (!GoesOn(pass))
+        SetPassCounts({});
     const std::string value = std::to_string(pass);
     Execute(("INSERT OR REPLACE INTO meta VALUES ('update_started', " + value + ")").c_str());
     Execute(("INSERT OR REPLACE INTO meta VALUES ('last_update', " + value + ")").c_str());

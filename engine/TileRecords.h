@@ -4,6 +4,7 @@
 // the task's own names it, and a task without one simply has no validators.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,9 +46,17 @@ public:
     // The pass of an update: that of an update stopped before its end, so that it goes on, else a
     // new one, its start in seconds since 1970 (later than every earlier pass).
     std::int64_t UpdatePass(std::int64_t now);
-    // The pass begins, or ends whole: the next update is a new one.
+    // The pass begins, or ends whole: the next update is a new one. A pass that begins anew
+    // forgets the counts of the one before.
     void BeginUpdate(std::int64_t pass);
     void EndUpdate();
+    // Whether the pass is one that an earlier run began and did not end.
+    bool GoesOn(std::int64_t pass);
+    // What the runs of the current pass found so far (unchanged, changed, gone, bytes fetched,
+    // bytes held), so that a resumed update tells the whole update; zeros for none.
+    static constexpr int PassCountKinds = 5;
+    std::array<std::int64_t, PassCountKinds> PassCounts();
+    void SetPassCounts(const std::array<std::int64_t, PassCountKinds>& counts);
 
 private:
     void Open();

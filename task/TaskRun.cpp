@@ -18,11 +18,17 @@ TaskRun::TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& fa
         try {
             m_records = std::make_unique<TileRecords>(TaskFilesOf(m_task->ProjectFile()).Records,
                                                       TileRecords::Access::Write);
-            if (IsUpdate())
-                m_records->BeginUpdate(m_task->Params->Update->Pass);
+            if (IsUpdate()) {
+                const std::int64_t pass = m_task->Params->Update->Pass;
+                if (m_records->GoesOn(pass))
+                    m_earlier = m_records->PassCounts();
+                m_records->BeginUpdate(pass);
+            }
         } catch (const Exception& error) {
             m_records.reset();
             m_recordsProblem = error.Message();
+            m_problemTold = true;
+            m_recordsFailed = IsUpdate();
         }
     }
     m_doneAtStart = TilesDone({});
@@ -46,6 +52,7 @@ void TaskRun::TileEnded(const TileEvent& event) {
     try {
         m_records->Put(*event.Record);
     } catch (const Exception& error) {
+        m_recordsFailed = IsUpdate();
         if (m_recordsProblem.empty())
             m_recordsProblem = error.Message();
     }
@@ -62,8 +69,32 @@ void TaskRun::Stop(int workers) {
 }
 
 void TaskRun::SaveRecords() {
-    if (m_records)
+    if (!m_records)
+        return;
+    try {
+        if (IsUpdate()) {
+            const RunCounts whole = UpdateCounts();
+            m_records->SetPassCounts(
+                {whole.Unchanged, whole.Changed, whole.Gone, whole.BytesFetched, whole.BytesHeld});
+        }
         m_records->Commit();
+    } catch (const Exception&) {
+        m_recordsFailed = IsUpdate();
+        throw;
+    }
+}
+
+RunCounts TaskRun::UpdateCounts() const {
+    RunCounts whole = m_counts;
+    whole.Unchanged += m_earlier[0];
+    whole.Changed += m_earlier[1];
+    whole.Gone += m_earlier[2];
+    whole.BytesFetched += m_earlier[3];
+    whole.BytesHeld += m_earlier[4];
+    whole.Checked += m_earlier[0] + m_earlier[1] + m_earlier[2];
+    // What the earlier runs checked is skipped now, and counted above instead.
+    whole.Skipped[static_cast<std::size_t>(UpdateSkip::ThisUpdate)] = 0;
+    return whole;
 }
 
 void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
@@ -84,14 +115,21 @@ void TaskRun::Close(const WorkerPositions& positions, const Reporter& report) {
     if (m_closed)
         return;
     m_closed = true;
+    const std::string records = TaskFilesOf(m_task->ProjectFile()).Records;
+    // A record that could not be put is told once, with the update's end.
+    if (!m_recordsProblem.empty() && !m_problemTold) {
+        m_problemTold = true;
+        report(records, m_recordsProblem);
+    }
     if (IsUpdate()) {
-        m_log.Append(UpdateSummary(m_counts));
+        m_log.Append(UpdateSummary(UpdateCounts(), *m_task->Params->Update));
         // A whole update ends its pass, so the next begins anew; one stopped or given up goes on.
         if (m_records && Complete(positions)) {
             try {
                 m_records->EndUpdate();
             } catch (const Exception& error) {
-                report(TaskFilesOf(m_task->ProjectFile()).Records, error.Message());
+                m_recordsFailed = true;
+                report(records, error.Message());
             }
         }
     }
@@ -110,20 +148,25 @@ double TaskRun::Seconds() const {
 
 double TaskRun::Rate(const WorkerPositions& positions) const {
     const double seconds = Seconds();
-    return seconds > 0 ? (TilesDone(positions) - m_doneAtStart) / seconds : 0;
+    if (seconds <= 0)
+        return 0;
+    // An update's positions leap over the tiles it does not ask.
+    if (IsUpdate())
+        return static_cast<double>(m_counts.Checked) / seconds;
+    return (TilesDone(positions) - m_doneAtStart) / seconds;
 }
 
 bool TaskRun::Complete(const WorkerPositions& positions) const {
     if (m_stopped || m_counts.WorkersGaveUp > 0 || !m_counts.StopReason.empty())
         return false;
     if (IsUpdate())
-        return m_counts.Failed == 0;
+        return m_counts.Failed == 0 && !m_recordsFailed;
     return m_listed == 0 && TilesDone(positions) >= m_task->TileCount;
 }
 
 bool TaskRun::SomeFailed() const {
     return m_listed > 0 || m_counts.Failed > 0 || !m_counts.StopReason.empty() ||
-           (IsUpdate() && m_counts.WorkersGaveUp > 0);
+           (IsUpdate() && (m_counts.WorkersGaveUp > 0 || m_recordsFailed));
 }
 
 TaskOutcome TaskRun::Outcome(const WorkerPositions& positions, const std::string& goOn) const {
@@ -142,8 +185,9 @@ TaskOutcome TaskRun::Outcome(const WorkerPositions& positions, const std::string
 std::string TaskRun::EndText(const WorkerPositions& positions, const EndWords& words) const {
     if (!IsUpdate())
         return OutcomeText(Outcome(positions, words.DownloadGoOn));
-    return UpdateEndText(words.ShortSummary ? UpdateSummaryShort(m_counts)
-                                            : UpdateSummary(m_counts),
+    const UpdateRules& rules = *m_task->Params->Update;
+    return UpdateEndText(words.ShortSummary ? UpdateSummaryShort(UpdateCounts())
+                                            : UpdateSummary(UpdateCounts(), rules),
                          m_stopped, m_counts.StopReason, words.UpdateGoOn);
 }
 

@@ -12,11 +12,11 @@
 #include "StartRules.h"
 #include "TaskOutcome.h"
 #include "download/TileEvent.h"
+#include "engine/TileRecords.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {
 
-class TileRecords;
 
 // Where a run's lines go: the window's pane, or a store of quarrow-batch's.
 class LineSink {
@@ -71,11 +71,13 @@ public:
     // when it was whole, the closing lines, the last save.
     void Close(const WorkerPositions& positions, const Reporter& report);
 
+    // This run's counts; an update's whole counts take in the earlier runs of its pass.
     const RunCounts& Counts() const noexcept { return m_counts; }
+    RunCounts UpdateCounts() const;
     int Listed() const noexcept { return m_listed; } // failed-list entries this run added
     int TilesDone(const WorkerPositions& positions) const;
     double Seconds() const;
-    // Tiles per second of this run alone.
+    // Tiles per second of this run alone: an update's, the tiles it asked.
     double Rate(const WorkerPositions& positions) const;
     // Whether the run did all it was asked: not stopped, no worker gave up, nothing refused;
     // a download with every tile done and nothing listed, an update with no tile failed.
@@ -94,6 +96,9 @@ private:
     LineSink& m_failed;
     std::unique_ptr<TileRecords> m_records;
     std::string m_recordsProblem;
+    bool m_problemTold = false;   // the presenter tells the problem of the start
+    bool m_recordsFailed = false; // an update whose records could not all be kept is not whole
+    std::array<std::int64_t, TileRecords::PassCountKinds> m_earlier{}; // of the pass's runs before
     RunCounts m_counts;
     int m_listed = 0;
     bool m_stopped = false;

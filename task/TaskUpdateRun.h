@@ -29,9 +29,11 @@ std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when);
 std::vector<std::string> UpdateHeadLines(const DownloadTask& task);
 
 // "12,345 tiles checked: 11,000 unchanged, 1,200 changed, 145 gone from the service, 0 failed;
-// 18 MB fetched of 240 MB"
-std::string UpdateSummary(const RunCounts& counts);
-// The status bar's: "Update: 12,345 checked, 1,200 changed, 145 gone, 0 failed"
+// 18 MB fetched of 240 MB", after "360 tiles: 0 asked, 360 skipped (checked less than 1 day
+// ago); " when the rules skipped tiles.
+std::string UpdateSummary(const RunCounts& counts, const UpdateRules& rules);
+// The status bar's: "Update: 12,345 checked, 1,200 changed, 145 gone, 0 failed", and ", 360
+// skipped" when the rules skipped tiles.
 std::string UpdateSummaryShort(const RunCounts& counts);
 // How an update ended: its summary, after why the service refused it when it did, or with how to
 // go on after a stop.

@@ -523,8 +523,9 @@ TEST_F(MainWindow, StopAsksEveryWorkerAndASaveThatFailsIsToldOnce) {
     EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
     EXPECT_EQ("Start", Find<QPushButton>(*form, "BitBtn1")->text());
     EXPECT_EQ(1, PaneLines(*form, "Memo1").count(failure));
-    // The tiles cut by the stop are listed for a later fetch.
-    EXPECT_EQ(8, PaneLines(*form, "Memo2").size());
+    // The tiles cut by the stop stay as they were, for the resume: nothing listed, no file.
+    EXPECT_EQ(QStringList{QString()}, PaneLines(*form, "Memo2"));
+    EXPECT_TRUE(std::filesystem::is_empty(form->CurrentTask->TileFolder));
 }
 
 TEST_F(MainWindow, LeavingWhileWorkersWaitOnAServerEndsWithinTheGrace) {

@@ -486,7 +486,8 @@ constexpr After On = After::GoesOn, Out = After::Leaves;
 INSTANTIATE_TEST_SUITE_P(Kinds, WorkerOutcomeTest, ::testing::Values(
     OutcomeCase{"NotFound404",           "404 Not Found",                        3, {NotFound, Blank1},     NotListed, Blank,  Waits({Retries1000, Saved}), On},
     OutcomeCase{"BadRequest400",         "400 Bad Request",                      3, {NotFound, Blank1},     NotListed, Blank,  Waits({Retries1000, Saved}), On},
-    OutcomeCase{"ServerError500",        "500 Internal Server Error",            3, {NotFound, Blank1},     NotListed, Blank,  Waits({Retries1000, Saved}), On},
+    // A service's error is no missing tile: blank, and listed for the re-download.
+    OutcomeCase{"ServerError500",        "500 Internal Server Error",            3, {NotFound, Blank1},     Listed,    Blank,  Waits({Retries1000, Saved}), On},
     OutcomeCase{"Forbidden403",          "403 Forbidden",                        3, {ErrorLine, RefusedLine}, Listed,  NoFile, Waits({Retries1000}),        Out},
     OutcomeCase{"Found302",              "302 Found",                            3, {ErrorLine, RefusedLine}, Listed,  NoFile, Waits({Retries1000}),        Out},
     OutcomeCase{"OtherError",            "501 Not Implemented",                  3, {ErrorLine, Blank1},    Listed,    Blank,  Waits({Retries1000, Saved}), On},
@@ -682,13 +683,16 @@ TEST_F(WorkerTest, StopEndsTheRetryingOfResets) {
     std::vector<std::unique_ptr<TDownThread>> workers;
     workers.push_back(std::make_unique<TDownThread>(0, task, m_host));
     handle.Set(workers.back().get());
-    Finish(workers);
+    EXPECT_EQ(std::make_pair(0, 0), Finish(workers).front());
     EXPECT_EQ(3u, server.Heads().size());
     const std::string url = Url(server.Port(), X0, Y0);
+    // The stop left the tile unfinished: as it was, asked again by a resume.
     EXPECT_EQ(
         (std::vector<std::string>{"T1 Socket Error # 10054\r\nConnection reset by peer.->" + url,
-                                  BlankLine(1, X0, Y0), FinishedLine(1)}),
+                                  FinishedLine(1)}),
         m_host.Log());
+    EXPECT_TRUE(m_host.Failed().empty());
+    EXPECT_FALSE(std::filesystem::exists(TilePath(X0, Y0)));
 }
 
 TEST_F(WorkerTest, StopDuringTheWaitBeforeAnAddressInUseRetryEndsTheRetrying) {
@@ -705,10 +709,9 @@ TEST_F(WorkerTest, StopDuringTheWaitBeforeAnAddressInUseRetryEndsTheRetrying) {
     Finish(workers);
     const std::string url = Url(server.Port(), X0, Y0);
     EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
-    EXPECT_EQ(
-        (std::vector<std::string>{"T1 418 10048->" + url, BlankLine(1, X0, Y0), FinishedLine(1)}),
-        m_host.Log());
-    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
+    EXPECT_EQ((std::vector<std::string>{"T1 418 10048->" + url, FinishedLine(1)}), m_host.Log());
+    EXPECT_TRUE(m_host.Failed().empty());
+    EXPECT_FALSE(std::filesystem::exists(TilePath(X0, Y0)));
     EXPECT_EQ((std::vector<int>{0, 8000}), m_host.Sleeps());
 }
 
@@ -844,8 +847,9 @@ void PrintTo(const StopCase& c, std::ostream* out) {
 class WorkerStopCutTest : public WorkerTest, public ::testing::WithParamInterface<StopCase> {};
 
 // A request that will not finish goes on for the grace after the stop, then is cut: its tile
-// ends as failed and the worker runs its last step; nothing more is requested.
-TEST_P(WorkerStopCutTest, CutsTheRequestAfterTheGraceAndFailsTheTile) {
+// stays as it was (no blank, no entry, the position before it) and the worker runs its last
+// step; nothing more is requested.
+TEST_P(WorkerStopCutTest, CutsTheRequestAfterTheGraceAndLeavesTheTileUnfinished) {
     WorkerHandle handle;
     StopServer server(handle, GetParam().Behaviour);
     m_host.Grace = std::chrono::milliseconds(150);
@@ -862,13 +866,15 @@ TEST_P(WorkerStopCutTest, CutsTheRequestAfterTheGraceAndFailsTheTile) {
     EXPECT_TRUE(server.ClientClosed()); // the cut released the connection
     EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
     const std::string url = Url(server.Port(), X0, Y0);
-    EXPECT_EQ((std::vector<std::string>{"T1 " + CutMessage + "->" + url, BlankLine(1, X0, Y0),
-                                        FinishedLine(1)}),
+    EXPECT_EQ((std::vector<std::string>{"T1 " + CutMessage + "->" + url, FinishedLine(1)}),
               m_host.Log());
-    EXPECT_EQ(std::vector<std::string>{TilePath(X0, Y0) + "|" + url}, m_host.Failed());
-    EXPECT_EQ(BlankBytes, ReadFileBytes(TilePath(X0, Y0)));
+    EXPECT_TRUE(m_host.Failed().empty());
+    EXPECT_FALSE(std::filesystem::exists(TilePath(X0, Y0)));
     EXPECT_EQ(std::vector<int>{0}, m_host.Sleeps());
-    EXPECT_EQ(std::make_pair(X0, Y0), position);
+    EXPECT_EQ(std::make_pair(0, 0), position);
+    ASSERT_EQ(1u, m_host.Events().size());
+    EXPECT_EQ(TileOutcome::Cut, m_host.Events()[0].Outcome);
+    EXPECT_EQ(WorkerEnd::Stopped, m_host.Ends().at(0).Reason);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -926,9 +932,12 @@ TEST_F(WorkerTest, NoRetryAfterAStop) {
         handle.Set(&worker);
         ASSERT_TRUE(host.WaitForWorkers(1));
         EXPECT_EQ(std::vector<std::string>{Target(X0, Y0)}, server.Targets());
-        EXPECT_EQ((std::vector<std::string>{"Error: the image is not got.404 Not Found",
-                                            BlankLine(1, X0, Y0), FinishedLine(1)}),
+        // The tile's attempts were cut short: it is left for a resume, not made blank.
+        EXPECT_EQ((std::vector<std::string>{"T1 404 Not Found->" + Url(server.Port(), X0, Y0),
+                                            FinishedLine(1)}),
                   host.Log());
+        EXPECT_TRUE(host.Failed().empty());
+        EXPECT_FALSE(std::filesystem::exists(TilePath(X0, Y0)));
         const std::vector<int> waits =
             duringTheWait ? std::vector<int>{0, 1000} : std::vector<int>{0};
         EXPECT_EQ(waits, host.Sleeps());
@@ -1126,27 +1135,32 @@ TEST_F(WorkerTest, LastPositionIsAlwaysOneFinishedTile) {
 
 // --- Updates ---
 
-// Seven tiles of one column, each meeting one way of an update: asked with the validators it was
-// saved with (a hostile one left out), unchanged, replaced, gone, fresh, failed, new, and whole
-// but the same.
+// Nine tiles of one column, each meeting one way of an update: asked with the validators it was
+// saved with (a hostile one left out), unchanged, replaced, gone (its validators kept), fresh,
+// failed, new, whole but the same, broken on disk (asked as a download asks, though fresh), and
+// answered with a page that is no tile (the old tile kept, listed).
 TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
     const std::string OldModified = "Mon, 01 Jan 2024 00:00:00 GMT";
     const std::string NewModified = "Fri, 01 Nov 2024 00:00:00 GMT";
-    enum Row { Unchanged, Replaced, Gone, Fresh, Failed, New, Same };
+    enum Row { Unchanged, Replaced, Gone, Fresh, Failed, New, Same, Broken, Page, Rows };
+    const std::string old = TilePng("old"), replaced = TilePng("new");
     TileServer server([&](const std::string& target, int) {
         const auto row = [&](int y) { return target == Target(X0, Y0 + y); };
         if (row(Unchanged))
             return Reply{false, "HTTP/1.1 304 Not Modified\r\n\r\n"};
         if (row(Replaced))
             return Reply{false, "HTTP/1.1 200 OK\r\nETag: \"b2\"\r\nLast-Modified: " +
-                                    NewModified + "\r\nContent-Length: 3\r\n\r\nnew"};
+                                    NewModified + "\r\nContent-Length: " +
+                                    std::to_string(replaced.size()) + "\r\n\r\n" + replaced};
         if (row(Gone))
-            return Answer("404 Not Found");
+            return Reply{false, "HTTP/1.1 404 Not Found\r\nETag: \"z\"\r\nContent-Length: 0\r\n\r\n"};
         if (row(Failed))
             return Answer("500 Internal Server Error");
-        return ServeTiles(target, 0);
+        if (row(Page))
+            return Answer("200 OK", "<html>sign in</html>");
+        return Answer("200 OK", TilePng(target));
     });
-    auto task = MakeTask(server.Port(), 1, 7, 1);
+    auto task = MakeTask(server.Port(), 1, Rows, 1);
     const std::int64_t now = SecondsNow();
     UpdateRules rules;
     rules.Pass = now;
@@ -1155,21 +1169,24 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
         TileRecords records(TaskFilesOf(task->ProjectFile()).Records, TileRecords::Access::Write);
         records.Put({X0, Y0 + Unchanged, now - 9000, 0, "\"a1\"", OldModified});
         records.Put({X0, Y0 + Replaced, now - 9000, 0, "", OldModified});
+        records.Put({X0, Y0 + Gone, now - 9000, 0, "\"c1\"", OldModified});
         records.Put({X0, Y0 + Fresh, now - 9000, now + 3600, "\"d1\"", ""});
         records.Put({X0, Y0 + Failed, now - 9000, 0, "\"e1\"\r\nX-Evil: 1", ""});
+        records.Put({X0, Y0 + Broken, now - 9000, now + 3600, "\"f1\"", ""});
         records.Commit();
     }
     std::filesystem::create_directories(m_save.Path() + "task");
-    for (int row = 0; row < 7; ++row)
+    for (int row = 0; row < Rows; ++row)
         if (row != New)
-            WriteFileBytes(TilePath(X0, Y0 + row),
-                           row == Same ? BodyOf(Target(X0, Y0 + row)) : "old");
+            WriteFileBytes(TilePath(X0, Y0 + row), row == Same     ? TilePng(Target(X0, Y0 + row))
+                                                   : row == Broken ? old.substr(0, 20)
+                                                                   : old);
 
     RunOne(task);
 
-    std::vector<std::string> heads(7);
+    std::vector<std::string> heads(Rows);
     for (const std::string& head : server.Heads())
-        for (int row = 0; row < 7; ++row)
+        for (int row = 0; row < Rows; ++row)
             if (TargetOf(head) == Target(X0, Y0 + row))
                 heads[static_cast<std::size_t>(row)] += head;
     EXPECT_NE(std::string::npos, heads[Unchanged].find("\r\nIf-None-Match: \"a1\"\r\n"
@@ -1180,24 +1197,37 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
     EXPECT_EQ("", heads[Fresh]); // its service called it fresh
     EXPECT_EQ(std::string::npos, heads[Failed].find("X-Evil"));
     EXPECT_EQ(std::string::npos, heads[Failed].find("If-None-Match"));
-    for (const Row row : {Gone, New, Same})
+    for (const Row row : {New, Same, Broken, Page})
         EXPECT_EQ(std::string::npos, heads[row].find("If-")) << row;
+    EXPECT_NE("", heads[Broken]); // asked though its record calls it fresh
 
-    const std::string expected[] = {"old", "new", "old", "old", "old",
-                                    BodyOf(Target(X0, Y0 + New)), BodyOf(Target(X0, Y0 + Same))};
-    for (int row = 0; row < 7; ++row)
+    const std::string expected[] = {old,
+                                    replaced,
+                                    old,
+                                    old,
+                                    old,
+                                    TilePng(Target(X0, Y0 + New)),
+                                    TilePng(Target(X0, Y0 + Same)),
+                                    TilePng(Target(X0, Y0 + Broken)),
+                                    old};
+    for (int row = 0; row < Rows; ++row)
         EXPECT_EQ(expected[row], ReadFileBytes(TilePath(X0, Y0 + row))) << row;
-    EXPECT_EQ(1730419200, TileFileTime(TilePath(X0, Y0 + Replaced)));
+    // A tile's file time is when Quarrow last got or confirmed it, not the service's date.
+    for (const Row row : {Unchanged, Replaced, Same})
+        EXPECT_GE(TileFileTime(TilePath(X0, Y0 + row)), now) << row;
+    EXPECT_LT(TileFileTime(TilePath(X0, Y0 + Fresh)), now + 1);
 
     const RunCounts counts = m_host.Counts();
-    EXPECT_EQ(6, counts.Checked);
+    EXPECT_EQ(8, counts.Checked);
     EXPECT_EQ(2, counts.Unchanged);
-    EXPECT_EQ(2, counts.Changed);
+    EXPECT_EQ(3, counts.Changed);
     EXPECT_EQ(1, counts.Gone);
-    EXPECT_EQ(1, counts.Failed);
+    EXPECT_EQ(2, counts.Failed);
     EXPECT_EQ(0, counts.WorkersGaveUp);
-    ASSERT_EQ(1u, m_host.Failed().size());
+    EXPECT_EQ(1, counts.Skipped[static_cast<std::size_t>(UpdateSkip::Fresh)]);
+    ASSERT_EQ(2u, m_host.Failed().size());
     EXPECT_NE(std::string::npos, m_host.Failed()[0].find(FileName(X0, Y0 + Failed)));
+    EXPECT_NE(std::string::npos, m_host.Failed()[1].find(FileName(X0, Y0 + Page)));
     const std::vector<std::string> log = m_host.Log();
     const auto logged = [&](const std::string& text) {
         return std::find(log.begin(), log.end(), text) != log.end();
@@ -1206,7 +1236,8 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
     EXPECT_TRUE(logged("T1:seq=3," + FileName(X0, Y0 + Gone) + " gone from the service"));
     EXPECT_TRUE(logged("T1:seq=7," + FileName(X0, Y0 + Same) + " unchanged"));
 
-    // Every tile answered is recorded in this pass, with what its answer said or else what it had.
+    // Every tile answered is recorded in this pass, with what its answer said or else what it had;
+    // a 404 keeps the validators the tile had.
     std::vector<int> recorded;
     for (const TileRecord& record : m_host.Records()) {
         recorded.push_back(record.Y - Y0);
@@ -1219,8 +1250,12 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
             EXPECT_EQ(std::make_pair(std::string("\"b2\""), NewModified),
                       std::make_pair(record.ETag, record.LastModified));
         }
+        if (record.Y == Y0 + Gone) {
+            EXPECT_EQ(std::make_pair(std::string("\"c1\""), OldModified),
+                      std::make_pair(record.ETag, record.LastModified));
+        }
     }
-    EXPECT_EQ((std::vector<int>{Unchanged, Replaced, Gone, New, Same}), recorded);
+    EXPECT_EQ((std::vector<int>{Unchanged, Replaced, Gone, New, Same, Broken}), recorded);
 }
 
 } // namespace
