@@ -504,13 +504,33 @@ void TForm1::StartTask() {
     // A shape's tiles, worked out already for the estimate.
     if (m_shape && m_shapeCoverage && Text(Edit5) == std::to_string(m_shapeCoverageZoom))
         entries.Coverage = m_shapeCoverage;
-    const PreparedStart start =
-        PrepareStart(ReadStartSettings(ConfigFile.toStdString()), entries,
-                     [this](const std::string& folder) { return FreeDiskSpace(folder); });
-    for (const std::string& message : start.Refusal)
-        m_dialogs.Message(Q(message));
+    const auto prepare = [&] {
+        PreparedStart prepared =
+            PrepareStart(ReadStartSettings(ConfigFile.toStdString()), entries,
+                         [this](const std::string& folder) { return FreeDiskSpace(folder); });
+        for (const std::string& message : prepared.Refusal)
+            m_dialogs.Message(Q(message));
+        return prepared;
+    };
+    PreparedStart start = prepare();
     if (!start.Task)
         return;
+    // A task of this name exists and the Start would write it anew: only when the user says so.
+    if (start.Existing) {
+        switch (m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*start.Existing)),
+                                          start.Existing->CanResume)) {
+        case ExistingTaskChoice::Cancel:
+            return;
+        case ExistingTaskChoice::Resume:
+            entries.TaskName = ProjectNameFor(entries.TaskName);
+            start = prepare();
+            if (!start.Task)
+                return;
+            break;
+        case ExistingTaskChoice::StartAnew:
+            break;
+        }
+    }
     try {
         m_taskLock.reset(); // a Start that failed before its workers ran may hold it still
         m_taskLock = std::make_unique<TaskLock>(start.Task->ProjectFile());

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication::setApplicationName(QStringLiteral("Quarrow"));
-    Dialogs dialogs;
+    DesktopDialogs dialogs;
     try {
         QString folder = QCoreApplication::applicationDirPath();
         if (!folder.endsWith(QLatin1Char('/')))

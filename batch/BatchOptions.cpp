@@ -45,6 +45,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         {"--source", true},   {"--name", true},
         {"--folder", true},   {"--workers", true},
         {"--dry-run", false}, {"--verbose", false},
+        {"--replace", false},
         {"--resume", true},   {"--retry-failed", true},
         {"--update", true},   {"--older-than", true},
         {"--force", false},   {"--help", false},
@@ -178,6 +179,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         options.Workers = workers;
     }
     options.DryRun = given.count("--dry-run") > 0;
+    options.Replace = given.count("--replace") > 0;
     return options;
 }
 
@@ -190,6 +192,7 @@ std::string BatchUsage(const std::string& settingsFile) {
            "  quarrow-batch --area W,S,E,N | --area-file FILE [--corridor KM]\n"
            "                --zoom Z | --zoom Z1-Z2  [--type map|satellite|terrain]\n"
            "                [--source NAME] --name TASK --folder DIR [--workers N] [--dry-run]\n"
+           "                [--replace]\n"
            "  quarrow-batch --resume TASK.zav\n"
            "  quarrow-batch --retry-failed TASK.zav\n"
            "  quarrow-batch --update TASK.zav [--older-than DAYS] [--force]\n"
@@ -212,6 +215,8 @@ std::string BatchUsage(const std::string& settingsFile) {
            "  --workers N        at most N workers (1 to 8) for a new task of a custom source;\n"
            "                     a resumed task keeps the count it began with\n"
            "  --dry-run          print each zoom level's tiles, size and time; write nothing\n"
+           "  --replace          start anew a task of the name whose entries differ (its files\n"
+           "                     are replaced); without it such a task is refused\n"
            "  --resume TASK.zav  continue a task where it stopped\n"
            "  --retry-failed TASK.zav\n"
            "                     fetch the tiles of the task's failed list again\n"

@@ -25,6 +25,7 @@ struct BatchOptions {
     std::string Folder;
     std::optional<int> Workers;
     bool DryRun = false;
+    bool Replace = false; // a task of the name that exists is written anew
     bool Verbose = false;
     std::string ProjectFile; // of --resume, --retry-failed and --update
     int OlderThanDays = 0;   // of --update: 0 for every tile

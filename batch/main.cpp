@@ -164,6 +164,11 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
             continue;
         }
         PreparedStart start = PrepareStart(settings, entries, FreeDiskSpace);
+        // Nothing a user made is replaced without their word.
+        if (start.Existing && !options.Replace)
+            return Refused({"The task " + start.Existing->Name + " exists in " +
+                            start.Task->Params->SavePath +
+                            ": --resume it, or add --replace to start it anew."});
         if (start.Task && options.Workers && !start.Resume)
             start.Task->Params->ThreadCount =
                 std::min(start.Task->Params->ThreadCount, *options.Workers);

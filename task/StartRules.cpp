@@ -13,6 +13,7 @@
 #include "download/httpclient.h"
 #include "engine/DateTimeText.h"
 #include "engine/Exception.h"
+#include "engine/LineStore.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "engine/TextFile.h"
@@ -263,6 +264,31 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
         refuse(error.Message());
         return refuse("Error: Create task failure.");
     }
+    std::error_code exists;
+    if (!estimateOnly && !start.Resume &&
+        std::filesystem::exists(start.Task->ProjectFile(), exists)) {
+        ExistingTask existing;
+        existing.Name = ProjectBaseName(projectName);
+        // The same entries but the name typed without its ".zav".
+        ResumeEntries named = resumeEntries;
+        named.TaskNameTyped = projectName;
+        existing.CanResume = IsResume(named, savePath, projectName);
+        try {
+            auto stored = std::make_shared<TaskParams>(ReadTaskParams(start.Task->ProjectFile()));
+            existing.Zoom = stored->Zoom;
+            existing.Tiles = DownloadTask(stored, DownloadTask::ReadOnly{}).TileCount;
+        } catch (const Exception&) {
+            // A project file that does not read is still one the Start would replace.
+        }
+        LineStore failed;
+        try {
+            failed.Load(start.Task->FailedFile);
+        } catch (const Exception&) {
+        }
+        for (std::size_t i = 0; i < failed.Count(); ++i)
+            existing.Failed += failed.Line(i).empty() ? 0 : 1;
+        start.Existing = existing;
+    }
     if (start.Task->TileCount < params->ThreadCount)
         params->ThreadCount = start.Task->TileCount;
     // A custom source's service sets how many workers it takes.
@@ -278,6 +304,17 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
             params->ThreadCount = began;
     }
     return start;
+}
+
+std::string ExistingTaskQuestion(const ExistingTask& task) {
+    std::string facts;
+    if (task.Zoom > 0)
+        facts = "zoom " + std::to_string(task.Zoom) + ", " +
+                TilesText(static_cast<unsigned long long>(task.Tiles)) + ", " +
+                std::to_string(task.Failed) + " failed";
+    return "The task " + task.Name + " already exists" + (facts.empty() ? "" : " (" + facts + ")") +
+           ". " + (task.CanResume ? "Resume it, start it anew" : "Start it anew") +
+           " (its files are replaced), or cancel?";
 }
 
 std::uintmax_t FreeDiskSpace(const std::string& folder) {

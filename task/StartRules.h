@@ -93,10 +93,26 @@ StartEntries ReadProjectEntries(const std::string& projectFile);
 
 // What a Start makes of its entries: the task, ready for its files and workers, or the messages
 // that refuse it, in the order the user is told them.
+// A task of the Start's name whose project file exists and which the Start would write anew.
+struct ExistingTask {
+    std::string Name; // as the project file names it, without ".zav"
+    int Zoom = 0;
+    long long Tiles = 0;  // 0 when its file does not say
+    long long Failed = 0; // entries of its failed list
+    // Whether a Start of the same entries with the name's ".zav" resumes it.
+    bool CanResume = false;
+};
+
+// "The task NAME already exists (zoom 13, 30 tiles, 5 failed). Resume it, start it anew (its
+// files are replaced), or cancel?"
+std::string ExistingTaskQuestion(const ExistingTask& task);
+
 struct PreparedStart {
     std::shared_ptr<DownloadTask> Task;
     bool Resume = false;
     std::vector<std::string> Refusal;
+    // Set when Task would replace a task that exists: nothing is written until it is answered.
+    std::optional<ExistingTask> Existing;
 };
 
 // The Start's checks and its task, as the main window and the program without windows both run

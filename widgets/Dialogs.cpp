@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
@@ -71,6 +72,24 @@ bool HasProgramFor(const QUrl& url) {
 Dialogs::Dialogs() = default;
 
 Dialogs::~Dialogs() = default;
+
+ExistingTaskChoice Dialogs::AskExistingTask(const QString&, bool) {
+    return ExistingTaskChoice::StartAnew;
+}
+
+ExistingTaskChoice DesktopDialogs::AskExistingTask(const QString& question, bool canResume) {
+    QMessageBox box(QMessageBox::Question, ApplicationTitle(), question, QMessageBox::NoButton,
+                    Owner());
+    QPushButton* resume =
+        canResume ? box.addButton(QStringLiteral("&Resume"), QMessageBox::AcceptRole) : nullptr;
+    QPushButton* anew = box.addButton(QStringLiteral("Start &anew"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(resume ? resume : cancel);
+    box.exec();
+    if (resume && box.clickedButton() == resume)
+        return ExistingTaskChoice::Resume;
+    return box.clickedButton() == anew ? ExistingTaskChoice::StartAnew : ExistingTaskChoice::Cancel;
+}
 
 void Dialogs::Message(const QString& text) {
     QMessageBox::information(Owner(), ApplicationTitle(), text);

@@ -9,6 +9,9 @@
 class QWidget;
 class THelpWindow;
 
+// What to do with a task of the typed name that exists already.
+enum class ExistingTaskChoice { Resume, StartAnew, Cancel };
+
 class Dialogs {
 public:
     Dialogs();
@@ -36,6 +39,17 @@ public:
     // program is set to open it.
     virtual bool DesktopOpen(const QString& target);
 
+    // Whether to resume the task named in the question, start it anew or do nothing (Resume
+    // only offered when canResume). Answers StartAnew without asking, so that a caller that does
+    // not ask gets the task written anew; the desktop's dialogs below ask.
+    virtual ExistingTaskChoice AskExistingTask(const QString& question, bool canResume);
+
 private:
     std::unique_ptr<THelpWindow> m_help; // made when first needed
+};
+
+// The program's own dialogs: every question is put to the person at the desktop.
+class DesktopDialogs : public Dialogs {
+public:
+    ExistingTaskChoice AskExistingTask(const QString& question, bool canResume) override;
 };

@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
+#include "engine/ProfileFile.h"
 #include "engine/TileFile.h"
 #include "engine/TileRecords.h"
 #include "tests/app/RecordingDialogs.h"
@@ -263,6 +264,27 @@ TEST_F(Batch, CtrlCThenTheWindowResumesAndTheFilesAreTheWindows) {
                              "e2e/zavm_3371_1552_12.png", "e2e/zavm_3373_1552_12.png"})
         EXPECT_TRUE(ReadFileBytes(byWindow.Path() + file) == ReadFileBytes(byBatch.Path() + file))
             << file;
+}
+
+TEST_F(Batch, ATaskOfTheNameIsReplacedOnlyWithReplace) {
+    Install(AnyPort());
+    const std::string project = m_save.Path() + "kept.zav";
+    ASSERT_EQ(0, Run(Task("116.3,39.85,116.32,39.87", "13", "kept", m_save.Path())).ExitCode);
+    const std::string before = ReadFileBytes(project);
+    const std::string log = ReadFileBytes(m_save.Path() + "kept_log.txt");
+    // The same name at another zoom level would write the task anew.
+    const test::ProgramRun refused = Run(Task("116.3,39.85,116.32,39.87", "14", "kept", m_save.Path()));
+    EXPECT_EQ(2, refused.ExitCode);
+    EXPECT_NE(std::string::npos,
+              refused.Err.find("The task kept exists in " + m_save.Path() +
+                               ": --resume it, or add --replace to start it anew."))
+        << refused.Err;
+    EXPECT_EQ(before, ReadFileBytes(project));
+    EXPECT_EQ(log, ReadFileBytes(m_save.Path() + "kept_log.txt"));
+    std::vector<std::string> replace = Task("116.3,39.85,116.32,39.87", "14", "kept", m_save.Path());
+    replace.push_back("--replace");
+    EXPECT_EQ(0, Run(replace).ExitCode);
+    EXPECT_EQ(14, ProfileFile(project).ReadInteger("Zoom", "Zoom", 0));
 }
 
 TEST_F(Batch, FailedTilesAreListedAndFetchedAgainFromTheList) {

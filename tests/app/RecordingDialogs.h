@@ -14,7 +14,7 @@ namespace quarrow::test {
 
 class RecordingDialogs : public Dialogs {
 public:
-    enum class Kind { Message, Error, BrowseFolder, OpenFile, ShellOpen, StartProgram };
+    enum class Kind { Message, Error, BrowseFolder, OpenFile, ShellOpen, StartProgram, ExistingTask };
 
     struct Call {
         Kind What;
@@ -25,6 +25,7 @@ public:
     std::vector<Call> Calls;
     std::deque<QString> FolderAnswers;
     std::deque<QString> FileAnswers;
+    std::deque<ExistingTaskChoice> ExistingAnswers; // none left: Start anew
 
     // The texts of the calls of one kind, in order.
     QStringList TextsOf(Kind what) const {
@@ -51,6 +52,15 @@ public:
     }
     void StartProgram(const QString& path) override {
         Calls.push_back({Kind::StartProgram, path, {}});
+    }
+    ExistingTaskChoice AskExistingTask(const QString& question, bool canResume) override {
+        Calls.push_back({Kind::ExistingTask, question,
+                         {canResume ? QStringLiteral("can resume") : QString()}});
+        if (ExistingAnswers.empty())
+            return ExistingTaskChoice::StartAnew;
+        const ExistingTaskChoice answer = ExistingAnswers.front();
+        ExistingAnswers.pop_front();
+        return answer;
     }
 
 private:

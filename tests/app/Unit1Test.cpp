@@ -457,11 +457,37 @@ TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
     RunToEnd(*form);
     EXPECT_EQ(projectBytes, ReadFileBytes(project)) << "every worker had finished its share";
 
-    // Without ".zav" typed the same entries start afresh.
+    // Without ".zav" typed the same entries would start afresh: the window asks first. Cancel
+    // writes nothing, Resume goes on, Start anew is the rewrite.
     Find<QLineEdit>(*form, "EditTaskName")->setText("e2e");
+    const std::string logBytes = ReadFileBytes(logFile);
+    m_dialogs.Calls.clear();
+    m_dialogs.ExistingAnswers = {ExistingTaskChoice::Cancel, ExistingTaskChoice::Resume,
+                                 ExistingTaskChoice::StartAnew};
+    form->BitBtn1Click();
+    EXPECT_EQ("Start", button->text());
+    EXPECT_EQ(logBytes, ReadFileBytes(logFile));
+    EXPECT_EQ(projectBytes, ReadFileBytes(project));
+    form->BitBtn1Click();
+    ASSERT_TRUE(form->CurrentTask->Params->Resume);
+    RunToEnd(*form);
+    EXPECT_EQ(projectBytes, ReadFileBytes(project));
     form->BitBtn1Click();
     EXPECT_FALSE(form->CurrentTask->Params->Resume);
     RunToEnd(*form);
+    const QString question = "The task e2e already exists (zoom 12, 3 tiles, 0 failed). Resume "
+                             "it, start it anew (its files are replaced), or cancel?";
+    EXPECT_EQ((QStringList{question, question, question}), m_dialogs.TextsOf(Kind::ExistingTask));
+    // Other entries under the name: no resume to offer.
+    Find<QLineEdit>(*form, "Edit5")->setText("13");
+    m_dialogs.Calls.clear();
+    m_dialogs.ExistingAnswers = {ExistingTaskChoice::Cancel};
+    form->BitBtn1Click();
+    ASSERT_EQ(1u, m_dialogs.Calls.size());
+    EXPECT_EQ(QStringList{QString()}, m_dialogs.Calls[0].Extra);
+    EXPECT_EQ(QString("The task e2e already exists (zoom 12, 3 tiles, 0 failed). Start it anew "
+                      "(its files are replaced), or cancel?"),
+              m_dialogs.Calls[0].Text);
 }
 
 TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {
