@@ -570,7 +570,7 @@ void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
     RunningWorkers = 0;
     CurrentTask = task;
     m_run.reset();
-    m_run = std::make_unique<TaskRun>(task, m_logSink, m_failedSink);
+    m_run = std::make_unique<TaskRun>(task, m_logSink, m_failedSink, m_executableFolder);
     if (!m_run->RecordsProblem().empty())
         Memo1->AppendLine(m_run->RecordsProblem());
     LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));
@@ -762,6 +762,10 @@ void TForm1::PaneSink::Append(const std::string& line) {
 
 void TForm1::PaneSink::Save(const std::string& path) const {
     Pane->SaveToFile(path);
+}
+
+std::vector<std::string> TForm1::PaneSink::Lines() const {
+    return Pane->Lines();
 }
 
 int TForm1::TilesDone() const {

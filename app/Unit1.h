@@ -132,6 +132,7 @@ private:
         void Load(const std::string& path) override;
         void Append(const std::string& line) override;
         void Save(const std::string& path) const override;
+        std::vector<std::string> Lines() const override;
     };
 
     void BuildControls();

@@ -3,10 +3,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <unordered_set>
 
 #include "StartRules.h"
 #include "download/FailedTileList.h"
 #include "download/FailureTexts.h"
+#include "engine/TextFile.h"
+#include "engine/TileFile.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 
@@ -34,25 +39,68 @@ std::string Reason(const TaskOutcome& outcome) {
 } // namespace
 
 std::string OutcomeText(const TaskOutcome& outcome) {
-    const std::string of = std::to_string(outcome.Done) + " of " + std::to_string(outcome.Total);
-    const long long missing = outcome.Total - outcome.Done;
-    if (missing <= 0 && outcome.Listed == 0)
-        return of + " tiles saved in " + DurationText(outcome.Seconds);
-    std::string text = of + " tiles: ";
-    text += missing > 0 ? std::to_string(missing) + " not fetched"
-                        : std::to_string(outcome.Listed) + " failed";
+    const TileCensus& tiles = outcome.Tiles;
+    std::string text = std::to_string(outcome.Total) + " tiles: " + std::to_string(tiles.Saved) +
+                       " saved, " + std::to_string(tiles.Blank) +
+                       " blank (the service has none), " + std::to_string(tiles.Failed) +
+                       " failed (listed for re-download";
+    const std::string reason = Reason(outcome);
+    if (tiles.NotFetched > 0) {
+        text += "), " + std::to_string(tiles.NotFetched) + " not fetched";
+        if (!reason.empty() && outcome.StopReason.empty())
+            text += " (" + reason + ")";
+    } else {
+        if (tiles.Failed > 0 && !outcome.LastFailure.empty())
+            text += ": " + reason;
+        text += ")";
+    }
     // The reason first, where a narrow status bar still shows it.
     if (!outcome.StopReason.empty())
-        return outcome.StopReason + " " + text + ".";
-    if (const std::string reason = Reason(outcome); !reason.empty())
-        text += " (" + reason + ")";
+        text = outcome.StopReason + " " + text;
     // A resume fetches what was never fetched, the refused tiles included; the failed list
     // holds the rest.
-    if (missing <= 0)
+    if (tiles.NotFetched > 0)
+        return text + ". " +
+               (outcome.GoOn.empty() ? std::string("Start again with the same entries to go on.")
+                                     : outcome.GoOn);
+    if (tiles.Failed > 0)
         return text + ". Re-download them from the failed list.";
-    return text + ". " +
-           (outcome.GoOn.empty() ? std::string("Start again with the same entries to go on.")
-                                 : outcome.GoOn);
+    return text + ". Done in " + DurationText(outcome.Seconds) + ".";
+}
+
+TileCensus CountTiles(const DownloadTask& task, const std::string& blankImage,
+                      const std::vector<std::string>& failedEntries) {
+    std::unordered_set<std::string> listed;
+    for (const std::string& line : failedEntries)
+        if (!line.empty())
+            listed.insert(SplitFailureEntry(line).Path);
+    std::string blank;
+    if (!ReadWholeFile(blankImage, blank))
+        blank.clear();
+    const auto isBlank = [&blank](const std::string& path, const TileFile& file) {
+        std::string bytes;
+        return !blank.empty() && file.Size == blank.size() && ReadWholeFile(path, bytes) &&
+               bytes == blank;
+    };
+    TileCensus census;
+    for (int x = task.MinX; x <= task.MaxX; ++x) {
+        for (int y = task.MinY; y <= task.MaxY; ++y) {
+            if (!task.Covers(x, y))
+                continue;
+            const std::string path = task.TilePath(x, y);
+            const std::optional<TileFile> file = LookAtTileFile(path);
+            const bool present = file && file->Regular && file->Size > 0;
+            if (listed.count(path)) {
+                // A listed tile that the re-download fetched is saved; the list is not rewritten.
+                ++(present && !isBlank(path, *file) ? census.Saved : census.Failed);
+            } else if (!present) {
+                ++census.NotFetched;
+            } else {
+                ++(isBlank(path, *file) ? census.Blank : census.Saved);
+            }
+        }
+    }
+    return census;
 }
 
 } // namespace quarrow

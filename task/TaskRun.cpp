@@ -1,13 +1,19 @@
 #include "TaskRun.h"
 
+#include <algorithm>
+
 #include "TaskUpdateRun.h"
 #include "engine/Exception.h"
+#include "engine/Locations.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow {
 
-TaskRun::TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed)
-    : m_task(std::move(task)), m_log(log), m_failed(failed),
+TaskRun::TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed,
+                 const std::string& executableFolder)
+    : m_task(std::move(task)),
+      m_blankImage(BlankImagePath(executableFolder, m_task->TileExtension())), m_log(log),
+      m_failed(failed),
       m_start(std::chrono::steady_clock::now()) {
     m_log.Load(m_task->LogFile);
     if (IsUpdate())
@@ -136,6 +142,8 @@ void TaskRun::Close(const WorkerPositions& positions, const Reporter& report) {
     for (const std::string& line : ClosingLines(*m_task))
         m_log.Append(line);
     Save(positions, report);
+    if (!IsUpdate())
+        m_census = CountTiles(*m_task, m_blankImage, m_failed.Lines());
 }
 
 int TaskRun::TilesDone(const WorkerPositions& positions) const {
@@ -161,10 +169,14 @@ bool TaskRun::Complete(const WorkerPositions& positions) const {
         return false;
     if (IsUpdate())
         return m_counts.Failed == 0 && !m_recordsFailed;
+    if (m_census)
+        return m_census->Failed == 0 && m_census->NotFetched == 0;
     return m_listed == 0 && TilesDone(positions) >= m_task->TileCount;
 }
 
 bool TaskRun::SomeFailed() const {
+    if (m_census && !IsUpdate())
+        return m_census->Failed > 0 || !m_counts.StopReason.empty();
     return m_listed > 0 || m_counts.Failed > 0 || !m_counts.StopReason.empty() ||
            (IsUpdate() && (m_counts.WorkersGaveUp > 0 || m_recordsFailed));
 }
@@ -172,8 +184,14 @@ bool TaskRun::SomeFailed() const {
 TaskOutcome TaskRun::Outcome(const WorkerPositions& positions, const std::string& goOn) const {
     TaskOutcome outcome;
     outcome.Total = m_task->TileCount;
-    outcome.Done = TilesDone(positions);
-    outcome.Listed = m_listed;
+    if (m_census) {
+        outcome.Tiles = *m_census;
+    } else {
+        // Before the end, from this run's own counts.
+        outcome.Tiles.Failed = m_listed;
+        outcome.Tiles.Saved = std::max(0, TilesDone(positions) - m_listed);
+        outcome.Tiles.NotFetched = m_task->TileCount - TilesDone(positions);
+    }
     outcome.Stopped = m_stopped;
     outcome.LastFailure = m_counts.LastFailure;
     outcome.StopReason = m_counts.StopReason;

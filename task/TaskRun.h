@@ -7,7 +7,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "StartRules.h"
 #include "TaskOutcome.h"
@@ -27,6 +29,7 @@ public:
     virtual void Append(const std::string& line) = 0;
     // Throws an Exception naming the file when it cannot be written.
     virtual void Save(const std::string& path) const = 0;
+    virtual std::vector<std::string> Lines() const = 0;
 };
 
 // The words that end a run, as each presenter says them.
@@ -43,8 +46,9 @@ public:
 
     // Loads the task's log and failed list into the sinks (an update's head lines after the log)
     // and opens the records a run keeps (a custom source's downloads, every update). Neither sink
-    // is owned; both must outlive the run.
-    TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed);
+    // is owned; both must outlive the run. The blank image is found in the program's folder.
+    TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed,
+            const std::string& executableFolder);
     ~TaskRun();
     TaskRun(const TaskRun&) = delete;
     TaskRun& operator=(const TaskRun&) = delete;
@@ -80,10 +84,13 @@ public:
     // Tiles per second of this run alone: an update's, the tiles it asked.
     double Rate(const WorkerPositions& positions) const;
     // Whether the run did all it was asked: not stopped, no worker gave up, nothing refused;
-    // a download with every tile done and nothing listed, an update with no tile failed.
+    // a download with every tile of the task saved or blank (after Close: as the disk has them),
+    // an update with no tile failed and its records kept.
     bool Complete(const WorkerPositions& positions) const;
     // Whether tiles are left listed or unasked for a reason a later run can mend.
     bool SomeFailed() const;
+    // The task's tiles as Close found them on disk; none before.
+    const std::optional<TileCensus>& Census() const noexcept { return m_census; }
     TaskOutcome Outcome(const WorkerPositions& positions, const std::string& goOn) const;
     // How the run ended, in the presenter's words.
     std::string EndText(const WorkerPositions& positions, const EndWords& words) const;
@@ -92,6 +99,8 @@ private:
     void SaveRecords();
 
     std::shared_ptr<DownloadTask> m_task;
+    std::string m_blankImage;
+    std::optional<TileCensus> m_census;
     LineSink& m_log;
     LineSink& m_failed;
     std::unique_ptr<TileRecords> m_records;

@@ -241,7 +241,7 @@ TEST_F(Batch, CtrlCThenTheWindowResumesAndTheFilesAreTheWindows) {
     // And quarrow-batch resumes it too: nothing is left to fetch.
     const test::ProgramRun resumed = Run({"--resume", m_save.Path() + "bj.zav"});
     EXPECT_EQ(0, resumed.ExitCode) << resumed.Err;
-    EXPECT_NE(std::string::npos, resumed.Err.find("70 of 70 tiles saved")) << resumed.Err;
+    EXPECT_NE(std::string::npos, resumed.Err.find("70 tiles: 70 saved, 0 blank")) << resumed.Err;
 
     // A task of three tiles by each program: the same project file, list and tiles.
     TempDir byBatch, byWindow;
@@ -317,7 +317,7 @@ TEST_F(Batch, AZoomRangeIsATaskPerLevelAndEachResumes) {
     const test::ProgramRun again = Run({"--resume", m_save.Path() + "bj_z11.zav"});
     EXPECT_EQ(0, again.ExitCode) << again.Err;
     EXPECT_NE(std::string::npos, again.Err.find("Resuming ")) << again.Err;
-    EXPECT_NE(std::string::npos, again.Err.find("4 of 4 tiles saved")) << again.Err;
+    EXPECT_NE(std::string::npos, again.Err.find("4 tiles: 4 saved, 0 blank")) << again.Err;
 }
 
 TEST_F(Batch, ASecondCtrlCEndsAtOnceWithTheTaskSaved) {

@@ -422,7 +422,10 @@ TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
     RunToEnd(*form);
     EXPECT_EQ("Start", button->text());
     EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
-    EXPECT_TRUE(Find<QLabel>(*form, "ProgressText")->text().startsWith("3 of 3 tiles saved in "));
+    EXPECT_TRUE(Find<QLabel>(*form, "ProgressText")
+                    ->text()
+                    .startsWith("3 tiles: 3 saved, 0 blank (the service has none), 0 failed "
+                                "(listed for re-download). Done in "));
     EXPECT_EQ(QStringList{"Start"}, captionsAtMessages);
     EXPECT_FALSE(Find<QTimer>(*form, "Timer1")->isActive());
 
@@ -504,8 +507,8 @@ TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {
     // The closing lines and box are as for any end; the status bar tells the shortfall.
     EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
     QLabel* progress = Find<QLabel>(*form, "ProgressText");
-    EXPECT_EQ("0 of 3 tiles: 3 not fetched (the service refused: 403). Start again with the same "
-              "entries to go on.",
+    EXPECT_EQ("3 tiles: 0 saved, 0 blank (the service has none), 3 failed (listed for "
+              "re-download: the service refused: 403). Re-download them from the failed list.",
               progress->text());
     Find<QLineEdit>(*form, "Edit4")->setText("39.8");
     EXPECT_TRUE(progress->text().startsWith("Next task: 6 tiles, about "))

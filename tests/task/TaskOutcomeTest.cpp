@@ -9,25 +9,27 @@ namespace {
 TEST(TaskOutcome, TellsHowATaskEndedAndWhy) {
     struct Case {
         TaskOutcome Outcome;
-        const char* Text;
+        std::string Text;
     };
+    const std::string cert = "The certificate of h.example was refused: expired. Set the CA file "
+                             "in Options or ask the service's owner.";
     // clang-format off
-    //  total done listed stopped last failure                                 seconds stop reason, go on
+    //  total  saved blank failed not-fetched  stopped last failure                        seconds stop reason, go on
     const Case cases[] = {
-        {{99, 99, 0, false, "",                                                14.2, "", ""},
-         "99 of 99 tiles saved in 14 s"},
-        {{99, 51, 8, false, "403 Forbidden",                                   30, "", ""},
-         "51 of 99 tiles: 48 not fetched (the service refused: 403). Start again with the same entries to go on."},
-        {{10, 4, 0, true, "",                                                  3, "", ""},
-         "4 of 10 tiles: 6 not fetched (stopped). Start again with the same entries to go on."},
-        {{10, 10, 2, false, "Socket Error # 10060\r\nConnection timed out.",   3, "", ""},
-         "10 of 10 tiles: 2 failed (the network failed: Socket Error # 10060 Connection timed out.). Re-download them from the failed list."},
-        {{10, 10, 1, false, "failed",                                          3, "", ""},
-         "10 of 10 tiles: 1 failed (failed). Re-download them from the failed list."},
-        {{10, 4, 0, true, "",                                                  3, "", "Go on with: quarrow-batch --resume m/t.zav"},
-         "4 of 10 tiles: 6 not fetched (stopped). Go on with: quarrow-batch --resume m/t.zav"},
-        {{10, 0, 0, false, "",                                                 1, "The certificate of h.example was refused: expired. Set the CA file in Options or ask the service's owner.", ""},
-         "The certificate of h.example was refused: expired. Set the CA file in Options or ask the service's owner. 0 of 10 tiles: 10 not fetched."},
+        {{99, {96, 3, 0, 0},  false, "",                                                14.2, "", ""},
+         "99 tiles: 96 saved, 3 blank (the service has none), 0 failed (listed for re-download). Done in 14 s."},
+        {{99, {51, 0, 0, 48}, false, "403 Forbidden",                                   30, "", ""},
+         "99 tiles: 51 saved, 0 blank (the service has none), 0 failed (listed for re-download), 48 not fetched (the service refused: 403). Start again with the same entries to go on."},
+        {{10, {4, 0, 0, 6},   true, "",                                                 3, "", ""},
+         "10 tiles: 4 saved, 0 blank (the service has none), 0 failed (listed for re-download), 6 not fetched (stopped). Start again with the same entries to go on."},
+        {{10, {8, 0, 2, 0},   false, "Socket Error # 10060\r\nConnection timed out.",    3, "", ""},
+         "10 tiles: 8 saved, 0 blank (the service has none), 2 failed (listed for re-download: the network failed: Socket Error # 10060 Connection timed out.). Re-download them from the failed list."},
+        {{10, {9, 0, 1, 0},   false, "failed",                                          3, "", ""},
+         "10 tiles: 9 saved, 0 blank (the service has none), 1 failed (listed for re-download: failed). Re-download them from the failed list."},
+        {{10, {4, 0, 0, 6},   true, "",                                                 3, "", "Go on with: quarrow-batch --resume m/t.zav"},
+         "10 tiles: 4 saved, 0 blank (the service has none), 0 failed (listed for re-download), 6 not fetched (stopped). Go on with: quarrow-batch --resume m/t.zav"},
+        {{10, {0, 0, 0, 10},  false, "",                                                1, cert, ""},
+         cert + " 10 tiles: 0 saved, 0 blank (the service has none), 0 failed (listed for re-download), 10 not fetched. Start again with the same entries to go on."},
     };
     // clang-format on
     for (const Case& c : cases)

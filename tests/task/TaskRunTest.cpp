@@ -1,5 +1,6 @@
 // One run of a task as the window and quarrow-batch present it: what its workers' events make of
 // its end, for a download and for an update.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,11 @@ namespace {
 
 class VectorSink final : public LineSink {
 public:
-    void Load(const std::string&) override { Lines.clear(); }
-    void Append(const std::string& line) override { Lines.push_back(line); }
+    void Load(const std::string&) override { Kept.clear(); }
+    void Append(const std::string& line) override { Kept.push_back(line); }
     void Save(const std::string&) const override {}
-    std::vector<std::string> Lines;
+    std::vector<std::string> Lines() const override { return Kept; }
+    std::vector<std::string> Kept;
 };
 
 struct RunCase {
@@ -38,10 +40,10 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
     // clang-format off
     //  name              update tiles                               end                        message  stop   whole  failed text
     const RunCase cases[] = {
-        {"AllSaved",       false, {Saved, Saved, Saved, Saved},      WorkerEnd::Walked,        "",      false, true,  false, "4 of 4 tiles saved in 0 s"},
-        {"OneFailed",      false, {Saved, Failed, Saved, Saved},     WorkerEnd::Walked,        "",      false, false, true,  "4 of 4 tiles: 1 failed (boom). Re-download them from the failed list."},
-        {"Stopped",        false, {Saved, Saved},                    WorkerEnd::Stopped,       "",      true,  false, false, "2 of 4 tiles: 2 not fetched (stopped). Go on with: R"},
-        {"Certificate",    false, {},                                WorkerEnd::CertificateRefused, cert, false, false, true, cert + " 0 of 4 tiles: 4 not fetched."},
+        {"AllSaved",       false, {Saved, Blank, Saved, Saved},      WorkerEnd::Walked,        "",      false, true,  false, "4 tiles: 3 saved, 1 blank (the service has none), 0 failed (listed for re-download). Done in 0 s."},
+        {"OneFailed",      false, {Saved, Failed, Saved, Saved},     WorkerEnd::Walked,        "",      false, false, true,  "4 tiles: 3 saved, 0 blank (the service has none), 1 failed (listed for re-download: boom). Re-download them from the failed list."},
+        {"Stopped",        false, {Saved, Saved},                    WorkerEnd::Stopped,       "",      true,  false, false, "4 tiles: 2 saved, 0 blank (the service has none), 0 failed (listed for re-download), 2 not fetched (stopped). Go on with: R"},
+        {"Certificate",    false, {},                                WorkerEnd::CertificateRefused, cert, false, false, true, cert + " 4 tiles: 0 saved, 0 blank (the service has none), 0 failed (listed for re-download), 4 not fetched. Go on with: R"},
         {"UpdateWhole",    true,  {Unchanged, Changed, Gone, Unchanged}, WorkerEnd::Walked,    "",      false, true,  false, "4 tiles checked: 2 unchanged, 1 changed, 1 gone from the service, 0 failed; 0 KB fetched of 0 KB"},
         // A worker that threw out of its walk leaves its tiles unchecked: no whole update.
         {"UpdateGaveUp",   true,  {Unchanged},                       WorkerEnd::Fault,         "disk",  false, false, true,  "1 tiles checked: 1 unchanged, 0 changed, 0 gone from the service, 0 failed; 0 KB fetched of 0 KB"},
@@ -49,6 +51,10 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
         {"UpdateStopped",  true,  {},                                WorkerEnd::CertificateRefused, cert, true, false, true, cert + " 0 tiles checked: 0 unchanged, 0 changed, 0 gone from the service, 0 failed; 0 KB fetched of 0 KB. U"},
     };
     // clang-format on
+    test::TempDir exe;
+    const std::string blank = test::TilePng("blank");
+    std::filesystem::create_directory(exe.Path() + "blankimg");
+    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", blank);
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.Name);
         test::TempDir save;
@@ -67,7 +73,7 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
         ASSERT_EQ(4, task->TileCount);
         WriteTaskFiles(*task);
         VectorSink log, failed;
-        TaskRun run(task, log, failed);
+        TaskRun run(task, log, failed, exe.Path());
         EXPECT_EQ(c.Update, run.IsUpdate());
         int seq = 0;
         std::pair<int, int> last{0, 0};
@@ -77,6 +83,11 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
             TileEvent event{x, y, outcome, outcome == Failed ? "boom" : "", 0, 0, std::nullopt};
             if (outcome == Failed)
                 run.FailedLine(task->TilePath(x, y) + "|u");
+            // The files the workers leave: a tile, or the blank image in its place.
+            test::WriteFileBytes(task->TilePath(x, y), outcome == Saved ? test::TilePng("t")
+                                                       : outcome == Blank || outcome == Failed
+                                                           ? blank
+                                                           : std::string());
             run.TileEnded(event);
             last = {x, y};
         }
@@ -99,6 +110,38 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
             EXPECT_EQ(c.Complete ? 101 : 100, records.UpdatePass(50));
         }
     }
+}
+
+TEST(TaskRun, TheCensusCountsEachTileOnceFromTheFolderAndTheList) {
+    test::TempDir save;
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = 116.30;
+    params->RightLongitude = 116.34;
+    params->TopLatitude = 39.90;
+    params->BottomLatitude = 39.86;
+    params->Zoom = 13;
+    params->SavePath = save.Path();
+    params->ProjectName = "c.zav";
+    const DownloadTask task(params);
+    const std::string blankImage = save.Path() + "blank.png";
+    test::WriteFileBytes(blankImage, test::TilePng("blank"));
+    const auto path = [&](int n) { return task.TilePath(task.MinX + n / 2, task.MinY + n % 2); };
+    // A tile, the blank of a tile the service has none of, a listed one still blank, a listed
+    // one that the re-download fetched (the list is not rewritten).
+    test::WriteFileBytes(path(0), test::TilePng("a"));
+    test::WriteFileBytes(path(1), test::TilePng("blank"));
+    test::WriteFileBytes(path(2), test::TilePng("blank"));
+    test::WriteFileBytes(path(3), test::TilePng("d"));
+    const std::vector<std::string> listed = {path(2) + "|u2", path(3) + "|u3", path(2) + "|u2"};
+    TileCensus census = CountTiles(task, blankImage, listed);
+    EXPECT_EQ((std::vector<long long>{2, 1, 1, 0}),
+              (std::vector<long long>{census.Saved, census.Blank, census.Failed, census.NotFetched}));
+    // An empty file (a power cut's) and a missing one are not fetched.
+    test::WriteFileBytes(path(0), "");
+    std::filesystem::remove(path(1));
+    census = CountTiles(task, blankImage, listed);
+    EXPECT_EQ((std::vector<long long>{1, 0, 1, 2}),
+              (std::vector<long long>{census.Saved, census.Blank, census.Failed, census.NotFetched}));
 }
 
 } // namespace
