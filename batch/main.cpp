@@ -225,6 +225,9 @@ int RetryFailed(const BatchOptions& options, const std::string& folder) {
     const std::string list = TaskFilesOf(options.ProjectFile).Failed;
     RerunOutcome outcome;
     try {
+        // The list belongs to a task: one whose project file is gone or empty is told, not taken
+        // for a task with nothing to fetch.
+        ReadTaskParams(options.ProjectFile);
         outcome = RetryFailedList(
             list, ReadStartSettings(SettingsFilePath(folder)).CaFile,
             [](std::string_view line) {

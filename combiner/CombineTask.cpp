@@ -17,6 +17,7 @@
 #include "TileImage.h"
 #include "engine/AreaMask.h"
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 #include "engine/ImageHeader.h"
 #include "engine/Json.h"
 #include "engine/NumberText.h"
@@ -44,12 +45,16 @@ public:
     PartFile& operator=(const PartFile&) = delete;
 
     const std::string& Path() const noexcept { return m_path; }
+    // The output takes its name only once its bytes are on the disk, and keeps it.
     void MoveTo(const std::string& target) {
+        if (!FlushFileSystemOf(m_path))
+            throw WriteError(target, ": its bytes could not be flushed to the disk");
         std::error_code ec;
         std::filesystem::rename(m_path, target, ec);
         if (ec)
             throw WriteError(target, ": " + ec.message());
         m_kept = true;
+        FlushFolderOf(target);
     }
 
 private:

@@ -37,7 +37,7 @@ void XyzTreeWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
     if (error) {
         std::error_code ignored;
         fs::remove(tile, ignored);
-        ReplaceFile(tile, bytes);
+        ReplaceFile(tile, bytes, Flush::Later); // flushed together at the end
     }
 }
 

@@ -131,7 +131,7 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
             SaveTile(entry.Path, buffer);
         } else {
             try {
-                ReplaceFile(entry.Path, buffer);
+                ReplaceFile(entry.Path, buffer, Flush::Later);
             } catch (const Exception& error) {
                 return {{error.Message()}, false, false};
             }

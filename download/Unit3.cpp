@@ -231,7 +231,7 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     if (m_update)
         m_records = std::make_unique<TileRecords>(TaskFilesOf(Task->ProjectFile()).Records,
                                                   TileRecords::Access::Read);
-    const int resumePoint = Task->ResumePoint(ThreadIndex);
+    const int resumePoint = CheckedResumePoint(Task->ResumePoint(ThreadIndex));
     // No wait begins after a stop: the loop below ends at once then. A custom source without a
     // wait of its own starts every worker at once.
     if (!stop.stop_requested() && !(m_custom && params.Source->TileDelayMs == 0))
@@ -276,6 +276,37 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     WorkerEndEvent walked{ThreadIndex, WorkerEnd::Walked, {}};
     walked.Skipped = m_skipped;
     return walked;
+}
+
+int TDownThread::CheckedResumePoint(int resumePoint) const {
+    const TaskParams& params = *Task->Params;
+    const int workers = std::max(1, params.ThreadCount);
+    const long long rows = static_cast<long long>(Task->MaxY) - Task->MinY + 1;
+    // The tiles a worker saves between two saves of the positions, and a margin.
+    const int delay = m_custom ? std::max(1, params.Source->TileDelayMs) : AfterSavedMs;
+    const int back = std::clamp(5000 / delay + 8, 8, 4096);
+    int earliestLost = 0;
+    int looked = 0;
+    for (int seq = resumePoint; seq >= 1 && looked < back; --seq) {
+        if (!DownloadTask::IsWorkersTile(seq, workers, ThreadIndex))
+            continue;
+        const int x = static_cast<int>(Task->MinX + (seq - 1) / rows);
+        const int y = static_cast<int>(Task->MinY + (seq - 1) % rows);
+        if (!Task->Covers(x, y))
+            continue;
+        ++looked;
+        // A missing tile is left as the resume has it: only a name whose bytes were lost.
+        const std::string path = Task->TilePath(x, y);
+        const std::optional<TileFile> file = LookAtTileFile(path);
+        if (!file || !file->Regular)
+            continue;
+        std::string bytes;
+        if (file->Size == 0 ||
+            (m_custom && file->Size <= MaxTileFileSize && ReadWholeFile(path, bytes) &&
+             TileImageFault(bytes, Task->TileExtension())))
+            earliestLost = seq;
+    }
+    return earliestLost > 0 ? earliestLost - 1 : resumePoint;
 }
 
 bool TDownThread::WholeTile(const std::string& path) const {
@@ -469,7 +500,8 @@ TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::s
             return KeepTile(x, y, sequenceNumber, false, stop);
     }
     try {
-        ReplaceFile(path, buffer);
+        // Flushed with the others before the position that counts it is saved.
+        ReplaceFile(path, buffer, Flush::Later);
     } catch (const Exception& error) {
         // The worker cannot go on writing tiles; the tile stays listed for a later fetch.
         const TileEvent failed = EventOf(x, y, TileOutcome::Failed, error.Message());
@@ -550,11 +582,14 @@ void TDownThread::GiveUp(const std::string& firstLine, int x, int y, const std::
 // image, say) is not reported.
 void TDownThread::PutBlank(int x, int y, const TileEvent& event) {
     std::error_code ignored;
-    // An update's broken tile (empty, cut short) gives way; a whole one is never replaced.
-    if (m_update && m_broken && m_held && m_held->Regular)
-        std::filesystem::remove(Task->TilePath(x, y), ignored);
-    std::filesystem::copy_file(m_blankImagePath, Task->TilePath(x, y),
-                               std::filesystem::copy_options::none, ignored);
+    // An update's broken tile (empty, cut short) gives way, and so does an empty file that a
+    // power cut left; a tile is never replaced.
+    const std::string path = Task->TilePath(x, y);
+    const std::optional<TileFile> held = LookAtTileFile(path);
+    if (held && held->Regular && (held->Size == 0 || (m_update && m_broken)))
+        std::filesystem::remove(path, ignored);
+    std::filesystem::copy_file(m_blankImagePath, path, std::filesystem::copy_options::none,
+                               ignored);
     SendLog(Tag() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!",
             &event);
     SetLastPosition(x, y);

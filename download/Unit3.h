@@ -74,6 +74,9 @@ private:
     TileRecord Record(int x, int y);
     // Whether the file at the path is a whole tile image of the task's format.
     bool WholeTile(const std::string& path) const;
+    // The resume point, moved back before the first of the worker's last tiles that a power cut
+    // emptied (or cut short, for a custom source, whose tiles are checked as images).
+    int CheckedResumePoint(int resumePoint) const;
     // An update's answer 304 or 404 for a tile that stays as it is.
     TileOutcome KeepTile(int x, int y, int sequenceNumber, bool gone, const std::stop_token& stop);
     // The wait after a tile the service answered, at the task's pace.

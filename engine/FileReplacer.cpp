@@ -35,8 +35,8 @@ std::string ResolveTarget(const std::string& path) {
 
 } // namespace
 
-FileReplacer::FileReplacer(std::string path)
-    : m_path(std::move(path)), m_target(ResolveTarget(m_path)) {
+FileReplacer::FileReplacer(std::string path, Flush flush)
+    : m_path(std::move(path)), m_target(ResolveTarget(m_path)), m_flush(flush) {
     // Opening without truncation tells whether a direct write would be allowed.
     mode_t mode = 0666;
     bool keepMode = false;
@@ -101,11 +101,14 @@ void FileReplacer::Commit() {
     m_buffer.clear();
     const int fd = m_fd;
     m_fd = -1;
-    if (::close(fd) != 0)
+    const bool flushed = m_flush == Flush::Later || ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !flushed)
         Fail();
     if (std::rename(m_tempPath.c_str(), m_target.c_str()) != 0)
         Fail();
     m_committed = true;
+    if (m_flush == Flush::Now)
+        FlushFolderOf(m_target);
 }
 
 void FileReplacer::WriteBlocks() {
@@ -184,7 +187,7 @@ namespace {
 // replaced by a rename from a temporary name, keeping its permissions, so every tile is written
 // once. False when the system cannot (no O_TMPFILE, no /proc) or the name holds anything else (a
 // link, a folder): the caller takes the long way then. Nothing is left behind on failure.
-bool CreateWhole(const std::string& path, std::string_view bytes) {
+bool CreateWhole(const std::string& path, std::string_view bytes, Flush flush) {
 #ifdef O_TMPFILE
     std::optional<mode_t> replacing;
     struct stat held {};
@@ -212,7 +215,8 @@ bool CreateWhole(const std::string& path, std::string_view bytes) {
     const auto linkAs = [&self](const std::string& name) {
         return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     };
-    bool made = WriteWhole(fd, bytes) && (!replacing || ::fchmod(fd, *replacing) == 0);
+    bool made = WriteWhole(fd, bytes) && (!replacing || ::fchmod(fd, *replacing) == 0) &&
+                (flush == Flush::Later || ::fsync(fd) == 0);
     std::string name = path;
     if (made && replacing) {
         made = false;
@@ -235,10 +239,13 @@ bool CreateWhole(const std::string& path, std::string_view bytes) {
         ::unlink(name.c_str());
         return false;
     }
+    if (made && flush == Flush::Now)
+        FlushFolderOf(path);
     return made;
 #else
     static_cast<void>(path);
     static_cast<void>(bytes);
+    static_cast<void>(flush);
     return false;
 #endif
 }
@@ -260,12 +267,35 @@ bool WriteWhole(int fd, std::string_view bytes, std::optional<std::uint64_t> at)
     return true;
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes) {
-    if (CreateWhole(path, bytes))
+void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush) {
+    if (CreateWhole(path, bytes, flush))
         return;
-    FileReplacer file(path);
+    FileReplacer file(path, flush);
     file.Write(bytes);
     file.Commit();
+}
+
+bool FlushFileSystemOf(const std::string& path) {
+    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (fd < 0)
+        return false;
+    const bool flushed = ::syncfs(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
+void FlushFolderOf(const std::string& path) {
+    std::string folder = SplitFolder(path).first;
+    if (folder.empty())
+        folder = ".";
+    const int fd = RetryOnEintr(
+        [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0)
+        return;
+    // A folder that cannot be flushed (some file systems refuse) leaves the name as the system
+    // keeps it; the file's bytes are flushed already.
+    ::fsync(fd);
+    ::close(fd);
 }
 
 int CreateFreshFile(const std::string& path) {

@@ -14,6 +14,11 @@
 
 namespace quarrow {
 
+// When a replaced file's bytes reach the disk: before it takes its name, with its folder flushed
+// after (a task's own files, which a power cut must not empty), or with the next flush of its
+// file system (the tiles, flushed together before the positions that count them are saved).
+enum class Flush { Now, Later };
+
 // Streams bytes through a buffer of fixed size into a temporary file in the target's folder;
 // Commit() puts it in the target's place. Without Commit() the temporary file is removed. Every
 // failure throws WriteError(path). An existing target that may not be written is refused, as a
@@ -25,7 +30,7 @@ class FileReplacer {
 public:
     static constexpr std::size_t BufferSize = 1024 * 1024; // a whole number of pages
 
-    explicit FileReplacer(std::string path);
+    explicit FileReplacer(std::string path, Flush flush = Flush::Now);
     ~FileReplacer();
     FileReplacer(const FileReplacer&) = delete;
     FileReplacer& operator=(const FileReplacer&) = delete;
@@ -50,6 +55,7 @@ private:
     std::string m_tempPath;
     int m_fd = -1;
     std::string m_buffer;
+    Flush m_flush;
     bool m_committed = false;
 };
 
@@ -90,7 +96,13 @@ private:
 };
 
 // Creates or replaces the file with exactly these bytes.
-void ReplaceFile(const std::string& path, std::string_view bytes);
+void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush = Flush::Now);
+
+// Flushes what was written to the file system that holds the path (one syncfs); false when it
+// cannot be done.
+bool FlushFileSystemOf(const std::string& path);
+// Flushes the folder that holds the path, so that a name it was given survives a power cut.
+void FlushFolderOf(const std::string& path);
 
 // A new, empty file at path for a writer's own temporary file: what stands at the name (a file
 // left by an earlier run, a planted link) is removed first, never written through, and the file

@@ -163,6 +163,11 @@ TaskParams ReadTaskParams(const std::string& projectFile) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(projectFile, ec))
         throw ReadError(projectFile);
+    // A power cut before its bytes reached the disk leaves the name with nothing in it.
+    if (std::filesystem::file_size(projectFile, ec) == 0 && !ec)
+        throw Exception("The project file of " + ProjectBaseName(SplitFolder(projectFile).second) +
+                        " is empty: the disk lost it. Start the task anew with the same entries; "
+                        "the tiles on disk are kept and checked.");
     const ProfileFile project(projectFile);
     TaskParams params;
     auto [folder, name] = SplitFolder(projectFile);

@@ -52,7 +52,7 @@ void DiskTileCache::Write(const std::string& key, int z, int x, int y, const std
     std::error_code ec;
     fs::create_directories(m_folder + key, ec);
     try {
-        ReplaceFile(PathOf(key, z, x, y), bytes);
+        ReplaceFile(PathOf(key, z, x, y), bytes, Flush::Later); // a cache: nothing to lose
     } catch (const std::exception&) {
         return; // a cache that cannot be written only fetches again
     }

@@ -4,6 +4,7 @@
 
 #include "TaskUpdateRun.h"
 #include "engine/Exception.h"
+#include "engine/FileReplacer.h"
 #include "engine/Locations.h"
 #include "engine/TileRecords.h"
 
@@ -114,6 +115,9 @@ void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
     reported(m_task->LogFile, [this] { m_log.Save(m_task->LogFile); });
     reported(m_task->FailedFile, [this] { m_failed.Save(m_task->FailedFile); });
     reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); });
+    // The tiles the positions count reach the disk before the positions do: a power cut then
+    // costs the tiles since the last save, which the resume asks for, never a tile it skips.
+    FlushFileSystemOf(m_task->TileFolder);
     reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); });
 }
 

@@ -15,7 +15,7 @@ namespace quarrow::test {
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& unset, std::chrono::milliseconds wait,
-                      const std::function<bool()>& interruptWhen) {
+                      const std::function<bool()>& interruptWhen, int signal) {
     TempDir folder;
     const std::string out = folder.Path() + "out", err = folder.Path() + "err";
     std::vector<std::string> words{program};
@@ -42,7 +42,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     bool interrupted = false;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (interruptWhen && !interrupted && interruptWhen()) {
-            ::kill(pid, SIGINT);
+            ::kill(pid, signal);
             interrupted = true;
         }
         if (std::chrono::steady_clock::now() > end) {
@@ -55,6 +55,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     }
     if (status != -1 && WIFEXITED(status))
         run.ExitCode = WEXITSTATUS(status);
+    else if (status != -1 && WIFSIGNALED(status))
+        run.ExitCode = 128 + WTERMSIG(status);
     run.Out = ReadFileBytes(out);
     run.Err = ReadFileBytes(err);
     return run;
