@@ -47,7 +47,10 @@ public:
     const std::string& Path() const noexcept { return m_path; }
     // The output takes its name only once its bytes are on the disk, and keeps it.
     void MoveTo(const std::string& target) {
-        if (!FlushFileSystemOf(m_path))
+        std::error_code kind;
+        const bool flushed = std::filesystem::is_directory(m_path, kind) ? FlushFileSystemOf(m_path)
+                                                                         : FlushFile(m_path);
+        if (!flushed)
             throw WriteError(target, ": its bytes could not be flushed to the disk");
         std::error_code ec;
         std::filesystem::rename(m_path, target, ec);

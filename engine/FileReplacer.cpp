@@ -284,6 +284,18 @@ bool FlushFileSystemOf(const std::string& path) {
     return flushed;
 }
 
+bool FlushFile(const std::string& path) {
+    const int fd = RetryOnEintr([&] {
+        return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    });
+    if (fd < 0)
+        return false;
+    struct stat facts {};
+    const bool flushed = ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
 void FlushFolderOf(const std::string& path) {
     std::string folder = SplitFolder(path).first;
     if (folder.empty())

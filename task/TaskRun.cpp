@@ -54,6 +54,16 @@ void TaskRun::FailedLine(const std::string& line) {
 
 void TaskRun::TileEnded(const TileEvent& event) {
     m_counts.Add(event);
+    switch (event.Outcome) {
+    case TileOutcome::Saved:
+    case TileOutcome::Changed:
+    case TileOutcome::Blank:
+    case TileOutcome::Failed:
+        m_unflushed.emplace_back(event.X, event.Y);
+        break;
+    default:
+        break;
+    }
     if (!event.Record || !m_records)
         return;
     try {
@@ -117,7 +127,11 @@ void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
     reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); });
     // The tiles the positions count reach the disk before the positions do: a power cut then
     // costs the tiles since the last save, which the resume asks for, never a tile it skips.
-    FlushFileSystemOf(m_task->TileFolder);
+    for (const auto& [x, y] : m_unflushed)
+        FlushFile(m_task->TilePath(x, y));
+    if (!m_unflushed.empty())
+        FlushFolderOf(m_task->TileFolder);
+    m_unflushed.clear();
     reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); });
 }
 

@@ -109,6 +109,7 @@ private:
     bool m_recordsFailed = false; // an update whose records could not all be kept is not whole
     std::array<std::int64_t, TileRecords::PassCountKinds> m_earlier{}; // of the pass's runs before
     RunCounts m_counts;
+    std::vector<std::pair<int, int>> m_unflushed; // tiles written since the last save
     int m_listed = 0;
     bool m_stopped = false;
     bool m_closed = false;
