@@ -157,10 +157,15 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         {{"--update", folder + "/none.zav"}, "--update: "},
         {{"--area-file", folder + "/none.gpx", "--zoom", "12", "--name", "t", "--folder", folder},
          "--area-file: "},
+        // A project file that a power cut emptied is told as such, not taken for a task.
+        {{"--resume", m_save.Path() + "lost.zav"}, "The project file of lost is empty: the disk lost it."},
+        {{"--retry-failed", m_save.Path() + "lost.zav"}, "The project file of lost is empty"},
         // The window's own checks and words.
         {Task("116.3,39.7,116.1,39.8", "12", "t", folder), "Left Longitude"},
         {Task(area, "12", "../t", folder), "The task name must be a file name, without folders."},
     };
+    WriteFileBytes(m_save.Path() + "lost.zav", "");
+    WriteFileBytes(m_save.Path() + "lost_failed.ftl", "");
     for (const Case& c : cases) {
         const test::ProgramRun run = Run(c.Arguments);
         EXPECT_EQ(2, run.ExitCode) << c.Told;

@@ -341,6 +341,7 @@ struct ResumeCase {
     int Zoom, X0, Y0;
     int ResumeX, ResumeY;
     std::vector<int> Fetched; // sequence numbers of a 2 x 2 task, one worker
+    std::vector<int> Empty = {}; // tiles whose files are there, empty
 };
 
 void PrintTo(const ResumeCase& c, std::ostream* out) {
@@ -355,6 +356,9 @@ TEST_P(WorkerResumeTest, SkipsUpToTheResumeTile) {
     auto task = MakeTask(server.Port(), 2, 2, 1, c.Zoom, c.X0, c.Y0);
     task->ResumeX[0] = c.ResumeX;
     task->ResumeY[0] = c.ResumeY;
+    // Files that a power cut left without their bytes.
+    for (const int seq : c.Empty)
+        WriteFileBytes(task->TilePath(c.X0 + (seq - 1) / 2, c.Y0 + (seq - 1) % 2), "");
     RunOne(task);
 
     std::vector<std::string> targets;
@@ -381,7 +385,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ResumeCase{"LastTile", Zoom, X0, Y0, X0 + 1, Y0 + 1, {}},
                       // Column 0 is a real column, but a stored 0 means "no position".
                       ResumeCase{"ZeroColumn", 2, 0, 1, 0, 1, {1, 2, 3, 4}},
-                      ResumeCase{"ZeroRow", 2, 1, 0, 2, 0, {1, 2, 3, 4}}),
+                      ResumeCase{"ZeroRow", 2, 1, 0, 2, 0, {1, 2, 3, 4}},
+                      // A tile up to the position that came back empty is asked again; a
+                      // missing one is not (the worker never looks for a file it skips).
+                      ResumeCase{"EmptyAtThePosition", Zoom, X0, Y0, X0 + 1, Y0, {3, 4}, {3}},
+                      ResumeCase{"EmptyBefore", Zoom, X0, Y0, X0 + 1, Y0, {2, 3, 4}, {2}}),
     [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // --- Outcomes of a tile whose every attempt gets the same answer ---
@@ -1216,6 +1224,11 @@ TEST_F(WorkerTest, AnUpdateAsksWithTheValidatorsAndKeepsWhatDidNotChange) {
     for (const Row row : {Unchanged, Replaced, Same})
         EXPECT_GE(TileFileTime(TilePath(X0, Y0 + row)), now) << row;
     EXPECT_LT(TileFileTime(TilePath(X0, Y0 + Fresh)), now + 1);
+
+    // A wait follows each saved tile (replaced, new, broken) and each retry (gone, failed and the
+    // page three attempts each), never a 304 or a tile kept.
+    EXPECT_EQ((std::vector<int>{0, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000}),
+              m_host.Sleeps());
 
     const RunCounts counts = m_host.Counts();
     EXPECT_EQ(8, counts.Checked);
