@@ -586,7 +586,9 @@ void TDownThread::PutBlank(int x, int y, const TileEvent& event) {
     // power cut left; a tile is never replaced.
     const std::string path = Task->TilePath(x, y);
     const std::optional<TileFile> held = LookAtTileFile(path);
-    if (held && held->Regular && (held->Size == 0 || (m_update && m_broken)))
+    // A link planted at the name is replaced, never written through.
+    if (std::filesystem::is_symlink(path, ignored) ||
+        (held && held->Regular && (held->Size == 0 || (m_update && m_broken))))
         std::filesystem::remove(path, ignored);
     std::filesystem::copy_file(m_blankImagePath, path, std::filesystem::copy_options::none,
                                ignored);

@@ -22,26 +22,21 @@ namespace {
 std::atomic<unsigned> TempCounter{0};
 constexpr int TempAttempts = 100;
 
-// A symbolic link is followed, so the file it names is replaced and the link kept.
-std::string ResolveTarget(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        const auto resolved = std::filesystem::canonical(path, ec);
-        if (!ec)
-            return resolved.string();
-    }
-    return path;
-}
 
 } // namespace
 
 FileReplacer::FileReplacer(std::string path, Flush flush)
-    : m_path(std::move(path)), m_target(ResolveTarget(m_path)), m_flush(flush) {
-    // Opening without truncation tells whether a direct write would be allowed.
+    : m_path(std::move(path)), m_target(m_path), m_flush(flush) {
+    // A link planted at the name is replaced, never written through: the rename below takes
+    // the name itself. Opening without truncation (and without following a link or waiting on a
+    // FIFO) tells whether a direct write would be allowed.
     mode_t mode = 0666;
     bool keepMode = false;
-    const int existing = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (existing >= 0) {
+    const int existing =
+        ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (existing < 0 && (errno == ELOOP || errno == ENXIO)) {
+        // A link or a FIFO at the name: what is written takes its place.
+    } else if (existing >= 0) {
         struct stat info {};
         if (::fstat(existing, &info) == 0) {
             mode = info.st_mode & 07777;

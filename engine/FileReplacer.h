@@ -22,7 +22,8 @@ enum class Flush { Now, Later };
 // Streams bytes through a buffer of fixed size into a temporary file in the target's folder;
 // Commit() puts it in the target's place. Without Commit() the temporary file is removed. Every
 // failure throws WriteError(path). An existing target that may not be written is refused, as a
-// direct write would be, and its permissions are kept.
+// direct write would be, and its permissions are kept; a link at the name is replaced, never
+// written through.
 //
 // Every write but the last is of whole blocks of BufferSize bytes: a write that starts inside a
 // page of the file costs the kernel about twice as much as one that starts on a page boundary.
@@ -51,7 +52,7 @@ private:
     [[noreturn]] void Fail();
 
     std::string m_path;
-    std::string m_target; // the file a symbolic link names, else the path
+    std::string m_target; // the name the file takes
     std::string m_tempPath;
     int m_fd = -1;
     std::string m_buffer;

@@ -24,10 +24,18 @@ namespace quarrow {
 namespace {
 
 std::string TaskName(const std::string& projectFile) {
-    std::string name = SplitFolder(projectFile).second;
-    if (name.size() > 4 && name.ends_with(".zav"))
-        name.resize(name.size() - 4);
-    return name;
+    return ProjectBaseName(SplitFolder(projectFile).second);
+}
+
+// What a lock file holds: nothing yet, or its holder's process number and a line end.
+bool HoldsALock(int fd) {
+    char text[32] = {};
+    const ssize_t read = RetryOnEintr([&] { return ::pread(fd, text, sizeof text, 0); });
+    if (read < 0 || read == sizeof text)
+        return false;
+    const std::string_view held(text, static_cast<std::size_t>(read));
+    return held.empty() ||
+           held.find_first_not_of("0123456789\n") == std::string_view::npos;
 }
 
 // The process number that the holder wrote, or "unknown".
@@ -53,12 +61,22 @@ bool SameFile(int fd, const std::string& path) {
 
 TaskLock::TaskLock(const std::string& projectFile) : m_path(TaskFilesOf(projectFile).Lock) {
     for (int tries = 0; tries < 100; ++tries) {
-        // Never through a planted link.
+        // Never through a planted link, never waiting on a FIFO, never truncated on opening.
         const int fd = RetryOnEintr([&] {
-            return ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+            return ::open(m_path.c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
         });
         if (fd < 0)
             throw Exception("Cannot create the lock file " + m_path + ": " + std::strerror(errno));
+        // What stands at the name and is no lock of Quarrow's is nobody's to empty.
+        struct stat facts {};
+        if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_nlink > 1 ||
+            !HoldsALock(fd)) {
+            ::close(fd);
+            throw Exception("The file " + m_path +
+                            " is in the way of the task's lock and is no lock of Quarrow's: move "
+                            "it away to run the task.");
+        }
         if (RetryOnEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
             const int error = errno;
             const std::string holder = error == EWOULDBLOCK ? HolderOf(fd) : std::string();

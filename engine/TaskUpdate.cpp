@@ -9,6 +9,7 @@
 
 #include "HttpDate.h"
 #include "TextRules.h"
+#include "TileFile.h"
 #include "TileRecords.h"
 
 namespace quarrow {
@@ -80,17 +81,17 @@ std::optional<UpdateSkip> UpdateSkips(const UpdateRules& rules,
         return std::nullopt; // a tile never saved is fetched
     // A record checked in the future would keep its tile from every update.
     const std::optional<TileRecord>& record =
-        stored && stored->Checked <= now + Day ? stored : std::nullopt;
+        stored && stored->Checked <= SecondsBetween(now, -Day) ? stored : std::nullopt;
     if (record) {
         if (rules.Pass > 0 && record->Pass == rules.Pass)
             return UpdateSkip::ThisUpdate;
-        if (rules.MinAgeDays > 0 && now - record->Checked < rules.MinAgeDays * Day)
+        if (rules.MinAgeDays > 0 && SecondsBetween(now, record->Checked) < rules.MinAgeDays * Day)
             return UpdateSkip::MinAge;
         if (!rules.Force && record->FreshUntil > now)
             return UpdateSkip::Fresh;
     }
     const std::int64_t checked = record ? record->Checked : *fileTime;
-    if (rules.OlderThanDays > 0 && now - checked < rules.OlderThanDays * Day)
+    if (rules.OlderThanDays > 0 && SecondsBetween(now, checked) < rules.OlderThanDays * Day)
         return UpdateSkip::Recent;
     return std::nullopt;
 }

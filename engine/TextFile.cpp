@@ -1,25 +1,47 @@
 // Text files as lines, 8-bit, CR LF on every platform.
 #include "TextFile.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "Exception.h"
 #include "FileReplacer.h"
+#include "RetryEintr.h"
 
 namespace quarrow {
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                               &std::fclose);
-    if (!file)
+bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit) {
+    const int fd =
+        RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int Fd;
+        ~Closer() { ::close(Fd); }
+    } closer{fd};
+    struct stat facts {};
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) ||
+        static_cast<std::uint64_t>(facts.st_size) > limit)
         return false;
     text.clear();
+    text.reserve(static_cast<std::size_t>(facts.st_size));
     char buffer[64 * 1024];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-        text.append(buffer, count);
-    return std::ferror(file.get()) == 0;
+    for (;;) {
+        const ssize_t count = RetryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
+        if (count < 0)
+            return false;
+        if (count == 0)
+            return true;
+        // A file that grows while it is read is held to the limit too.
+        if (text.size() + static_cast<std::size_t>(count) > limit)
+            return false;
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
 }
 
 std::vector<LineSpan> ScanLines(std::string_view text) {

@@ -23,8 +23,13 @@ std::vector<LineSpan> ScanLines(std::string_view text);
 // The lines' texts, by the rule of ScanLines.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// The whole file as bytes into text; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& text);
+// The most a file of a task is read: a log of millions of lines fits, /dev/zero does not.
+inline constexpr std::size_t DefaultReadLimit = std::size_t{1} << 30;
+
+// The whole file as bytes into text; false when it cannot be opened or read, when it is no
+// regular file (a FIFO, a device: never waited on) or when it holds more than the limit.
+bool ReadWholeFile(const std::string& path, std::string& text,
+                   std::size_t limit = DefaultReadLimit);
 
 // Throws an Exception "Unable to read " + path when the file cannot be read.
 std::vector<std::string> LoadLines(const std::string& path);

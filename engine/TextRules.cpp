@@ -5,6 +5,43 @@
 
 namespace quarrow {
 
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        const unsigned char lead = byte(i);
+        std::size_t length = 0;
+        std::uint32_t point = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            point = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            point = lead & 0x0Fu;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            point = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((byte(i + k) & 0xC0u) != 0x80u)
+                return false;
+            point = (point << 6) | (byte(i + k) & 0x3Fu);
+        }
+        if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+            (length == 4 && (point < 0x10000 || point > 0x10FFFF)))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() && StartsWithNoCase(a, b);
 }

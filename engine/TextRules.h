@@ -9,6 +9,9 @@
 
 namespace quarrow {
 
+// Whether the bytes are well-formed UTF-8 (no overlong form, no surrogate, nothing past U+10FFFF).
+bool IsUtf8(std::string_view text);
+
 constexpr bool IsBlank(char c) noexcept {
     return c == ' ' || c == '\t';
 }

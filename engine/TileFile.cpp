@@ -27,7 +27,18 @@ std::optional<std::int64_t> TileFileTime(const std::string& path) {
     return file ? std::optional(file->Written) : std::nullopt;
 }
 
+std::int64_t SecondsBetween(std::int64_t later, std::int64_t earlier) noexcept {
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(later, earlier, &difference))
+        return later > earlier ? INT64_MAX : INT64_MIN;
+    return difference;
+}
+
 bool SetTileFileTime(const std::string& path, std::int64_t seconds) {
+    // The file clock counts nanoseconds in 64 bits: years 1678 to 2262, and no further.
+    constexpr std::int64_t Reach = 9'000'000'000;
+    if (seconds < -Reach || seconds > Reach)
+        return false;
     std::error_code ec;
     std::filesystem::last_write_time(
         path,

@@ -13,6 +13,9 @@ inline constexpr std::uint64_t MaxTileFileSize = std::uint64_t{64} << 20;
 // Seconds since 1970, as the records and the tile files keep times.
 std::int64_t SecondsNow();
 
+// later - earlier, held within the 64-bit range: a time from a records file may be anything.
+std::int64_t SecondsBetween(std::int64_t later, std::int64_t earlier) noexcept;
+
 // A tile's file as one look at it finds it.
 struct TileFile {
     std::int64_t Written = 0;   // seconds since 1970

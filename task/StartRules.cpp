@@ -62,6 +62,13 @@ std::optional<std::string> CheckTaskName(const std::string& taskName) {
     if (taskName.find_first_of("/\\") != std::string::npos || taskName == "." ||
         taskName.starts_with(".."))
         return "The task name must be a file name, without folders.";
+    // The name goes into the task's files and the outputs made from them.
+    if (std::any_of(taskName.begin(), taskName.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        }))
+        return "The task name must not hold a line break or another control character.";
+    if (!IsUtf8(taskName))
+        return "The task name must be UTF-8 text.";
     return std::nullopt;
 }
 

@@ -105,7 +105,7 @@ void ViewerWindow::ShowCursor(double lon, double lat) {
             text += QStringLiteral("   Tile %1/%2: %3")
                         .arg(tile->X)
                         .arg(tile->Y)
-                        .arg(QString::fromStdString(AgeText(SecondsNow() - tile->Fetched)));
+                        .arg(QString::fromStdString(AgeText(SecondsBetween(SecondsNow(), tile->Fetched))));
     }
     m_cursorLabel->setText(text);
 }

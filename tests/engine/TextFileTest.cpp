@@ -162,15 +162,16 @@ TEST(TextFile, FailedSaveKeepsTheEarlierFile) {
     EXPECT_EQ(FolderEntries(dir.Path()), (Lines{"a.txt"}));
 }
 
-TEST(TextFile, SaveThroughASymbolicLinkKeepsTheLink) {
+TEST(TextFile, ASaveReplacesASymbolicLinkAndLeavesItsTargetAlone) {
     TempDir dir;
     const std::string target = dir.Path() + "real.txt";
     const std::string link = dir.Path() + "link.txt";
     WriteFileBytes(target, "old\r\n");
     std::filesystem::create_symlink(target, link);
     quarrow::SaveLines(link, {"new"});
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(ReadFileBytes(target), "new\r\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(link), "new\r\n");
+    EXPECT_EQ(ReadFileBytes(target), "old\r\n");
 }
 
 } // namespace

@@ -1,0 +1,123 @@
+// A task folder is outside input too: what was planted in it, or a records file's times, must not
+// make Quarrow write elsewhere, empty a file, hang or overflow.
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/Exception.h"
+#include "engine/FileReplacer.h"
+#include "engine/HttpDate.h"
+#include "engine/ProfileFile.h"
+#include "engine/TaskFiles.h"
+#include "engine/TaskLock.h"
+#include "engine/TaskUpdate.h"
+#include "engine/TextFile.h"
+#include "engine/TextRules.h"
+#include "engine/TileFile.h"
+#include "engine/TileRecords.h"
+#include "tests/support/TempDir.h"
+
+namespace quarrow {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+namespace fs = std::filesystem;
+
+// Each writer of a task's files meets a link planted at its file's name: the link is replaced,
+// its target outside the folder untouched.
+TEST(HostileTaskFiles, NoWriterWritesThroughAPlantedLink) {
+    struct Writer {
+        const char* Name;
+        std::function<void(const std::string& path)> Write;
+    };
+    const Writer writers[] = {
+        {"a tile", [](const std::string& p) { ReplaceFile(p, "tile", Flush::Later); }},
+        {"a task file", [](const std::string& p) { ReplaceFile(p, "file"); }},
+        {"lines", [](const std::string& p) { SaveLines(p, {"line"}); }},
+        {"a profile key", [](const std::string& p) { ProfileFile(p).WriteString("S", "K", "v"); }},
+    };
+    for (const Writer& writer : writers) {
+        SCOPED_TRACE(writer.Name);
+        TempDir task, elsewhere;
+        const std::string victim = elsewhere.Path() + "victim", link = task.Path() + "t.png";
+        WriteFileBytes(victim, "precious");
+        fs::create_symlink(victim, link);
+        try {
+            writer.Write(link);
+        } catch (const Exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        EXPECT_EQ("precious", ReadFileBytes(victim));
+        EXPECT_FALSE(fs::is_symlink(link));
+        EXPECT_TRUE(fs::is_regular_file(link));
+        // And a FIFO at the name does not hold the writer: it is replaced, or (a profile file,
+        // whose other lines cannot be read) the write is refused.
+        fs::remove(link);
+        ASSERT_EQ(0, ::mkfifo(link.c_str(), 0600));
+        try {
+            writer.Write(link);
+            EXPECT_TRUE(fs::is_regular_file(link));
+        } catch (const Exception& error) {
+            EXPECT_EQ("Unable to write to " + link, error.Message());
+        }
+    }
+}
+
+// The lock empties nothing that is not a lock: a file of other content, one with a second name,
+// a FIFO; a lock left by a killed process is taken over.
+TEST(HostileTaskFiles, TheLockDestroysNothing) {
+    TempDir dir;
+    const std::string project = dir.Path() + "t.zav", lock = TaskFilesOf(project).Lock;
+    WriteFileBytes(lock, "my notes\n");
+    EXPECT_THROW(TaskLock{project}, Exception);
+    EXPECT_EQ("my notes\n", ReadFileBytes(lock));
+    fs::remove(lock);
+    WriteFileBytes(dir.Path() + "other", "12\n");
+    fs::create_hard_link(dir.Path() + "other", lock);
+    EXPECT_THROW(TaskLock{project}, Exception);
+    EXPECT_EQ("12\n", ReadFileBytes(dir.Path() + "other"));
+    fs::remove(lock);
+    ASSERT_EQ(0, ::mkfifo(lock.c_str(), 0600));
+    EXPECT_THROW(TaskLock{project}, Exception);
+    fs::remove(lock);
+    WriteFileBytes(lock, "4242\n");
+    EXPECT_NO_THROW(TaskLock{project});
+}
+
+// Times from a service or a records file at the ends of their range.
+TEST(HostileTaskFiles, ExtremeTimesNeitherOverflowNorDateATileWrongly) {
+    EXPECT_EQ(253402300799, ParseHttpDate("Fri, 31 Dec 9999 23:59:59 GMT"));
+    TempDir dir;
+    WriteFileBytes(dir.Path() + "t.png", "x");
+    EXPECT_FALSE(SetTileFileTime(dir.Path() + "t.png", 253402300799));
+    EXPECT_EQ(INT64_MAX, SecondsBetween(INT64_MAX, INT64_MIN));
+    EXPECT_EQ(INT64_MIN, SecondsBetween(INT64_MIN, 1));
+    UpdateRules rules;
+    rules.OlderThanDays = 1;
+    rules.MinAgeDays = 1;
+    rules.Force = true;
+    const std::int64_t now = 1'700'000'000;
+    for (const std::int64_t checked : {INT64_MIN, INT64_MAX, std::int64_t{0}}) {
+        const TileRecord record{0, 0, checked, INT64_MAX, "", "", INT64_MIN};
+        // A time in the future is no check at all; one long past is old enough.
+        EXPECT_EQ(checked != INT64_MAX ? std::nullopt : std::optional(UpdateSkip::Recent),
+                  UpdateSkips(rules, record, now, now));
+    }
+}
+
+TEST(HostileTaskFiles, TaskNamesHoldNoControlCharacterAndAreUtf8) {
+    EXPECT_TRUE(IsUtf8("Zürich 東京 😀"));
+    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"})
+        EXPECT_FALSE(IsUtf8(bad)) << bad;
+}
+
+} // namespace
+} // namespace quarrow
