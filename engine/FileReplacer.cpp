@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "Exception.h"
@@ -289,6 +290,20 @@ bool FlushFile(const std::string& path) {
     const bool flushed = ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && ::fdatasync(fd) == 0;
     ::close(fd);
     return flushed;
+}
+
+void FlushFiles(const std::string& folder, const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    // File systems whose syncfs does not reach the data: FUSE, NFS, SMB/CIFS.
+    constexpr long Fuse = 0x65735546, Nfs = 0x6969, Smb2 = 0xFE534D42, Cifs = 0xFF534D42;
+    struct statfs facts {};
+    const bool passesSyncfs = ::statfs(folder.c_str(), &facts) == 0 && facts.f_type != Fuse &&
+                              facts.f_type != Nfs && facts.f_type != Smb2 && facts.f_type != Cifs;
+    if (!passesSyncfs || !FlushFileSystemOf(folder))
+        for (const std::string& path : paths)
+            FlushFile(path);
+    FlushFolderOf(paths.front());
 }
 
 void FlushFolderOf(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace quarrow {
 
@@ -105,6 +106,9 @@ void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush = 
 bool FlushFileSystemOf(const std::string& path);
 // Flushes the bytes of the regular file at the path; false when it cannot be opened or flushed.
 bool FlushFile(const std::string& path);
+// Flushes the files at the paths, all in the folder: with one syncfs where the folder's file
+// system honours it, else file by file (FUSE, NFS, SMB).
+void FlushFiles(const std::string& folder, const std::vector<std::string>& paths);
 // Flushes the folder that holds the path, so that a name it was given survives a power cut.
 void FlushFolderOf(const std::string& path);
 

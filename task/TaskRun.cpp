@@ -127,10 +127,11 @@ void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
     reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); });
     // The tiles the positions count reach the disk before the positions do: a power cut then
     // costs the tiles since the last save, which the resume asks for, never a tile it skips.
+    std::vector<std::string> written;
+    written.reserve(m_unflushed.size());
     for (const auto& [x, y] : m_unflushed)
-        FlushFile(m_task->TilePath(x, y));
-    if (!m_unflushed.empty())
-        FlushFolderOf(m_task->TileFolder);
+        written.push_back(m_task->TilePath(x, y));
+    FlushFiles(m_task->TileFolder, written);
     m_unflushed.clear();
     reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); });
 }
