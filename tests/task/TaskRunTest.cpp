@@ -22,6 +22,19 @@ public:
     std::vector<std::string> Kept;
 };
 
+// A task of 2 x 2 tiles at zoom 13.
+std::shared_ptr<TaskParams> FourTiles(const std::string& folder, const std::string& name) {
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = 116.30;
+    params->RightLongitude = 116.34;
+    params->TopLatitude = 39.90;
+    params->BottomLatitude = 39.86;
+    params->Zoom = 13;
+    params->SavePath = folder;
+    params->ProjectName = name;
+    return params;
+}
+
 struct RunCase {
     const char* Name;
     bool Update;
@@ -58,14 +71,7 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.Name);
         test::TempDir save;
-        auto params = std::make_shared<TaskParams>();
-        params->LeftLongitude = 116.30;
-        params->RightLongitude = 116.34;
-        params->TopLatitude = 39.90;
-        params->BottomLatitude = 39.86;
-        params->Zoom = 13;
-        params->SavePath = save.Path();
-        params->ProjectName = "t.zav";
+        auto params = FourTiles(save.Path(), "t.zav");
         params->ThreadCount = 1;
         if (c.Update)
             params->Update = UpdateRules{0, true, 0, 100};
@@ -114,14 +120,7 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
 
 TEST(TaskRun, TheCensusCountsEachTileOnceFromTheFolderAndTheList) {
     test::TempDir save;
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = 116.30;
-    params->RightLongitude = 116.34;
-    params->TopLatitude = 39.90;
-    params->BottomLatitude = 39.86;
-    params->Zoom = 13;
-    params->SavePath = save.Path();
-    params->ProjectName = "c.zav";
+    const auto params = FourTiles(save.Path(), "c.zav");
     const DownloadTask task(params);
     const std::string blankImage = save.Path() + "blank.png";
     test::WriteFileBytes(blankImage, test::TilePng("blank"));
