@@ -53,7 +53,7 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
     // clang-format off
     //  name              update tiles                               end                        message  stop   whole  failed text
     const RunCase cases[] = {
-        {"AllSaved",       false, {Saved, Blank, Saved, Saved},      WorkerEnd::Walked,        "",      false, true,  false, "4 tiles: 3 saved, 1 blank (the service has none), 0 failed (listed for re-download). Done in 0 s."},
+        {"AllSaved",       false, {Saved, Blank, Saved, Saved},      WorkerEnd::Walked,        "",      false, true,  false, "4 tiles: 3 saved, 1 blank (the service has none), 0 failed (listed for re-download). Done in "},
         {"OneFailed",      false, {Saved, Failed, Saved, Saved},     WorkerEnd::Walked,        "",      false, false, true,  "4 tiles: 3 saved, 0 blank (the service has none), 1 failed (listed for re-download: boom). Re-download them from the failed list."},
         {"Stopped",        false, {Saved, Saved},                    WorkerEnd::Stopped,       "",      true,  false, false, "4 tiles: 2 saved, 0 blank (the service has none), 0 failed (listed for re-download), 2 not fetched (stopped). Go on with: R"},
         {"Certificate",    false, {},                                WorkerEnd::CertificateRefused, cert, false, false, true, cert + " 4 tiles: 0 saved, 0 blank (the service has none), 0 failed (listed for re-download), 4 not fetched. Go on with: R"},
@@ -108,7 +108,13 @@ TEST(TaskRun, TheEndIsJudgedFromTheTypedEventsAlone) {
         EXPECT_TRUE(problems.empty()) << problems.front();
         EXPECT_EQ(c.Complete, run.Complete(positions));
         EXPECT_EQ(c.SomeFailed, run.SomeFailed());
-        EXPECT_EQ(c.Text, run.EndText(positions, {false, "Go on with: R", ". U"}));
+        // A whole run's time is the clock's: only its words are compared.
+        const std::string text = run.EndText(positions, {false, "Go on with: R", ". U"});
+        if (c.Text.ends_with("Done in ")) {
+            EXPECT_TRUE(text.starts_with(c.Text)) << text;
+        } else {
+            EXPECT_EQ(c.Text, text);
+        }
         // An update's pass ends only when the update was whole.
         if (c.Update) {
             TileRecords records(TaskFilesOf(task->ProjectFile()).Records,
