@@ -12,6 +12,8 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "../engine/Exception.h"
 #include "../engine/FileReplacer.h"
 #include "../engine/HttpDate.h"
@@ -196,6 +198,7 @@ void TDownThread::Execute(std::stop_token stop) {
     } catch (...) {
         end = {ThreadIndex, WorkerEnd::Fault, "an unknown error"};
     }
+    end.Skipped = m_skipped; // however the walk ended
     Client.reset();
     try {
         SendLog(Tag() + " Finished.");
@@ -241,11 +244,8 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     int sequenceNumber = 0;
     for (int x = Task->MinX; x <= Task->MaxX; ++x) {
         for (int y = Task->MinY; y <= Task->MaxY; ++y) {
-            if (stop.stop_requested()) {
-                WorkerEndEvent end = stopped;
-                end.Skipped = m_skipped;
-                return end;
-            }
+            if (stop.stop_requested())
+                return stopped;
             ++sequenceNumber;
             // A shape's task fetches only the tiles the shape covers.
             if (sequenceNumber <= resumePoint ||
@@ -257,7 +257,7 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
                 const std::string path = Task->TilePath(x, y);
                 m_record = m_records->Find(x, y);
                 m_held = LookAtTileFile(path);
-                m_broken = !m_held || m_held->Size == 0 || !WholeTile(path);
+                m_broken = !m_held || m_held->Size == 0 || !WholeTile(path, *m_held);
                 if (m_broken) {
                     m_record.reset(); // asked without validators, as a download asks
                 } else if (const auto skip =
@@ -267,15 +267,11 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
                 }
             }
             FetchTile(x, y, sequenceNumber, stop);
-            if (m_leave) {
-                m_leave->Skipped = m_skipped;
+            if (m_leave)
                 return *m_leave;
-            }
         }
     }
-    WorkerEndEvent walked{ThreadIndex, WorkerEnd::Walked, {}};
-    walked.Skipped = m_skipped;
-    return walked;
+    return {ThreadIndex, WorkerEnd::Walked, {}};
 }
 
 int TDownThread::CheckedResumePoint(int resumePoint) const {
@@ -300,17 +296,14 @@ int TDownThread::CheckedResumePoint(int resumePoint) const {
         const std::optional<TileFile> file = LookAtTileFile(path);
         if (!file || !file->Regular)
             continue;
-        std::string bytes;
-        if (file->Size == 0 ||
-            (m_custom && file->Size <= MaxTileFileSize && ReadWholeFile(path, bytes) &&
-             TileImageFault(bytes, Task->TileExtension())))
+        if (file->Size == 0 || (m_custom && !WholeTile(path, *file)))
             earliestLost = seq;
     }
     return earliestLost > 0 ? earliestLost - 1 : resumePoint;
 }
 
-bool TDownThread::WholeTile(const std::string& path) const {
-    if (!m_held || !m_held->Regular || m_held->Size > MaxTileFileSize)
+bool TDownThread::WholeTile(const std::string& path, const TileFile& file) const {
+    if (!file.Regular || file.Size > MaxTileFileSize)
         return false;
     std::string bytes;
     return ReadWholeFile(path, bytes) && !TileImageFault(bytes, Task->TileExtension());
@@ -585,10 +578,11 @@ void TDownThread::PutBlank(int x, int y, const TileEvent& event) {
     // An update's broken tile (empty, cut short) gives way, and so does an empty file that a
     // power cut left; a tile is never replaced.
     const std::string path = Task->TilePath(x, y);
-    const std::optional<TileFile> held = LookAtTileFile(path);
-    // A link planted at the name is replaced, never written through.
-    if (std::filesystem::is_symlink(path, ignored) ||
-        (held && held->Regular && (held->Size == 0 || (m_update && m_broken))))
+    // One look at the name: a planted link is replaced, never written through.
+    struct stat held {};
+    if (::lstat(path.c_str(), &held) == 0 &&
+        (S_ISLNK(held.st_mode) ||
+         (S_ISREG(held.st_mode) && (held.st_size == 0 || (m_update && m_broken)))))
         std::filesystem::remove(path, ignored);
     std::filesystem::copy_file(m_blankImagePath, path, std::filesystem::copy_options::none,
                                ignored);

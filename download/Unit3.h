@@ -72,8 +72,9 @@ private:
     void PutBlank(int x, int y, const TileEvent& event);
     // The tile's record, with what its answer said; keeps the file's time.
     TileRecord Record(int x, int y);
-    // Whether the file at the path is a whole tile image of the task's format.
-    bool WholeTile(const std::string& path) const;
+    // Whether the file at the path, as one look found it, is a whole tile image of the task's
+    // format.
+    bool WholeTile(const std::string& path, const TileFile& file) const;
     // The resume point, moved back before the first of the worker's last tiles that a power cut
     // emptied (or cut short, for a custom source, whose tiles are checked as images).
     int CheckedResumePoint(int resumePoint) const;
