@@ -4,7 +4,7 @@
 // certificate made with the openssl program). The server is this process: static bytes from
 // memory, a thread per connection, one write per answer. Its own CPU time is measured beside the
 // clients', to show that it is not what the clients wait for. The tiles go to a memory file system
-// where there is one.
+// where there is one (BULK_BENCH_DIR names another folder).
 //
 // Prints per run the wall and CPU seconds of each client, then
 //   cpu_ratio= wall_ratio= https_cpu_ratio= https_wall_ratio=  (Quarrow's median over curl's)
@@ -220,9 +220,12 @@ int main(int argc, char** argv) {
     const std::string program = argc == 2 ? argv[1] : QUARROW_BATCH_PATH;
     // In memory where the system has a memory file system: the clients are measured, not the
     // disk's journal, whose pace changes from run to run.
+    // BULK_BENCH_DIR puts them on a disk instead, to see what the flush of the saved tiles costs.
     std::error_code noShm;
-    const fs::path base =
-        fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const char* chosen = std::getenv("BULK_BENCH_DIR");
+    const fs::path base = chosen && *chosen ? fs::path(chosen)
+                          : fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm")
+                                                                : fs::temp_directory_path();
     const fs::path work = base / ("bulk_bench_" + std::to_string(::getpid()));
     int status = 0;
     try {
@@ -230,8 +233,9 @@ int main(int argc, char** argv) {
         fs::create_directories(work / "prog" / "blankimg");
         fs::copy_file(program, work / "prog" / "quarrow-batch");
         fs::permissions(work / "prog" / "quarrow-batch", fs::perms::owner_all);
+        // The blank that Quarrow ships: a tile of another size is told from it by its size alone.
+        fs::copy_file(BLANK_IMAGE_PATH, work / "prog" / "blankimg" / "blank.png");
         const std::string body = TileBody();
-        Write((work / "prog" / "blankimg" / "blank.png").string(), body);
         const std::string cert = (work / "cert.pem").string(), key = (work / "key.pem").string();
         if (std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
                          "-addext subjectAltName=IP:127.0.0.1 -keyout " +
