@@ -23,17 +23,38 @@
 namespace quarrow {
 namespace {
 
-// A list can be edited by hand: only a tile's own name may be written, so that a line cannot
-// overwrite any other file of the user's.
+// A list can be edited by hand: only a tile's own name is written (RefetchEntry refuses others),
+// so that a line cannot overwrite any other file of the user's.
 void SaveTile(const std::string& path, std::string_view body) {
-    const Exception refused("Cannot create file " + path);
-    if (!IsTileFileName(std::filesystem::path(path).filename().string()))
-        throw refused;
     try {
         ReplaceFile(path, body);
     } catch (const Exception&) {
-        throw refused;
+        throw Exception("Cannot create file " + path);
     }
+}
+
+RerunReport Refused(const std::string& why) {
+    return {{"Refused: " + why}, false, false};
+}
+
+// A URL that the built-in client may be given: http (https gets the client's own error), a host,
+// no blank or control character that would end up in the request's lines.
+bool IsWebUrl(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos || HasControl(url) ||
+        url.find(' ') != std::string_view::npos)
+        return false;
+    const std::string_view name = url.substr(0, scheme);
+    const std::string_view rest = url.substr(scheme + 3);
+    return (EqualsNoCase(name, "http") || EqualsNoCase(name, "https")) && !rest.empty() &&
+           rest.front() != '/' && rest.front() != ':';
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const std::filesystem::path first = std::filesystem::absolute(a, ec).lexically_normal();
+    const std::filesystem::path second = std::filesystem::absolute(b, ec).lexically_normal();
+    return !ec && first == second;
 }
 
 } // namespace
@@ -46,20 +67,19 @@ void SetUpRerunClient(TIdHTTP& client) {
 
 RerunTask FindRerunTask(const std::string& listPath) {
     RerunTask task;
-    const std::string project = ProjectOfFailedList(listPath);
-    if (project.empty())
-        return task;
+    // Absolute, as the workers write the list's entries, whatever folder the list was named from.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(project, ec))
+    const std::string project =
+        ProjectOfFailedList(std::filesystem::absolute(listPath, ec).lexically_normal().string());
+    if (project.empty() || ec || !std::filesystem::is_regular_file(project, ec))
         return task;
     task.ProjectFile = project;
     try {
         auto params = std::make_shared<TaskParams>(ReadTaskParams(project));
-        if (params->Source) {
-            const DownloadTask read(params, DownloadTask::ReadOnly{});
-            task.Source = params->Source;
-            task.TileFolder = read.TileFolder;
-        }
+        if (params->Source)
+            task.Custom = std::make_shared<const DownloadTask>(params, DownloadTask::ReadOnly{});
+    } catch (const SourceFault&) {
+        throw;
     } catch (const Exception&) {
         // A project that does not read leaves the list to the window's own rules.
     }
@@ -67,11 +87,11 @@ RerunTask FindRerunTask(const std::string& listPath) {
 }
 
 void SetUpRerunClient(TIdHTTP& client, const RerunTask& task, const std::string& caFile) {
-    if (!task.Source) {
+    if (!task.Custom) {
         SetUpRerunClient(client);
         return;
     }
-    ApplySourceRules(client, *task.Source, caFile);
+    ApplySourceRules(client, *task.Custom->Params->Source, caFile);
 }
 
 std::vector<std::string> LoadRerunList(const std::string& path) {
@@ -107,27 +127,36 @@ bool IsReset(std::string_view message) {
 
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task) {
     const FailureEntry entry = SplitFailureEntry(line);
-    const auto [folder, name] = SplitFolder(entry.Path);
-    if (task.Source && (folder != task.TileFolder || !IsTileFileName(name)))
-        return {{"Refused: " + PrintableText(entry.Path) + " is no tile file of the task " +
-                 task.ProjectFile + "."},
-                false,
-                false};
+    const std::optional<TileName> tile = ParseTileFileName(SplitFolder(entry.Path).second);
+    const DownloadTask* custom = task.Custom.get();
+    if (custom) {
+        if (!tile || !SamePath(entry.Path, custom->TilePath(tile->X, tile->Y)))
+            return Refused(PrintableText(entry.Path) + " is no tile file of the task " +
+                           task.ProjectFile + ".");
+        // The source's headers go to its own host only: the list names the tile, not the URL.
+        if (entry.Url != custom->TileUrl(tile->X, tile->Y))
+            return Refused("the URL of " + PrintableText(line) +
+                           " is not the source's URL for that tile");
+    } else if (!tile) {
+        return Refused(PrintableText(entry.Path) + " is no tile file name.");
+    } else if (!IsWebUrl(entry.Url)) {
+        return Refused("the URL of " + PrintableText(line) + " is no http URL.");
+    }
     std::string buffer;
     for (int attempt = 1;; ++attempt) {
         // Bytes of an answer cut by a reset must not precede the next answer in the file.
         buffer.clear();
         try {
             client.Get(entry.Url, buffer);
-            if (task.Source)
-                if (const auto fault = TileImageFault(buffer, task.Source->Format))
+            if (custom)
+                if (const auto fault = TileImageFault(buffer, custom->Params->Source->Format))
                     throw Exception(*fault);
         } catch (const Exception& error) {
             if (IsReset(error.Message()) && attempt < RerunMaxAttempts)
                 continue;
             return FailureReport(error.Message(), entry.Url);
         }
-        if (!task.Source) {
+        if (!custom) {
             SaveTile(entry.Path, buffer);
         } else {
             try {
@@ -180,14 +209,14 @@ RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caF
     const RerunTask task = FindRerunTask(listPath);
     // The list is rewritten: no task's run may save it meanwhile.
     std::optional<TaskLock> lock;
-    if (task.Source)
+    if (task.Custom)
         lock.emplace(task.ProjectFile);
     TIdHTTP client;
     SetUpRerunClient(client, task, caFile);
     const std::vector<std::string> lines = LoadRerunList(listPath);
     RerunOutcome outcome = RefetchList(client, lines, show, stopNow, task);
     // A second run asks only for what still fails.
-    if (task.Source && outcome.Remaining.size() != lines.size())
+    if (task.Custom && outcome.Remaining.size() != lines.size())
         WriteFailedList(listPath, outcome.Remaining);
     return outcome;
 }

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "../engine/TileSource.h"
+#include "../engine/Unitclasstask.h"
 
 namespace quarrow {
 
@@ -34,12 +35,13 @@ void SetUpRerunClient(TIdHTTP& client);
 // The task a failed list belongs to, from its project file beside it (the list's base name +
 // ".zav"). A task of a custom source is fetched again by the workers' rules: the source's
 // User-Agent, Referer and headers, TLS for https, each body checked as an image of its format,
-// each entry only into the task's tile folder, and the list rewritten without what was fetched.
-// The built-in source's list, or one without its project, keeps the window's own rules.
+// each entry only into the task's tile folder and only from the source's URL for that tile, and
+// the list rewritten without what was fetched. The built-in source's list, or one without its
+// project, keeps the window's own rules. Throws a SourceFault for a project whose source fails
+// its checks: its list is not fetched by other rules.
 struct RerunTask {
-    std::string ProjectFile;         // empty when none stands beside the list
-    std::optional<TileSource> Source; // a custom source's task
-    std::string TileFolder;          // of a custom source's task, ending in "/"
+    std::string ProjectFile;                    // empty when none stands beside the list
+    std::shared_ptr<const DownloadTask> Custom; // a custom source's task, its paths absolute
 };
 RerunTask FindRerunTask(const std::string& listPath);
 
@@ -67,9 +69,9 @@ bool IsReset(std::string_view message);
 
 // Fetches the URL of one list line and saves the body to its path, repeating after a reset with
 // an emptied buffer. Throws an Exception "Cannot create file " + path when the body cannot be
-// saved there, or when the path's file name is not a tile file name. For a custom source's task
-// (see RerunTask) such an entry, or a body that is no image, is reported on its line instead and
-// the run goes on.
+// saved there. An entry whose file name is no tile's, whose URL is not http (or of a custom
+// source's task, see RerunTask, not the source's URL for that tile), or whose body is no image of
+// a custom source's is reported on its line, "Refused: ...", and the run goes on.
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task = {});
 
 struct RerunOutcome {

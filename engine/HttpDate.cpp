@@ -14,7 +14,10 @@ constexpr std::array<std::string_view, 12> Months = {"Jan", "Feb", "Mar", "Apr",
 constexpr std::array<std::string_view, 7> Days = {"Sun", "Mon", "Tue", "Wed",
                                                   "Thu", "Fri", "Sat"};
 
+// Digits only: from_chars would take a sign.
 std::optional<int> Number(std::string_view text) {
+    if (text.empty() || text.front() < '0' || text.front() > '9')
+        return std::nullopt;
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
@@ -33,7 +36,8 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
                hour = Number(text.substr(17, 2)), minute = Number(text.substr(20, 2)),
                second = Number(text.substr(23, 2));
     if (month == Months.end() || !day || !year || !hour || !minute || !second || text[16] != ' ' ||
-        text[19] != ':' || text[22] != ':')
+        text[19] != ':' || text[22] != ':' || *day < 1 || *day > 31 || *hour > 23 ||
+        *minute > 59 || *second > 60)
         return std::nullopt;
     std::tm fields{};
     fields.tm_year = *year - 1900;

@@ -179,6 +179,14 @@ ProfileSnapshot::ProfileSnapshot(const std::string& path) {
 
 std::string ProfileSnapshot::ReadString(const std::string& section, const std::string& key,
                                         const std::string& defaultValue) const {
+    std::string result = ReadWholeString(section, key, defaultValue);
+    if (result.size() > MaxTextLength)
+        result.resize(MaxTextLength);
+    return result;
+}
+
+std::string ProfileSnapshot::ReadWholeString(const std::string& section, const std::string& key,
+                                             const std::string& defaultValue) const {
     std::string result = defaultValue;
     std::string wanted = section;
     std::transform(wanted.begin(), wanted.end(), wanted.begin(), LowerAscii);
@@ -189,8 +197,6 @@ std::string ProfileSnapshot::ReadString(const std::string& section, const std::s
                 break;
             }
     }
-    if (result.size() > MaxTextLength)
-        result.resize(MaxTextLength);
     return result;
 }
 

@@ -61,6 +61,9 @@ public:
 
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
+    // The value as the file holds it, however long: for checks that must see what was cut.
+    std::string ReadWholeString(const std::string& section, const std::string& key,
+                                const std::string& defaultValue) const;
     int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
     std::vector<std::string> SectionNames() const;
 

@@ -68,7 +68,8 @@ std::vector<std::pair<std::string, std::string>> RuleKeys(const TileSource& sour
 // is a fault, named.
 std::optional<std::string> ReadRules(const ProfileSnapshot& file, const std::string& section,
                                      TileSource& source) {
-    const auto text = [&](const char* key) { return file.ReadString(section, key, ""); };
+    // Whole: a value the file's reader would cut must be refused, not taken cut.
+    const auto text = [&](const char* key) { return file.ReadWholeString(section, key, ""); };
     source.Subdomains = SplitList(text("Subdomains"));
     if (const std::string format = text("Format"); !format.empty())
         source.Format = std::string(TrimBlanks(format));
@@ -103,6 +104,15 @@ std::optional<std::string> ReadRules(const ProfileSnapshot& file, const std::str
     }
     source.Attribution = text("Attribution");
     return std::nullopt;
+}
+
+// The rules of a section read and the whole source checked: the one way every source that comes
+// from a file is taken.
+std::optional<std::string> ReadSourceRules(const ProfileSnapshot& file, const std::string& section,
+                                           TileSource& source) {
+    if (auto fault = ReadRules(file, section, source))
+        return fault;
+    return CheckSource(source);
 }
 
 } // namespace
@@ -144,11 +154,8 @@ std::vector<TileSource> ReadSources(const std::string& path, std::vector<std::st
         source.Name = section;
         for (std::size_t i = 0; i < TemplateKeys.size(); ++i)
             source.Templates[i] =
-                std::string(TrimBlanks(file.ReadString(section, TemplateKeys[i], "")));
-        std::optional<std::string> fault = ReadRules(file, section, source);
-        if (!fault)
-            fault = CheckSource(source);
-        if (fault) {
+                std::string(TrimBlanks(file.ReadWholeString(section, TemplateKeys[i], "")));
+        if (const std::optional<std::string> fault = ReadSourceRules(file, section, source)) {
             if (faults)
                 faults->push_back("[" + section + "]: " + *fault);
             continue;
@@ -197,14 +204,15 @@ std::vector<std::string> ProjectSourceLines(const std::optional<TileSource>& sou
 
 std::optional<TileSource> ReadProjectSource(const std::string& projectFile, int mapsType) {
     const ProfileSnapshot file(projectFile);
-    const std::string name = file.ReadString(ProjectSection, "Name", "");
-    const std::string urlTemplate = file.ReadString(ProjectSection, "Template", "");
+    const std::string name = file.ReadWholeString(ProjectSection, "Name", "");
+    const std::string urlTemplate = file.ReadWholeString(ProjectSection, "Template", "");
     if (name.empty() && urlTemplate.empty())
         return std::nullopt;
     TileSource source;
     source.Name = name;
     source.Templates[static_cast<std::size_t>(std::clamp(mapsType - 17, 0, 2))] = urlTemplate;
-    ReadRules(file, ProjectSection, source);
+    if (const auto fault = ReadSourceRules(file, ProjectSection, source))
+        throw SourceFault("The source of the task " + projectFile + " cannot be used: " + *fault);
     return source;
 }
 

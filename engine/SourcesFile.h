@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Exception.h"
 #include "TileSource.h"
 
 namespace quarrow {
@@ -34,8 +35,16 @@ void WriteSources(const std::string& path, const std::vector<TileSource>& source
 // own template and the source's rules; nothing for the built-in source (nullopt).
 std::vector<std::string> ProjectSourceLines(const std::optional<TileSource>& source, int mapsType);
 
+// A project file's source that does not pass the checks of every source (CheckSource): a project
+// file may come from anywhere, so its source is trusted no more than an import.
+class SourceFault : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A project file's source: nullopt without a "Source" section (the built-in source); otherwise
-// the source with its one template at the task's map type.
+// the source with its one template at the task's map type. Throws a SourceFault naming the file
+// and what is wrong.
 std::optional<TileSource> ReadProjectSource(const std::string& projectFile, int mapsType);
 
 } // namespace quarrow

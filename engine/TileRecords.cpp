@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "Exception.h"
+#include "TaskUpdate.h"
 
 namespace quarrow {
 
@@ -28,11 +29,19 @@ TileRecords::TileRecords(const std::string& path, Access access)
 }
 
 void TileRecords::Open() {
+    // A FIFO or a device at the name would hold SQLite's open() or feed it without end.
+    struct stat facts {};
+    if (::lstat(m_path.c_str(), &facts) == 0 && !S_ISREG(facts.st_mode))
+        throw Exception("Unable to keep the tiles' records in " + m_path +
+                        ": it is not a regular file.");
     const int flags = m_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW
                                 : SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
         Fail("open");
     sqlite3_busy_timeout(m_db, 5000);
+    // A value over the limit is refused as too big before it is read: a tampered row of a
+    // gigabyte costs nothing (Find skips it).
+    sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, MaxRecordValueBytes);
     // The file may come with a task folder from anyone: its schema runs nothing of its own.
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
@@ -90,6 +99,7 @@ std::optional<TileRecord> TileRecords::Find(int x, int y) {
     sqlite3_bind_int(m_find, 1, x);
     sqlite3_bind_int(m_find, 2, y);
     std::optional<TileRecord> found;
+    // A row too big to read (SQLITE_TOOBIG) is no record: the tile is asked without validators.
     if (sqlite3_step(m_find) == SQLITE_ROW) {
         const auto text = [this](int column) {
             const auto* bytes = sqlite3_column_text(m_find, column);
@@ -99,6 +109,8 @@ std::optional<TileRecord> TileRecords::Find(int x, int y) {
         };
         found = TileRecord{x, y, sqlite3_column_int64(m_find, 0), sqlite3_column_int64(m_find, 1),
                            text(2), text(3), sqlite3_column_int64(m_find, 4)};
+        if (found->ETag.size() > MaxValidatorSize || found->LastModified.size() > MaxValidatorSize)
+            found.reset();
     }
     sqlite3_reset(m_find);
     return found;

@@ -27,6 +27,9 @@ struct TileRecord {
 
 inline constexpr std::int64_t SecondsPerDay = 86400;
 
+// The longest text or blob a records file may hold in one value: a validator is far shorter.
+inline constexpr int MaxRecordValueBytes = 64 * 1024;
+
 class TileRecords {
 public:
     enum class Access { Read, Write };

@@ -559,29 +559,34 @@ std::string DownloadTask::TilePath(int x, int y) const {
     return path;
 }
 
-bool IsTileFileName(std::string_view name) {
+std::optional<TileName> ParseTileFileName(std::string_view name) {
     for (const MapType& type : MapTypes) {
         std::string_view rest = name;
         if (!rest.starts_with(type.Prefix) || rest.substr(type.Prefix.size(), 1) != "_")
             continue;
         rest.remove_prefix(type.Prefix.size() + 1);
-        int x = 0;
-        int y = 0;
-        int zoom = 0;
-        if (!TakeNumber(rest, '_', x) || !TakeNumber(rest, '_', y) || !TakeNumber(rest, '.', zoom))
+        TileName tile;
+        if (!TakeNumber(rest, '_', tile.X) || !TakeNumber(rest, '_', tile.Y) ||
+            !TakeNumber(rest, '.', tile.Zoom))
             continue;
-        if (zoom < MinZoomLevel || zoom > MaxZoomLevel)
+        if (tile.Zoom < MinZoomLevel || tile.Zoom > MaxZoomLevel)
             continue;
         // Composed again, so that only the plain decimal form passes ("07", "+7" and "-0" not).
         for (std::string_view extension : TileExtensions) {
             std::string composed;
-            AppendNameHead(composed, type, x);
-            AppendNameTail(composed, y, zoom, extension);
-            if (composed == name)
-                return true;
+            AppendNameHead(composed, type, tile.X);
+            AppendNameTail(composed, tile.Y, tile.Zoom, extension);
+            if (composed == name) {
+                tile.MapsType = type.Code;
+                return tile;
+            }
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+bool IsTileFileName(std::string_view name) {
+    return ParseTileFileName(name).has_value();
 }
 
 std::string DownloadTask::TileExtension() const {

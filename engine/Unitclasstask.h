@@ -25,8 +25,18 @@ inline constexpr int MaxZoomLevel = 18;
 // Throws an Exception "Zoom level must be between 1 and 18." for any zoom outside that range.
 void CheckZoomLevel(int zoom);
 
-// Whether a file name (without its folder) is one that TileFileName gives for some map type,
-// tile, zoom level 1..18 and tile format (png, jpg); anything else is not a tile of Quarrow's.
+// What a tile file's name says: its map type, column, row and zoom level.
+struct TileName {
+    int MapsType = 0;
+    int X = 0;
+    int Y = 0;
+    int Zoom = 0;
+};
+
+// The tile a file name (without its folder) names when it is one that TileFileName gives for some
+// map type, tile, zoom level 1..18 and tile format (png, jpg); anything else is no tile of
+// Quarrow's.
+std::optional<TileName> ParseTileFileName(std::string_view name);
 bool IsTileFileName(std::string_view name);
 
 // The tiles that cover an area at a zoom level, rows ordered whatever the order of the latitudes.

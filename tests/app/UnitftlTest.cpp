@@ -123,23 +123,36 @@ TEST_F(Redownload, EachAnswerGivesItsLinesAndARefusalEndsTheRun) {
     EXPECT_EQ(m_dialogs.Calls[0].Extra, QStringList({"Projects(*.ftl)|*.ftl", QString()}));
 }
 
-TEST_F(Redownload, AFileThatCannotBeReadOrWrittenEndsTheRunWithItsBox) {
+TEST_F(Redownload, AFileThatCannotBeWrittenEndsTheRunWithItsBoxAndARefusedEntryOnlyItsLine) {
     m_dialogs.FileAnswers.push_back(QString::fromStdString(m_dir.Path() + "none.ftl"));
     m_form.Button1Click();
     // The body comes, but nothing is written, and the run ends at the entry without an end line.
-    const std::string notTile = m_dir.Path() + "notes.txt";
-    test::WriteFileBytes(notTile, "mine");
-    for (const std::string& path :
-         {m_dir.Path() + "gone/zavm_1_1_3.png", notTile, Tile(1) + ".sh", std::string()})
-        Run({path + "|" + Url("/ok/a"), Entry(2, "/ok/b")});
+    Run({m_dir.Path() + "gone/zavm_1_1_3.png|" + Url("/ok/a"), Entry(2, "/ok/b")});
     EXPECT_EQ(m_dialogs.TextsOf(Kind::Error).join("\n").toStdString(),
               "Cannot open file " + m_dir.Path() + "none.ftl\nCannot create file " + m_dir.Path() +
-                  "gone/zavm_1_1_3.png\nCannot create file " + notTile + "\nCannot create file " +
-                  Tile(1) + ".sh\nCannot create file ");
+                  "gone/zavm_1_1_3.png");
     EXPECT_EQ(Pane(), QStringLiteral("Start..."));
-    EXPECT_EQ(Targets(), std::vector<std::string>(4, "/ok/a"));
+
+    // A name that is no tile's, or a URL that is not the web's, is never asked for nor written.
+    const std::string notTile = m_dir.Path() + "notes.txt";
+    test::WriteFileBytes(notTile, "mine");
+    const std::vector<std::string> refused = {
+        notTile + "|" + Url("/ok/a"), Tile(1) + ".sh|" + Url("/ok/a"), "|" + Url("/ok/a"),
+        Tile(2) + "|gopher://127.0.0.1/ok/a", Tile(2) + "|", Tile(2) + "|http:///ok/a"};
+    std::vector<std::string> lines = refused;
+    lines.push_back(Entry(3, "/ok/c"));
+    Run(lines);
+    const std::string urlOf = "Refused: the URL of ";
+    EXPECT_EQ(Pane().toStdString(),
+              "Start...\nRefused: " + notTile + " is no tile file name.\nRefused: " + Tile(1) +
+                  ".sh is no tile file name.\nRefused:  is no tile file name.\n" + urlOf +
+                  refused[3] + " is no http URL.\n" + urlOf + refused[4] + " is no http URL.\n" +
+                  urlOf + refused[5] + " is no http URL.\n" + Tile(3) + ":" + Url("/ok/c") +
+                  " ->OK\nDownload End.");
+    EXPECT_EQ(m_dialogs.TextsOf(Kind::Error).size(), 2);
+    EXPECT_EQ(Targets(), (std::vector<std::string>{"/ok/a", "/ok/c"}));
     EXPECT_EQ(test::FolderEntries(m_dir.Path()),
-              (std::vector<std::string>{"notes.txt", "t_failed.ftl"}));
+              (std::vector<std::string>{"notes.txt", "t_failed.ftl", "zavm_3_1_3.png"}));
     EXPECT_EQ(ReadFileBytes(notTile), "mine");
 }
 

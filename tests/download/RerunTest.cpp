@@ -10,6 +10,7 @@
 
 #include "download/FailedTileList.h"
 #include "engine/Commonfunc.h"
+#include "engine/SourcesFile.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
@@ -52,6 +53,7 @@ TEST(Rerun, ACustomSourcesListSavesOnlyImagesIntoItsTaskAndKeepsWhatStillFails) 
     TileSource source;
     source.Name = "Custom";
     source.Templates[0] = "http://127.0.0.1:" + std::to_string(server.Port()) + "/t/{z}/{x}/{y}.png";
+    source.Headers = {{"X-Key", "secret"}};
     params->Source = source;
     const DownloadTask task(params);
     task.WriteProjectFile();
@@ -63,13 +65,18 @@ TEST(Rerun, ACustomSourcesListSavesOnlyImagesIntoItsTaskAndKeepsWhatStillFails) 
         FailureEntryLine(task.TilePath(1, 1), url(1)),           // answered with a tile
         FailureEntryLine(save.Path() + "zavm_1_1_5.png", url(1)), // outside the tile folder
         FailureEntryLine(task.TileFolder + "notes.txt", url(1)),  // no tile name
+        // Not the source's URL for the tile: its header would go to another host.
+        FailureEntryLine(task.TilePath(1, 0), "http://127.0.0.2:" + std::to_string(server.Port()) +
+                                                  "/t/5/1/0.png"),
     };
     WriteFailedList(list, entries);
     std::vector<std::string> shown;
     const auto show = [&](std::string_view line) { shown.emplace_back(line); };
-    const RerunOutcome first = RetryFailedList(list, "", show, [] { return false; });
+    // Named from the working folder, the list still finds its task's absolute entries.
+    const RerunOutcome first =
+        RetryFailedList(std::filesystem::relative(list).string(), "", show, [] { return false; });
 
-    EXPECT_EQ(3, first.Failed);
+    EXPECT_EQ(4, first.Failed);
     const std::vector<std::string> expected = {
         "Start...",
         "not an image->" + url(0),
@@ -78,13 +85,14 @@ TEST(Rerun, ACustomSourcesListSavesOnlyImagesIntoItsTaskAndKeepsWhatStillFails) 
             task.ProjectFile() + ".",
         "Refused: " + task.TileFolder + "notes.txt is no tile file of the task " +
             task.ProjectFile() + ".",
+        "Refused: the URL of " + entries[4] + " is not the source's URL for that tile",
         "Download End.",
     };
     EXPECT_EQ(expected, shown);
     EXPECT_EQ(TilePng("/t/5/1/1.png"), ReadFileBytes(task.TilePath(1, 1)));
     EXPECT_EQ("", ReadFileBytes(task.TilePath(1, 0))); // the page was not saved
     EXPECT_FALSE(std::filesystem::exists(save.Path() + "zavm_1_1_5.png"));
-    const std::vector<std::string> still = {entries[0], entries[2], entries[3]};
+    const std::vector<std::string> still = {entries[0], entries[2], entries[3], entries[4]};
     EXPECT_EQ(still, ReadFailedList(list));
 
     // The second run asks only for what still fails.
@@ -92,6 +100,12 @@ TEST(Rerun, ACustomSourcesListSavesOnlyImagesIntoItsTaskAndKeepsWhatStillFails) 
     RetryFailedList(list, "", show, [] { return false; });
     std::lock_guard lock(mutex);
     EXPECT_EQ((std::vector<std::string>{"/t/5/1/0.png", "/t/5/1/1.png", "/t/5/1/0.png"}), asked);
+
+    // A project whose source fails the checks is refused whole, not fetched by other rules.
+    std::string project = ReadFileBytes(task.ProjectFile());
+    project.replace(project.find("X-Key: secret"), 13, "Host: 127.0.0.2");
+    test::WriteFileBytes(task.ProjectFile(), project);
+    EXPECT_THROW(RetryFailedList(list, "", show, [] { return false; }), SourceFault);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -111,6 +113,41 @@ TEST(HostileTaskFiles, ExtremeTimesNeitherOverflowNorDateATileWrongly) {
         EXPECT_EQ(checked != INT64_MAX ? std::nullopt : std::optional(UpdateSkip::Recent),
                   UpdateSkips(rules, record, now, now));
     }
+}
+
+// A records file is read within its limits: a FIFO at its name is refused at once, a row of
+// 200 MB is skipped without being loaded, a validator over the limit is no validator.
+TEST(HostileTaskFiles, TheRecordsFileIsReadWithinItsLimits) {
+    TempDir dir;
+    const std::string path = dir.Path() + "t_tiles.db";
+    ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
+    EXPECT_THROW(TileRecords(path, TileRecords::Access::Read), Exception);
+    EXPECT_THROW(TileRecords(path, TileRecords::Access::Write), Exception);
+    fs::remove(path);
+    {
+        TileRecords records(path, TileRecords::Access::Write);
+        records.Put({1, 1, 5, 0, "\"a\"", "", 0});
+        records.Put({2, 2, 5, 0, std::string(MaxValidatorSize + 1, 'e'), "", 0});
+        records.Commit();
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db,
+                                      "INSERT INTO tiles VALUES (3, 3, 5, 0, zeroblob(200000000), "
+                                      "'', 0)",
+                                      nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+    const auto peakKb = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const long before = peakKb();
+    TileRecords records(path, TileRecords::Access::Read);
+    EXPECT_EQ("\"a\"", records.Find(1, 1).value().ETag);
+    EXPECT_FALSE(records.Find(2, 2));
+    EXPECT_FALSE(records.Find(3, 3));
+    EXPECT_LT(peakKb() - before, 100'000);
 }
 
 TEST(HostileTaskFiles, TaskNamesHoldNoControlCharacterAndAreUtf8) {

@@ -151,6 +151,36 @@ TEST(TileSource, SourcesAndATasksSourceSurviveTheirFiles) {
     kept.Templates = {"", "", full.Templates[2]};
     EXPECT_EQ(kept, ReadProjectSource(folder.Path() + "t.zav", 19));
     EXPECT_FALSE(ProjectSourceLines(std::nullopt, 19).size());
+
+    // A project file made elsewhere passes the checks of every source: each attack is refused
+    // with its reason, before any request could carry it.
+    const std::pair<std::string, std::string> attacks[] = {
+        {"Header1=Host: evil.example", "Header 1 names Host"},
+        {"Header1=Content-Length: 0", "names Content-Length"},
+        {"Header1=Transfer-Encoding: chunked", "names Transfer-Encoding"},
+        {"Header1=Connection: close", "names Connection"},
+        {"Header1=Proxy-Authorization: Basic eA==", "names Proxy-Authorization"},
+        {"Header1=X-Key: a\x01b", "holds a line break or another control character"},
+        {"UserAgent=Agent\x7f", "User-Agent"},
+        {"Referer=http://r.example/\x1b[2J", "Referer"},
+        {"Template=http://t.example/{z}/{x}/{y}.png?" + std::string(2100, 'a'), "longer than"},
+        {"Template=http://t.example/{z}/{x}/{y} .png", "holds a blank"},
+        {"Workers=99", "1 to 8 workers"},
+    };
+    for (const auto& [line, reason] : attacks) {
+        const std::string urlTemplate = line.starts_with("Template=")
+                                            ? ""
+                                            : "Template=http://t.example/{z}/{x}/{y}.png\r\n";
+        test::WriteFileBytes(folder.Path() + "a.zav",
+                             "[Source]\r\nName=Attack\r\n" + urlTemplate + line + "\r\n");
+        try {
+            ReadProjectSource(folder.Path() + "a.zav", 17);
+            ADD_FAILURE() << line << " was taken";
+        } catch (const SourceFault& fault) {
+            EXPECT_NE(fault.Message().find(reason), std::string::npos) << fault.Message();
+            EXPECT_EQ(fault.Message().find("The source of the task " + folder.Path() + "a.zav"), 0u);
+        }
+    }
 }
 
 } // namespace
