@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <system_error>
@@ -19,10 +20,12 @@
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
 #include "engine/ImageHeader.h"
+#include "engine/TaskFiles.h"
 #include "engine/Json.h"
 #include "engine/NumberText.h"
 #include "engine/TextFile.h"
 #include "engine/TextRules.h"
+#include "engine/TileFile.h"
 #include "engine/TileSource.h"
 #include "engine/Unitclasstask.h"
 
@@ -88,13 +91,15 @@ struct Loop {
     long long NotTiles = 0; // of Missing: files that are no tile picture
     std::string Bytes;      // one tile file, its buffer kept from tile to tile
 
-    // The tile file's bytes into Bytes; false when it cannot be read or is no picture of a
-    // tile's size by its header, which is all that is read of one that is not (never seconds and
-    // hundreds of megabytes on a picture bomb).
+    // The tile file's bytes into Bytes; false when it cannot be read, is no picture of a tile's
+    // size by its header, which is all that is read of one that is not (never seconds and
+    // hundreds of megabytes on a picture bomb), or is cut short: an archive copies its bytes as
+    // they are, so it gets only whole ones.
     bool Read(int x, int y) {
-        if (!ReadWholeFile(Task->TilePath(x, y), Bytes))
+        if (!ReadWholeFile(Task->TilePath(x, y), Bytes, MaxTileFileSize))
             return false;
-        if (HasImageSide(Bytes, TileSize))
+        const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png" : "jpg";
+        if (HasImageSide(Bytes, TileSize) && !TileImageFault(Bytes, kind))
             return true;
         ++NotTiles;
         return false;
@@ -360,6 +365,33 @@ std::string ExtensionsText() {
 namespace {
 
 // One task's tiles as one image, with the files beside it that place it.
+// The path as the system would reach it: links followed as far as it exists, so that another
+// spelling of a task's file is known as that file.
+std::filesystem::path Reached(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path reached = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    return ec ? std::filesystem::absolute(path, ec).lexically_normal() : reached;
+}
+
+// An output never takes the place of a file the combiner reads or the task keeps, nor goes into
+// its tile folder: refused before anything is written.
+void RefuseOutputInTask(const std::string& projectFile, const std::string& output) {
+    const std::filesystem::path target = Reached(output);
+    const TaskFiles files = TaskFilesOf(projectFile);
+    for (const std::string* file : {&files.Project, &files.List, &files.Log, &files.Failed,
+                                    &files.Area, &files.Records, &files.Lock})
+        if (target == Reached(*file))
+            throw Exception("The output " + output + " is the task's own file " + *file +
+                            ": choose another name.");
+    const std::filesystem::path tiles = Reached(files.TileFolder);
+    const auto [tileEnd, targetAt] =
+        std::mismatch(tiles.begin(), tiles.end(), target.begin(), target.end());
+    // Every part of the tile folder's path (a trailing empty one aside) begins the output's.
+    if (tileEnd == tiles.end() || (std::next(tileEnd) == tiles.end() && tileEnd->empty()))
+        throw Exception("The output " + output + " lies in the task's tile folder " +
+                        files.TileFolder + ": choose a place outside it.");
+}
+
 CombineResult CombineImage(const std::string& projectFile, const std::string& output,
                            const FormatRow& row, const CombineOptions& options,
                            const ProgressFunction& progress, std::stop_token stop) {
@@ -468,6 +500,8 @@ CombineResult Combine(const std::vector<std::string>& projectFiles, const std::s
                       std::stop_token stop) {
     if (projectFiles.empty())
         throw Exception("No task to combine.");
+    for (const std::string& project : projectFiles)
+        RefuseOutputInTask(project, output);
     const std::optional<OutputFormat> format = options.Format ? options.Format : FormatOfOutput(output);
     if (!format)
         throw Exception("The output " + output + " must end in " + ExtensionsText() +

@@ -17,6 +17,7 @@
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
 #include "engine/Json.h"
+#include "engine/TextRules.h"
 
 namespace quarrow::combiner {
 
@@ -69,9 +70,10 @@ std::string Degrees(double value) {
     return text;
 }
 
+// A name from a project file made anywhere: XML holds no control character nor broken UTF-8.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    for (const char c : ValidUtf8(PrintableText(text))) {
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;

@@ -8,6 +8,7 @@
 
 #include "GeoReference.h"
 #include "engine/Commonfunc.h"
+#include "engine/TextRules.h"
 
 namespace quarrow::combiner {
 
@@ -64,8 +65,9 @@ std::vector<std::string> OziMapLines(const std::string& title, const std::string
                     {0, height, south, west}};
     std::vector<std::string> lines = {
         "OziExplorer Map Data File Version 2.2",
-        title,
-        std::filesystem::path(image).filename().string(),
+        // Names from elsewhere: a line break in one would add lines of its own.
+        PrintableText(title),
+        PrintableText(std::filesystem::path(image).filename().string()),
         "1 ,Map Code,",
         "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84",
         "Reserved 1",

@@ -607,7 +607,8 @@ bool TIdHTTP::ReadWhole(ByteReader& reader, std::string& buffer) {
     const bool http10 =
         line.size() >= 8 && EqualsNoCase(std::string_view(line).substr(5, 3), "1.0");
     const auto blank = line.find(' ');
-    StatusText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    // The service's words go into the log and onto the terminal: no control character of theirs.
+    StatusText = blank == std::string::npos ? std::string() : PrintableText(line.substr(blank + 1));
     const std::string word = StatusText.substr(0, StatusText.find(' '));
     const std::optional<int> code = ParseDecimal(word);
     if (Rules.StrictFraming) {

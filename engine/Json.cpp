@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "TextRules.h"
+
 namespace quarrow {
 
 namespace {
@@ -239,7 +241,7 @@ JsonParse ParseJson(std::string_view text) {
 
 std::string JsonString(std::string_view text) {
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (const char c : ValidUtf8(text)) {
         switch (c) {
         case '"':
             quoted += "\\\"";

@@ -6,7 +6,11 @@ namespace quarrow {
 
 namespace {
 constexpr std::string_view ProjectExtension = ".zav";
-constexpr std::string_view FailedTail = "_failed.ftl";
+constexpr std::string_view ListTail = "_list.txt", LogTail = "_log.txt",
+                           FailedTail = "_failed.ftl", AreaTail = "_area.geojson",
+                           RecordsTail = "_tiles.db", LockTail = ".lock";
+constexpr std::string_view Tails[] = {ListTail,  LogTail,     FailedTail,
+                                      AreaTail, RecordsTail, LockTail};
 } // namespace
 
 std::string ProjectBaseName(const std::string& projectName) {
@@ -17,9 +21,17 @@ std::string ProjectBaseName(const std::string& projectName) {
 
 TaskFiles TaskFilesOf(const std::string& folder, const std::string& projectName) {
     const std::string base = folder + ProjectBaseName(projectName);
-    return {folder + projectName,   base + "_list.txt",     base + "_log.txt",
-            base + std::string(FailedTail), base + "/",     base + "_area.geojson",
-            base + "_tiles.db",     base + ".lock"};
+    const auto named = [&base](std::string_view tail) { return base + std::string(tail); };
+    return {folder + projectName, named(ListTail), named(LogTail),     named(FailedTail),
+            base + "/",           named(AreaTail), named(RecordsTail), named(LockTail)};
+}
+
+std::string_view TaskFileTailOf(const std::string& projectName) {
+    const std::string base = ProjectBaseName(projectName);
+    for (std::string_view tail : Tails)
+        if (base.size() > tail.size() && base.ends_with(tail))
+            return tail;
+    return {};
 }
 
 TaskFiles TaskFilesOf(const std::string& projectFile) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quarrow {
 
@@ -24,6 +25,10 @@ struct TaskFiles {
 TaskFiles TaskFilesOf(const std::string& folder, const std::string& projectName);
 // The same from the project file's path.
 TaskFiles TaskFilesOf(const std::string& projectFile);
+
+// The tail of another task's file that the name's base ends in ("_list.txt" for "t_list.txt"),
+// or empty: the tile folder of such a task would take that task's file's name.
+std::string_view TaskFileTailOf(const std::string& projectName);
 
 // The project file beside a failed list ("maps/bj.zav" for "maps/bj_failed.ftl"); empty when the
 // name is no failed list's.

@@ -46,7 +46,7 @@ std::int64_t FreshUntil(const HeaderList& headers, std::int64_t now) {
             }
         }
         if (maxAge)
-            return now + *maxAge;
+            return SecondsAfter(now, *maxAge);
     }
     if (const std::string* expires = Header(headers, "Expires")) {
         const std::optional<std::time_t> until = ParseHttpDate(TrimBlanks(*expires));
@@ -54,8 +54,8 @@ std::int64_t FreshUntil(const HeaderList& headers, std::int64_t now) {
             return 0; // an invalid date means already expired
         const std::string* date = Header(headers, "Date");
         const std::optional<std::time_t> sent = date ? ParseHttpDate(TrimBlanks(*date)) : std::nullopt;
-        const std::int64_t left = static_cast<std::int64_t>(*until) - (sent ? *sent : now);
-        return left > 0 ? now + std::min<std::int64_t>(left, 3650 * Day) : 0;
+        const std::int64_t left = SecondsBetween(*until, sent ? *sent : now);
+        return left > 0 ? SecondsAfter(now, std::min<std::int64_t>(left, 3650 * Day)) : 0;
     }
     return 0;
 }

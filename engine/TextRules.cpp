@@ -5,41 +5,63 @@
 
 namespace quarrow {
 
-bool IsUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-        const unsigned char lead = byte(i);
-        std::size_t length = 0;
-        std::uint32_t point = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            point = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            point = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            point = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xC0u) != 0x80u)
-                return false;
-            point = (point << 6) | (byte(i + k) & 0x3Fu);
-        }
-        if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
-            (length == 4 && (point < 0x10000 || point > 0x10FFFF)))
-            return false;
-        i += length;
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    std::uint32_t point = 0;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07u;
+    } else {
+        return 0;
     }
+    if (i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0u) != 0x80u)
+            return 0;
+        point = (point << 6) | (byte(i + k) & 0x3Fu);
+    }
+    if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+        (length == 4 && (point < 0x10000 || point > 0x10FFFF)))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length)
+        if ((length = Utf8Length(text, i)) == 0)
+            return false;
     return true;
+}
+
+std::string ValidUtf8(std::string_view text) {
+    std::string valid;
+    valid.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t length = Utf8Length(text, i)) {
+            valid.append(text.substr(i, length));
+            i += length;
+        } else {
+            valid.append("\xEF\xBF\xBD"); // U+FFFD for each byte that is no character's
+            ++i;
+        }
+    }
+    return valid;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {

@@ -11,6 +11,9 @@ namespace quarrow {
 
 // Whether the bytes are well-formed UTF-8 (no overlong form, no surrogate, nothing past U+10FFFF).
 bool IsUtf8(std::string_view text);
+// The text with each byte that is no part of a well-formed character replaced by U+FFFD: what a
+// JSON or XML file may hold of a name from elsewhere.
+std::string ValidUtf8(std::string_view text);
 
 constexpr bool IsBlank(char c) noexcept {
     return c == ' ' || c == '\t';

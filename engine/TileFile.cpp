@@ -34,6 +34,13 @@ std::int64_t SecondsBetween(std::int64_t later, std::int64_t earlier) noexcept {
     return difference;
 }
 
+std::int64_t SecondsAfter(std::int64_t time, std::int64_t seconds) noexcept {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(time, seconds, &sum))
+        return seconds > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
 bool SetTileFileTime(const std::string& path, std::int64_t seconds) {
     // The file clock counts nanoseconds in 64 bits: years 1678 to 2262, and no further.
     constexpr std::int64_t Reach = 9'000'000'000;

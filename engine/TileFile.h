@@ -15,6 +15,8 @@ std::int64_t SecondsNow();
 
 // later - earlier, held within the 64-bit range: a time from a records file may be anything.
 std::int64_t SecondsBetween(std::int64_t later, std::int64_t earlier) noexcept;
+// time + seconds, held within the 64-bit range likewise.
+std::int64_t SecondsAfter(std::int64_t time, std::int64_t seconds) noexcept;
 
 // A tile's file as one look at it finds it.
 struct TileFile {

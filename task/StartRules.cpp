@@ -69,6 +69,11 @@ std::optional<std::string> CheckTaskName(const std::string& taskName) {
         return "The task name must not hold a line break or another control character.";
     if (!IsUtf8(taskName))
         return "The task name must be UTF-8 text.";
+    if (const std::string_view tail = TaskFileTailOf(taskName); !tail.empty()) {
+        const std::string base = ProjectBaseName(taskName);
+        return "The task name must not end in \"" + std::string(tail) + "\": the task \"" +
+               base.substr(0, base.size() - tail.size()) + "\" keeps a file of that name.";
+    }
     return std::nullopt;
 }
 

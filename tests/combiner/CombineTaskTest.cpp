@@ -26,6 +26,7 @@
 #include "engine/Commonfunc.h"
 #include "engine/Exception.h"
 #include "engine/Json.h"
+#include "engine/TaskFiles.h"
 #include "engine/Unitclasstask.h"
 #include "engine/ImageHeader.h"
 #include "tests/support/TempDir.h"
@@ -433,6 +434,48 @@ TEST_F(CombineTaskTest, PlantedLinksAreNeverWrittenThroughAndATooWideMapIsRefuse
                       error.Message());
         }
         EXPECT_FALSE(std::filesystem::exists(m_dir.Path() + name + std::string(".part")));
+    }
+}
+
+// An output that is one of the task's files, reached by any spelling, or that lies in its tile
+// folder is refused before anything is written; a tile cut short goes into no archive.
+TEST_F(CombineTaskTest, AnOutputNeverTakesATaskFilesPlaceAndArchivesGetOnlyWholeTiles) {
+    const quarrow::TaskFiles files = quarrow::TaskFilesOf(Project());
+    WriteFileBytes(files.Failed, "");
+    std::filesystem::create_symlink(Project(), m_dir.Path() + "alias.png");
+    const std::string project = ReadFileBytes(Project());
+    quarrow::combiner::CombineOptions png;
+    png.Format = OutputFormat::Png;
+    const std::pair<std::string, std::string> outputs[] = {
+        {Project(), "is the task's own file"},
+        {m_dir.Path() + "./small.zav", "is the task's own file"},
+        {m_dir.Path() + "alias.png", "is the task's own file"},
+        {files.List, "is the task's own file"},
+        {files.Log, "is the task's own file"},
+        {files.Failed, "is the task's own file"},
+        {files.Records, "is the task's own file"},
+        {files.Lock, "is the task's own file"},
+        {files.TileFolder + "map.png", "lies in the task's tile folder"},
+        {files.TileFolder, "lies in the task's tile folder"},
+    };
+    for (const auto& [output, why] : outputs) {
+        try {
+            quarrow::combiner::Combine({Project()}, output, png);
+            ADD_FAILURE() << output << " was written";
+        } catch (const Exception& error) {
+            EXPECT_NE(error.Message().find(why), std::string::npos) << error.Message();
+        }
+    }
+    EXPECT_EQ(project, ReadFileBytes(Project()));
+    EXPECT_EQ(4, FolderEntries(files.TileFolder).size());
+    EXPECT_FALSE(std::filesystem::exists(files.Records));
+
+    const std::string whole = ReadFileBytes(m_task->TilePath(m_task->MinX, m_task->MinY));
+    WriteFileBytes(m_task->TilePath(m_task->MinX, m_task->MinY), whole.substr(0, whole.size() / 2));
+    for (const char* name : {"cut.mbtiles", "cut.pmtiles", "cut.sqlitedb"}) {
+        const auto result = CombineTask(Project(), m_dir.Path() + name);
+        EXPECT_EQ(4, result.Missing) << name;
+        EXPECT_EQ(2, result.NotTiles) << name;
     }
 }
 

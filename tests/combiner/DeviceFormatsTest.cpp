@@ -205,6 +205,43 @@ TEST(DeviceFormats, AGarminMapIsPiecesOnTileEdgesWithinTheDevicesLimit) {
     zip_close(zip);
 }
 
+// A project file made elsewhere may carry a name no Start would take: in every output it stays
+// inside its own field (a line of the .map, the text of a KML element, a JSON string).
+TEST(DeviceFormats, ANameFromElsewhereStaysInsideItsFieldInEveryOutput) {
+    TempDir dir;
+    const std::string blank = ReadFileBytes(BLANK_TILE_PATH);
+    const std::string name = "a\r\nMMPXY,9,0,0\x01<b>&\xFF\"";
+    const auto tile = [&](int, int) { return blank; };
+    const std::string odd = WriteTask(dir.Path(), name, 14, 13480, 6200, 2, 2, tile);
+    const std::string plain = WriteTask(dir.Path(), "plain", 14, 13480, 6200, 2, 2, tile);
+
+    combiner::Combine({odd}, dir.Path() + "odd.map", {});
+    combiner::Combine({plain}, dir.Path() + "plain.map", {});
+    const std::string map = ReadFileBytes(dir.Path() + "odd.map");
+    const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    EXPECT_EQ(lines(ReadFileBytes(dir.Path() + "plain.map")), lines(map));
+    EXPECT_NE(std::string::npos, map.find("\r\na??MMPXY,9,0,0?<b>&\xFF\"\r\n"));
+
+    combiner::Combine({odd}, dir.Path() + "odd.kmz", {});
+    int error = 0;
+    zip_t* zip = zip_open((dir.Path() + "odd.kmz").c_str(), ZIP_RDONLY, &error);
+    ASSERT_NE(nullptr, zip);
+    zip_stat_t stat;
+    ASSERT_EQ(0, zip_stat(zip, "doc.kml", 0, &stat));
+    std::string kml(stat.size, '\0');
+    zip_file_t* file = zip_fopen(zip, "doc.kml", 0);
+    kml.resize(static_cast<std::size_t>(zip_fread(file, kml.data(), stat.size)));
+    zip_fclose(file);
+    zip_close(zip);
+    EXPECT_NE(std::string::npos,
+              kml.find("<name>a??MMPXY,9,0,0?&lt;b&gt;&amp;\xEF\xBF\xBD\"</name>"));
+
+    combiner::Combine({odd}, dir.Path() + "tree/", {});
+    const JsonParse tileJson = ParseJson(ReadFileBytes(dir.Path() + "tree/tilejson.json"));
+    ASSERT_TRUE(tileJson.Value) << tileJson.Error;
+    EXPECT_EQ("a\r\nMMPXY,9,0,0\x01<b>&\xEF\xBF\xBD\"", tileJson.Value->Find("name")->String());
+}
+
 TEST(DeviceFormats, GdalPlacesTheOziExplorerMapOnItsTiles) {
     TempDir dir;
     const std::string blank = ReadFileBytes(BLANK_TILE_PATH);

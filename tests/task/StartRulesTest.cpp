@@ -26,6 +26,24 @@ TEST(StartRules, ProjectNameGetsZavUnlessItEndsSo) {
     EXPECT_EQ(".zav", ProjectNameFor(".zav"));
 }
 
+// A task name goes into file names and the lines of outputs: one that would break a line, that
+// is no text, or whose tile folder would take another task's file is refused.
+TEST(StartRules, TaskNamesThatWouldBreakALineOrAnotherTaskAreRefused) {
+    const std::pair<std::string, std::string> names[] = {
+        {"Zürich 2", ""},
+        {"lock", ""},
+        {"a\r\nMMPXY,1,0,0", "The task name must not hold a line break or another control character."},
+        {"tab\there", "The task name must not hold a line break or another control character."},
+        {"\xFF\xFE", "The task name must be UTF-8 text."},
+        {"t.lock", "The task name must not end in \".lock\": the task \"t\" keeps a file of that name."},
+        {"t.lock.zav", "The task name must not end in \".lock\": the task \"t\" keeps a file of that name."},
+        {"bj_list.txt", "The task name must not end in \"_list.txt\": the task \"bj\" keeps a file of that name."},
+        {"bj_tiles.db", "The task name must not end in \"_tiles.db\": the task \"bj\" keeps a file of that name."},
+    };
+    for (const auto& [name, fault] : names)
+        EXPECT_EQ(fault, CheckTaskName(name).value_or("")) << name;
+}
+
 TEST(StartRules, ResumeNeedsTheSameTextsFolderAndName) {
     test::TempDir save;
     test::WriteFileBytes(save.Path() + "t.zav",
