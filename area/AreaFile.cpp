@@ -11,6 +11,9 @@
 #include <string_view>
 
 #include <expat.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/Exception.h"
 #include "engine/NumberText.h"
@@ -307,9 +310,19 @@ AreaShape ReadXmlShape(std::FILE* file, const std::string& head, const AreaFileO
 } // namespace
 
 AreaShape ReadAreaFile(const std::string& path, const AreaFileOptions& options) {
-    const std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
-    if (!file)
+    // Not waiting on a FIFO, nor reading a device without end: only a regular file is an area.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat facts {};
+    if (fd >= 0 && (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode))) {
+        ::close(fd);
+        throw Exception("The area file " + path + " is not a regular file.");
+    }
+    const std::unique_ptr<std::FILE, FileClose> file(fd < 0 ? nullptr : ::fdopen(fd, "rb"));
+    if (!file) {
+        if (fd >= 0)
+            ::close(fd);
         throw Exception("The area file " + path + " cannot be read.");
+    }
     // JSON begins with "{"; XML is read from the file as it goes.
     std::string head(ReadSize, '\0');
     head.resize(std::fread(head.data(), 1, head.size(), file.get()));

@@ -3,19 +3,18 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "engine/TextFile.h"
+#include "engine/TileFile.h"
 
 namespace quarrow::viewer {
 namespace {
 
+// Only a regular file, and no more than a tile may be: a FIFO or a link to a device at a tile's
+// name is no tile.
 bool ReadWhole(const std::string& path, std::string& out) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    return ReadWholeFile(path, out, MaxTileFileSize);
 }
 
 } // namespace

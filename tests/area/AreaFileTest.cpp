@@ -5,6 +5,9 @@
 #include <cmath>
 #include <random>
 
+#include <filesystem>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "engine/Exception.h"
@@ -157,6 +160,18 @@ TEST(AreaFile, WhatCannotBeAnAreaIsToldWithTheFile) {
         ADD_FAILURE() << "a missing file was read";
     } catch (const Exception& error) {
         EXPECT_EQ("The area file " + folder.Path() + "none.gpx cannot be read.", error.Message());
+    }
+    // A FIFO is not waited on, a device not read without end.
+    ASSERT_EQ(0, ::mkfifo((folder.Path() + "fifo.gpx").c_str(), 0600));
+    std::filesystem::create_symlink("/dev/zero", folder.Path() + "zero.kml");
+    for (const char* name : {"fifo.gpx", "zero.kml"}) {
+        try {
+            ReadAreaFile(folder.Path() + name);
+            ADD_FAILURE() << name << " was read";
+        } catch (const Exception& error) {
+            EXPECT_EQ("The area file " + folder.Path() + name + " is not a regular file.",
+                      error.Message());
+        }
     }
 }
 

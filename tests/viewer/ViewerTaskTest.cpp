@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <stop_token>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "SampleTask.h"
@@ -49,6 +51,14 @@ TEST(ViewerTask, CountsPresentBlankAndMissingTilesOfATaskWrittenByTheEngine) {
     EXPECT_EQ(TileState::Blank, ReadTile(task.TilePath(6746, 3102), BlankBytes, &bytes));
     EXPECT_EQ(TileState::Present, ReadTile(task.TilePath(6743, 3102), BlankBytes, &bytes));
     EXPECT_EQ(bytes.substr(1, 3), "PNG");
+    // A FIFO at a tile's name is not waited on, a link to a device not read without end.
+    const std::string odd = task.TilePath(6745, 3104);
+    ASSERT_EQ(0, ::mkfifo(odd.c_str(), 0600));
+    EXPECT_EQ(TileState::Missing, ReadTile(odd, BlankBytes, &bytes));
+    std::filesystem::remove(odd);
+    std::filesystem::create_symlink("/dev/zero", odd);
+    EXPECT_EQ(TileState::Missing, ReadTile(odd, BlankBytes, &bytes));
+    std::filesystem::remove(odd);
 
     // Loaded at a smaller size, a tile is decoded and scaled; a blank one carries the blank image
     // (which here does not decode).
