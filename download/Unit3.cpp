@@ -306,7 +306,8 @@ bool TDownThread::WholeTile(const std::string& path, const TileFile& file) const
     if (!file.Regular || file.Size > MaxTileFileSize)
         return false;
     std::string bytes;
-    return ReadWholeFile(path, bytes) && !TileImageFault(bytes, Task->TileExtension());
+    return ReadWholeFile(path, bytes, MaxTileFileSize) &&
+           !TileImageFault(bytes, Task->TileExtension());
 }
 
 TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string message) const {
@@ -489,7 +490,7 @@ TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::s
     // An update's tile that came whole but as it was (one saved before records were kept) stays.
     if (m_update && m_held && m_held->Size == buffer.size()) {
         std::string held;
-        if (ReadWholeFile(path, held) && held == buffer)
+        if (ReadWholeFile(path, held, MaxTileFileSize) && held == buffer)
             return KeepTile(x, y, sequenceNumber, false, stop);
     }
     try {

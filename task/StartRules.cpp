@@ -103,8 +103,14 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
         return false;
     if (storedShape != entries.ShapeText)
         return false;
-    // Another source gives other tiles under the same names.
-    const std::optional<TileSource> stored = ReadProjectSource(projectFile, entries.MapsType);
+    // Another source gives other tiles under the same names; one that fails the checks is no
+    // source the task can go on with.
+    std::optional<TileSource> stored;
+    try {
+        stored = ReadProjectSource(projectFile, entries.MapsType);
+    } catch (const SourceFault&) {
+        return false;
+    }
     const auto index = static_cast<std::size_t>(std::clamp(entries.MapsType - 17, 0, 2));
     if (stored.has_value() != entries.Source.has_value() ||
         (stored && (stored->Name != entries.Source->Name ||

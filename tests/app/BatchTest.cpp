@@ -163,7 +163,18 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         // The window's own checks and words.
         {Task("116.3,39.7,116.1,39.8", "12", "t", folder), "Left Longitude"},
         {Task(area, "12", "../t", folder), "The task name must be a file name, without folders."},
+        {Task(area, "12", "t\r\nx", folder), "The task name must not hold a line break"},
+        {Task(area, "12", "t.lock", folder), "The task name must not end in \".lock\""},
+        // A project file from elsewhere whose source would send a header of Quarrow's own.
+        {{"--resume", m_save.Path() + "attack.zav"}, "Header 1 names Host"},
+        {{"--update", m_save.Path() + "attack.zav"}, "Header 1 names Host"},
+        {{"--retry-failed", m_save.Path() + "attack.zav"}, "Header 1 names Host"},
     };
+    WriteFileBytes(m_save.Path() + "attack.zav",
+                   "[MapsType]\r\nMapsType=17\r\n[AREA]\r\nLeftLongitude=116.1\r\n"
+                   "RightLongitude=116.3\r\nTopLatitude=39.8\r\nBottomLatitude=39.7\r\n"
+                   "[Zoom]\r\nZoom=12\r\n[Source]\r\nName=Attack\r\n"
+                   "Template=http://127.0.0.1:1/{z}/{x}/{y}.png\r\nHeader1=Host: evil.example\r\n");
     WriteFileBytes(m_save.Path() + "lost.zav", "");
     WriteFileBytes(m_save.Path() + "lost_failed.ftl", "");
     for (const Case& c : cases) {
