@@ -14,6 +14,28 @@ namespace {
     throw BatchUsageError(option + ": " + why);
 }
 
+// The edges as a command line names them, before the window's own checks see them.
+void CheckAreaEdges(const std::vector<std::string>& parts) {
+    const char* const names[] = {"west", "south", "east", "north"};
+    double edges[4] = {};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::optional<double> edge = ParseCoordinate(parts[i]);
+        if (!edge)
+            Fail("--area", "the " + std::string(names[i]) + " edge \"" + parts[i] +
+                               "\" is not a number");
+        const int limit = i % 2 == 0 ? 180 : 85;
+        if (!(*edge >= -limit && *edge <= limit))
+            Fail("--area", "the " + std::string(names[i]) + " edge " + parts[i] +
+                               " is not within -" + std::to_string(limit) + " to " +
+                               std::to_string(limit));
+        edges[i] = *edge;
+    }
+    if (edges[0] > edges[2])
+        Fail("--area", "the west edge " + parts[0] + " is east of the east edge " + parts[2]);
+    if (edges[1] > edges[3])
+        Fail("--area", "the south edge " + parts[1] + " is north of the north edge " + parts[3]);
+}
+
 int Zoom(const std::string& text, const std::string& whole) {
     const std::optional<int> zoom = ParseInteger(text);
     if (!zoom || *zoom < MinZoomLevel || *zoom > MaxZoomLevel)
@@ -128,6 +150,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         std::vector<std::string> parts = Split(given["--area"], ',');
         if (parts.size() != 4)
             Fail("--area", "\"" + given["--area"] + "\" is not four numbers W,S,E,N");
+        CheckAreaEdges(parts);
         options.Area = std::move(parts);
     } else {
         options.AreaFile = given["--area-file"];

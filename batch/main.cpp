@@ -3,6 +3,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ BatchOutput Output(bool verbose) {
     output.Terminal = ::isatty(STDERR_FILENO) == 1;
     output.Verbose = verbose;
     return output;
+}
+
+std::string ModeName(BatchOptions::Mode mode) {
+    return mode == BatchOptions::Mode::Resume        ? "--resume"
+           : mode == BatchOptions::Mode::RetryFailed ? "--retry-failed"
+                                                     : "--update";
 }
 
 // Writes the task's files and runs it; refusals are exit status 2.
@@ -163,6 +170,10 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
                 entries.TaskName.c_str());
             continue;
         }
+        // A refused task leaves nothing behind, not even its folder: the checks first.
+        if (const PreparedStart check = PrepareStart(settings, entries, FreeDiskSpace, true);
+            !check.Task)
+            return Refused(check.Refusal);
         PreparedStart start = PrepareStart(settings, entries, FreeDiskSpace);
         // Nothing a user made is replaced without their word.
         if (start.Existing && !options.Replace)
@@ -250,12 +261,23 @@ int main(int argc, char** argv) {
     // window does.
     std::setlocale(LC_ALL, "");
     const std::string folder = RunningProgramFolder();
+    // Nothing asked: what can be asked, as a usage mistake.
+    if (argc < 2) {
+        std::fprintf(stderr, "%s", BatchUsage(SettingsFilePath(folder)).c_str());
+        return batch_exit::Usage;
+    }
     BatchOptions options;
     try {
         options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const BatchUsageError& error) {
         return UsageError(error.Message());
     }
+    using Mode = BatchOptions::Mode;
+    const bool ofATask = options.What == Mode::Resume || options.What == Mode::RetryFailed ||
+                         options.What == Mode::Update;
+    if (std::error_code ec; ofATask && !std::filesystem::exists(options.ProjectFile, ec))
+        return UsageError(ModeName(options.What) + ": there is no project file " +
+                          options.ProjectFile);
     try {
         switch (options.What) {
         case BatchOptions::Mode::Help:

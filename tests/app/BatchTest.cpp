@@ -133,7 +133,7 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
     const std::string area = "116.1,39.7,116.3,39.8";
     struct Case {
         std::vector<std::string> Arguments;
-        const char* Told;
+        std::string Told;
     };
     const auto with = [&](std::vector<std::string> extra) {
         std::vector<std::string> arguments = Task(area, "12", "t", folder);
@@ -141,7 +141,11 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         return arguments;
     };
     const Case cases[] = {
-        {{}, "--area or --area-file is needed"},
+        {{}, "Usage:\n  quarrow-batch --area W,S,E,N"},
+        {{"--zoom", "12"}, "--area or --area-file is needed"},
+        {Task("116.1,39.7,196,39.8", "12", "t", folder),
+         "--area: the east edge 196 is not within -180 to 180"},
+        {Task("116.1,39.7,116.3,x", "12", "t", folder), "--area: the north edge \"x\" is not a number"},
         {Task("1,2,3", "12", "t", folder), "--area: \"1,2,3\" is not four numbers"},
         {Task(area, "19", "t", folder), "--zoom: \"19\" is not a zoom level"},
         {Task(area, "14-12", "t", folder), "--zoom: \"14-12\" runs backwards"},
@@ -161,7 +165,10 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
         {{"--resume", m_save.Path() + "lost.zav"}, "The project file of lost is empty: the disk lost it."},
         {{"--retry-failed", m_save.Path() + "lost.zav"}, "The project file of lost is empty"},
         // The window's own checks and words.
-        {Task("116.3,39.7,116.1,39.8", "12", "t", folder), "Left Longitude"},
+        {Task("116.3,39.7,116.1,39.8", "12", "t", folder),
+         "--area: the west edge 116.3 is east of the east edge 116.1"},
+        {{"--retry-failed", folder + "/nosuch.zav"},
+         "--retry-failed: there is no project file " + folder + "/nosuch.zav"},
         {Task(area, "12", "../t", folder), "The task name must be a file name, without folders."},
         {Task(area, "12", "t\r\nx", folder), "The task name must not hold a line break"},
         {Task(area, "12", "t.lock", folder), "The task name must not end in \".lock\""},
@@ -192,8 +199,8 @@ TEST_F(Batch, MistakesAndRefusalsNameTheirArgumentAndADryRunWritesNothing) {
     EXPECT_EQ("zoom 11: 4 tiles, about 80 KB, about 1 s at the source's pace (t_z11.zav)\n"
               "zoom 12: 12 tiles, about 240 KB, about 2 s at the source's pace (t_z12.zav)\n",
               estimate.Out);
-    // The save folder is made first, as the window does; nothing else is written.
-    EXPECT_EQ(0, FilesIn(folder)) << "every refusal and the dry run wrote nothing";
+    // Unlike the window, a refusal makes not even the save folder.
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "every refusal and the dry run wrote nothing";
 }
 
 TEST_F(Batch, CtrlCThenTheWindowResumesAndTheFilesAreTheWindows) {
