@@ -19,6 +19,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -323,6 +324,7 @@ void TForm1::BuildControls() {
     connect(UpDown1, &QSpinBox::valueChanged, this,
             [this](int position) { Edit5->setText(QString::number(position)); });
     Memo1->viewport()->installEventFilter(this);
+    Edit5->installEventFilter(this);
     for (QLineEdit* entry : {Edit1, Edit2, Edit3, Edit4, Edit5})
         connect(entry, &QLineEdit::textChanged, this, [this, entry] {
             // The last task's outcome stays until the entries change; a shape, until its
@@ -399,6 +401,21 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Memo1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         Viewlogfile1Click();
         return true;
+    }
+    // The zoom field takes the keys its arrows stand for.
+    if (watched == Edit5 && event->type() == QEvent::KeyPress && UpDown1->isEnabled()) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_PageUp:
+            UpDown1->stepUp();
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_PageDown:
+            UpDown1->stepDown();
+            return true;
+        default:
+            break;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -515,6 +532,12 @@ void TForm1::StartTask() {
     PreparedStart start = prepare();
     if (!start.Task)
         return;
+    // Years of downloading are a mistyped area far more often than a plan.
+    if (!start.Resume) {
+        const double seconds = TaskSeconds(start.Task->TileCount, entries.Source);
+        if (seconds > 86400 && !m_dialogs.ConfirmLongTask(Q(LongTaskWarning(seconds))))
+            return;
+    }
     // A task of this name exists and the Start would write it anew: only when the user says so.
     if (start.Existing) {
         switch (m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*start.Existing)),

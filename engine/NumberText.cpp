@@ -144,4 +144,11 @@ std::string AreaEdgeText(double degrees) {
     return std::string(text, end.ptr);
 }
 
+std::string GroupedNumber(unsigned long long value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
 } // namespace quarrow

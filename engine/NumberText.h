@@ -35,4 +35,7 @@ std::string AreaEdgeText(double degrees);
 // numbers).
 std::optional<double> ParseCoordinate(std::string_view text);
 
+// "68,494,818,470": the digits in groups of three, for counts a person reads.
+std::string GroupedNumber(unsigned long long value);
+
 } // namespace quarrow

@@ -409,7 +409,12 @@ double EstimatedSeconds(long long tiles, int workers, double fetchSeconds, doubl
 }
 
 std::string TilesText(unsigned long long tiles) {
-    return std::to_string(tiles) + (tiles == 1 ? " tile" : " tiles");
+    return GroupedNumber(tiles) + (tiles == 1 ? " tile" : " tiles");
+}
+
+std::string LongTaskWarning(double seconds) {
+    return "This task would take about " + DurationText(seconds) +
+           " at the service's pace; choose a smaller area or a lower zoom level.";
 }
 
 std::string DurationText(double seconds) {
@@ -419,6 +424,9 @@ std::string DurationText(double seconds) {
     auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
     const long long days = total / 86400, hours = total / 3600 % 24, minutes = total / 60 % 60,
                     secs = total % 60;
+    if (days >= 730)
+        return GroupedNumber(static_cast<unsigned long long>(std::llround(static_cast<double>(days) / 365.25))) +
+               " years";
     if (days > 0)
         return std::to_string(days) + " d " + two(hours) + " h";
     if (hours > 0)

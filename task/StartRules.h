@@ -165,10 +165,13 @@ double EstimatedSeconds(long long tiles, int workers, double fetchSeconds,
 // tiles.
 double TaskSeconds(long long tiles, const std::optional<TileSource>& source, int workers = 8);
 
-// "42 s", "3 min 20 s", "5 h 07 min", "12 d 03 h".
+// "42 s", "3 min 20 s", "5 h 07 min", "12 d 03 h", "298 years" (from two years on).
 std::string DurationText(double seconds);
 
-// "1 tile", "42 tiles".
+// What Start says of a new task that would take more than a day at its source's pace.
+std::string LongTaskWarning(double seconds);
+
+// "1 tile", "42 tiles", "68,494,818,470 tiles".
 std::string TilesText(unsigned long long tiles);
 
 } // namespace quarrow

@@ -91,6 +91,20 @@ ExistingTaskChoice DesktopDialogs::AskExistingTask(const QString& question, bool
     return box.clickedButton() == anew ? ExistingTaskChoice::StartAnew : ExistingTaskChoice::Cancel;
 }
 
+bool Dialogs::ConfirmLongTask(const QString&) {
+    return true;
+}
+
+bool DesktopDialogs::ConfirmLongTask(const QString& warning) {
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle(), warning, QMessageBox::NoButton,
+                    Owner());
+    QPushButton* start = box.addButton(QStringLiteral("&Start anyway"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    return box.clickedButton() == start;
+}
+
 void Dialogs::Message(const QString& text) {
     QMessageBox::information(Owner(), ApplicationTitle(), text);
 }

@@ -44,6 +44,10 @@ public:
     // not ask gets the task written anew; the desktop's dialogs below ask.
     virtual ExistingTaskChoice AskExistingTask(const QString& question, bool canResume);
 
+    // Whether to start a task that the warning says would take more than a day. Answers yes
+    // without asking, as AskExistingTask does; the desktop's dialogs below ask.
+    virtual bool ConfirmLongTask(const QString& warning);
+
 private:
     std::unique_ptr<THelpWindow> m_help; // made when first needed
 };
@@ -52,4 +56,5 @@ private:
 class DesktopDialogs : public Dialogs {
 public:
     ExistingTaskChoice AskExistingTask(const QString& question, bool canResume) override;
+    bool ConfirmLongTask(const QString& warning) override;
 };

@@ -14,7 +14,16 @@ namespace quarrow::test {
 
 class RecordingDialogs : public Dialogs {
 public:
-    enum class Kind { Message, Error, BrowseFolder, OpenFile, ShellOpen, StartProgram, ExistingTask };
+    enum class Kind {
+        Message,
+        Error,
+        BrowseFolder,
+        OpenFile,
+        ShellOpen,
+        StartProgram,
+        ExistingTask,
+        LongTask
+    };
 
     struct Call {
         Kind What;
@@ -26,6 +35,7 @@ public:
     std::deque<QString> FolderAnswers;
     std::deque<QString> FileAnswers;
     std::deque<ExistingTaskChoice> ExistingAnswers; // none left: Start anew
+    std::deque<bool> LongTaskAnswers;               // none left: start it
 
     // The texts of the calls of one kind, in order.
     QStringList TextsOf(Kind what) const {
@@ -52,6 +62,14 @@ public:
     }
     void StartProgram(const QString& path) override {
         Calls.push_back({Kind::StartProgram, path, {}});
+    }
+    bool ConfirmLongTask(const QString& warning) override {
+        Calls.push_back({Kind::LongTask, warning, {}});
+        if (LongTaskAnswers.empty())
+            return true;
+        const bool answer = LongTaskAnswers.front();
+        LongTaskAnswers.pop_front();
+        return answer;
     }
     ExistingTaskChoice AskExistingTask(const QString& question, bool canResume) override {
         Calls.push_back({Kind::ExistingTask, question,

@@ -184,7 +184,7 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndTheFixedTexts) {
               m_dialogs.TextsOf(Kind::StartProgram));
 }
 
-TEST_F(MainWindow, EnterStartsTheStatusTextStaysAndOnlyTheArrowsMoveTheZoom) {
+TEST_F(MainWindow, EnterStartsTheZoomStepsByItsArrowsOrTheirKeysAndALongTaskIsAsked) {
     auto form = MakeForm();
     // Enter in an entry field presses the default button.
     Find<QLineEdit>(*form, "Edit6")->clear();
@@ -217,6 +217,27 @@ TEST_F(MainWindow, EnterStartsTheStatusTextStaysAndOnlyTheArrowsMoveTheZoom) {
     EXPECT_EQ("13", Find<QLineEdit>(*form, "Edit5")->text());
     static_cast<QAbstractSpinBox*>(upDown)->stepUp();
     EXPECT_EQ("14", Find<QLineEdit>(*form, "Edit5")->text());
+    // The zoom field takes the keys the arrows stand for.
+    auto* zoom = Find<QLineEdit>(*form, "Edit5");
+    for (const auto& [key, shown] : {std::pair{Qt::Key_Up, "15"}, {Qt::Key_PageUp, "16"},
+                                     {Qt::Key_Down, "15"}, {Qt::Key_PageDown, "14"}}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(zoom, &press);
+        EXPECT_EQ(shown, zoom->text().toStdString());
+    }
+
+    // A new task of more than a day at the source's pace is started only when the user says so.
+    Type(*form, {"100", "140", "50", "20"}, m_save.Path() + "far", "huge"); // 4 days at zoom 14
+    m_dialogs.Calls.clear();
+    m_dialogs.LongTaskAnswers = {false};
+    form->BitBtn1Click();
+    const QStringList warned = m_dialogs.TextsOf(Kind::LongTask);
+    ASSERT_EQ(1, warned.size());
+    EXPECT_TRUE(warned[0].startsWith("This task would take about "));
+    EXPECT_TRUE(warned[0].endsWith(" at the service's pace; choose a smaller area or a lower zoom "
+                                   "level."));
+    EXPECT_EQ(nullptr, form->CurrentTask);
+    EXPECT_FALSE(std::filesystem::exists(m_save.Path() + "far/huge.zav"));
 }
 
 TEST_F(MainWindow, TheOutcomeTakesTheStatusBarsWidthBesideTheFixedText) {

@@ -88,6 +88,13 @@ TEST(StartRules, DurationsReadShort) {
     EXPECT_EQ("3 min 05 s", DurationText(185));
     EXPECT_EQ("2 h 01 min", DurationText(7260));
     EXPECT_EQ("1 d 03 h", DurationText(97200));
+    EXPECT_EQ("729 d 23 h", DurationText(729 * 86400.0 + 23 * 3600));
+    EXPECT_EQ("298 years", DurationText(298 * 365.25 * 86400));
+    EXPECT_EQ("1,000 tiles", TilesText(1000));
+    EXPECT_EQ("68,494,818,470 tiles", TilesText(68494818470ULL));
+    EXPECT_EQ("This task would take about 298 years at the service's pace; choose a smaller area "
+              "or a lower zoom level.",
+              LongTaskWarning(298 * 365.25 * 86400));
     EXPECT_EQ("-", DurationText(-1));
     // 9 tiles on 8 workers: the slowest worker has two at 1.1 s.
     EXPECT_DOUBLE_EQ(2.2, EstimatedSeconds(9, 8, 0.1));
