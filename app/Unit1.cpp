@@ -371,9 +371,19 @@ void TForm1::BuildMenu() {
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
     item(tools, "MapViewer1", QStringLiteral("Map Viewer"), &TForm1::MapViewer1Click);
+    QAction* view = item(tools, "ViewThisTask1", QStringLiteral("View this task"),
+                         &TForm1::ViewThisTask1Click);
     tools->addSeparator();
     item(tools, "CombineImages1", QStringLiteral("Map Combiner"), &TForm1::CombineImages1Click);
+    QAction* combine = item(tools, "CombineThisTask1", QStringLiteral("Combine this task"),
+                            &TForm1::CombineThisTask1Click);
     tools->addSeparator();
+    // Greyed while no task is at hand, looked at each time the menu opens.
+    connect(tools, &QMenu::aboutToShow, this, [this, view, combine] {
+        const bool atHand = !TaskAtHand().empty();
+        view->setEnabled(atHand);
+        combine->setEnabled(atHand);
+    });
     item(tools, "ReDownloadfailedfiles1", QStringLiteral("Re-Download failed images"),
          &TForm1::ReDownloadfailedfiles1Click);
 
@@ -995,6 +1005,32 @@ void TForm1::MapViewer1Click() {
 
 void TForm1::CombineImages1Click() {
     RunHandler(m_dialogs, [this] { m_dialogs.StartProgram(Q(m_executableFolder + "stavik")); });
+}
+
+std::string TForm1::TaskAtHand() const {
+    // The task the entries name, when it exists; else the one last run.
+    const std::string folder = Text(Edit6), name = Text(EditTaskName);
+    if (!folder.empty() && !name.empty() && !CheckTaskName(name)) {
+        const std::string project =
+            folder + (folder.back() == '/' ? "" : "/") + ProjectNameFor(name);
+        if (std::error_code ec; std::filesystem::is_regular_file(project, ec))
+            return project;
+    }
+    return CurrentTask ? CurrentTask->ProjectFile() : std::string();
+}
+
+void TForm1::ViewThisTask1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (const std::string project = TaskAtHand(); !project.empty())
+            m_dialogs.StartProgramWith(Q(m_executableFolder + "pelorin"), {Q(project)});
+    });
+}
+
+void TForm1::CombineThisTask1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (const std::string project = TaskAtHand(); !project.empty())
+            m_dialogs.StartProgramWith(Q(m_executableFolder + "stavik"), {Q(project)});
+    });
 }
 
 void TForm1::ReDownloadfailedfiles1Click() {

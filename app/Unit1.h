@@ -94,6 +94,12 @@ public slots:
     void Viewlogfile1Click();
     void MapViewer1Click();
     void CombineImages1Click();
+    // pelorin and stavik given the task at hand (TaskAtHand).
+    void ViewThisTask1Click();
+    void CombineThisTask1Click();
+    // The project file of the task the entries name, when it exists, else of the task last run;
+    // empty when there is none.
+    std::string TaskAtHand() const;
     void ReDownloadfailedfiles1Click();
     // File > Update task...: the update dialog, then the task's update as a task runs.
     void UpdateTask1Click();

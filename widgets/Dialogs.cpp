@@ -144,7 +144,11 @@ void Dialogs::ShellOpen(const QString& target) {
 }
 
 void Dialogs::StartProgram(const QString& path) {
-    if (!QProcess::startDetached(path, QStringList()))
+    StartProgramWith(path, QStringList());
+}
+
+void Dialogs::StartProgramWith(const QString& path, const QStringList& arguments) {
+    if (!QProcess::startDetached(path, arguments))
         Error(
             QStringLiteral("Cannot start %1: the program is missing or cannot be run.").arg(path));
 }

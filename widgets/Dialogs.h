@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 class THelpWindow;
@@ -34,6 +35,8 @@ public:
     virtual void ShellOpen(const QString& target);
     // A program that cannot be started is told in the error box.
     virtual void StartProgram(const QString& path);
+    // The same with arguments (a companion program given the task at hand).
+    virtual void StartProgramWith(const QString& path, const QStringList& arguments);
 
     // Hands the target to the desktop; false, showing nothing, when it does not exist or no
     // program is set to open it.

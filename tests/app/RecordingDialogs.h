@@ -63,6 +63,9 @@ public:
     void StartProgram(const QString& path) override {
         Calls.push_back({Kind::StartProgram, path, {}});
     }
+    void StartProgramWith(const QString& path, const QStringList& arguments) override {
+        Calls.push_back({Kind::StartProgram, path, arguments});
+    }
     bool ConfirmLongTask(const QString& warning) override {
         Calls.push_back({Kind::LongTask, warning, {}});
         if (LongTaskAnswers.empty())

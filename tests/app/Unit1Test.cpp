@@ -240,6 +240,35 @@ TEST_F(MainWindow, EnterStartsTheZoomStepsByItsArrowsOrTheirKeysAndALongTaskIsAs
     EXPECT_FALSE(std::filesystem::exists(m_save.Path() + "far/huge.zav"));
 }
 
+// Beside the Part's two items, Tools starts pelorin and stavik with the task the entries name,
+// greyed while there is none.
+TEST_F(MainWindow, ToolsOpenTheTaskAtHandAndAreGreyedWithoutOne) {
+    auto form = MakeForm();
+    QMenu* tools = form->menuBar()->findChild<QMenu*>(QStringLiteral("Tools1"));
+    ASSERT_NE(nullptr, tools);
+    auto* view = form->findChild<QAction*>(QStringLiteral("ViewThisTask1"));
+    auto* combine = form->findChild<QAction*>(QStringLiteral("CombineThisTask1"));
+    ASSERT_TRUE(view && combine);
+    const auto open = [&] {
+        QMetaObject::invokeMethod(tools, "aboutToShow");
+        return std::pair{view->isEnabled(), combine->isEnabled()};
+    };
+    Type(*form, {"116.3", "116.5", "39.9", "39.8"}, m_save.Path(), "walk");
+    EXPECT_EQ(std::pair(false, false), open());
+    WriteFileBytes(m_save.Path() + "walk.zav", "[AREA]\r\n");
+    EXPECT_EQ(std::pair(true, true), open());
+    view->trigger();
+    combine->trigger();
+    ASSERT_EQ(2u, m_dialogs.Calls.size());
+    const QString project = QString::fromStdString(m_save.Path() + "walk.zav");
+    EXPECT_TRUE(m_dialogs.Calls[0].Text.endsWith("/pelorin"));
+    EXPECT_TRUE(m_dialogs.Calls[1].Text.endsWith("/stavik"));
+    for (const auto& call : m_dialogs.Calls) {
+        EXPECT_EQ(Kind::StartProgram, call.What);
+        EXPECT_EQ(QStringList{project}, call.Extra);
+    }
+}
+
 TEST_F(MainWindow, TheOutcomeTakesTheStatusBarsWidthBesideTheFixedText) {
     auto form = MakeForm();
     QLabel* progress = Find<QLabel>(*form, "ProgressText");
