@@ -55,6 +55,7 @@
 #include "engine/DateTimeText.h"
 #include "engine/Exception.h"
 #include "engine/Locations.h"
+#include "engine/RecentTasks.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
 #include "engine/TextRules.h"
@@ -351,6 +352,20 @@ void TForm1::BuildMenu() {
     };
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
+    QMenu* recent = file->addMenu(QStringLiteral("&Recent tasks"));
+    recent->setObjectName(QStringLiteral("RecentTasks1"));
+    // Read each time it opens: quarrow-batch or another window may have changed the list.
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        recent->clear();
+        const std::vector<std::string> tasks =
+            ReadRecentTasks(RecentTasksFilePath(m_executableFolder));
+        for (const std::string& task : tasks)
+            connect(recent->addAction(Q(task)), &QAction::triggered, this,
+                    [this, task] { RecentTaskChosen(task); });
+        if (tasks.empty())
+            recent->addAction(QStringLiteral("(none yet)"))->setEnabled(false);
+    });
+    file->addSeparator();
     item(file, "UpdateTask1", QStringLiteral("&Update task..."), &TForm1::UpdateTask1Click);
     file->addSeparator();
     item(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click);
@@ -486,9 +501,37 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
         const QString chosen =
             m_dialogs.OpenFile(QStringLiteral("Open project file:"),
                                QStringLiteral("Projects(*.zav)|*.zav"), DefaultPath);
-        if (chosen.isEmpty())
+        if (!chosen.isEmpty())
+            OpenProjectFile(QFileInfo(chosen).absoluteFilePath().toStdString());
+    });
+}
+
+void TForm1::RecentTaskChosen(const std::string& path) {
+    RunHandler(m_dialogs, [&] {
+        if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) {
+            RemoveRecentTask(RecentTasksFilePath(m_executableFolder), path);
+            m_progressText->setText(QStringLiteral("The task %1 is no longer there: it is off the "
+                                                   "recent tasks.")
+                                        .arg(Q(path)));
             return;
-        const std::string path = QFileInfo(chosen).absoluteFilePath().toStdString();
+        }
+        OpenProjectFile(path);
+    });
+}
+
+void TForm1::RememberTask(const std::string& projectFile) {
+    if (std::error_code ec; !std::filesystem::is_regular_file(projectFile, ec))
+        return;
+    try {
+        AddRecentTask(RecentTasksFilePath(m_executableFolder),
+                      QFileInfo(Q(projectFile)).absoluteFilePath().toStdString());
+    } catch (const Exception&) {
+        // A list that cannot be written costs the menu an entry, not the task.
+    }
+}
+
+void TForm1::OpenProjectFile(const std::string& path) {
+    {
         const StartEntries entries = ReadProjectEntries(path);
         Edit1->setText(Q(entries.Left));
         Edit3->setText(Q(entries.Right));
@@ -504,7 +547,8 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
         UpDown1->setValue(std::stoi(entries.ZoomText));
         // The stored number as it is, also one outside the arrows' range.
         Edit5->setText(Q(entries.ZoomText));
-    });
+    }
+    RememberTask(path);
 }
 
 void TForm1::BitBtn1Click() {
@@ -583,6 +627,7 @@ void TForm1::StartTask() {
         CurrentTask = start.Task;
         WriteTaskFiles(*start.Task);
     }
+    RememberTask(start.Task->ProjectFile());
     RunTask(start.Task);
 }
 

@@ -94,6 +94,11 @@ public slots:
     void Viewlogfile1Click();
     void MapViewer1Click();
     void CombineImages1Click();
+    // What Open task does with the chosen project file: its entries into the fields, its shape,
+    // and the file first among the recent tasks.
+    void OpenProjectFile(const std::string& path);
+    // A recent task chosen from the File menu: opened, or dropped when it is gone.
+    void RecentTaskChosen(const std::string& path);
     // pelorin and stavik given the task at hand (TaskAtHand).
     void ViewThisTask1Click();
     void CombineThisTask1Click();
@@ -131,6 +136,8 @@ protected:
     void FitProgressText();
 
 private:
+    // The project file first among the recent tasks; a list that cannot be written is no fault.
+    void RememberTask(const std::string& projectFile);
     // A run's lines go to a pane.
     class PaneSink final : public quarrow::LineSink {
     public:

@@ -84,8 +84,10 @@ void TfrmFlt::Button1Click() {
 }
 
 void TfrmFlt::Run() {
-    const QString file = m_dialogs.OpenFile(QStringLiteral("Open ftl file:"),
-                                            QStringLiteral("Projects(*.ftl)|*.ftl"), QString());
+    // Where the tasks are: the save folder of the settings.
+    const QString file = m_dialogs.OpenFile(
+        QStringLiteral("Open ftl file:"), QStringLiteral("Projects(*.ftl)|*.ftl"),
+        QString::fromStdString(quarrow::DefaultSaveFolder(quarrow::RunningProgramFolder())));
     if (file.isEmpty())
         return;
     Memo1->Clear();

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -120,7 +121,9 @@ QString Dialogs::BrowseFolder(const QString& caption) {
 
 QString Dialogs::OpenFile(const QString& title, const QString& filter,
                           const QString& initialFolder) {
-    return QFileDialog::getOpenFileName(Owner(), title, initialFolder, QtFilter(filter));
+    // A folder that is not there would be typed into the name field: the home folder instead.
+    const QString start = QFileInfo(initialFolder).isDir() ? initialFolder : QDir::homePath();
+    return QFileDialog::getOpenFileName(Owner(), title, start, QtFilter(filter));
 }
 
 void Dialogs::ShellOpen(const QString& target) {

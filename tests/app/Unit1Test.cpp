@@ -32,6 +32,7 @@
 #include "app/Unit1.h"
 #include "engine/Commonfunc.h"
 #include "engine/ProfileFile.h"
+#include "engine/RecentTasks.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
@@ -316,6 +317,53 @@ TEST_F(MainWindow, OpenTaskRestoresTheStoredEntries) {
     EXPECT_EQ("", Find<QLineEdit>(*form, "Edit1")->text());
     EXPECT_TRUE(
         Find<QWidget>(*form, "radio_mapstype")->findChildren<QRadioButton*>()[2]->isChecked());
+
+    // File > Recent tasks: the files opened, newest first; one that is gone is dropped and said.
+    Install("127.0.0.1"); // the settings folder, where the list is kept
+    m_dialogs.FileAnswers = {QString::fromStdString(project)};
+    form->LoadParametersfromprojectfilel1Click();
+    WriteFileBytes(m_save.Path() + "b.zav", "[Zoom]\r\nZoom=7\r\n");
+    m_dialogs.FileAnswers = {QString::fromStdString(m_save.Path() + "b.zav")};
+    form->LoadParametersfromprojectfilel1Click();
+    QMenu* recent = form->menuBar()->findChild<QMenu*>(QStringLiteral("RecentTasks1"));
+    ASSERT_NE(nullptr, recent);
+    const auto shown = [&] {
+        QMetaObject::invokeMethod(recent, "aboutToShow");
+        QStringList texts;
+        for (const QAction* action : recent->actions())
+            texts << action->text();
+        return texts;
+    };
+    EXPECT_EQ((QStringList{QString::fromStdString(m_save.Path() + "b.zav"),
+                           QString::fromStdString(project)}),
+              shown());
+    std::filesystem::remove(project);
+    recent->actions()[1]->trigger();
+    EXPECT_EQ("The task " + project + " is no longer there: it is off the recent tasks.",
+              Find<QLabel>(*form, "ProgressText")->text().toStdString());
+    EXPECT_EQ(QStringList{QString::fromStdString(m_save.Path() + "b.zav")}, shown());
+    Find<QLineEdit>(*form, "Edit5")->setText("3");
+    recent->actions()[0]->trigger();
+    EXPECT_EQ("7", Find<QLineEdit>(*form, "Edit5")->text());
+}
+
+// A recent-tasks file made by hand or elsewhere gives only absolute paths of text, each once.
+TEST(RecentTasks, AListFileFromAnywhereGivesTenAbsolutePathsAtMost) {
+    test::TempDir dir;
+    const std::string list = dir.Path() + "recent.txt";
+    std::string text = "/a.zav\r\nrelative.zav\r\n/b\x1b[2J.zav\n/a.zav\n/\xFF.zav\n";
+    for (int i = 0; i < 20; ++i)
+        text += "/t" + std::to_string(i) + ".zav\n";
+    WriteFileBytes(list, text);
+    const std::vector<std::string> read = ReadRecentTasks(list);
+    ASSERT_EQ(MaxRecentTasks, read.size());
+    EXPECT_EQ("/a.zav", read[0]);
+    EXPECT_EQ("/t8.zav", read[9]);
+    AddRecentTask(list, "/t5.zav");
+    const std::vector<std::string> again = ReadRecentTasks(list);
+    EXPECT_EQ((std::vector<std::string>{"/t5.zav", "/a.zav", "/t0.zav"}),
+              std::vector(again.begin(), again.begin() + 3));
+    EXPECT_EQ(MaxRecentTasks, again.size());
 }
 
 struct RefusedStart {

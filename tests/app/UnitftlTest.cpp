@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "download/Rerun.h"
+#include "engine/Locations.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
@@ -120,7 +121,10 @@ TEST_F(Redownload, EachAnswerGivesItsLinesAndARefusalEndsTheRun) {
               "NT 5.1)\r\nConnection: Keep_Alive\r\n\r\n");
     ASSERT_EQ(m_dialogs.Calls.size(), 1u);
     EXPECT_EQ(m_dialogs.Calls[0].Text, QStringLiteral("Open ftl file:"));
-    EXPECT_EQ(m_dialogs.Calls[0].Extra, QStringList({"Projects(*.ftl)|*.ftl", QString()}));
+    // It opens where the tasks are: the save folder of the settings.
+    EXPECT_EQ(m_dialogs.Calls[0].Extra,
+              QStringList({"Projects(*.ftl)|*.ftl",
+                           QString::fromStdString(DefaultSaveFolder(RunningProgramFolder()))}));
 }
 
 TEST_F(Redownload, AFileThatCannotBeWrittenEndsTheRunWithItsBoxAndARefusedEntryOnlyItsLine) {
