@@ -641,6 +641,8 @@ void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rule
         m_dialogs.Message(Q(error.Message()));
         return;
     }
+    // The entries show the task being updated, not the one typed before.
+    OpenProjectFile(projectFile);
     RunTask(task);
 }
 

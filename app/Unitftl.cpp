@@ -60,6 +60,10 @@ void TfrmFlt::BuildControls() {
     Memo1->setFont(WindowFont(QStringLiteral("MS Sans Serif"), 10));
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A line's outcome ("->OK", the status) comes last, after a long path and URL: wrapped, it
+    // is seen without scrolling.
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     fill->addWidget(Memo1);
     layout->addWidget(Panel2, 1);
 

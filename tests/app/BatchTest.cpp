@@ -574,6 +574,9 @@ TEST_F(Batch, TheWindowUpdatesABuiltInTaskMadeBeforeRecordsWereKept) {
         });
         form.UpdateTask1Click();
         ASSERT_NE(nullptr, form.CurrentTask);
+        // The entries show the task being updated.
+        EXPECT_EQ("old.zav", form.findChild<QLineEdit*>(QStringLiteral("EditTaskName"))->text());
+        EXPECT_EQ("13", form.findChild<QLineEdit*>(QStringLiteral("Edit5"))->text());
         const auto end = std::chrono::steady_clock::now() + 30s;
         while (form.RunningWorkers > 0 && std::chrono::steady_clock::now() < end) {
             QCoreApplication::processEvents();
