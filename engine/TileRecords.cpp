@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -34,6 +35,14 @@ void TileRecords::Open() {
     if (::lstat(m_path.c_str(), &facts) == 0 && !S_ISREG(facts.st_mode))
         throw Exception("Unable to keep the tiles' records in " + m_path +
                         ": it is not a regular file.");
+    // A value is read whole before its length is known (a WITHOUT ROWID row even to compare its
+    // key): SQLite in a process that keeps records gets a ceiling, so a tampered row of hundreds
+    // of megabytes fails as out of memory, and Find skips it.
+    static std::once_flag limited;
+    std::call_once(limited, [] {
+        if (sqlite3_hard_heap_limit64(-1) == 0)
+            sqlite3_hard_heap_limit64(MaxRecordsHeapBytes);
+    });
     const int flags = m_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW
                                 : SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)

@@ -29,6 +29,9 @@ inline constexpr std::int64_t SecondsPerDay = 86400;
 
 // The longest text or blob a records file may hold in one value: a validator is far shorter.
 inline constexpr int MaxRecordValueBytes = 64 * 1024;
+// What SQLite may hold in all in a process that keeps records: a page cache for each worker's
+// connection and the writer's, with room to spare.
+inline constexpr long long MaxRecordsHeapBytes = 64LL << 20;
 
 class TileRecords {
 public:
