@@ -22,6 +22,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
@@ -103,6 +105,13 @@ int main(int argc, char** argv) {
         form.BitBtn1Click();
         RunFor(6500);
         ok = Save(form, output + "main-window.png") && ok;
+        // The Tools menu with a task at hand: its items for that task are not greyed.
+        if (QMenu* tools = form.menuBar()->findChild<QMenu*>(QStringLiteral("Tools1"))) {
+            tools->popup(form.mapToGlobal(QPoint(150, 20)));
+            RunFor(200);
+            ok = Save(*tools, output + "main-window-tools.png") && ok;
+            tools->hide();
+        }
 
         // A service that refuses every tile, and the window at the end of that task.
         const QString refusingProgram = program + "refusing/";
