@@ -298,8 +298,8 @@ Tasks ReadTasks(const std::vector<std::string>& files) {
         if (SourceName(task) != SourceName(first))
             throw differ("sources", SourceName(first), SourceName(task));
         if (task.Params->MapsType != first.Params->MapsType)
-            throw differ("map types", std::to_string(first.Params->MapsType),
-                         std::to_string(task.Params->MapsType));
+            throw differ("map types", MapTypeName(first.Params->MapsType),
+                         MapTypeName(task.Params->MapsType));
         if (task.TileExtension() != first.TileExtension())
             throw differ("tile formats", first.TileExtension(), task.TileExtension());
     }

@@ -44,7 +44,10 @@ const char* const UsageTail =
     "  --screenshot PICTURE.png  combine the task to its default output in the window, save a\n"
     "                            picture of the window, then quit (no display needed)\n"
     "  --help                    show this text\n"
-    "  --version                 show the version\n";
+    "  --version                 show the version\n"
+    "Exit status: 0 written; 1 a task that cannot be read or an output that cannot be\n"
+    "written; 2 a mistake in the arguments (an output of no known extension included);\n"
+    "128+N stopped by signal N (SIGINT: 130), nothing written.\n";
 
 // The usage, with one line a format from the table of formats.
 std::string UsageText() {
@@ -175,6 +178,9 @@ int main(int argc, char** argv) {
         if (!format || quarrow::combiner::RowOf(*format).Image)
             return Wrong("several tasks go into a file that keeps tiles, or a tile tree");
     }
+    if (words.size() >= 2 && !options.Format && !quarrow::combiner::FormatOfOutput(words.back()))
+        return Wrong("the output " + words.back() + " must end in " +
+                     quarrow::combiner::ExtensionsText() + ": its extension names the format");
     if (words.size() >= 2)
         return CombineWithoutWindow(std::vector<std::string>(words.begin(), words.end() - 1),
                                     words.back(), options);

@@ -117,6 +117,11 @@ void AppendInt(std::string& out, long long value) {
 
 } // namespace
 
+std::string MapTypeName(int mapsType) {
+    return mapsType >= 17 && mapsType <= 19 ? MapTypeNames[static_cast<std::size_t>(mapsType - 17)]
+                                            : "map type " + std::to_string(mapsType);
+}
+
 std::string DefaultUserAgent() {
     return "Quarrow/" + std::string(QuarrowVersion) + " (+" + HomePage + ")";
 }

@@ -40,6 +40,10 @@ struct TileSource {
     bool operator==(const TileSource&) const = default;
 };
 
+// The radio group's name of a map type (17 "Map view", 18 "Satellite", 19 "Terrain"); another
+// number, from a project file made elsewhere, as "map type N".
+std::string MapTypeName(int mapsType);
+
 // "Quarrow/<version> (+<home page>)": who asks, and where to learn about it.
 std::string DefaultUserAgent();
 

@@ -788,7 +788,8 @@ TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
                                         m_dir.Path() + "mixed.mbtiles");
         ADD_FAILURE() << "mixed map types combined";
     } catch (const quarrow::Exception& error) {
-        EXPECT_NE(std::string::npos, error.Message().find("different map types"))
+        EXPECT_NE(std::string::npos,
+                  error.Message().find("different map types (Satellite, Map view)"))
             << error.Message();
     }
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() + "mixed.mbtiles"));

@@ -17,6 +17,7 @@ TEST(StavikCommandLine, HelpVersionAndMistakesWithoutADisplay) {
     const test::ProgramRun help = test::RunProgram(STAVIK_PATH, {"--help"}, noDisplay);
     EXPECT_EQ(0, help.ExitCode);
     EXPECT_TRUE(help.Out.starts_with("Usage: stavik [TASK.zav]\n")) << help.Out;
+    EXPECT_NE(std::string::npos, help.Out.find("\nExit status: 0 written;")) << help.Out;
     const test::ProgramRun version = test::RunProgram(STAVIK_PATH, {"--version"}, noDisplay);
     EXPECT_EQ(0, version.ExitCode);
     EXPECT_TRUE(version.Out.starts_with("stavik (Quarrow) ")) << version.Out;
@@ -25,7 +26,8 @@ TEST(StavikCommandLine, HelpVersionAndMistakesWithoutADisplay) {
          std::vector<std::vector<std::string>>{{"extra", "pic.png", "TASK.zav"},
                                                {"--bogus"},
                                                {"--screenshot"},
-                                               {"--screenshot", "pic.png", "a.zav", "b.png"}}) {
+                                               {"--screenshot", "pic.png", "a.zav", "b.png"},
+                                               {"a.zav", "out.jpg"}}) {
         const test::ProgramRun run = test::RunProgram(STAVIK_PATH, wrong, noDisplay);
         EXPECT_EQ(2, run.ExitCode) << wrong.front();
         EXPECT_NE(std::string::npos, run.Err.find("Usage: stavik")) << wrong.front();
