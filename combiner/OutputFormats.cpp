@@ -149,6 +149,13 @@ const FormatRow& RowOf(OutputFormat format) {
                          [format](const FormatRow& row) { return row.Format == format; });
 }
 
+std::string DefaultOutputName(const std::string& taskBase, OutputFormat format) {
+    const std::string tail = format == OutputFormat::RMaps ? "-locus"
+                             : format == OutputFormat::Xyz ? "-xyz"
+                                                           : "";
+    return taskBase + tail + RowOf(format).Extension;
+}
+
 std::optional<OutputFormat> FormatOfOutput(const std::string& path) {
     if (path.ends_with('/'))
         return OutputFormat::Xyz;

@@ -74,4 +74,9 @@ std::optional<OutputFormat> FormatOfOutput(const std::string& path);
 // The format of a --format name.
 std::optional<OutputFormat> FormatNamed(std::string_view name);
 
+// The output the window offers for a task of this base name in the format: the name and the
+// format's extension, Locus's set apart from OsmAnd's ("bj-locus.sqlitedb"), a tile tree beside
+// the task's own tile folder ("bj-xyz/").
+std::string DefaultOutputName(const std::string& taskBase, OutputFormat format);
+
 } // namespace quarrow::combiner

@@ -20,7 +20,7 @@
 #include "widgets/HandlerEdge.h"
 #include "widgets/QtText.h"
 #include "engine/Locations.h"
-#include "engine/ProfileFile.h"
+#include "engine/TaskFiles.h"
 #include "engine/Unitclasstask.h"
 
 namespace {
@@ -121,6 +121,11 @@ void TfrmCombiner::BuildControls() {
 void TfrmCombiner::FormatChosen() {
     const auto format = static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
     const QString extension = QString::fromLatin1(quarrow::combiner::RowOf(format).Extension);
+    // The name offered for the task stays the one offered, in the format now chosen.
+    if (!m_offered.isEmpty() && m_output->text() == m_offered) {
+        OfferOutput(format);
+        return;
+    }
     QString output = m_output->text().trimmed();
     while (output.endsWith(QLatin1Char('/')))
         output.chop(1);
@@ -169,14 +174,19 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
                                .arg(params->Zoom)
                                .arg(Number(columns), Number(rows), Number(task.TileCount),
                                     Number(columns * side), Number(rows * side)));
-        const ProfileFile settings(quarrow::SettingsFilePath(m_executableFolder.toStdString()));
-        const std::string name = settings.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
-        m_output->setText(QFileInfo(projectFile).path() + QLatin1Char('/') + Q(name));
-        OutputTyped();
+        OfferOutput(static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt()));
         m_progress->setValue(0);
         m_status->setText(QStringLiteral("Ready."));
         SetRunning(false);
     });
+}
+
+void TfrmCombiner::OfferOutput(quarrow::combiner::OutputFormat format) {
+    const QFileInfo project(m_projectFile);
+    m_offered = project.path() + QLatin1Char('/') +
+                Q(quarrow::combiner::DefaultOutputName(
+                    quarrow::ProjectBaseName(project.fileName().toStdString()), format));
+    m_output->setText(m_offered);
 }
 
 void TfrmCombiner::ButtonOpenClick() {

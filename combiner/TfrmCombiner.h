@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "OutputFormats.h"
 #include "widgets/UiMailbox.h"
 
 class Dialogs;
@@ -53,11 +54,14 @@ private:
     // extension chooses that format.
     void FormatChosen();
     void OutputTyped();
+    // The task's own name in the format (DefaultOutputName), beside its project file.
+    void OfferOutput(quarrow::combiner::OutputFormat format);
 
     Dialogs& m_dialogs;
     QString m_executableFolder;
     QString m_projectFile;
     QStringList m_moreTasks; // added to the first, for one MBTiles file or one tile tree
+    QString m_offered;       // the output last offered, until the user types another
     QLineEdit* m_task = nullptr;
     QLabel* m_summary = nullptr;
     QLineEdit* m_output = nullptr;

@@ -608,6 +608,17 @@ TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {
     EXPECT_FALSE(DecodeTile(broken, PixelOrder::Rgb, pixels.data(), 256 * 3));
 }
 
+// The window offers the task's own name: two formats of one extension get two names, and the
+// tile tree does not take the task's tile folder.
+TEST(OutputName, TheTasksNameInEachFormat) {
+    using quarrow::combiner::DefaultOutputName;
+    EXPECT_EQ("bj.png", DefaultOutputName("bj", OutputFormat::Png));
+    EXPECT_EQ("bj.sqlitedb", DefaultOutputName("bj", OutputFormat::OsmAnd));
+    EXPECT_EQ("bj-locus.sqlitedb", DefaultOutputName("bj", OutputFormat::RMaps));
+    EXPECT_EQ("bj-xyz/", DefaultOutputName("bj", OutputFormat::Xyz));
+    EXPECT_EQ("bj.kmz", DefaultOutputName("bj", OutputFormat::Kmz));
+}
+
 TEST(OutputSize, EachFormatRefusesOnlyWhatItCannotHold) {
     struct Case {
         OutputFormat Format;
