@@ -182,7 +182,8 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
 }
 
 void TfrmCombiner::OfferOutput(quarrow::combiner::OutputFormat format) {
-    const QFileInfo project(m_projectFile);
+    // Beside the project file as the user named it.
+    const QFileInfo project(m_task->text());
     m_offered = project.path() + QLatin1Char('/') +
                 Q(quarrow::combiner::DefaultOutputName(
                     quarrow::ProjectBaseName(project.fileName().toStdString()), format));
