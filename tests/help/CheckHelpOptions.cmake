@@ -1,0 +1,22 @@
+# Every option that a program's --help names is told in its manual page: the two cannot drift.
+#   cmake -DPROGRAM=... -DPAGE=... -P CheckHelpOptions.cmake
+execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE status
+                ERROR_QUIET)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} --help exited with ${status}")
+endif()
+file(READ ${PAGE} page)
+string(REGEX MATCHALL "--[a-z][a-z0-9-]*" options "${help}")
+list(REMOVE_DUPLICATES options)
+set(missing "")
+foreach(option IN LISTS options)
+    string(FIND "${page}" "${option}" at)
+    if(at EQUAL -1)
+        list(APPEND missing ${option})
+    endif()
+endforeach()
+if(missing)
+    message(FATAL_ERROR "${PAGE} does not tell ${missing}, which ${PROGRAM} --help names")
+endif()
+list(LENGTH options count)
+message(STATUS "${count} options of ${PROGRAM} told in ${PAGE}")
