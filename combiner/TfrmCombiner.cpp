@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -73,8 +74,11 @@ void TfrmCombiner::BuildControls() {
 
     m_output = new QLineEdit(this);
     m_output->setObjectName(QStringLiteral("EditOutput"));
+    m_browse = new QPushButton(QStringLiteral("&Save as..."), this);
+    m_browse->setObjectName(QStringLiteral("ButtonBrowseOutput"));
     grid->addWidget(new QLabel(QStringLiteral("Output:"), this), 2, 0);
-    grid->addWidget(m_output, 2, 1, 1, 2);
+    grid->addWidget(m_output, 2, 1);
+    grid->addWidget(m_browse, 2, 2);
     m_format = new QComboBox(this);
     m_format->setObjectName(QStringLiteral("ComboFormat"));
     for (const quarrow::combiner::FormatRow& row : quarrow::combiner::OutputFormats())
@@ -111,6 +115,7 @@ void TfrmCombiner::BuildControls() {
     connect(m_format, &QComboBox::activated, this, &TfrmCombiner::FormatChosen);
     connect(m_output, &QLineEdit::textEdited, this, &TfrmCombiner::OutputTyped);
     connect(m_open, &QPushButton::clicked, this, &TfrmCombiner::ButtonOpenClick);
+    connect(m_browse, &QPushButton::clicked, this, &TfrmCombiner::ButtonBrowseOutputClick);
     connect(m_add, &QPushButton::clicked, this, &TfrmCombiner::ButtonAddTaskClick);
     connect(m_combine, &QPushButton::clicked, this, &TfrmCombiner::ButtonCombineClick);
     connect(m_cancel, &QPushButton::clicked, this, &TfrmCombiner::ButtonCancelClick);
@@ -190,6 +195,26 @@ void TfrmCombiner::OfferOutput(quarrow::combiner::OutputFormat format) {
     m_output->setText(m_offered);
 }
 
+void TfrmCombiner::ButtonBrowseOutputClick() {
+    RunHandler(m_dialogs, [this] {
+        const auto format =
+            static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+        const quarrow::combiner::FormatRow& row = quarrow::combiner::RowOf(format);
+        const QString extension = QString::fromLatin1(row.Extension);
+        // A tile tree is a folder: typed, not saved as a file.
+        const QString filter = extension == QLatin1String("/")
+                                   ? QStringLiteral("All files(*)|*")
+                                   : QString::fromLatin1(row.Label) + QStringLiteral("|*") +
+                                         extension;
+        const QString chosen =
+            m_dialogs.SaveFile(QStringLiteral("Save the output as"), filter, m_output->text());
+        if (chosen.isEmpty())
+            return;
+        m_output->setText(chosen);
+        OutputTyped();
+    });
+}
+
 void TfrmCombiner::ButtonOpenClick() {
     RunHandler(m_dialogs, [&] {
         // The last task's folder, else the save folder of the settings: where the tasks are.
@@ -252,6 +277,11 @@ void TfrmCombiner::ButtonCombineClick() {
         // A bare name goes beside the task.
         if (!output.isEmpty() && !output.contains(QLatin1Char('/')))
             output = QFileInfo(m_projectFile).absolutePath() + QLatin1Char('/') + output;
+        // A file of the user's is replaced only with their word.
+        if (!output.endsWith(QLatin1Char('/')) && QFileInfo(output).isFile() &&
+            !m_dialogs.ConfirmReplace(
+                QStringLiteral("%1 exists. Replace it?").arg(QDir::toNativeSeparators(output))))
+            return;
         if (m_worker.joinable())
             m_worker.join();
         m_finished = false;

@@ -36,6 +36,9 @@ public:
 public slots:
     void ButtonOpenClick();
     void ButtonAddTaskClick();
+    // A Save dialog for the output, in the chosen format.
+    void ButtonBrowseOutputClick();
+    // Asks before an existing output file is replaced.
     void ButtonCombineClick();
     void ButtonCancelClick();
 
@@ -69,6 +72,7 @@ private:
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_open = nullptr;
+    QPushButton* m_browse = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_combine = nullptr;
     QPushButton* m_cancel = nullptr;

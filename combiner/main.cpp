@@ -189,7 +189,10 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Map Combiner"));
-    Dialogs dialogs;
+    // The person at the desktop is asked (replace an output?); a picture's run asks no one.
+    DesktopDialogs desktop;
+    Dialogs unattended;
+    Dialogs& dialogs = picture.empty() ? desktop : unattended;
     TfrmCombiner window(dialogs, ExecutableFolder());
     window.show();
 

@@ -106,6 +106,24 @@ bool DesktopDialogs::ConfirmLongTask(const QString& warning) {
     return box.clickedButton() == start;
 }
 
+bool Dialogs::ConfirmReplace(const QString&) {
+    return true;
+}
+
+bool DesktopDialogs::ConfirmReplace(const QString& question) {
+    return QMessageBox::question(Owner(), ApplicationTitle(), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString Dialogs::SaveFile(const QString& title, const QString& filter,
+                          const QString& initialPath) {
+    const QFileInfo initial(initialPath);
+    const QString start =
+        initial.absoluteDir().exists() ? initial.absoluteFilePath() : QDir::homePath();
+    return QFileDialog::getSaveFileName(Owner(), title, start, QtFilter(filter));
+}
+
 void Dialogs::Message(const QString& text) {
     QMessageBox::information(Owner(), ApplicationTitle(), text);
 }

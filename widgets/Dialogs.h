@@ -50,6 +50,13 @@ public:
     // Whether to start a task that the warning says would take more than a day. Answers yes
     // without asking, as AskExistingTask does; the desktop's dialogs below ask.
     virtual bool ConfirmLongTask(const QString& warning);
+    // Whether to replace the file the question names; yes without asking, as above.
+    virtual bool ConfirmReplace(const QString& question);
+
+    // The name to save under, or empty when cancelled; the dialog asks before an existing file
+    // is chosen. Starts at initialPath's folder (the home folder when it is not there).
+    virtual QString SaveFile(const QString& title, const QString& filter,
+                             const QString& initialPath);
 
 private:
     std::unique_ptr<THelpWindow> m_help; // made when first needed
@@ -60,4 +67,5 @@ class DesktopDialogs : public Dialogs {
 public:
     ExistingTaskChoice AskExistingTask(const QString& question, bool canResume) override;
     bool ConfirmLongTask(const QString& warning) override;
+    bool ConfirmReplace(const QString& question) override;
 };

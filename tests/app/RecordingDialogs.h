@@ -22,7 +22,9 @@ public:
         ShellOpen,
         StartProgram,
         ExistingTask,
-        LongTask
+        LongTask,
+        Replace,
+        SaveFile
     };
 
     struct Call {
@@ -36,6 +38,7 @@ public:
     std::deque<QString> FileAnswers;
     std::deque<ExistingTaskChoice> ExistingAnswers; // none left: Start anew
     std::deque<bool> LongTaskAnswers;               // none left: start it
+    std::deque<bool> ReplaceAnswers;                // none left: replace
 
     // The texts of the calls of one kind, in order.
     QStringList TextsOf(Kind what) const {
@@ -65,6 +68,19 @@ public:
     }
     void StartProgramWith(const QString& path, const QStringList& arguments) override {
         Calls.push_back({Kind::StartProgram, path, arguments});
+    }
+    bool ConfirmReplace(const QString& question) override {
+        Calls.push_back({Kind::Replace, question, {}});
+        if (ReplaceAnswers.empty())
+            return true;
+        const bool answer = ReplaceAnswers.front();
+        ReplaceAnswers.pop_front();
+        return answer;
+    }
+    QString SaveFile(const QString& title, const QString& filter,
+                     const QString& initialPath) override {
+        Calls.push_back({Kind::SaveFile, title, {filter, initialPath}});
+        return Next(FileAnswers);
     }
     bool ConfirmLongTask(const QString& warning) override {
         Calls.push_back({Kind::LongTask, warning, {}});
