@@ -1058,8 +1058,7 @@ std::string TForm1::TaskAtHand() const {
     // The task the entries name, when it exists; else the one last run.
     const std::string folder = Text(Edit6), name = Text(EditTaskName);
     if (!folder.empty() && !name.empty() && !CheckTaskName(name)) {
-        const std::string project =
-            folder + (folder.back() == '/' ? "" : "/") + ProjectNameFor(name);
+        const std::string project = SaveFolderOf(folder) + ProjectNameFor(name);
         if (std::error_code ec; std::filesystem::is_regular_file(project, ec))
             return project;
     }

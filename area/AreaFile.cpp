@@ -11,8 +11,6 @@
 #include <string_view>
 
 #include <expat.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/Exception.h"
@@ -311,12 +309,9 @@ AreaShape ReadXmlShape(std::FILE* file, const std::string& head, const AreaFileO
 
 AreaShape ReadAreaFile(const std::string& path, const AreaFileOptions& options) {
     // Not waiting on a FIFO, nor reading a device without end: only a regular file is an area.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat facts {};
-    if (fd >= 0 && (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode))) {
-        ::close(fd);
+    const int fd = OpenRegularFile(path);
+    if (fd == NotRegularFile)
         throw Exception("The area file " + path + " is not a regular file.");
-    }
     const std::unique_ptr<std::FILE, FileClose> file(fd < 0 ? nullptr : ::fdopen(fd, "rb"));
     if (!file) {
         if (fd >= 0)

@@ -365,25 +365,17 @@ std::string ExtensionsText() {
 namespace {
 
 // One task's tiles as one image, with the files beside it that place it.
-// The path as the system would reach it: links followed as far as it exists, so that another
-// spelling of a task's file is known as that file.
-std::filesystem::path Reached(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::path reached = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
-    return ec ? std::filesystem::absolute(path, ec).lexically_normal() : reached;
-}
-
 // An output never takes the place of a file the combiner reads or the task keeps, nor goes into
 // its tile folder: refused before anything is written.
 void RefuseOutputInTask(const std::string& projectFile, const std::string& output) {
-    const std::filesystem::path target = Reached(output);
+    const std::filesystem::path target = ReachedPath(output);
     const TaskFiles files = TaskFilesOf(projectFile);
     for (const std::string* file : {&files.Project, &files.List, &files.Log, &files.Failed,
                                     &files.Area, &files.Records, &files.Lock})
-        if (target == Reached(*file))
+        if (target == ReachedPath(*file))
             throw Exception("The output " + output + " is the task's own file " + *file +
                             ": choose another name.");
-    const std::filesystem::path tiles = Reached(files.TileFolder);
+    const std::filesystem::path tiles = ReachedPath(files.TileFolder);
     const auto [tileEnd, targetAt] =
         std::mismatch(tiles.begin(), tiles.end(), target.begin(), target.end());
     // Every part of the tile folder's path (a trailing empty one aside) begins the output's.

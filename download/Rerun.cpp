@@ -10,6 +10,7 @@
 #include "../engine/FileReplacer.h"
 #include "../engine/ProfileFile.h"
 #include "../engine/SourcesFile.h"
+#include "../engine/TaskFiles.h"
 #include "../engine/TaskLock.h"
 #include "../engine/TextRules.h"
 #include "../engine/ImageHeader.h"
@@ -48,13 +49,6 @@ bool IsWebUrl(std::string_view url) {
     const std::string_view rest = url.substr(scheme + 3);
     return (EqualsNoCase(name, "http") || EqualsNoCase(name, "https")) && !rest.empty() &&
            rest.front() != '/' && rest.front() != ':';
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    const std::filesystem::path first = std::filesystem::absolute(a, ec).lexically_normal();
-    const std::filesystem::path second = std::filesystem::absolute(b, ec).lexically_normal();
-    return !ec && first == second;
 }
 
 } // namespace
@@ -130,7 +124,7 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
     const std::optional<TileName> tile = ParseTileFileName(SplitFolder(entry.Path).second);
     const DownloadTask* custom = task.Custom.get();
     if (custom) {
-        if (!tile || !SamePath(entry.Path, custom->TilePath(tile->X, tile->Y)))
+        if (!tile || ReachedPath(entry.Path) != ReachedPath(custom->TilePath(tile->X, tile->Y)))
             return Refused(PrintableText(entry.Path) + " is no tile file of the task " +
                            task.ProjectFile + ".");
         // The source's headers go to its own host only: the list names the tile, not the URL.

@@ -40,6 +40,13 @@ TaskFiles TaskFilesOf(const std::string& projectFile) {
     return TaskFilesOf(projectFile.substr(0, split), projectFile.substr(split));
 }
 
+std::filesystem::path ReachedPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec).lexically_normal();
+    const std::filesystem::path reached = std::filesystem::weakly_canonical(absolute, ec);
+    return ec ? absolute : reached;
+}
+
 std::string ProjectOfFailedList(const std::string& listPath) {
     if (!listPath.ends_with(FailedTail))
         return {};

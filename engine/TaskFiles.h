@@ -2,6 +2,7 @@
 // the companions and the re-download, so no two of them can disagree on a neighbour's name.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,10 @@ TaskFiles TaskFilesOf(const std::string& projectFile);
 // The tail of another task's file that the name's base ends in ("_list.txt" for "t_list.txt"),
 // or empty: the tile folder of such a task would take that task's file's name.
 std::string_view TaskFileTailOf(const std::string& projectName);
+
+// The place the system reaches by the path: absolute, links followed as far as it exists, "."
+// and ".." resolved; so that two spellings of one file compare equal.
+std::filesystem::path ReachedPath(const std::string& path);
 
 // The project file beside a failed list ("maps/bj.zav" for "maps/bj_failed.ftl"); empty when the
 // name is no failed list's.

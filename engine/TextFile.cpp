@@ -15,21 +15,34 @@
 
 namespace quarrow {
 
-bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit) {
+int OpenRegularFile(const std::string& path, std::uint64_t* size) {
     const int fd =
         RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0)
+        return -1;
+    struct stat facts {};
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        ::close(fd);
+        return NotRegularFile;
+    }
+    if (size)
+        *size = static_cast<std::uint64_t>(facts.st_size);
+    return fd;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit) {
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size);
     if (fd < 0)
         return false;
     struct Closer {
         int Fd;
         ~Closer() { ::close(Fd); }
     } closer{fd};
-    struct stat facts {};
-    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) ||
-        static_cast<std::uint64_t>(facts.st_size) > limit)
+    if (size > limit)
         return false;
     text.clear();
-    text.reserve(static_cast<std::size_t>(facts.st_size));
+    text.reserve(static_cast<std::size_t>(size));
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t count = RetryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });

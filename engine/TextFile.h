@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,14 @@ std::vector<std::string> SplitLines(std::string_view text);
 
 // The most a file of a task is read: a log of millions of lines fits, /dev/zero does not.
 inline constexpr std::size_t DefaultReadLimit = std::size_t{1} << 30;
+
+// What OpenRegularFile found at a path that is there but is no regular file.
+inline constexpr int NotRegularFile = -2;
+
+// The file opened for reading without waiting on a FIFO: its descriptor, -1 when it cannot be
+// opened, NotRegularFile (closed again) for a FIFO, a device or a folder. size, when given,
+// receives the file's size.
+int OpenRegularFile(const std::string& path, std::uint64_t* size = nullptr);
 
 // The whole file as bytes into text; false when it cannot be opened or read, when it is no
 // regular file (a FIFO, a device: never waited on) or when it holds more than the limit.

@@ -48,8 +48,8 @@ void TileRecords::Open() {
     if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
         Fail("open");
     sqlite3_busy_timeout(m_db, 5000);
-    // A value over the limit is refused as too big before it is read: a tampered row of a
-    // gigabyte costs nothing (Find skips it).
+    // A value over the limit ends its statement as too big (Find skips the row) and is never
+    // copied out; the heap ceiling above bounds what SQLite reads to learn it.
     sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, MaxRecordValueBytes);
     // The file may come with a task folder from anyone: its schema runs nothing of its own.
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -108,8 +108,11 @@ std::optional<TileRecord> TileRecords::Find(int x, int y) {
     sqlite3_bind_int(m_find, 1, x);
     sqlite3_bind_int(m_find, 2, y);
     std::optional<TileRecord> found;
-    // A row too big to read (SQLITE_TOOBIG) is no record: the tile is asked without validators.
-    if (sqlite3_step(m_find) == SQLITE_ROW) {
+    // A row too big to read (SQLITE_TOOBIG), or whose validators pass their limit, is no record:
+    // the tile is asked without validators.
+    if (sqlite3_step(m_find) == SQLITE_ROW &&
+        static_cast<std::size_t>(sqlite3_column_bytes(m_find, 2)) <= MaxValidatorSize &&
+        static_cast<std::size_t>(sqlite3_column_bytes(m_find, 3)) <= MaxValidatorSize) {
         const auto text = [this](int column) {
             const auto* bytes = sqlite3_column_text(m_find, column);
             return bytes ? std::string(reinterpret_cast<const char*>(bytes),
@@ -118,8 +121,6 @@ std::optional<TileRecord> TileRecords::Find(int x, int y) {
         };
         found = TileRecord{x, y, sqlite3_column_int64(m_find, 0), sqlite3_column_int64(m_find, 1),
                            text(2), text(3), sqlite3_column_int64(m_find, 4)};
-        if (found->ETag.size() > MaxValidatorSize || found->LastModified.size() > MaxValidatorSize)
-            found.reset();
     }
     sqlite3_reset(m_find);
     return found;

@@ -77,6 +77,10 @@ std::optional<std::string> CheckTaskName(const std::string& taskName) {
     return std::nullopt;
 }
 
+std::string SaveFolderOf(const std::string& typed) {
+    return typed.ends_with('/') ? typed : typed + '/';
+}
+
 std::string ProjectNameFor(const std::string& taskName) {
     return ProjectBaseName(taskName) == taskName ? taskName + ".zav" : taskName;
 }
@@ -118,9 +122,7 @@ bool IsResume(const ResumeEntries& entries, const std::string& savePath,
                     stored->Subdomains != entries.Source->Subdomains ||
                     stored->Format != entries.Source->Format)))
         return false;
-    std::string typedFolder = entries.SavePathTyped;
-    if (typedFolder.empty() || typedFolder.back() != '/')
-        typedFolder += '/';
+    const std::string typedFolder = SaveFolderOf(entries.SavePathTyped);
     const auto [folder, name] = SplitFolder(projectFile);
     return folder == typedFolder && name == entries.TaskNameTyped;
 }
@@ -216,9 +218,7 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
         if (ec || !std::filesystem::is_directory(typedPath, ec))
             return refuse("Create directory " + typedPath + " Failed.");
     }
-    std::string savePath = typedPath;
-    if (savePath.back() != '/')
-        savePath += '/';
+    const std::string savePath = SaveFolderOf(typedPath);
 
     const std::optional<double> left = ParseCoordinate(entries.Left),
                                 right = ParseCoordinate(entries.Right),

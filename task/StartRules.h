@@ -35,6 +35,9 @@ StartSettings ReadStartSettings(const std::string& configFile);
 // a folder separator, ".", "..", or one that begins with "..".
 std::optional<std::string> CheckTaskName(const std::string& taskName);
 
+// The save folder as typed, ending in "/": the folder the task's files are named in.
+std::string SaveFolderOf(const std::string& typed);
+
 // The task name with ".zav" appended unless its file name's extension is exactly ".zav".
 std::string ProjectNameFor(const std::string& taskName);
 
