@@ -154,7 +154,7 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
             SaveTile(entry.Path, buffer);
         } else {
             try {
-                ReplaceFile(entry.Path, buffer, Flush::Later);
+                ReplaceFile(entry.Path, buffer, Flush::Later, Writer::LockHolder);
             } catch (const Exception& error) {
                 return {{error.Message()}, false, false};
             }

@@ -495,7 +495,7 @@ TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::s
     }
     try {
         // Flushed with the others before the position that counts it is saved.
-        ReplaceFile(path, buffer, Flush::Later);
+        ReplaceFile(path, buffer, Flush::Later, Writer::LockHolder);
     } catch (const Exception& error) {
         // The worker cannot go on writing tiles; the tile stays listed for a later fetch.
         const TileEvent failed = EventOf(x, y, TileOutcome::Failed, error.Message());

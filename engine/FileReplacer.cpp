@@ -1,5 +1,5 @@
 // The temporary file is named after the target with the process id and a counter, created
-// exclusively, so that two writers never share one.
+// exclusively, so that two writers never share one; a lock holder's has a fixed name.
 #include "FileReplacer.h"
 
 #include <atomic>
@@ -23,10 +23,17 @@ namespace {
 std::atomic<unsigned> TempCounter{0};
 constexpr int TempAttempts = 100;
 
+std::string TempNameOf(const std::string& target, Writer writer) {
+    if (writer == Writer::LockHolder)
+        return target + ".tmp";
+    return target + ".tmp-" + std::to_string(::getpid()) + "-" +
+           std::to_string(TempCounter.fetch_add(1));
+}
+
 
 } // namespace
 
-FileReplacer::FileReplacer(std::string path, Flush flush)
+FileReplacer::FileReplacer(std::string path, Flush flush, Writer writer)
     : m_path(std::move(path)), m_target(m_path), m_flush(flush) {
     // A link planted at the name is replaced, never written through: the rename below takes
     // the name itself. Opening without truncation (and without following a link or waiting on a
@@ -48,9 +55,16 @@ FileReplacer::FileReplacer(std::string path, Flush flush)
         throw WriteError(m_path);
     }
 
+    if (writer == Writer::LockHolder) {
+        m_tempPath = TempNameOf(m_target, writer);
+        try {
+            m_fd = CreateFreshFile(m_tempPath);
+        } catch (const Exception&) {
+            throw WriteError(m_path);
+        }
+    }
     for (int attempt = 0; attempt < TempAttempts && m_fd < 0; ++attempt) {
-        m_tempPath = m_target + ".tmp-" + std::to_string(::getpid()) + "-" +
-                     std::to_string(TempCounter.fetch_add(1));
+        m_tempPath = TempNameOf(m_target, writer);
         m_fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd < 0 && errno != EEXIST)
             break;
@@ -183,7 +197,7 @@ namespace {
 // replaced by a rename from a temporary name, keeping its permissions, so every tile is written
 // once. False when the system cannot (no O_TMPFILE, no /proc) or the name holds anything else (a
 // link, a folder): the caller takes the long way then. Nothing is left behind on failure.
-bool CreateWhole(const std::string& path, std::string_view bytes, Flush flush) {
+bool CreateWhole(const std::string& path, std::string_view bytes, Flush flush, Writer writer) {
 #ifdef O_TMPFILE
     std::optional<mode_t> replacing;
     struct stat held {};
@@ -217,10 +231,12 @@ bool CreateWhole(const std::string& path, std::string_view bytes, Flush flush) {
     if (made && replacing) {
         made = false;
         for (int attempt = 0; attempt < TempAttempts && !made; ++attempt) {
-            name = path + ".tmp-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(TempCounter.fetch_add(1));
+            name = TempNameOf(path, writer);
+            // A lock holder's name may hold what a killed run left: it gives way once.
+            if (writer == Writer::LockHolder && attempt > 0 && ::unlink(name.c_str()) != 0)
+                break;
             made = linkAs(name);
-            if (!made && errno != EEXIST)
+            if (!made && (errno != EEXIST || (writer == Writer::LockHolder && attempt > 0)))
                 break;
         }
     } else if (made) {
@@ -242,6 +258,7 @@ bool CreateWhole(const std::string& path, std::string_view bytes, Flush flush) {
     static_cast<void>(path);
     static_cast<void>(bytes);
     static_cast<void>(flush);
+    static_cast<void>(writer);
     return false;
 #endif
 }
@@ -263,10 +280,10 @@ bool WriteWhole(int fd, std::string_view bytes, std::optional<std::uint64_t> at)
     return true;
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush) {
-    if (CreateWhole(path, bytes, flush))
+void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush, Writer writer) {
+    if (CreateWhole(path, bytes, flush, writer))
         return;
-    FileReplacer file(path, flush);
+    FileReplacer file(path, flush, writer);
     file.Write(bytes);
     file.Commit();
 }

@@ -20,6 +20,11 @@ namespace quarrow {
 // file system (the tiles, flushed together before the positions that count them are saved).
 enum class Flush { Now, Later };
 
+// Who writes the file: anyone, so the temporary file's name is the writer's own (process and
+// counter), or only the holder of the task's lock (a task's tiles), so the temporary file is the
+// target's name with ".tmp" and the next write takes over one that a killed run left behind.
+enum class Writer { Any, LockHolder };
+
 // Streams bytes through a buffer of fixed size into a temporary file in the target's folder;
 // Commit() puts it in the target's place. Without Commit() the temporary file is removed. Every
 // failure throws WriteError(path). An existing target that may not be written is refused, as a
@@ -32,7 +37,7 @@ class FileReplacer {
 public:
     static constexpr std::size_t BufferSize = 1024 * 1024; // a whole number of pages
 
-    explicit FileReplacer(std::string path, Flush flush = Flush::Now);
+    explicit FileReplacer(std::string path, Flush flush = Flush::Now, Writer writer = Writer::Any);
     ~FileReplacer();
     FileReplacer(const FileReplacer&) = delete;
     FileReplacer& operator=(const FileReplacer&) = delete;
@@ -98,7 +103,8 @@ private:
 };
 
 // Creates or replaces the file with exactly these bytes.
-void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush = Flush::Now);
+void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush = Flush::Now,
+                 Writer writer = Writer::Any);
 
 // Flushes what was written to the file system that holds the path (one syncfs); false when it
 // cannot be done. FUSE file systems (and so some network ones) do not pass it on: a file that

@@ -33,32 +33,48 @@ using test::WriteFileBytes;
 namespace fs = std::filesystem;
 
 // Each writer of a task's files meets a link planted at its file's name: the link is replaced,
-// its target outside the folder untouched.
+// its target outside the folder untouched. A tile's writer also meets its temporary name taken
+// (a killed run's leftover, or a link): it takes the name over and leaves nothing behind.
 TEST(HostileTaskFiles, NoWriterWritesThroughAPlantedLink) {
-    struct Writer {
+    struct TaskFileWriter {
         const char* Name;
         std::function<void(const std::string& path)> Write;
     };
-    const Writer writers[] = {
-        {"a tile", [](const std::string& p) { ReplaceFile(p, "tile", Flush::Later); }},
+    const TaskFileWriter writers[] = {
+        {"a tile",
+         [](const std::string& p) { ReplaceFile(p, "tile", Flush::Later, Writer::LockHolder); }},
         {"a task file", [](const std::string& p) { ReplaceFile(p, "file"); }},
         {"lines", [](const std::string& p) { SaveLines(p, {"line"}); }},
         {"a profile key", [](const std::string& p) { ProfileFile(p).WriteString("S", "K", "v"); }},
     };
-    for (const Writer& writer : writers) {
+    for (const TaskFileWriter& writer : writers) {
         SCOPED_TRACE(writer.Name);
         TempDir task, elsewhere;
         const std::string victim = elsewhere.Path() + "victim", link = task.Path() + "t.png";
+        const bool tile = std::string(writer.Name) == "a tile";
         WriteFileBytes(victim, "precious");
         fs::create_symlink(victim, link);
-        try {
-            writer.Write(link);
-        } catch (const Exception& error) {
-            ADD_FAILURE() << error.what();
+        // Once with the tile's name a link (the long way), once a tile (the unnamed file's way).
+        for (const bool tileThere : {false, true}) {
+            fs::create_symlink(victim, link + ".tmp");
+            if (tileThere) {
+                fs::remove(link);
+                WriteFileBytes(link, "old");
+            }
+            try {
+                writer.Write(link);
+            } catch (const Exception& error) {
+                ADD_FAILURE() << error.what();
+            }
+            EXPECT_EQ("precious", ReadFileBytes(victim));
+            EXPECT_FALSE(fs::is_symlink(link));
+            EXPECT_TRUE(fs::is_regular_file(link));
+            EXPECT_EQ(!tile, fs::is_symlink(link + ".tmp"));
+            if (tile) {
+                EXPECT_EQ("tile", ReadFileBytes(link));
+            }
+            fs::remove(link + ".tmp");
         }
-        EXPECT_EQ("precious", ReadFileBytes(victim));
-        EXPECT_FALSE(fs::is_symlink(link));
-        EXPECT_TRUE(fs::is_regular_file(link));
         // And a FIFO at the name does not hold the writer: it is replaced, or (a profile file,
         // whose other lines cannot be read) the write is refused.
         fs::remove(link);
