@@ -119,7 +119,7 @@ int BatchRun::Run() {
         } catch (const std::exception& error) {
             Stop();
             while (m_running > 0)
-                m_gate.RunFor(Slice);
+                m_gate.RunFor(Slice, [this] { return m_running == 0; });
             Close();
             throw Exception("The download thread T" + std::to_string(i + 1) +
                             " cannot be started: " + error.what());
@@ -134,7 +134,8 @@ int BatchRun::Run() {
     auto nextSecond = m_lastLine + std::chrono::seconds(1);
     int seconds = 0;
     while (m_running > 0) {
-        m_gate.RunFor(Slice);
+        // The last worker's end ends the wait at once: a small task ends in its own time.
+        m_gate.RunFor(Slice, [this] { return m_running == 0; });
         const int signals = m_signals.Count.load();
         if (signals > handled) {
             handled = signals;

@@ -77,10 +77,12 @@ int WorkerGate::RunQueued() {
     return ran;
 }
 
-void WorkerGate::RunFor(std::chrono::milliseconds time) {
+void WorkerGate::RunFor(std::chrono::milliseconds time, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + time;
     for (;;) {
         RunQueued();
+        if (done && done())
+            return;
         std::unique_lock lock(m_mutex);
         const auto due = [this] {
             return m_leaving || m_waited > 0 || m_queue.size() >= PostedBatch;

@@ -36,8 +36,8 @@ public:
     // Owner side. Runs every call queued so far, in order; returns how many ran.
     int RunQueued();
     // Runs the calls until the time has passed: each waited-for call as it comes, posted ones in
-    // batches.
-    void RunFor(std::chrono::milliseconds time);
+    // batches. Returns early once a call has made `done` true (the last worker's end, say).
+    void RunFor(std::chrono::milliseconds time, const std::function<bool()>& done = {});
     // Ends the waits of a task that is asked to stop. Ask every worker to stop first: a worker
     // woken before its stop request would go on without its waits.
     void WakeAll();

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -335,6 +336,34 @@ void FlushFolderOf(const std::string& path) {
     // keeps it; the file's bytes are flushed already.
     ::fsync(fd);
     ::close(fd);
+}
+
+void RemoveLeftoversOf(const std::string& folder, const std::vector<std::string>& names) {
+    const auto number = [](std::string_view text) {
+        return !text.empty() && text.size() <= 9 &&
+               text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        for (const std::string& own : names) {
+            const std::string head = own + ".tmp-";
+            if (!name.starts_with(head))
+                continue;
+            const std::string_view tail = std::string_view(name).substr(head.size());
+            const std::size_t dash = tail.find('-');
+            const std::string_view pid = tail.substr(0, dash);
+            if (dash == std::string_view::npos || !number(pid) || !number(tail.substr(dash + 1)))
+                continue;
+            // A living writer's is its own (another program, say, that writes the file too).
+            if (::kill(std::stoi(std::string(pid)), 0) == 0 || errno != ESRCH)
+                continue;
+            // A link or folder there is removed, never followed; a folder with content stays.
+            std::filesystem::remove(entry->path(), error);
+            error.clear();
+        }
+    }
 }
 
 int CreateFreshFile(const std::string& path) {

@@ -118,6 +118,11 @@ void FlushFiles(const std::string& folder, const std::vector<std::string>& paths
 // Flushes the folder that holds the path, so that a name it was given survives a power cut.
 void FlushFolderOf(const std::string& path);
 
+// Removes the temporary files that writers of these files (names in the folder) left when their
+// process was killed: a name's own ".tmp-PROCESS-N" whose process is gone. For the holder of a
+// task's lock, whose files no one else writes meanwhile.
+void RemoveLeftoversOf(const std::string& folder, const std::vector<std::string>& names);
+
 // A new, empty file at path for a writer's own temporary file: what stands at the name (a file
 // left by an earlier run, a planted link) is removed first, never written through, and the file
 // is created exclusively, without following a link. Returns its descriptor, open for reading and

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "Exception.h"
+#include "FileReplacer.h"
 #include "RetryEintr.h"
 #include "TaskFiles.h"
 #include "TextRules.h"
@@ -96,6 +97,15 @@ TaskLock::TaskLock(const std::string& projectFile) : m_path(TaskFilesOf(projectF
         if (::ftruncate(fd, 0) == 0)
             RetryOnEintr([&] { return ::pwrite(fd, pid.data(), pid.size(), 0); });
         m_fd = fd;
+        // What a killed run left half-written beside the task's files goes, now that no one
+        // else writes them.
+        const TaskFiles files = TaskFilesOf(projectFile);
+        std::vector<std::string> names;
+        for (const std::string* file :
+             {&files.Project, &files.List, &files.Log, &files.Failed, &files.Area})
+            names.push_back(SplitFolder(*file).second);
+        const std::string folder = SplitFolder(projectFile).first;
+        RemoveLeftoversOf(folder.empty() ? "." : folder, names);
         return;
     }
     throw Exception("Cannot lock the lock file " + m_path + ": it keeps being replaced.");

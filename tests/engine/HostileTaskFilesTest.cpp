@@ -1,13 +1,16 @@
 // A task folder is outside input too: what was planted in it, or a records file's times, must not
 // make Quarrow write elsewhere, empty a file, hang or overflow.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -106,7 +109,28 @@ TEST(HostileTaskFiles, TheLockDestroysNothing) {
     EXPECT_THROW(TaskLock{project}, Exception);
     fs::remove(lock);
     WriteFileBytes(lock, "4242\n");
+    // A killed run's half-written task files go; a living writer's, another task's and what
+    // only looks like one stay; a planted link goes without its target.
+    const std::string gone = "4194305"; // above any process number the kernel hands out
+    const std::string own = std::to_string(::getpid());
+    WriteFileBytes(dir.Path() + "other", "12\n");
+    for (const std::string& name : {"t.zav.tmp-" + gone + "-3", "t_log.txt.tmp-" + gone + "-0"})
+        WriteFileBytes(dir.Path() + name, "");
+    fs::create_symlink(dir.Path() + "other", dir.Path() + "t_failed.ftl.tmp-" + gone + "-1");
+    const std::string kept[] = {"t.zav.tmp-" + own + "-3", "u.zav.tmp-" + gone + "-3",
+                                "t.zav.tmp-" + gone, "t.zav.tmp-" + gone + "-x", "t.zav.tmp"};
+    for (const std::string& name : kept)
+        WriteFileBytes(dir.Path() + name, "");
     EXPECT_NO_THROW(TaskLock{project});
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected(std::begin(kept), std::end(kept));
+    expected.push_back("other");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, left);
+    EXPECT_EQ("12\n", ReadFileBytes(dir.Path() + "other"));
 }
 
 // Times from a service or a records file at the ends of their range.
