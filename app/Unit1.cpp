@@ -367,6 +367,8 @@ void TForm1::BuildMenu() {
     });
     file->addSeparator();
     item(file, "UpdateTask1", QStringLiteral("&Update task..."), &TForm1::UpdateTask1Click);
+    item(file, "FetchBlanks1", QStringLiteral("Fetch &blank tiles again..."),
+         &TForm1::FetchBlanks1Click);
     file->addSeparator();
     item(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click);
 
@@ -1083,6 +1085,22 @@ void TForm1::ReDownloadfailedfiles1Click() {
     RunHandler(m_dialogs, [this] {
         if (m_flt)
             m_flt->exec();
+    });
+}
+
+void TForm1::FetchBlanks1Click() {
+    RunHandler(m_dialogs, [this] {
+        if (BitBtn1->text() != QStringLiteral("Start")) {
+            m_dialogs.Message(
+                QStringLiteral("A task is running: stop it before its blank tiles are asked again."));
+            return;
+        }
+        const std::string atHand = TaskAtHand();
+        const QString file = m_dialogs.OpenFile(
+            QStringLiteral("Open project file:"), QStringLiteral("Projects(*.zav)|*.zav"),
+            atHand.empty() ? DefaultPath : Q(SplitFolder(atHand).first));
+        if (!file.isEmpty() && m_flt)
+            m_flt->FetchBlanks(file);
     });
 }
 

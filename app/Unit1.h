@@ -106,6 +106,7 @@ public slots:
     // empty when there is none.
     std::string TaskAtHand() const;
     void ReDownloadfailedfiles1Click();
+    void FetchBlanks1Click();
     // File > Update task...: the update dialog, then the task's update as a task runs.
     void UpdateTask1Click();
     void Usermanual1Click();

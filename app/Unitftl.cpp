@@ -18,6 +18,7 @@
 #include "task/StartRules.h"
 #include "widgets/WindowFont.h"
 #include "download/Rerun.h"
+#include "task/BlankRetry.h"
 #include "download/httpclient.h"
 #include "engine/Locations.h"
 
@@ -104,4 +105,24 @@ void TfrmFlt::Run() {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             return false;
         });
+}
+
+void TfrmFlt::FetchBlanks(const QString& projectFile) {
+    if (m_running)
+        return;
+    const QScopedValueRollback<bool> running(m_running, true);
+    if (!isVisible())
+        open();
+    Memo1->Clear();
+    RunHandler(m_dialogs, [&] {
+        const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
+        quarrow::RetryBlankTiles(
+            quarrow::ReadStartSettings(quarrow::SettingsFilePath(program)),
+            projectFile.toStdString(), program,
+            [this](std::string_view line) { Memo1->AppendLine(std::string(line)); },
+            [] {
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                return false;
+            });
+    });
 }

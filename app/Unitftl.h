@@ -19,6 +19,9 @@ public:
 public slots:
     // Asks for a list and fetches its tiles; returns when the run is over.
     void Button1Click();
+    // Shows the window and asks the service again for the blank tiles of the task, a line each
+    // in the pane; returns when the run is over, the window still open.
+    void FetchBlanks(const QString& projectFile);
 
 protected:
     void showEvent(QShowEvent* event) override;

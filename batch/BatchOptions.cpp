@@ -69,6 +69,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
         {"--dry-run", false}, {"--verbose", false},
         {"--replace", false},
         {"--resume", true},   {"--retry-failed", true},
+        {"--retry-blanks", true},
         {"--update", true},   {"--older-than", true},
         {"--force", false},   {"--help", false},
         {"--version", false},
@@ -129,14 +130,16 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
     for (const char* name : {"--older-than", "--force"})
         if (given.count(name))
             Fail(name, "goes with --update");
-    for (const char* mode : {"--resume", "--retry-failed"}) {
+    for (const char* mode : {"--resume", "--retry-failed", "--retry-blanks"}) {
         if (!given.count(mode))
             continue;
         for (const auto& [name, value] : given)
             if (name != mode && name != "--verbose")
                 Fail(name, std::string("cannot go with ") + mode);
-        options.What = std::string(mode) == "--resume" ? BatchOptions::Mode::Resume
-                                                       : BatchOptions::Mode::RetryFailed;
+        const std::string_view which = mode;
+        options.What = which == "--resume"         ? BatchOptions::Mode::Resume
+                       : which == "--retry-failed" ? BatchOptions::Mode::RetryFailed
+                                                   : BatchOptions::Mode::RetryBlanks;
         options.ProjectFile = given[mode];
         if (options.ProjectFile.empty())
             Fail(mode, "needs a project file");
@@ -218,6 +221,7 @@ std::string BatchUsage(const std::string& settingsFile) {
            "                [--replace]\n"
            "  quarrow-batch --resume TASK.zav\n"
            "  quarrow-batch --retry-failed TASK.zav\n"
+           "  quarrow-batch --retry-blanks TASK.zav\n"
            "  quarrow-batch --update TASK.zav [--older-than DAYS] [--force]\n"
            "\n"
            "Downloads the map tiles of an area as Quarrow's window does, into the same task\n"
@@ -243,6 +247,9 @@ std::string BatchUsage(const std::string& settingsFile) {
            "  --resume TASK.zav  continue a task where it stopped\n"
            "  --retry-failed TASK.zav\n"
            "                     fetch the tiles of the task's failed list again\n"
+           "  --retry-blanks TASK.zav\n"
+           "                     ask again for every tile of the task that is the blank image;\n"
+           "                     one the service still does not have stays blank\n"
            "  --update TASK.zav  bring a task's tiles up to date: each is asked for with the\n"
            "                     validators it was saved with; an unchanged one costs no\n"
            "                     download; a stopped update goes on with the same command\n"

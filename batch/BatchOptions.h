@@ -8,7 +8,7 @@
 namespace quarrow {
 
 struct BatchOptions {
-    enum class Mode { Task, Resume, RetryFailed, Update, Help, Version };
+    enum class Mode { Task, Resume, RetryFailed, RetryBlanks, Update, Help, Version };
     Mode What = Mode::Task;
 
     // --area W,S,E,N: the four texts as given, kept as typed so a Start with them resumes.
@@ -27,7 +27,7 @@ struct BatchOptions {
     bool DryRun = false;
     bool Replace = false; // a task of the name that exists is written anew
     bool Verbose = false;
-    std::string ProjectFile; // of --resume, --retry-failed and --update
+    std::string ProjectFile; // of --resume, --retry-failed, --retry-blanks and --update
     int OlderThanDays = 0;   // of --update: 0 for every tile
     bool Force = false;      // of --update
 };

@@ -11,6 +11,7 @@
 
 #include "BatchOptions.h"
 #include "BatchRun.h"
+#include "task/BlankRetry.h"
 #include "task/StartRules.h"
 #include "task/TaskUpdateRun.h"
 #include "area/AreaFile.h"
@@ -65,6 +66,7 @@ BatchOutput Output(bool verbose) {
 std::string ModeName(BatchOptions::Mode mode) {
     return mode == BatchOptions::Mode::Resume        ? "--resume"
            : mode == BatchOptions::Mode::RetryFailed ? "--retry-failed"
+           : mode == BatchOptions::Mode::RetryBlanks ? "--retry-blanks"
                                                      : "--update";
 }
 
@@ -254,6 +256,26 @@ int RetryFailed(const BatchOptions& options, const std::string& folder) {
     return outcome.Failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
 }
 
+// The blank tiles asked again, a line each on standard output and the count last; exit 3 when
+// some failed, as a task's.
+int RetryBlanks(const BatchOptions& options, const std::string& folder) {
+    BlankRetryCounts counts;
+    try {
+        counts = RetryBlankTiles(
+            ReadStartSettings(SettingsFilePath(folder)), options.ProjectFile, folder,
+            [](std::string_view line) {
+                std::printf("%s\n", TerminalText(line).c_str());
+                std::fflush(stdout);
+            },
+            [] { return g_signals.Count.load() > 0; });
+    } catch (const Exception& error) {
+        return UsageError("--retry-blanks: " + error.Message());
+    }
+    if (g_signals.Count.load() > 0)
+        return 128 + g_signals.Last.load();
+    return counts.Failed > 0 ? batch_exit::SomeFailed : batch_exit::Done;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -274,7 +296,7 @@ int main(int argc, char** argv) {
     }
     using Mode = BatchOptions::Mode;
     const bool ofATask = options.What == Mode::Resume || options.What == Mode::RetryFailed ||
-                         options.What == Mode::Update;
+                         options.What == Mode::RetryBlanks || options.What == Mode::Update;
     if (std::error_code ec; ofATask && !std::filesystem::exists(options.ProjectFile, ec))
         return UsageError(ModeName(options.What) + ": there is no project file " +
                           options.ProjectFile);
@@ -292,6 +314,9 @@ int main(int argc, char** argv) {
         case BatchOptions::Mode::RetryFailed:
             CatchSignals();
             return RetryFailed(options, folder);
+        case BatchOptions::Mode::RetryBlanks:
+            CatchSignals();
+            return RetryBlanks(options, folder);
         case BatchOptions::Mode::Update:
             CatchSignals();
             return Update(options, folder);

@@ -137,29 +137,37 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
         return Refused("the URL of " + PrintableText(line) + " is no http URL.");
     }
     std::string buffer;
+    if (const auto failure = FetchRepeated(client, entry.Url, buffer,
+                                           custom ? custom->TileExtension() : std::string()))
+        return FailureReport(*failure, entry.Url);
+    if (!custom) {
+        SaveTile(entry.Path, buffer);
+    } else {
+        try {
+            ReplaceFile(entry.Path, buffer, Flush::Later, Writer::LockHolder);
+        } catch (const Exception& error) {
+            return {{error.Message()}, false, false};
+        }
+    }
+    return {{SavedLine(entry.Path, entry.Url)}, false, true};
+}
+
+std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
+                                         std::string& buffer, std::string_view format) {
     for (int attempt = 1;; ++attempt) {
         // Bytes of an answer cut by a reset must not precede the next answer in the file.
         buffer.clear();
         try {
-            client.Get(entry.Url, buffer);
-            if (custom)
-                if (const auto fault = TileImageFault(buffer, custom->Params->Source->Format))
+            client.Get(url, buffer);
+            if (!format.empty())
+                if (const auto fault = TileImageFault(buffer, format))
                     throw Exception(*fault);
+            return std::nullopt;
         } catch (const Exception& error) {
             if (IsReset(error.Message()) && attempt < RerunMaxAttempts)
                 continue;
-            return FailureReport(error.Message(), entry.Url);
+            return error.Message();
         }
-        if (!custom) {
-            SaveTile(entry.Path, buffer);
-        } else {
-            try {
-                ReplaceFile(entry.Path, buffer, Flush::Later, Writer::LockHolder);
-            } catch (const Exception& error) {
-                return {{error.Message()}, false, false};
-            }
-        }
-        return {{SavedLine(entry.Path, entry.Url)}, false, true};
     }
 }
 

@@ -74,6 +74,12 @@ bool IsReset(std::string_view message);
 // a custom source's is reported on its line, "Refused: ...", and the run goes on.
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task = {});
 
+// Gets the URL into buffer, again after each connection reset (RerunMaxAttempts in all), and
+// checks the body as a whole image of the format when one is given. The failure's message, or
+// nothing when the buffer holds the answer.
+std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
+                                         std::string& buffer, std::string_view format = {});
+
 struct RerunOutcome {
     int Failed = 0;                      // entries tried and not saved
     std::vector<std::string> Remaining; // the list's lines but those saved, in order

@@ -24,8 +24,8 @@ std::string Bytes(long long bytes) {
 
 } // namespace
 
-std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
-                                            const std::string& projectFile, UpdateRules rules) {
+std::shared_ptr<TaskParams> StoredTaskParams(const StartSettings& settings,
+                                             const std::string& projectFile) {
     const TaskParams stored = ReadTaskParams(projectFile);
     if (stored.Source)
         if (const auto fault = CheckSourceForTask(*stored.Source, stored.Zoom))
@@ -35,14 +35,20 @@ std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
         stored.BottomLatitude, stored.Zoom, stored.MapsType, stored.SavePath, stored.ProjectName,
         false, stored.Source);
     params->Shape = stored.Shape;
-    if (stored.Source)
-        rules.MinAgeDays = std::max(rules.MinAgeDays, stored.Source->MinAgeDays);
+    return params;
+}
+
+std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
+                                            const std::string& projectFile, UpdateRules rules) {
+    const std::shared_ptr<TaskParams> params = StoredTaskParams(settings, projectFile);
+    const std::optional<TileSource>& source = params->Source;
+    if (source)
+        rules.MinAgeDays = std::max(rules.MinAgeDays, source->MinAgeDays);
     TileRecords records(TaskFilesOf(projectFile).Records, TileRecords::Access::Read);
     rules.Pass = records.UpdatePass(SecondsNow());
     params->Update = rules;
     auto task = std::make_shared<DownloadTask>(params);
-    params->ThreadCount = std::min({8, task->TileCount,
-                                    stored.Source ? stored.Source->Workers : 8});
+    params->ThreadCount = std::min({8, task->TileCount, source ? source->Workers : 8});
     return task;
 }
 

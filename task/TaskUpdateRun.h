@@ -16,6 +16,12 @@
 
 namespace quarrow {
 
+// The entries of the project file as a task's, with the settings' rules: its source (checked
+// again), shape and tiles as stored. Throws an Exception naming the file when it is no task's, or
+// when the source refuses it.
+std::shared_ptr<TaskParams> StoredTaskParams(const StartSettings& settings,
+                                             const std::string& projectFile);
+
 // The task of the project file, ready for an update's workers: its source, shape and tiles as
 // stored, every worker from its first tile, the rules with its source's MinAge, and the pass of an
 // update that was stopped before its end (so that the same update goes on) or else a new one.

@@ -324,6 +324,54 @@ TEST_F(Batch, FailedTilesAreListedAndFetchedAgainFromTheList) {
     EXPECT_EQ(3, again.ExitCode);
 }
 
+// A service that had none of the tiles, then half of them, then all: each --retry-blanks asks for
+// exactly the blank tiles, saves what is now served and says both counts.
+TEST_F(Batch, BlankTilesAreAskedAgainUntilTheServiceHasThem) {
+    tileservice::ServiceOptions options = AnyPort();
+    options.Share404 = 1;
+    Install(options);
+    const std::string project = m_save.Path() + "gaps.zav", tiles = m_save.Path() + "gaps/";
+    ASSERT_EQ(0, Run(Task("116.3,39.9,116.5,39.9", "14", "gaps", m_save.Path())).ExitCode);
+    const auto blanks = [&] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(tiles))
+            count += ReadFileBytes(entry.path().string()) == "blank";
+        return count;
+    };
+    const int total = FilesIn(tiles);
+    ASSERT_EQ(total, blanks());
+    const auto counted = [](const std::string& out) {
+        const std::size_t at = out.rfind('\n', out.size() - 2);
+        return out.substr(at == std::string::npos ? 0 : at + 1);
+    };
+    for (const double share : {0.5, 0.0}) {
+        SCOPED_TRACE(share);
+        options.Share404 = share;
+        const int before = blanks();
+        fs::remove_all(m_exe.Path());
+        fs::create_directory(m_exe.Path());
+        Install(options);
+        const test::ProgramRun again = Run({"--retry-blanks", project});
+        EXPECT_EQ(0, again.ExitCode) << again.Err;
+        const int still = blanks();
+        EXPECT_EQ(std::to_string(before) + " blank tiles asked again: " +
+                      std::to_string(before - still) + " saved, " + std::to_string(still) +
+                      " still blank (the service has none), 0 failed.\n",
+                  counted(again.Out));
+        EXPECT_EQ(total, FilesIn(tiles));
+        if (share > 0) {
+            EXPECT_LT(still, before);
+            EXPECT_GT(still, 0);
+        } else {
+            EXPECT_EQ(0, still);
+        }
+    }
+    for (const auto& entry : fs::directory_iterator(tiles)) {
+        EXPECT_TRUE(ReadFileBytes(entry.path().string()).starts_with("\x89PNG")) << entry.path();
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp"));
+    }
+}
+
 TEST_F(Batch, AZoomRangeIsATaskPerLevelAndEachResumes) {
     Install(AnyPort());
     std::vector<std::string> arguments =

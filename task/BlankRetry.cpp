@@ -1,0 +1,98 @@
+#include "BlankRetry.h"
+
+#include <optional>
+#include <vector>
+
+#include "TaskUpdateRun.h"
+#include "download/Rerun.h"
+#include "download/httpclient.h"
+#include "engine/Exception.h"
+#include "engine/FileReplacer.h"
+#include "engine/Locations.h"
+#include "engine/TaskLock.h"
+#include "engine/TextFile.h"
+#include "engine/TileFile.h"
+#include "engine/Unitclasstask.h"
+
+namespace quarrow {
+
+std::string BlankRetryText(const BlankRetryCounts& counts) {
+    std::string text = std::to_string(counts.Asked) + " blank tiles asked again: " +
+                       std::to_string(counts.Saved) + " saved, " +
+                       std::to_string(counts.StillBlank) + " still blank (the service has none), " +
+                       std::to_string(counts.Failed) + " failed.";
+    if (counts.Stopped)
+        text += " Stopped: the rest stay blank.";
+    return text;
+}
+
+BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::string& projectFile,
+                                 const std::string& executableFolder,
+                                 const std::function<void(std::string_view line)>& show,
+                                 const std::function<bool()>& stopNow) {
+    // Only blanks are asked for: a task without its tile folder has none.
+    const auto task = std::make_shared<const DownloadTask>(StoredTaskParams(settings, projectFile),
+                                                           DownloadTask::ReadOnly{});
+    const TaskLock lock(projectFile);
+    const std::string blankPath = BlankImagePath(executableFolder, task->TileExtension());
+    std::string blank;
+    if (!ReadWholeFile(blankPath, blank, MaxTileFileSize) || blank.empty())
+        throw Exception("Cannot read the blank image " + blankPath);
+
+    TIdHTTP client;
+    RerunTask rerun{projectFile, task->Params->Source ? task : nullptr};
+    SetUpRerunClient(client, rerun, settings.CaFile);
+    BlankRetryCounts counts;
+    std::vector<std::string> saved;
+    std::string bytes;
+    for (int x = task->MinX; x <= task->MaxX && !counts.Stopped; ++x) {
+        for (int y = task->MinY; y <= task->MaxY; ++y) {
+            if (!task->Covers(x, y))
+                continue;
+            const std::string path = task->TilePath(x, y);
+            const std::optional<TileFile> file = LookAtTileFile(path);
+            if (!file || !file->Regular || file->Size != blank.size() ||
+                !ReadWholeFile(path, bytes, MaxTileFileSize) || bytes != blank)
+                continue;
+            if (stopNow()) {
+                counts.Stopped = true;
+                break;
+            }
+            ++counts.Asked;
+            const std::string url = task->TileUrl(x, y);
+            client.StatusCode = 0;
+            if (const auto failure = FetchRepeated(client, url, bytes, task->TileExtension())) {
+                if (client.StatusCode == 404 || client.StatusCode == 400) {
+                    ++counts.StillBlank;
+                    show(path + ":" + url + " still blank: the service has none");
+                    continue;
+                }
+                ++counts.Failed;
+                const RerunReport report = FailureReport(*failure, url);
+                for (const std::string& line : report.Lines)
+                    show(line);
+                // Refused by the service: the next tile would be too.
+                if (report.EndsRun) {
+                    counts.Stopped = true;
+                    break;
+                }
+                continue;
+            }
+            try {
+                ReplaceFile(path, bytes, Flush::Later, Writer::LockHolder);
+            } catch (const Exception& error) {
+                ++counts.Failed;
+                show(error.Message());
+                continue;
+            }
+            ++counts.Saved;
+            saved.push_back(path);
+            show(SavedLine(path, url));
+        }
+    }
+    FlushFiles(task->TileFolder, saved);
+    show(BlankRetryText(counts));
+    return counts;
+}
+
+} // namespace quarrow
