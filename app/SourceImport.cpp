@@ -19,7 +19,7 @@ std::string Std(const QString& text) {
     return text.toStdString();
 }
 
-// "png" or "jpg" from a tile type or a URL's ending; the text itself otherwise, so that the check
+// "png", "jpg" or "webp" from a tile type or a URL's ending; the text itself otherwise, so that the check
 // names it.
 std::string FormatOf(std::string text) {
     text = std::string(TrimBlanks(text));

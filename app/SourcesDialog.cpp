@@ -82,7 +82,7 @@ TfrmSourceEdit::TfrmSourceEdit(Dialogs& dialogs, std::vector<std::string> others
     form->addRow(QStringLiteral("Subdomains:"), EditSubdomains);
     ComboFormat = new QComboBox(this);
     ComboFormat->setObjectName(QStringLiteral("ComboFormat"));
-    ComboFormat->addItems({QStringLiteral("png"), QStringLiteral("jpg")});
+    ComboFormat->addItems({QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("webp")});
     form->addRow(QStringLiteral("Tile format:"), ComboFormat);
     auto* zooms = new QHBoxLayout;
     SpinMinZoom = Spin(this, "SpinMinZoom", 0, 22);

@@ -10,7 +10,7 @@ install(TARGETS quarrow quarrow-batch pelorin stavik quarrow-tileservice
 # Read-only data: the defaults that a user's settings are made from, the blank tiles, the manual.
 install(FILES ${quarrow_files}/ini/config.ini DESTINATION ${quarrow_data}/ini)
 install(FILES ${quarrow_files}/blankimg/blank.png ${quarrow_files}/blankimg/blank.jpg
-        DESTINATION ${quarrow_data}/blankimg)
+              ${quarrow_files}/blankimg/blank.webp DESTINATION ${quarrow_data}/blankimg)
 install(DIRECTORY ${CMAKE_BINARY_DIR}/app/help/ DESTINATION ${quarrow_data}/help)
 
 # The desktop: entries, icon, metainfo.
@@ -67,9 +67,10 @@ local tile service for trying it out (quarrow-tileservice).")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.quarrow.example/")
-# Dependencies from the binaries' libraries; the certificates for https sources besides.
+# Dependencies from the binaries' libraries; the certificates for https sources besides, and Qt's
+# image plugins, by which pelorin shows WebP tiles (a plugin is no library the binaries link).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, qt6-image-formats-plugins")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -98,7 +98,9 @@ struct Loop {
     bool Read(int x, int y) {
         if (!ReadWholeFile(Task->TilePath(x, y), Bytes, MaxTileFileSize))
             return false;
-        const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png" : "jpg";
+        const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png"
+                                      : Bytes.starts_with("RIFF")   ? "webp"
+                                                                    : "jpg";
         if (HasImageSide(Bytes, TileSize) && !TileImageFault(Bytes, kind))
             return true;
         ++NotTiles;

@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+#include "TileImage.h"
+#include "engine/Exception.h"
 #include "engine/TextRules.h"
 #include "engine/TileFile.h"
 
@@ -61,6 +63,7 @@ std::string OsmAndUrl(const TileSource& source, bool& flippedRows) {
 
 SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form)
     : m_form(form == SqliteForm::OsmAnd ? OsmAndSettings : BigPlanetSettings),
+      m_webp(info.Format == "webp"),
       m_file(std::move(path)) {
     m_file.Execute(m_form.Tables, "CREATE TABLE");
 
@@ -110,7 +113,16 @@ void SqliteDbWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
     sqlite3_bind_int(m_insert, 1, x);
     sqlite3_bind_int(m_insert, 2, y);
     sqlite3_bind_int(m_insert, 3, m_form.BigPlanetZoom ? 17 - zoom : zoom);
-    sqlite3_bind_blob64(m_insert, 4, bytes.data(), bytes.size(), SQLITE_STATIC);
+    // The phone apps that read these files decode PNG and JPEG; a WebP goes in as a PNG.
+    const std::string* image = &bytes;
+    std::string converted;
+    if (m_webp) {
+        converted = WebpAsPng(bytes);
+        if (converted.empty())
+            throw Exception("The tile " + path + " cannot be converted from WebP to PNG.");
+        image = &converted;
+    }
+    sqlite3_bind_blob64(m_insert, 4, image->data(), image->size(), SQLITE_STATIC);
     if (m_form.Time) {
         // When the tile was fetched: its file's time, in milliseconds since 1970.
         const std::optional<TileFile> file = LookAtTileFile(path);

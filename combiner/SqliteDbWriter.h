@@ -30,6 +30,7 @@ public:
 
 private:
     const FormSettings& m_form;
+    const bool m_webp; // the tiles are WebP, stored as PNG
     NewSqliteFile m_file;
     sqlite3_stmt* m_insert = nullptr; // the file's
 };

@@ -16,7 +16,7 @@ struct ArchiveInfo {
     int MinZoom = 1;
     int MaxZoom = 1;
     double West = 0, South = 0, East = 0, North = 0; // degrees, around every task
-    std::string Format = "png";                      // of the tiles: "png" or "jpg"
+    std::string Format = "png";                      // of the tiles: "png", "jpg" or "webp"
     std::string Attribution;
     std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
 

@@ -1,5 +1,6 @@
 // Tile decoding: PNG through libpng's simplified interface, which reports errors by return value;
-// JPEG through libjpeg, whose errors end the decoding by a long jump back to the caller.
+// JPEG through libjpeg, whose errors end the decoding by a long jump back to the caller; WebP
+// through libwebp, into a buffer of its own that is laid over the strip (a stride may be negative).
 #include "TileImage.h"
 
 #include <climits>
@@ -7,8 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include <memory>
+
 #include <jpeglib.h>
 #include <png.h>
+#include <webp/decode.h>
 
 namespace quarrow::combiner {
 namespace {
@@ -72,7 +76,69 @@ bool ReadJpeg(const std::string& bytes, PixelOrder order, unsigned char* pixels,
     return fits;
 }
 
+bool IsWebp(const std::string& bytes) {
+    return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
+           std::memcmp(bytes.data() + 8, "WEBP", 4) == 0;
+}
+
+struct WebpPixels {
+    void operator()(std::uint8_t* pixels) const { WebPFree(pixels); }
+};
+
+// Its pixels with their opacity, laid over what the strip holds, as a PNG's are.
+bool ReadWebp(const std::string& bytes, PixelOrder order, unsigned char* pixels,
+              std::ptrdiff_t rowStride) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    int width = 0, height = 0;
+    if (!WebPGetInfo(data, bytes.size(), &width, &height) || width != TileSize ||
+        height != TileSize)
+        return false;
+    const std::unique_ptr<std::uint8_t, WebpPixels> rgba(
+        WebPDecodeRGBA(data, bytes.size(), &width, &height));
+    if (!rgba || width != TileSize || height != TileSize)
+        return false;
+    const int red = order == PixelOrder::Rgb ? 0 : 2, blue = 2 - red;
+    for (int row = 0; row < TileSize; ++row) {
+        const std::uint8_t* from = rgba.get() + static_cast<std::ptrdiff_t>(row) * TileSize * 4;
+        unsigned char* to = pixels + rowStride * row;
+        for (int column = 0; column < TileSize; ++column, from += 4, to += PixelBytes) {
+            const unsigned alpha = from[3];
+            const auto over = [alpha](unsigned top, unsigned under) {
+                return static_cast<unsigned char>((top * alpha + under * (255 - alpha) + 127) /
+                                                  255);
+            };
+            to[red] = over(from[0], to[red]);
+            to[1] = over(from[1], to[1]);
+            to[blue] = over(from[2], to[blue]);
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+std::string WebpAsPng(const std::string& bytes) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    int width = 0, height = 0;
+    const std::unique_ptr<std::uint8_t, WebpPixels> rgba(
+        WebPDecodeRGBA(data, bytes.size(), &width, &height));
+    if (!rgba)
+        return {};
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgba.get(), 0, nullptr))
+        return {};
+    std::string png(size, '\0');
+    if (!png_image_write_to_memory(&image, png.data(), &size, 0, rgba.get(), 0, nullptr))
+        return {};
+    png.resize(size);
+    return png;
+}
 
 bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixels,
                 std::ptrdiff_t rowStride) {
@@ -80,6 +146,8 @@ bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixel
         return false;
     if (IsJpeg(bytes))
         return ReadJpeg(bytes, order, pixels, rowStride);
+    if (IsWebp(bytes))
+        return ReadWebp(bytes, order, pixels, rowStride);
     png_image image;
     if (!BeginTile(image, bytes))
         return false;

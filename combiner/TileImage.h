@@ -1,4 +1,4 @@
-// Tiles as the combiner reads them: PNG or JPEG bytes decoded straight into a strip of the output
+// Tiles as the combiner reads them: PNG, JPEG or WebP bytes decoded into a strip of the output
 // image.
 #pragma once
 
@@ -12,10 +12,13 @@ inline constexpr int PixelBytes = 3;
 
 enum class PixelOrder { Rgb, Bgr };
 
-// Decodes a TileSize x TileSize PNG or JPEG into pixels, rows rowStride bytes apart (negative: the
+// Decodes a TileSize x TileSize PNG, JPEG or WebP into pixels, rows rowStride bytes apart (negative: the
 // bottom row first, at pixels). Transparent parts are laid over what the buffer holds. False when
 // the bytes are not such a picture; the tile's area may then hold part of an image.
 bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixels,
                 std::ptrdiff_t rowStride);
+
+// The WebP's picture as a PNG, its opacity kept; empty when the bytes are no WebP.
+std::string WebpAsPng(const std::string& bytes);
 
 } // namespace quarrow::combiner

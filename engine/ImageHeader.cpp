@@ -1,5 +1,7 @@
 // PNG: the signature, then IHDR as the first chunk (RFC 2083), and IEND as the last. JPEG: SOI,
-// then marker segments up to the first frame header (SOFn), and EOI as the last two bytes.
+// then marker segments up to the first frame header (SOFn), and EOI as the last two bytes. WebP
+// (RFC 9649): a RIFF file whose size field counts every byte after it, its first chunk a lossy
+// (VP8), lossless (VP8L) or extended (VP8X) header that gives the size.
 #include "ImageHeader.h"
 
 #include <cstdint>
@@ -30,6 +32,46 @@ bool IsPng(std::string_view bytes) {
 
 bool IsJpeg(std::string_view bytes) {
     return bytes.size() >= 3 && bytes.substr(0, 3) == "\xFF\xD8\xFF";
+}
+
+bool IsWebp(std::string_view bytes) {
+    return bytes.size() >= 16 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP";
+}
+
+std::uint32_t Little(std::string_view bytes, std::size_t at, std::size_t count) {
+    std::uint32_t value = 0;
+    for (std::size_t i = count; i-- > 0;)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+std::optional<ImageSize> WebpSize(std::string_view bytes) {
+    if (bytes.size() < 30)
+        return std::nullopt;
+    const std::string_view chunk = bytes.substr(12, 4);
+    std::uint32_t width = 0, height = 0;
+    if (chunk == "VP8 ") {
+        // A key frame's tag, its start code, then 14 bits of each side (2 of scale).
+        if ((static_cast<unsigned char>(bytes[20]) & 1) != 0 ||
+            bytes.substr(23, 3) != "\x9D\x01\x2A")
+            return std::nullopt;
+        width = Little(bytes, 26, 2) & 0x3FFF;
+        height = Little(bytes, 28, 2) & 0x3FFF;
+    } else if (chunk == "VP8L") {
+        if (static_cast<unsigned char>(bytes[20]) != 0x2F)
+            return std::nullopt;
+        const std::uint32_t packed = Little(bytes, 21, 4);
+        width = (packed & 0x3FFF) + 1;
+        height = ((packed >> 14) & 0x3FFF) + 1;
+    } else if (chunk == "VP8X") {
+        width = Little(bytes, 24, 3) + 1;
+        height = Little(bytes, 27, 3) + 1;
+    } else {
+        return std::nullopt;
+    }
+    if (width == 0 || height == 0)
+        return std::nullopt;
+    return ImageSize{static_cast<int>(width), static_cast<int>(height)};
 }
 
 std::optional<ImageSize> PngSize(std::string_view bytes) {
@@ -83,23 +125,42 @@ std::optional<ImageSize> ImageHeaderSize(std::string_view bytes) {
         return PngSize(bytes);
     if (IsJpeg(bytes))
         return JpegSize(bytes);
+    if (IsWebp(bytes))
+        return WebpSize(bytes);
     return std::nullopt;
 }
 
 std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format) {
-    const bool jpeg = format == "jpg";
-    if (jpeg ? !IsJpeg(bytes) : !IsPng(bytes))
+    struct Kind {
+        std::string_view Format, Name, Ends;
+        bool (*Is)(std::string_view);
+        std::optional<ImageSize> (*Size)(std::string_view);
+        // Whether the bytes run to the end that the format gives them.
+        bool (*Whole)(std::string_view);
+    };
+    static constexpr Kind Kinds[] = {
+        {"png", "PNG", "its IEND chunk", IsPng, PngSize,
+         [](std::string_view b) { return b.ends_with(PngEnd); }},
+        {"jpg", "JPEG", "its end marker", IsJpeg, JpegSize,
+         [](std::string_view b) { return b.ends_with("\xFF\xD9"); }},
+        {"webp", "WebP", "the size its RIFF header gives", IsWebp, WebpSize,
+         [](std::string_view b) { return Little(b, 4, 4) + std::uint64_t{8} == b.size(); }},
+    };
+    const Kind* kind = &Kinds[0];
+    for (const Kind& each : Kinds)
+        if (each.Format == format)
+            kind = &each;
+    if (!kind->Is(bytes))
         return std::string("not an image");
-    const std::optional<ImageSize> size = jpeg ? JpegSize(bytes) : PngSize(bytes);
+    const std::optional<ImageSize> size = kind->Size(bytes);
     if (!size)
-        return std::string(jpeg ? "not an image: the JPEG's header does not parse"
-                                : "not an image: the PNG's header does not parse");
+        return "not an image: the " + std::string(kind->Name) + "'s header does not parse";
     if (size->Width > MaxTileImageSide || size->Height > MaxTileImageSide)
         return "not an image: larger than " + std::to_string(MaxTileImageSide) + " x " +
                std::to_string(MaxTileImageSide) + " pixels, no tile";
-    if (jpeg ? !bytes.ends_with("\xFF\xD9") : !bytes.ends_with(PngEnd))
-        return std::string(jpeg ? "not an image: the JPEG ends before its end marker"
-                                : "not an image: the PNG ends before its IEND chunk");
+    if (!kind->Whole(bytes))
+        return "not an image: the " + std::string(kind->Name) + " ends before " +
+               std::string(kind->Ends);
     return std::nullopt;
 }
 

@@ -1,4 +1,4 @@
-// What a PNG or JPEG file says of itself before any pixel is decoded: its size from the header,
+// What a PNG, JPEG or WebP file says of itself before any pixel is decoded: its size from the header,
 // and whether it ends as a whole file of its kind does. Cheap enough for every downloaded tile.
 #pragma once
 
@@ -17,11 +17,11 @@ struct ImageSize {
     bool operator==(const ImageSize&) const = default;
 };
 
-// The size that a PNG's IHDR or a JPEG's frame header gives; nullopt when the bytes are neither
-// or the header does not parse.
+// The size that a PNG's IHDR, a JPEG's frame header or a WebP's first chunk gives; nullopt when
+// the bytes are none of them or the header does not parse.
 std::optional<ImageSize> ImageHeaderSize(std::string_view bytes);
 
-// Why the bytes are no whole tile image of the format ("png" or "jpg"), or nullopt. Each reason
+// Why the bytes are no whole tile image of the format ("png", "jpg" or "webp"), or nullopt. Each reason
 // begins "not an image" and holds none of the texts by which failures are sorted.
 std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format);
 

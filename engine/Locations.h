@@ -25,7 +25,7 @@ std::string SettingsFolder(const std::string& executableFolder);
 // programs' own, or the installed data folder.
 std::string DataFolder(const std::string& executableFolder);
 
-// The blank image that stands for a missing tile of this extension ("png" or "jpg").
+// The blank image that stands for a missing tile of this extension ("png", "jpg" or "webp").
 std::string BlankImagePath(const std::string& executableFolder, const std::string& extension);
 
 // The settings file of the programs in this folder (ending in "/").

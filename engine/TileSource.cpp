@@ -211,8 +211,8 @@ std::optional<std::string> CheckSource(const TileSource& source) {
         if (subdomain.empty() || subdomain.find_first_of("/{}@:[] ") != std::string::npos ||
             HasControl(subdomain))
             return "The subdomain \"" + subdomain + "\" is not a part of a host name.";
-    if (source.Format != "png" && source.Format != "jpg")
-        return "The tile format must be png or jpg, not \"" + source.Format + "\".";
+    if (source.Format != "png" && source.Format != "jpg" && source.Format != "webp")
+        return "The tile format must be png, jpg or webp, not \"" + source.Format + "\".";
     if (source.MinZoom < 0 || source.MaxZoom > 22 || source.MinZoom > source.MaxZoom)
         return std::string("The zoom levels must lie within 0 to 22, the smallest first.");
     if (source.Bounds &&

@@ -25,7 +25,7 @@ struct TileSource {
     // Terrain); an empty one is a map type the source does not offer.
     std::array<std::string, 3> Templates;
     std::vector<std::string> Subdomains;
-    std::string Format = "png"; // "png" or "jpg": the tiles' files and what an answer must be
+    std::string Format = "png"; // "png", "jpg" or "webp": the tiles' files and what an answer must be
     int MinZoom = 1;
     int MaxZoom = 18;
     std::optional<GeoBounds> Bounds;

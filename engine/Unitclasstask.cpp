@@ -67,7 +67,7 @@ void AppendNameTail(std::string& out, int y, int zoom, std::string_view extensio
 }
 
 // The formats that a tile file may have; png is the built-in source's.
-constexpr std::string_view TileExtensions[] = {"png", "jpg"};
+constexpr std::string_view TileExtensions[] = {"png", "jpg", "webp"};
 
 // Reads a number up to the separator that must follow it and moves past both.
 bool TakeNumber(std::string_view& text, char separator, int& value) {

@@ -24,7 +24,7 @@ service_pid=$!
 read -r first_line <"$work/service-output"
 address=${first_line#listening on }
 mkdir -p "$work/program/ini" "$work/program/blankimg" "$work/maps"
-cp install/blankimg/blank.png install/blankimg/blank.jpg "$work/program/blankimg/"
+cp install/blankimg/blank.png install/blankimg/blank.jpg install/blankimg/blank.webp "$work/program/blankimg/"
 cp -r build/app/help "$work/program/help"
 sed "s/^Host=.*/Host=$address\r/" install/ini/config.ini >"$work/program/ini/config.ini"
 mkdir -p docs

@@ -17,8 +17,8 @@
 namespace quarrow {
 
 std::string BlankRetryText(const BlankRetryCounts& counts) {
-    std::string text = std::to_string(counts.Asked) + " blank tiles asked again: " +
-                       std::to_string(counts.Saved) + " saved, " +
+    std::string text = std::to_string(counts.Asked) +
+                       " blank tiles asked again: " + std::to_string(counts.Saved) + " saved, " +
                        std::to_string(counts.StillBlank) + " still blank (the service has none), " +
                        std::to_string(counts.Failed) + " failed.";
     if (counts.Stopped)

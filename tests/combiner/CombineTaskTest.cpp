@@ -20,15 +20,16 @@
 #include <png.h>
 #include <sqlite3.h>
 #include <tiffio.h>
+#include <webp/encode.h>
 
 #include <gtest/gtest.h>
 
 #include "engine/Commonfunc.h"
 #include "engine/Exception.h"
+#include "engine/ImageHeader.h"
 #include "engine/Json.h"
 #include "engine/TaskFiles.h"
 #include "engine/Unitclasstask.h"
-#include "engine/ImageHeader.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -105,10 +106,9 @@ Image DecodeBmp(const std::string& bytes) {
     return out;
 }
 
-// A tile whose every pixel says where it lies, so a misplaced or flipped tile shows.
-std::string PatternTile(int x, int y, bool withAlpha) {
+// The pixels of a tile that say where they lie, so a misplaced or flipped tile shows.
+std::vector<unsigned char> PatternPixels(int x, int y, bool withAlpha) {
     std::vector<unsigned char> pixels;
-    const int channels = withAlpha ? 4 : 3;
     for (int j = 0; j < Side; ++j)
         for (int i = 0; i < Side; ++i) {
             pixels.push_back(static_cast<unsigned char>(x * 37 + i));
@@ -117,6 +117,23 @@ std::string PatternTile(int x, int y, bool withAlpha) {
             if (withAlpha)
                 pixels.push_back(255); // opaque, so the expected colours need no blending
         }
+    return pixels;
+}
+
+// The pattern as a lossless WebP, so that every decoded pixel can be compared.
+std::string PatternWebp(int x, int y) {
+    const std::vector<unsigned char> pixels = PatternPixels(x, y, false);
+    std::uint8_t* out = nullptr;
+    const std::size_t size = WebPEncodeLosslessRGB(pixels.data(), Side, Side, Side * 3, &out);
+    std::string bytes(reinterpret_cast<const char*>(out), size);
+    WebPFree(out);
+    return bytes;
+}
+
+// A tile whose every pixel says where it lies, as a PNG.
+std::string PatternTile(int x, int y, bool withAlpha) {
+    const std::vector<unsigned char> pixels = PatternPixels(x, y, withAlpha);
+    const int channels = withAlpha ? 4 : 3;
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -400,8 +417,8 @@ TEST_F(CombineTaskTest, PlantedLinksAreNeverWrittenThroughAndATooWideMapIsRefuse
     // written through, and the output is whole.
     const std::string victim = m_dir.Path() + "victim.txt";
     WriteFileBytes(victim, "mine");
-    for (const std::string part : {"o.png.part", "o.bmp.part", "o.tif.part",
-                                   "o.tif.part.overview1", "o.mbtiles.part"}) {
+    for (const std::string part :
+         {"o.png.part", "o.bmp.part", "o.tif.part", "o.tif.part.overview1", "o.mbtiles.part"}) {
         const std::string output = m_dir.Path() + part.substr(0, part.find(".part"));
         std::filesystem::create_symlink(victim, m_dir.Path() + part);
         const auto result = CombineTask(Project(), output);
@@ -851,3 +868,98 @@ TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
 }
 
 } // namespace
+
+// A WebP source's tiles: decoded to their pixels for an image, kept as they are in MBTiles and
+// PMTiles (which say so), turned into PNGs for the phone apps' files.
+TEST(CombineWebp, ImagesDecodeThemArchivesKeepThemPhoneFilesGetPngs) {
+    TempDir dir;
+    auto params = std::make_shared<quarrow::TaskParams>();
+    params->LeftLongitude = 116.3;
+    params->RightLongitude = 116.39;
+    params->TopLatitude = 40.0;
+    params->BottomLatitude = 39.95;
+    params->Zoom = 13;
+    params->MapsType = 17;
+    params->SavePath = dir.Path();
+    params->ProjectName = "webp.zav";
+    quarrow::TileSource source;
+    source.Name = "Lossless";
+    source.Templates[0] = "http://127.0.0.1:1/{z}/{x}/{y}.webp";
+    source.Format = "webp";
+    params->Source = source;
+    quarrow::DownloadTask task(params);
+    task.WriteProjectFile();
+    for (int x = task.MinX; x <= task.MaxX; ++x)
+        for (int y = task.MinY; y <= task.MaxY; ++y) {
+            EXPECT_TRUE(task.TilePath(x, y).ends_with(".webp"));
+            WriteFileBytes(task.TilePath(x, y), PatternWebp(x, y));
+        }
+    const auto expectPixels = [&](const std::string& png, int x, int y) {
+        const Image image = DecodePng(png);
+        const std::vector<unsigned char> expected = PatternPixels(x, y, false);
+        EXPECT_EQ(
+            std::vector<unsigned char>(image.Rgb.begin(), image.Rgb.begin() + Side * Side * 3),
+            expected)
+            << x << "," << y;
+    };
+
+    const auto image = CombineTask(task.ProjectFile(), dir.Path() + "map.png");
+    EXPECT_EQ(image.Missing, 0);
+    const Image combined = DecodePng(ReadFileBytes(dir.Path() + "map.png"));
+    for (int x = task.MinX; x <= task.MaxX; ++x)
+        for (int y = task.MinY; y <= task.MaxY; ++y) {
+            const std::vector<unsigned char> expected = PatternPixels(x, y, false);
+            int wrong = 0;
+            for (int j = 0; j < Side; ++j)
+                for (int i = 0; i < Side; ++i)
+                    wrong +=
+                        std::memcmp(
+                            combined.At((x - task.MinX) * Side + i, (y - task.MinY) * Side + j),
+                            &expected[static_cast<std::size_t>(j * Side + i) * 3], 3) != 0;
+            EXPECT_EQ(wrong, 0) << "tile " << x << "," << y;
+        }
+
+    CombineTask(task.ProjectFile(), dir.Path() + "webp.mbtiles");
+    CombineTask(task.ProjectFile(), dir.Path() + "webp.sqlitedb");
+    for (const std::string file : {"webp.mbtiles", "webp.sqlitedb"}) {
+        SCOPED_TRACE(file);
+        const bool mbtiles = file == "webp.mbtiles";
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2((dir.Path() + file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     mbtiles ? "SELECT tile_column, tile_row, tile_data FROM tiles"
+                                             : "SELECT x, y, image FROM tiles",
+                                     -1, &s, nullptr),
+                  SQLITE_OK);
+        int rows = 0;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            ++rows;
+            const int x = sqlite3_column_int(s, 0);
+            const int y =
+                mbtiles ? (1 << 13) - 1 - sqlite3_column_int(s, 1) : sqlite3_column_int(s, 1);
+            const std::string data(static_cast<const char*>(sqlite3_column_blob(s, 2)),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
+            if (mbtiles)
+                EXPECT_EQ(data, ReadFileBytes(task.TilePath(x, y)));
+            else
+                expectPixels(data, x, y);
+        }
+        sqlite3_finalize(s);
+        EXPECT_EQ(rows, task.TileCount);
+        if (mbtiles) {
+            ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT value FROM metadata WHERE name = 'format'", -1,
+                                         &s, nullptr),
+                      SQLITE_OK);
+            ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+            EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "webp");
+            sqlite3_finalize(s);
+        }
+        sqlite3_close(db);
+    }
+    CombineTask(task.ProjectFile(), dir.Path() + "webp.pmtiles");
+    const std::string pmtiles = ReadFileBytes(dir.Path() + "webp.pmtiles");
+    ASSERT_GT(pmtiles.size(), 127u);
+    EXPECT_EQ(pmtiles[99], 4) << "the header's tile type: WebP";
+}

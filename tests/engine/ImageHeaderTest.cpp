@@ -17,9 +17,33 @@ std::string Jpeg(int width, int height, bool end = true) {
         return std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
     };
     // SOI, an APP0 segment, a baseline frame header (SOF0) of one component, then EOI.
-    std::string bytes = "\xFF\xD8\xFF\xE0" + big16(16) + std::string("JFIF\0\1\1\0\0\1\0\1\0\0", 14);
-    bytes += "\xFF\xC0" + big16(11) + "\x08" + big16(height) + big16(width) + std::string("\x01\x01\x11\x00", 4);
+    std::string bytes =
+        "\xFF\xD8\xFF\xE0" + big16(16) + std::string("JFIF\0\1\1\0\0\1\0\1\0\0", 14);
+    bytes += "\xFF\xC0" + big16(11) + "\x08" + big16(height) + big16(width) +
+             std::string("\x01\x01\x11\x00", 4);
     return bytes + (end ? "\xFF\xD9" : "");
+}
+
+std::string Little(std::uint32_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i, value >>= 8)
+        text += static_cast<char>(value & 0xFF);
+    return text;
+}
+
+// A RIFF file whose first chunk is a lossy, lossless or extended header of that size.
+std::string Webp(const std::string& chunk, std::uint32_t width, std::uint32_t height) {
+    std::string header;
+    if (chunk == "VP8 ")
+        header = std::string("\x10\x02\x00\x9D\x01\x2A", 6) + Little(width, 2) + Little(height, 2);
+    else if (chunk == "VP8L")
+        header = "\x2F" + Little((width - 1) | (height - 1) << 14, 4);
+    else
+        header = std::string(4, '\0') + Little(width - 1, 3) + Little(height - 1, 3);
+    header += std::string(16, '\x55'); // the picture's data
+    const std::string body =
+        "WEBP" + chunk + Little(static_cast<std::uint32_t>(header.size()), 4) + header;
+    return "RIFF" + Little(static_cast<std::uint32_t>(body.size()), 4) + body;
 }
 
 TEST(ImageHeader, ATileIsWholeAndOfATilesSizeOrItIsNoImage) {
@@ -44,6 +68,16 @@ TEST(ImageHeader, ATileIsWholeAndOfATilesSizeOrItIsNoImage) {
                                "not an image: larger than 4096 x 4096 pixels, no tile"},
         {"jpeg without frame", "\xFF\xD8\xFF\xDA\x00\x02\xFF\xD9",   "jpg",
                                "not an image: the JPEG's header does not parse"},
+        {"lossy webp",         Webp("VP8 ", 256, 256),               "webp", ""},
+        {"lossless webp",      Webp("VP8L", 512, 512),               "webp", ""},
+        {"extended webp",      Webp("VP8X", 256, 256),               "webp", ""},
+        {"png as webp",        png,                                  "webp", "not an image"},
+        {"cut webp",           Webp("VP8 ", 256, 256).substr(0, 40), "webp",
+                               "not an image: the WebP ends before the size its RIFF header gives"},
+        {"webp bomb",          Webp("VP8X", 16000, 16000),           "webp",
+                               "not an image: larger than 4096 x 4096 pixels, no tile"},
+        {"webp of no header",  Webp("VP8Q", 256, 256),               "webp",
+                               "not an image: the WebP's header does not parse"},
     };
     // clang-format on
     for (const auto& [name, bytes, format, fault] : cases)
@@ -53,6 +87,9 @@ TEST(ImageHeader, ATileIsWholeAndOfATilesSizeOrItIsNoImage) {
     EXPECT_EQ((ImageSize{256, 256}), ImageHeaderSize(ReadFileBytes(BLANK_PNG_PATH)));
     EXPECT_EQ((ImageSize{256, 256}), ImageHeaderSize(ReadFileBytes(BLANK_JPEG_PATH)));
     EXPECT_FALSE(TileImageFault(ReadFileBytes(BLANK_JPEG_PATH), "jpg"));
+    EXPECT_FALSE(TileImageFault(ReadFileBytes(BLANK_WEBP_PATH), "webp"));
+    EXPECT_EQ((ImageSize{256, 256}), ImageHeaderSize(ReadFileBytes(BLANK_WEBP_PATH)));
+    EXPECT_EQ((ImageSize{300, 200}), ImageHeaderSize(Webp("VP8 ", 300, 200)));
     EXPECT_TRUE(HasImageSide(Jpeg(256, 256), 256));
     EXPECT_FALSE(HasImageSide(TilePng("retina", 512), 256));
 }

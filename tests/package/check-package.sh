@@ -12,6 +12,7 @@ fault=0
 for path in ./usr/bin/quarrow ./usr/bin/quarrow-batch ./usr/bin/pelorin ./usr/bin/stavik \
     ./usr/bin/quarrow-tileservice ./usr/share/quarrow/ini/config.ini \
     ./usr/share/quarrow/blankimg/blank.png ./usr/share/quarrow/blankimg/blank.jpg \
+    ./usr/share/quarrow/blankimg/blank.webp \
     ./usr/share/quarrow/help/index.html ./usr/share/quarrow/help/area.html \
     ./usr/share/applications/example.quarrow.Quarrow.desktop \
     ./usr/share/applications/example.quarrow.Pelorin.desktop \

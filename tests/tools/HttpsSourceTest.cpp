@@ -13,6 +13,7 @@
 #include "download/Unit3.h"
 #include "download/httpclient.h"
 #include "engine/Commonfunc.h"
+#include "engine/TextRules.h"
 #include "engine/Unitclasstask.h"
 #include "tests/download/RecordingHost.h"
 #include "tests/support/LoopbackServer.h"
@@ -97,33 +98,40 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
     const test::CertificateFiles good =
         test::MakeCertificates(m_folder.Path(), "good", "127.0.0.1");
     const auto service = HttpsService(good);
-    const TileSource source = Source(service->Port());
-    const auto task = MakeTask(source, good.CaCert, 2, 3);
-    ASSERT_EQ(2, task->Params->ThreadCount);
-    test::RecordingHost host(m_exe.Path());
-    {
-        TDownThread first(0, task, host), second(1, task, host);
-        ASSERT_TRUE(host.WaitForWorkers(2));
-    }
-    EXPECT_TRUE(host.Failed().empty());
-    for (int x = X0; x < X0 + 2; ++x) {
-        for (int y = Y0; y < Y0 + 3; ++y) {
-            // {-y}: the row counted from the south is the one the service drew.
-            const std::string served = tileservice::RenderTilePng(
-                {MapKind::Satellite, Zoom, x, (1 << Zoom) - 1 - y, true});
-            EXPECT_EQ(served, ReadFileBytes(m_save.Path() + "https/zavs_" + std::to_string(x) +
-                                            "_" + std::to_string(y) + "_12.jpg"));
+    using Picture = tileservice::TileRequest::Picture;
+    for (const auto& [format, picture] :
+         {std::pair{"jpg", Picture::Jpeg}, {"webp", Picture::Webp}}) {
+        SCOPED_TRACE(format);
+        TileSource source = Source(service->Port());
+        source.Format = format;
+        ReplaceAll(source.Templates[1], ".jpg", "." + std::string(format));
+        const auto task = MakeTask(source, good.CaCert, 2, 3);
+        ASSERT_EQ(2, task->Params->ThreadCount);
+        test::RecordingHost host(m_exe.Path());
+        {
+            TDownThread first(0, task, host), second(1, task, host);
+            ASSERT_TRUE(host.WaitForWorkers(2));
         }
+        EXPECT_TRUE(host.Failed().empty());
+        for (int x = X0; x < X0 + 2; ++x) {
+            for (int y = Y0; y < Y0 + 3; ++y) {
+                // {-y}: the row counted from the south is the one the service drew.
+                const std::string served = tileservice::RenderTilePng(
+                    {MapKind::Satellite, Zoom, x, (1 << Zoom) - 1 - y, picture});
+                EXPECT_EQ(served, ReadFileBytes(m_save.Path() + "https/zavs_" + std::to_string(x) +
+                                                "_" + std::to_string(y) + "_12." + format));
+            }
+        }
+        // The source's own pace between a worker's tiles (none after its last), and the task's
+        // record of its source for a resume or the viewer.
+        const std::vector<int> sleeps = host.Sleeps();
+        EXPECT_EQ(4, std::count(sleeps.begin(), sleeps.end(), 50));
+        const TaskParams read = ReadTaskParams(task->ProjectFile());
+        ASSERT_TRUE(read.Source);
+        EXPECT_EQ(source.Templates[1], read.Source->Templates[1]);
+        EXPECT_EQ(source.Subdomains, read.Source->Subdomains);
+        EXPECT_EQ(format, read.Source->Format);
     }
-    // The source's own pace between a worker's tiles (none after its last), and the task's record
-    // of its source for a resume or the viewer.
-    const std::vector<int> sleeps = host.Sleeps();
-    EXPECT_EQ(4, std::count(sleeps.begin(), sleeps.end(), 50));
-    const TaskParams read = ReadTaskParams(task->ProjectFile());
-    ASSERT_TRUE(read.Source);
-    EXPECT_EQ(source.Templates[1], read.Source->Templates[1]);
-    EXPECT_EQ(source.Subdomains, read.Source->Subdomains);
-    EXPECT_EQ("jpg", read.Source->Format);
 }
 
 TEST_F(HttpsSource, ARefusedCertificateStopsTheTaskOnceAndLeavesItsTilesToFetch) {
@@ -141,8 +149,8 @@ TEST_F(HttpsSource, ARefusedCertificateStopsTheTaskOnceAndLeavesItsTilesToFetch)
     const test::CertificateFiles local =
         test::MakeCertificates(m_folder.Path(), "local", "localhost");
     const Case cases[] = {
-        {test::MakeCertificates(m_folder.Path(), "unknown", "127.0.0.1"), other.CaCert,
-         "127.0.0.1", "unknown issuer"},
+        {test::MakeCertificates(m_folder.Path(), "unknown", "127.0.0.1"), other.CaCert, "127.0.0.1",
+         "unknown issuer"},
         {named, named.CaCert, "127.0.0.1", "issued for another host"},
         {expired, expired.CaCert, "127.0.0.1", "expired"},
         // "localhost" is verified as the name it is (and sent as SNI), whatever it connects to.

@@ -59,7 +59,8 @@ std::string_view MapKindName(MapKind kind) {
 
 // The tile of the numbers, when they name one at its zoom level.
 std::optional<TileRequest> Tile(MapKind kind, std::optional<int> z, std::optional<int> x,
-                                std::optional<int> y, bool jpeg) {
+                                std::optional<int> y,
+                                TileRequest::Picture format = TileRequest::Picture::Png) {
     if (!z || !x || !y || *z > MaxZoom) {
         return std::nullopt;
     }
@@ -67,10 +68,11 @@ std::optional<TileRequest> Tile(MapKind kind, std::optional<int> z, std::optiona
     if (*x >= size || *y >= size) {
         return std::nullopt;
     }
-    return TileRequest{kind, *z, *x, *y, jpeg};
+    return TileRequest{kind, *z, *x, *y, format};
 }
 
-// /xyz/{kind}/{z}/{x}/{y}.{png|jpg}, a query ignored (as templates name subdomains or keys there).
+// /xyz/{kind}/{z}/{x}/{y}.{png|jpg|webp}, a query ignored (as templates name subdomains or keys
+// there).
 std::optional<TileRequest> ParseXyzPath(std::string_view rest) {
     rest = rest.substr(0, rest.find('?'));
     const std::string_view kindName = TakeSegment(rest);
@@ -80,14 +82,32 @@ std::optional<TileRequest> ParseXyzPath(std::string_view rest) {
             kind = candidate;
         }
     }
-    const bool jpeg = rest.ends_with(".jpg");
-    if (!kind || !(jpeg || rest.ends_with(".png"))) {
+    if (!kind)
         return std::nullopt;
+    std::optional<TileRequest::Picture> format;
+    for (const auto picture :
+         {TileRequest::Picture::Png, TileRequest::Picture::Jpeg, TileRequest::Picture::Webp}) {
+        const std::string ending = "." + std::string(TileRequest{{}, 0, 0, 0, picture}.Extension());
+        if (rest.ends_with(ending)) {
+            format = picture;
+            rest.remove_suffix(ending.size());
+        }
     }
-    rest.remove_suffix(4);
+    if (!format)
+        return std::nullopt;
     const std::optional<int> z = ReadNumber(TakeSegment(rest));
     const std::optional<int> x = ReadNumber(TakeSegment(rest));
-    return Tile(*kind, z, x, ReadNumber(rest), jpeg);
+    return Tile(*kind, z, x, ReadNumber(rest), *format);
+}
+
+std::string_view TileRequest::Extension() const {
+    return Format == Picture::Jpeg ? "jpg" : Format == Picture::Webp ? "webp" : "png";
+}
+
+std::string_view TileRequest::MediaType() const {
+    return Format == Picture::Jpeg   ? "image/jpeg"
+           : Format == Picture::Webp ? "image/webp"
+                                     : "image/png";
 }
 
 std::optional<TileRequest> ParseTilePath(std::string_view target) {
@@ -126,7 +146,7 @@ std::optional<TileRequest> ParseTilePath(std::string_view target) {
     rest.remove_suffix(Tail.size());
     const std::optional<int> z = ReadNumber(TakeSegment(rest));
     const std::optional<int> x = ReadNumber(TakeSegment(rest));
-    return Tile(*kind, z, x, ReadNumber(rest), false);
+    return Tile(*kind, z, x, ReadNumber(rest));
 }
 
 } // namespace quarrow::tileservice

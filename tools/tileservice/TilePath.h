@@ -13,8 +13,13 @@ struct TileRequest {
     int Z;
     int X;
     int Y;
-    bool Jpeg = false;    // a JPEG picture instead of a PNG one
+    enum class Picture { Png, Jpeg, Webp };
+    Picture Format = Picture::Png;
     bool Changed = false; // the tile's newer picture (see ServiceOptions::ChangedEvery)
+
+    // The file extension and the media type of the picture.
+    std::string_view Extension() const;
+    std::string_view MediaType() const;
 };
 
 // Deepest zoom level served; 2^22 columns still fit an int with room to spare.
@@ -22,7 +27,7 @@ inline constexpr int MaxZoom = 22;
 
 // The tile named by a request target of the form
 // /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8, or of the XYZ
-// form /xyz/{normal|satellite|terrain}/{z}/{x}/{y}.{png|jpg}, also in absolute form
+// form /xyz/{normal|satellite|terrain}/{z}/{x}/{y}.{png|jpg|webp}, also in absolute form
 // (http[s]://host:port/...). Numbers are plain decimal digits without leading zeros; z lies in
 // 0..MaxZoom and x, y in 0..2^z-1. nullopt for anything else, a query included (but for the XYZ
 // form, which ignores it).

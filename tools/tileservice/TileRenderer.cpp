@@ -1,6 +1,7 @@
 // Drawing the tile images, and the cache of recently drawn ones.
 #include "TileRenderer.h"
 
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <list>
@@ -169,8 +170,13 @@ std::string Render(const TileRequest& tile) {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     // JPEG at the quality that map services commonly serve.
-    if (tile.Jpeg) {
+    if (tile.Format == TileRequest::Picture::Jpeg) {
         image.save(&buffer, "JPG", 85);
+    } else if (tile.Format == TileRequest::Picture::Webp) {
+        // Lossy, as the services that serve WebP do.
+        if (!image.save(&buffer, "WEBP", 80))
+            std::fprintf(stderr, "tileservice: Qt's image plugins cannot write WebP "
+                                 "(qt6-image-formats-plugins)\n");
     } else {
         image.save(&buffer, "PNG");
     }
@@ -212,7 +218,7 @@ private:
 
 std::uint64_t CacheKey(const TileRequest& tile) {
     return static_cast<std::uint64_t>(tile.Changed) << 63 |
-           static_cast<std::uint64_t>(tile.Jpeg) << 62 |
+           static_cast<std::uint64_t>(tile.Format) << 61 |
            static_cast<std::uint64_t>(tile.Kind) << 56 | static_cast<std::uint64_t>(tile.Z) << 48 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.X)) << 24 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.Y));

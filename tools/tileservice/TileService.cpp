@@ -156,7 +156,7 @@ Answer TileAnswer(TileRequest tile, const RequestHead& request, const ServiceOpt
     tile.Changed = options.ChangedEvery > 0 && index % static_cast<std::uint64_t>(options.ChangedEvery) == 0;
     const std::string etag = "\"" + std::string(MapKindName(tile.Kind)) + "-" +
                              std::to_string(tile.Z) + "-" + std::to_string(tile.X) + "-" +
-                             std::to_string(tile.Y) + (tile.Jpeg ? "-jpg" : "-png") +
+                             std::to_string(tile.Y) + "-" + std::string(tile.Extension()) +
                              (tile.Changed ? "-v2" : "-v1") + "\"";
     const std::time_t made = tile.Changed ? NewerPicture : FirstPicture;
     std::string headers = "ETag: " + etag + "\r\nLast-Modified: " + HttpDate(made) + "\r\n";
@@ -176,7 +176,7 @@ Answer TileAnswer(TileRequest tile, const RequestHead& request, const ServiceOpt
     }
     if (unchanged)
         return Answer{304, "Not Modified", {}, {}, headers};
-    return Answer{200, "OK", tile.Jpeg ? "image/jpeg" : "image/png", RenderTilePng(tile), headers};
+    return Answer{200, "OK", tile.MediaType(), RenderTilePng(tile), headers};
 }
 
 } // namespace

@@ -27,7 +27,7 @@ constexpr std::string_view Usage =
     "Answers GET /maptiler/v2/maptile/newest/{normal|satellite|terrain}.day/{z}/{x}/{y}/256/png8\n"
     "with a drawn 256x256 PNG of that tile, and GET "
     "/xyz/{normal|satellite|terrain}/{z}/{x}/{y}.png\n"
-    "(or .jpg) with a PNG (or JPEG) of it.\n"
+    "(or .jpg, .webp) with a PNG (or JPEG, WebP) of it.\n"
     "\n"
     "  --address A        IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P           port to listen on, 0 for any free one (default 8642)\n"
