@@ -13,6 +13,7 @@
 #include <set>
 #include <system_error>
 
+#include "KmzWriter.h"
 #include "OutputFormats.h"
 #include "PMTilesWriter.h"
 #include "TileImage.h"
@@ -20,9 +21,9 @@
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
 #include "engine/ImageHeader.h"
-#include "engine/TaskFiles.h"
 #include "engine/Json.h"
 #include "engine/NumberText.h"
+#include "engine/TaskFiles.h"
 #include "engine/TextFile.h"
 #include "engine/TextRules.h"
 #include "engine/TileFile.h"
@@ -34,6 +35,10 @@ namespace {
 
 std::string Count(long long value) {
     return std::to_string(value);
+}
+
+std::string Pieces(long long count) {
+    return Count(count) + (count == 1 ? " piece" : " pieces");
 }
 
 // Removes the file, or the folder with what it holds, at the end of the scope unless it was kept.
@@ -99,8 +104,8 @@ struct Loop {
         if (!ReadWholeFile(Task->TilePath(x, y), Bytes, MaxTileFileSize))
             return false;
         const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png"
-                                      : Bytes.starts_with("RIFF")   ? "webp"
-                                                                    : "jpg";
+                                      : Bytes.starts_with("RIFF")  ? "webp"
+                                                                   : "jpg";
         if (HasImageSide(Bytes, TileSize) && !TileImageFault(Bytes, kind))
             return true;
         ++NotTiles;
@@ -230,8 +235,9 @@ bool EachTaskTile(const Tasks& tasks, Loop& loop,
 
 // The same along the Hilbert curve, zoom level by zoom level: each place once, from the last task
 // that has a tile picture there (an overlapping task's wins, as in the other orders).
-bool EachTaskTileAlongTheCurve(const Tasks& tasks, Loop& loop,
-                               const std::function<void(const DownloadTask& task, int x, int y)>& use) {
+bool EachTaskTileAlongTheCurve(
+    const Tasks& tasks, Loop& loop,
+    const std::function<void(const DownloadTask& task, int x, int y)>& use) {
     std::vector<int> zooms;
     for (const auto& task : tasks)
         zooms.push_back(task->Params->Zoom);
@@ -342,6 +348,13 @@ std::optional<std::string> SizeRefusal(OutputFormat format, long long width, lon
     return row.Refusal ? row.Refusal(width, height, options) : std::nullopt;
 }
 
+std::string ScaleText(const CombineResult& result, const CombineOptions& options) {
+    if (result.Halvings == 0)
+        return {};
+    return ", at 1/" + Count(1LL << result.Halvings) + " scale to fit the device's " +
+           Pieces(options.MaxPieces);
+}
+
 std::string MissingText(const CombineResult& result) {
     std::string text = Count(result.Missing) + " missing";
     if (result.NotTiles > 0)
@@ -397,6 +410,16 @@ CombineResult CombineImage(const std::string& projectFile, const std::string& ou
     result.Height = (static_cast<long long>(task.MaxY) - task.MinY + 1) * TileSize;
     if (const auto refusal = SizeRefusal(row.Format, result.Width, result.Height, options))
         throw Exception(*refusal);
+    if (row.Format == OutputFormat::Kmz) {
+        result.Halvings = KmzHalvings(result.Width, result.Height, options).value_or(0);
+        for (int halving = 1; halving <= result.Halvings; ++halving)
+            result.Notes.push_back(
+                "At 1/" + Count(1LL << halving) + " scale the map needs " +
+                Pieces(KmzPieces(result.Width >> halving, result.Height >> halving)) + " (at 1/" +
+                Count(1LL << (halving - 1)) + ": " +
+                Count(KmzPieces(result.Width >> (halving - 1), result.Height >> (halving - 1))) +
+                "; the device takes " + Count(options.MaxPieces) + ").");
+    }
 
     const std::string image =
         row.ImageExtension
@@ -404,9 +427,9 @@ CombineResult CombineImage(const std::string& projectFile, const std::string& ou
             : output;
     Loop loop(&task, progress, std::move(stop), result.Tiles);
     PartFile part(image + ".part");
-    const std::unique_ptr<StripWriter> writer =
-        row.Image({part.Path(), static_cast<std::uint32_t>(result.Width),
-                   static_cast<std::uint32_t>(result.Height), &task});
+    const std::unique_ptr<StripWriter> writer = row.Image(
+        {part.Path(), static_cast<std::uint32_t>(result.Width),
+         static_cast<std::uint32_t>(result.Height), &task, options.Quality, result.Halvings});
     const bool complete = WriteStrips(loop, *writer);
     result.Missing = loop.Missing;
     result.NotTiles = loop.NotTiles;
@@ -437,7 +460,8 @@ CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
     while (folder && target.size() > 1 && target.back() == '/')
         target.pop_back();
     std::error_code ec;
-    if (folder && fs::exists(target, ec) && !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
+    if (folder && fs::exists(target, ec) &&
+        !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))
         throw Exception("The folder " + target +
                         " exists and is not empty: a tile tree goes into a new folder.");
     const Tasks tasks = ReadTasks(projectFiles);
@@ -456,7 +480,7 @@ CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
     info.Format = first.TileExtension();
     info.Source = first.Params->Source;
     info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
-                                                                         : SourceName(first);
+                                                                        : SourceName(first);
 
     // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
     PartFile part(target + ".part");
@@ -496,7 +520,8 @@ CombineResult Combine(const std::vector<std::string>& projectFiles, const std::s
         throw Exception("No task to combine.");
     for (const std::string& project : projectFiles)
         RefuseOutputInTask(project, output);
-    const std::optional<OutputFormat> format = options.Format ? options.Format : FormatOfOutput(output);
+    const std::optional<OutputFormat> format =
+        options.Format ? options.Format : FormatOfOutput(output);
     if (!format)
         throw Exception("The output " + output + " must end in " + ExtensionsText() +
                         ": its extension names the format.");
@@ -504,7 +529,8 @@ CombineResult Combine(const std::vector<std::string>& projectFiles, const std::s
     if (row.Archive)
         return CombineArchive(projectFiles, output, row, progress, std::move(stop));
     if (projectFiles.size() > 1)
-        throw Exception("The output " + output + " is one picture of one task; several tasks go "
+        throw Exception("The output " + output +
+                        " is one picture of one task; several tasks go "
                         "into a file that keeps tiles (MBTiles, OsmAnd, Locus, PMTiles) or a "
                         "tile tree.");
     return CombineImage(projectFiles.front(), output, row, options, progress, std::move(stop));

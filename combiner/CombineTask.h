@@ -33,7 +33,13 @@ struct CombineResult {
     long long Height = 0;
     std::vector<std::string> Files; // written, the output first
     bool Cancelled = false;         // then nothing was written
+    // A Garmin map fitted to the device: its scale, 1 / 2^Halvings, and a line for each halving.
+    int Halvings = 0;
+    std::vector<std::string> Notes;
 };
+
+// ", at 1/4 scale to fit the device's 100 pieces", or nothing for a map at the tiles' scale.
+std::string ScaleText(const CombineResult& result, const CombineOptions& options);
 
 // "12 missing", or "12 missing (3 of them no 256 x 256 tile picture)".
 std::string MissingText(const CombineResult& result);

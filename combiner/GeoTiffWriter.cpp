@@ -130,7 +130,7 @@ void GeoTiffWriter::StartDirectory(std::uint32_t width, std::uint32_t height, bo
     if (jpeg) {
         ok = ok && TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG) &&
              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR) &&
-             TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90) &&
+             TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, m_options.Quality) &&
              TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     } else {
         ok = ok && TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&

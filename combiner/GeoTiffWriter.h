@@ -20,6 +20,7 @@ namespace quarrow::combiner {
 struct GeoTiffOptions {
     bool Alpha = false; // a fourth band: transparent outside a shape
     bool Jpeg = false;  // JPEG compression (for JPEG tiles), else deflate
+    int Quality = 85;   // of the JPEG compression
     // Above this many bytes of pixels the file is a BigTIFF; a classic TIFF ends at 4 GiB.
     std::uint64_t BigTiffAbove = 3ULL << 30;
 };

@@ -23,8 +23,6 @@ namespace quarrow::combiner {
 
 namespace {
 
-constexpr int JpegQuality = 88;
-
 struct JpegError {
     jpeg_error_mgr Manager;
     std::jmp_buf Back;
@@ -36,7 +34,7 @@ struct JpegError {
 
 // A piece of width x height pixels, rows `stride` bytes apart, as a JPEG; empty on failure. No
 // object with a destructor lives across the long jump.
-bool EncodeJpeg(const unsigned char* pixels, std::size_t stride, int width, int height,
+bool EncodeJpeg(const unsigned char* pixels, std::size_t stride, int width, int height, int quality,
                 unsigned char** out, unsigned long* size) {
     jpeg_compress_struct info{};
     JpegError error{};
@@ -53,7 +51,7 @@ bool EncodeJpeg(const unsigned char* pixels, std::size_t stride, int width, int 
     info.input_components = 3;
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, JpegQuality, TRUE);
+    jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<unsigned char*>(pixels) + stride * info.next_scanline;
@@ -75,10 +73,17 @@ std::string Escaped(const std::string& text) {
     std::string out;
     for (const char c : ValidUtf8(PrintableText(text))) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -87,13 +92,17 @@ std::string Escaped(const std::string& text) {
 } // namespace
 
 long long KmzPieces(long long width, long long height) {
-    return ((width + KmzPieceSide - 1) / KmzPieceSide) * ((height + KmzPieceSide - 1) / KmzPieceSide);
+    return ((width + KmzPieceSide - 1) / KmzPieceSide) *
+           ((height + KmzPieceSide - 1) / KmzPieceSide);
 }
 
 KmzWriter::KmzWriter(std::string path, std::uint32_t width, std::uint32_t height, int minX,
-                     int minY, int zoom, std::string name)
+                     int minY, int zoom, std::string name, KmzLook look)
     : m_path(std::move(path)), m_width(width), m_height(height), m_minX(minX), m_minY(minY),
-      m_zoom(zoom), m_name(std::move(name)), m_rowBytes(static_cast<std::size_t>(width) * 3) {
+      m_zoom(zoom), m_name(std::move(name)), m_look(look),
+      m_rowBytes(static_cast<std::size_t>(width) * 3), m_outWidth(width >> look.Halvings) {
+    if (look.Halvings < 0 || look.Halvings > 8 || width % 256 != 0 || height % 256 != 0)
+        throw Exception("A Garmin map is made of whole tiles, at most eight times halved.");
     // Made here, exclusively and never through a link; libzip then writes it whole at the end.
     ::close(CreateFreshFile(m_path));
     int error = 0;
@@ -106,7 +115,11 @@ KmzWriter::KmzWriter(std::string path, std::uint32_t width, std::uint32_t height
         zip_source_free(placeholder);
         Fail("doc.kml");
     }
-    m_rows.resize(m_rowBytes * KmzPieceSide);
+    m_rows.resize(static_cast<std::size_t>(m_outWidth) * 3 * KmzPieceSide);
+    if (look.Halvings > 0) {
+        m_sum.resize(static_cast<std::size_t>(m_outWidth) * 3);
+        m_opaque.resize(m_outWidth);
+    }
 }
 
 KmzWriter::~KmzWriter() {
@@ -119,44 +132,80 @@ void KmzWriter::Fail(const std::string& what) {
 }
 
 void KmzWriter::WriteRows(const unsigned char* rows, const unsigned char* alpha, int count) {
+    const int scale = 1 << m_look.Halvings;
     for (int row = 0; row < count; ++row) {
-        std::memcpy(m_rows.data() + m_rowBytes * static_cast<std::size_t>(m_gathered),
-                    rows + m_rowBytes * static_cast<std::size_t>(row), m_rowBytes);
-        if (alpha) {
-            if (!m_hasAlpha) {
-                m_hasAlpha = true;
-                m_alpha.resize(static_cast<std::size_t>(m_width) * KmzPieceSide);
-            }
-            std::memcpy(m_alpha.data() + static_cast<std::size_t>(m_width) * m_gathered,
-                        alpha + static_cast<std::size_t>(m_width) * row, m_width);
+        const unsigned char* pixels = rows + m_rowBytes * static_cast<std::size_t>(row);
+        const unsigned char* opacity =
+            alpha ? alpha + static_cast<std::size_t>(m_width) * static_cast<std::size_t>(row)
+                  : nullptr;
+        if (scale == 1) {
+            Gather(pixels, opacity);
+            continue;
         }
-        if (++m_gathered == KmzPieceSide)
-            CutPieces();
+        // Each pixel of the pieces is the mean of its scale x scale pixels of the tiles.
+        for (std::uint32_t x = 0; x < m_width; ++x) {
+            const std::size_t to = (x >> m_look.Halvings) * 3;
+            for (int k = 0; k < 3; ++k)
+                m_sum[to + static_cast<std::size_t>(k)] +=
+                    pixels[x * 3 + static_cast<std::size_t>(k)];
+            if (opacity && opacity[x] != 0)
+                m_opaque[x >> m_look.Halvings] = 255;
+        }
+        if (++m_summed < scale)
+            continue;
+        std::vector<unsigned char> mean(m_sum.size());
+        const unsigned area = static_cast<unsigned>(scale * scale);
+        for (std::size_t i = 0; i < m_sum.size(); ++i)
+            mean[i] = static_cast<unsigned char>((m_sum[i] + area / 2) / area);
+        Gather(mean.data(), alpha ? m_opaque.data() : nullptr);
+        std::fill(m_sum.begin(), m_sum.end(), 0u);
+        std::fill(m_opaque.begin(), m_opaque.end(), static_cast<unsigned char>(0));
+        m_summed = 0;
     }
+}
+
+void KmzWriter::Gather(const unsigned char* row, const unsigned char* alpha) {
+    const std::size_t bytes = static_cast<std::size_t>(m_outWidth) * 3;
+    std::memcpy(m_rows.data() + bytes * static_cast<std::size_t>(m_gathered), row, bytes);
+    if (alpha) {
+        if (!m_hasAlpha) {
+            m_hasAlpha = true;
+            m_alpha.resize(static_cast<std::size_t>(m_outWidth) * KmzPieceSide);
+        }
+        std::memcpy(m_alpha.data() + static_cast<std::size_t>(m_outWidth) * m_gathered, alpha,
+                    m_outWidth);
+    }
+    if (++m_gathered == KmzPieceSide)
+        CutPieces();
 }
 
 void KmzWriter::CutPieces() {
     if (m_gathered == 0)
         return;
-    const int tileRows = m_gathered / 256;
-    const int tilesPerPiece = KmzPieceSide / 256;
-    for (std::uint32_t left = 0; left < m_width; left += KmzPieceSide) {
-        const int width = static_cast<int>(std::min<std::uint32_t>(KmzPieceSide, m_width - left));
+    // A tile's side at the pieces' scale.
+    const int tileSide = 256 >> m_look.Halvings;
+    const int tileRows = m_gathered / tileSide;
+    const int tilesPerPiece = KmzPieceSide / tileSide;
+    const std::size_t rowBytes = static_cast<std::size_t>(m_outWidth) * 3;
+    for (std::uint32_t left = 0; left < m_outWidth; left += KmzPieceSide) {
+        const int width =
+            static_cast<int>(std::min<std::uint32_t>(KmzPieceSide, m_outWidth - left));
         // Nothing of a shape in it: no piece.
         if (m_hasAlpha) {
             bool seen = false;
             for (int row = 0; row < m_gathered && !seen; ++row) {
                 const unsigned char* opacity =
-                    m_alpha.data() + static_cast<std::size_t>(m_width) * row + left;
-                seen = std::any_of(opacity, opacity + width, [](unsigned char a) { return a != 0; });
+                    m_alpha.data() + static_cast<std::size_t>(m_outWidth) * row + left;
+                seen =
+                    std::any_of(opacity, opacity + width, [](unsigned char a) { return a != 0; });
             }
             if (!seen)
                 continue;
         }
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        if (!EncodeJpeg(m_rows.data() + static_cast<std::size_t>(left) * 3, m_rowBytes, width,
-                        m_gathered, &jpeg, &size)) {
+        if (!EncodeJpeg(m_rows.data() + static_cast<std::size_t>(left) * 3, rowBytes, width,
+                        m_gathered, m_look.Quality, &jpeg, &size)) {
             std::free(jpeg);
             Fail("JPEG");
         }
@@ -182,9 +231,9 @@ void KmzWriter::CutPieces() {
                       "</href></Icon>\n    <LatLonBox>\n      <north>" +
                       Degrees(TileYToLat(firstY, m_zoom)) + "</north>\n      <south>" +
                       Degrees(TileYToLat(firstY + tileRows, m_zoom)) + "</south>\n      <east>" +
-                      Degrees(TileXToLon(firstX + width / 256, m_zoom)) + "</east>\n      <west>" +
-                      Degrees(TileXToLon(firstX, m_zoom)) + "</west>\n    </LatLonBox>\n" +
-                      "  </GroundOverlay>\n";
+                      Degrees(TileXToLon(firstX + width / tileSide, m_zoom)) +
+                      "</east>\n      <west>" + Degrees(TileXToLon(firstX, m_zoom)) +
+                      "</west>\n    </LatLonBox>\n" + "  </GroundOverlay>\n";
     }
     ++m_pieceRow;
     m_gathered = 0;

@@ -21,12 +21,20 @@ inline constexpr int GarminPieces = 100;
 // How many pieces a mosaic of this many pixels makes.
 long long KmzPieces(long long width, long long height);
 
+// How the pieces look: the scale, 1 / 2^Halvings of the tiles' (0..8, so that a tile keeps a
+// whole number of pixels and the pieces' edges stay on tile edges), and the JPEG quality.
+struct KmzLook {
+    int Halvings = 0;
+    int Quality = 85;
+};
+
 class KmzWriter final : public StripWriter {
 public:
-    // The mosaic's top-left tile is (minX, minY) at the zoom level; name is the map's. Creates
-    // the file; throws an Exception naming the path.
+    // The mosaic (width x height pixels at the tiles' scale) has its top-left tile at (minX,
+    // minY) at the zoom level; name is the map's. Creates the file; throws an Exception naming
+    // the path.
     KmzWriter(std::string path, std::uint32_t width, std::uint32_t height, int minX, int minY,
-              int zoom, std::string name);
+              int zoom, std::string name, KmzLook look = {});
     ~KmzWriter() override;
 
     PixelOrder Order() const override { return PixelOrder::Rgb; }
@@ -36,15 +44,22 @@ public:
     void Finish() override;
 
 private:
+    // Adds a row of the piece's scale to those gathered.
+    void Gather(const unsigned char* row, const unsigned char* alpha);
     // Cuts the rows gathered so far into pieces and adds them.
     void CutPieces();
     [[noreturn]] void Fail(const std::string& what);
 
     std::string m_path;
-    std::uint32_t m_width, m_height;
+    std::uint32_t m_width, m_height; // of the mosaic at the tiles' scale
     int m_minX, m_minY, m_zoom;
     std::string m_name;
-    std::size_t m_rowBytes;
+    KmzLook m_look;
+    std::size_t m_rowBytes;           // of a row given, at the tiles' scale
+    std::uint32_t m_outWidth;         // of the pieces' rows
+    std::vector<std::uint32_t> m_sum; // the rows given since the last row of the pieces' scale
+    std::vector<unsigned char> m_opaque; // whether any pixel of m_sum's is
+    int m_summed = 0;
     std::vector<unsigned char> m_rows;  // up to a piece's height of rows
     std::vector<unsigned char> m_alpha; // their opacity, when the mosaic has a shape
     bool m_hasAlpha = false;

@@ -39,15 +39,16 @@ std::unique_ptr<StripWriter> GeoTiff(const ImageOutput& out) {
     GeoTiffOptions options;
     options.Alpha = out.Task->Params->Shape != nullptr;
     options.Jpeg = out.Task->TileExtension() == "jpg";
+    options.Quality = out.Quality;
     return std::make_unique<GeoTiffWriter>(
         out.Path, out.Width, out.Height,
         PlacementOf(out.Task->MinX, out.Task->MinY, out.Task->Params->Zoom), options);
 }
 
 std::unique_ptr<StripWriter> Kmz(const ImageOutput& out) {
-    return std::make_unique<KmzWriter>(out.Path, out.Width, out.Height, out.Task->MinX,
-                                       out.Task->MinY, out.Task->Params->Zoom,
-                                       ProjectBaseName(out.Task->Params->ProjectName));
+    return std::make_unique<KmzWriter>(
+        out.Path, out.Width, out.Height, out.Task->MinX, out.Task->MinY, out.Task->Params->Zoom,
+        ProjectBaseName(out.Task->Params->ProjectName), KmzLook{out.Halvings, out.Quality});
 }
 
 std::unique_ptr<TileArchive> MBTiles(const std::string& path, const ArchiveInfo& info) {
@@ -91,22 +92,40 @@ std::optional<std::string> PngRefusal(long long width, long long height, const C
 
 std::optional<std::string> KmzRefusal(long long width, long long height,
                                       const CombineOptions& options) {
+    const std::optional<int> halvings = KmzHalvings(width, height, options);
     // The writer holds a row of pieces, with their opacity.
-    if (static_cast<unsigned long long>(width) * KmzPieceSide * 4 > MaxStripBytes)
+    if (static_cast<unsigned long long>(width >> halvings.value_or(0)) * KmzPieceSide * 4 >
+        MaxStripBytes)
         return "The map is " + Count(width) +
                " pixels wide: too wide for a Garmin custom map; choose a lower zoom level or a "
                "smaller area.";
     const long long pieces = KmzPieces(width, height);
-    if (pieces <= options.MaxPieces)
+    if (halvings)
         return std::nullopt;
+    if (options.Fit)
+        return "The map needs " + Count(pieces) + " pieces, and the device takes " +
+               Count(options.MaxPieces) +
+               " even at a pixel a tile: choose a lower zoom level or a smaller area.";
     return "The map needs " + Count(pieces) + " pieces of at most 1024 x 1024 pixels, and the " +
            "device takes " + Count(options.MaxPieces) +
            " (--max-pieces 500 for those that take more): choose a lower zoom level or a "
            "smaller area.";
 }
 
-std::vector<std::string> WorldFiles(const std::string& output, const DownloadTask& task,
-                                    long long, long long) {
+} // namespace
+
+std::optional<int> KmzHalvings(long long width, long long height, const CombineOptions& options) {
+    // A tile of 256 pixels halves eight times; its edges stay the pieces' edges.
+    for (int halvings = 0; halvings <= (options.Fit ? 8 : 0); ++halvings)
+        if (KmzPieces(width >> halvings, height >> halvings) <= options.MaxPieces)
+            return halvings;
+    return std::nullopt;
+}
+
+namespace {
+
+std::vector<std::string> WorldFiles(const std::string& output, const DownloadTask& task, long long,
+                                    long long) {
     const std::string world = WorldFileName(output);
     const std::string projection = ProjectionFileName(output);
     SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));

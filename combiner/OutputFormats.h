@@ -23,19 +23,33 @@ namespace quarrow::combiner {
 
 enum class OutputFormat { Bmp, Png, GeoTiff, Ozi, Kmz, MBTiles, OsmAnd, RMaps, PMTiles, Xyz };
 
+// The JPEG quality of a Garmin map's pieces and of a JPEG GeoTIFF unless told otherwise.
+inline constexpr int DefaultJpegQuality = 85;
+
 // What the format's choice is made with beyond the output's name.
 struct CombineOptions {
     std::optional<OutputFormat> Format; // none: by the output's extension
     int MaxPieces = 100;                // of a Garmin custom map, 1 .. MaxKmzPieces
+    // A Garmin map of more pieces is written at the largest of half, a quarter, ... of the scale
+    // that fits, instead of being refused.
+    bool Fit = false;
+    int Quality = DefaultJpegQuality; // 1..100
 };
 
-// An image to be written: its temporary file, its size, the task it shows.
+// An image to be written: its temporary file, its size, the task it shows, and how.
 struct ImageOutput {
     std::string Path;
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
     const DownloadTask* Task = nullptr;
+    int Quality = DefaultJpegQuality;
+    int Halvings = 0; // a Garmin map's scale: 1 / 2^Halvings
 };
+
+// The halvings of the scale after which a Garmin map of this many pixels takes at most the
+// device's pieces: 0 when it fits as it is (or without --fit), nullopt when it cannot fit even
+// at a pixel a tile.
+std::optional<int> KmzHalvings(long long width, long long height, const CombineOptions& options);
 
 // The most that an image writer may hold of its rows at once (their pixels and opacity): a strip
 // of one tile row for most, a row of pieces for a Garmin map.

@@ -5,24 +5,26 @@
 #include <filesystem>
 #include <memory>
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "CombineTask.h"
 #include "TileImage.h"
-#include "widgets/Dialogs.h"
-#include "widgets/HandlerEdge.h"
-#include "widgets/QtText.h"
 #include "engine/Locations.h"
 #include "engine/TaskFiles.h"
 #include "engine/Unitclasstask.h"
+#include "widgets/Dialogs.h"
+#include "widgets/HandlerEdge.h"
+#include "widgets/QtText.h"
 
 namespace {
 
@@ -88,17 +90,35 @@ void TfrmCombiner::BuildControls() {
     grid->addWidget(new QLabel(QStringLiteral("Format:"), this), 3, 0);
     grid->addWidget(m_format, 3, 1, 1, 2);
 
+    auto* look = new QHBoxLayout;
+    m_fit = new QCheckBox(QStringLiteral("&Fit to the device"), this);
+    m_fit->setObjectName(QStringLiteral("CheckFit"));
+    m_fit->setToolTip(QStringLiteral("A Garmin map of more pieces than the device takes is "
+                                     "written at half the scale (a quarter, ...) that fits"));
+    m_quality = new QSpinBox(this);
+    m_quality->setObjectName(QStringLiteral("SpinQuality"));
+    m_quality->setRange(1, 100);
+    m_quality->setValue(quarrow::combiner::DefaultJpegQuality);
+    auto* qualityLabel = new QLabel(QStringLiteral("JPEG &quality:"), this);
+    qualityLabel->setBuddy(m_quality);
+    look->addWidget(m_fit);
+    look->addSpacing(16);
+    look->addWidget(qualityLabel);
+    look->addWidget(m_quality);
+    look->addStretch(1);
+    grid->addLayout(look, 4, 1, 1, 2);
+
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
     m_progress->setRange(0, 1000);
     m_progress->setValue(0);
     m_progress->setFormat(QStringLiteral("%p%"));
-    grid->addWidget(m_progress, 4, 0, 1, 3);
+    grid->addWidget(m_progress, 5, 0, 1, 3);
     m_status = new QLabel(QStringLiteral("Ready."), this);
     m_status->setObjectName(QStringLiteral("LabelStatus"));
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    grid->addWidget(m_status, 5, 0, 1, 3);
+    grid->addWidget(m_status, 6, 0, 1, 3);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -109,10 +129,11 @@ void TfrmCombiner::BuildControls() {
     m_cancel->setObjectName(QStringLiteral("ButtonCancel"));
     buttons->addWidget(m_combine);
     buttons->addWidget(m_cancel);
-    grid->addLayout(buttons, 6, 0, 1, 3);
-    grid->setRowStretch(7, 1);
+    grid->addLayout(buttons, 7, 0, 1, 3);
+    grid->setRowStretch(8, 1);
 
     connect(m_format, &QComboBox::activated, this, &TfrmCombiner::FormatChosen);
+    connect(m_format, &QComboBox::currentIndexChanged, this, &TfrmCombiner::ShowFormatOptions);
     connect(m_output, &QLineEdit::textEdited, this, &TfrmCombiner::OutputTyped);
     connect(m_open, &QPushButton::clicked, this, &TfrmCombiner::ButtonOpenClick);
     connect(m_browse, &QPushButton::clicked, this, &TfrmCombiner::ButtonBrowseOutputClick);
@@ -120,11 +141,20 @@ void TfrmCombiner::BuildControls() {
     connect(m_combine, &QPushButton::clicked, this, &TfrmCombiner::ButtonCombineClick);
     connect(m_cancel, &QPushButton::clicked, this, &TfrmCombiner::ButtonCancelClick);
     SetRunning(false);
+    ShowFormatOptions();
     resize(560, sizeHint().height());
 }
 
+void TfrmCombiner::ShowFormatOptions() {
+    using quarrow::combiner::OutputFormat;
+    const auto format = static_cast<OutputFormat>(m_format->currentData().toInt());
+    m_fit->setEnabled(format == OutputFormat::Kmz);
+    m_quality->setEnabled(format == OutputFormat::Kmz || format == OutputFormat::GeoTiff);
+}
+
 void TfrmCombiner::FormatChosen() {
-    const auto format = static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+    const auto format =
+        static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
     const QString extension = QString::fromLatin1(quarrow::combiner::RowOf(format).Extension);
     // The name offered for the task stays the one offered, in the format now chosen.
     if (!m_offered.isEmpty() && m_output->text() == m_offered) {
@@ -138,9 +168,8 @@ void TfrmCombiner::FormatChosen() {
     if (output.isEmpty())
         return;
     // The name without the extension it has, then the format's own.
-    const QString stem = file.suffix().isEmpty()
-                             ? output
-                             : output.left(output.size() - file.suffix().size() - 1);
+    const QString stem =
+        file.suffix().isEmpty() ? output : output.left(output.size() - file.suffix().size() - 1);
     m_output->setText(extension == QLatin1String("/") ? stem + QLatin1Char('/') : stem + extension);
 }
 
@@ -148,7 +177,8 @@ void TfrmCombiner::OutputTyped() {
     const auto named = quarrow::combiner::FormatOfOutput(m_output->text().trimmed().toStdString());
     if (!named)
         return;
-    const auto shown = static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+    const auto shown =
+        static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
     // Two formats share an extension: the one shown stays when it is one of them.
     if (std::string_view(quarrow::combiner::RowOf(shown).Extension) ==
         quarrow::combiner::RowOf(*named).Extension)
@@ -202,10 +232,10 @@ void TfrmCombiner::ButtonBrowseOutputClick() {
         const quarrow::combiner::FormatRow& row = quarrow::combiner::RowOf(format);
         const QString extension = QString::fromLatin1(row.Extension);
         // A tile tree is a folder: typed, not saved as a file.
-        const QString filter = extension == QLatin1String("/")
-                                   ? QStringLiteral("All files(*)|*")
-                                   : QString::fromLatin1(row.Label) + QStringLiteral("|*") +
-                                         extension;
+        const QString filter =
+            extension == QLatin1String("/")
+                ? QStringLiteral("All files(*)|*")
+                : QString::fromLatin1(row.Label) + QStringLiteral("|*") + extension;
         const QString chosen =
             m_dialogs.SaveFile(QStringLiteral("Save the output as"), filter, m_output->text());
         if (chosen.isEmpty())
@@ -294,6 +324,8 @@ void TfrmCombiner::ButtonCombineClick() {
         quarrow::combiner::CombineOptions options;
         options.Format =
             static_cast<quarrow::combiner::OutputFormat>(m_format->currentData().toInt());
+        options.Fit = m_fit->isChecked();
+        options.Quality = m_quality->value();
         m_worker = std::jthread([this, projects = std::move(projects), options,
                                  target = output.toStdString()](std::stop_token stop) {
             int shown = -1;
@@ -317,17 +349,22 @@ void TfrmCombiner::ButtonCombineClick() {
                     finish(true, true, QStringLiteral("Cancelled: nothing was written."));
                     return;
                 }
+                // Each halving of a fitted Garmin map, above the closing line.
+                QString notes;
+                for (const std::string& note : result.Notes)
+                    notes += Q(note) + QLatin1Char('\n');
                 QString written;
                 for (const std::string& file : result.Files)
                     written += (written.isEmpty() ? QString() : QStringLiteral(", ")) +
                                QFileInfo(Q(file)).fileName();
                 finish(true, false,
-                       QStringLiteral("Done: %1 tiles, %2 (left %3). Wrote %4.")
-                           .arg(Number(result.Tiles), Q(quarrow::combiner::MissingText(result)),
-                                quarrow::combiner::RowOf(*options.Format).Archive
-                                    ? QStringLiteral("out")
-                                    : QStringLiteral("white"),
-                                written));
+                       notes + QStringLiteral("Done: %1 tiles, %2 (left %3)%4. Wrote %5.")
+                                   .arg(Number(result.Tiles),
+                                        Q(quarrow::combiner::MissingText(result)),
+                                        quarrow::combiner::RowOf(*options.Format).Archive
+                                            ? QStringLiteral("out")
+                                            : QStringLiteral("white"),
+                                        Q(quarrow::combiner::ScaleText(result, options)), written));
             } catch (const std::exception& error) {
                 finish(false, false, Q(error.what()));
             }

@@ -13,7 +13,9 @@
 #include "widgets/UiMailbox.h"
 
 class Dialogs;
+class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -57,6 +59,8 @@ private:
     // extension chooses that format.
     void FormatChosen();
     void OutputTyped();
+    // Fit and quality are offered for the formats they change.
+    void ShowFormatOptions();
     // The task's own name in the format (DefaultOutputName), beside its project file.
     void OfferOutput(quarrow::combiner::OutputFormat format);
 
@@ -69,6 +73,8 @@ private:
     QLabel* m_summary = nullptr;
     QLineEdit* m_output = nullptr;
     QComboBox* m_format = nullptr; // one item a row of the formats' table
+    QCheckBox* m_fit = nullptr;     // a Garmin map at the scale that fits the device
+    QSpinBox* m_quality = nullptr;  // JPEG quality of a Garmin map and a JPEG GeoTIFF
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_open = nullptr;

@@ -144,10 +144,13 @@ bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixel
                 std::ptrdiff_t rowStride) {
     if (rowStride > INT_MAX || rowStride < -INT_MAX)
         return false;
+    // libpng's order: the buffer's first row is the picture's bottom one when the stride is
+    // negative. The other decoders are given the top row's place and walk from it.
+    unsigned char* top = rowStride < 0 ? pixels - rowStride * (TileSize - 1) : pixels;
     if (IsJpeg(bytes))
-        return ReadJpeg(bytes, order, pixels, rowStride);
+        return ReadJpeg(bytes, order, top, rowStride);
     if (IsWebp(bytes))
-        return ReadWebp(bytes, order, pixels, rowStride);
+        return ReadWebp(bytes, order, top, rowStride);
     png_image image;
     if (!BeginTile(image, bytes))
         return false;

@@ -17,16 +17,17 @@
 
 #include "CombineTask.h"
 #include "TfrmCombiner.h"
-#include "widgets/Dialogs.h"
 #include "engine/Locations.h"
 #include "engine/TextRules.h"
 #include "engine/Version.h"
+#include "widgets/Dialogs.h"
 
 namespace {
 
 const char* const UsageHead =
     "Usage: stavik [TASK.zav]\n"
-    "       stavik [--format NAME] [--max-pieces N] TASK.zav [TASK2.zav ...] OUTPUT\n"
+    "       stavik [--format NAME] [--max-pieces N] [--fit] [--quality Q] TASK.zav\n"
+    "              [TASK2.zav ...] OUTPUT\n"
     "       stavik --xyz TASK.zav [TASK2.zav ...] FOLDER\n"
     "       stavik --screenshot PICTURE.png TASK.zav\n"
     "       stavik --help | --version\n"
@@ -40,6 +41,10 @@ const char* const UsageTail =
     "  take several tasks (of one source and map type) with all their zoom levels.\n"
     "  --format NAME             the output's format, whatever its name ends in\n"
     "  --max-pieces N            the pieces a Garmin device takes (100; some take 500)\n"
+    "  --fit                     a Garmin map of more pieces is written at half the scale (a\n"
+    "                            quarter, ...) that fits, instead of being refused\n"
+    "  --quality Q               the JPEG quality (1 to 100) of a Garmin map's pieces and of a\n"
+    "                            GeoTIFF of JPEG tiles (85)\n"
     "  --xyz                     the same as --format xyz\n"
     "  --screenshot PICTURE.png  combine the task to its default output in the window, save a\n"
     "                            picture of the window, then quit (no display needed)\n"
@@ -54,8 +59,7 @@ std::string UsageText() {
     std::string text = UsageHead;
     for (const quarrow::combiner::FormatRow& row : quarrow::combiner::OutputFormats()) {
         char line[160];
-        std::snprintf(line, sizeof line, "    %-9s %-10s %s\n", row.Name, row.Extension,
-                      row.Label);
+        std::snprintf(line, sizeof line, "    %-9s %-10s %s\n", row.Name, row.Extension, row.Label);
         text += line;
     }
     return text + UsageTail;
@@ -102,9 +106,12 @@ int CombineWithoutWindow(const std::vector<std::string>& tasks, const std::strin
             return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT);
         }
         const std::string missing = quarrow::combiner::MissingText(result);
+        for (const std::string& note : result.Notes)
+            std::printf("%s\n", note.c_str());
         if (result.Width > 0)
-            std::printf("%lld tiles, %s, %lld x %lld pixels\n", result.Tiles, missing.c_str(),
-                        result.Width, result.Height);
+            std::printf("%lld tiles, %s, %lld x %lld pixels%s\n", result.Tiles, missing.c_str(),
+                        result.Width, result.Height,
+                        quarrow::combiner::ScaleText(result, options).c_str());
         else
             std::printf("%lld tiles, %s\n", result.Tiles, missing.c_str());
         for (const std::string& file : result.Files)
@@ -157,6 +164,15 @@ int main(int argc, char** argv) {
                 return Wrong("--max-pieces needs a number of pieces from 1 to " +
                              std::to_string(quarrow::combiner::MaxKmzPieces));
             options.MaxPieces = *pieces;
+            ++i;
+        } else if (argument == "--fit") {
+            options.Fit = true;
+        } else if (argument == "--quality") {
+            const std::optional<int> quality =
+                i + 1 < argc ? quarrow::ParseDecimal(argv[i + 1]) : std::nullopt;
+            if (!quality || *quality < 1 || *quality > 100)
+                return Wrong("--quality needs a JPEG quality from 1 to 100");
+            options.Quality = *quality;
             ++i;
         } else if (argument == "--screenshot") {
             if (i + 1 >= argc)

@@ -616,10 +616,12 @@ TEST(TileImage, JpegTilesDecodeAndBrokenOnesAreRefused) {
         ASSERT_TRUE(DecodeTile(blank, order, pixels.data(), 256 * 3));
         EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 255), 256 * 256 * 3);
     }
-    // Bottom-up, as a BMP strip takes it.
-    std::fill(pixels.begin(), pixels.end(), 0);
-    ASSERT_TRUE(DecodeTile(blank, PixelOrder::Bgr, pixels.data() + 255 * 256 * 3, -256 * 3));
-    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 255), 256 * 256 * 3);
+    // Bottom-up, as a BMP strip takes it: the bottom row first, where the buffer begins. Guard
+    // bytes before and after show a write outside it.
+    std::vector<unsigned char> guarded(256 * 3 + 256 * 256 * 3 + 256 * 3, 0);
+    ASSERT_TRUE(DecodeTile(blank, PixelOrder::Bgr, guarded.data() + 256 * 3, -256 * 3));
+    EXPECT_EQ(std::count(guarded.begin(), guarded.end(), 255), 256 * 256 * 3);
+    EXPECT_EQ(std::count(guarded.begin(), guarded.begin() + 256 * 3, 0), 256 * 3);
     const std::string broken = "\xFF\xD8\xFF\xE0 not a picture at all";
     EXPECT_FALSE(quarrow::HasImageSide(broken, 256));
     EXPECT_FALSE(DecodeTile(broken, PixelOrder::Rgb, pixels.data(), 256 * 3));
@@ -903,21 +905,26 @@ TEST(CombineWebp, ImagesDecodeThemArchivesKeepThemPhoneFilesGetPngs) {
             << x << "," << y;
     };
 
-    const auto image = CombineTask(task.ProjectFile(), dir.Path() + "map.png");
-    EXPECT_EQ(image.Missing, 0);
-    const Image combined = DecodePng(ReadFileBytes(dir.Path() + "map.png"));
-    for (int x = task.MinX; x <= task.MaxX; ++x)
-        for (int y = task.MinY; y <= task.MaxY; ++y) {
-            const std::vector<unsigned char> expected = PatternPixels(x, y, false);
-            int wrong = 0;
-            for (int j = 0; j < Side; ++j)
-                for (int i = 0; i < Side; ++i)
-                    wrong +=
-                        std::memcmp(
-                            combined.At((x - task.MinX) * Side + i, (y - task.MinY) * Side + j),
-                            &expected[static_cast<std::size_t>(j * Side + i) * 3], 3) != 0;
-            EXPECT_EQ(wrong, 0) << "tile " << x << "," << y;
-        }
+    // Top-down (PNG) and bottom-up (BMP) strips.
+    for (const std::string name : {"map.png", "map.bmp"}) {
+        SCOPED_TRACE(name);
+        const auto image = CombineTask(task.ProjectFile(), dir.Path() + name);
+        EXPECT_EQ(image.Missing, 0);
+        const std::string bytes = ReadFileBytes(dir.Path() + name);
+        const Image combined = name == "map.png" ? DecodePng(bytes) : DecodeBmp(bytes);
+        for (int x = task.MinX; x <= task.MaxX; ++x)
+            for (int y = task.MinY; y <= task.MaxY; ++y) {
+                const std::vector<unsigned char> expected = PatternPixels(x, y, false);
+                int wrong = 0;
+                for (int j = 0; j < Side; ++j)
+                    for (int i = 0; i < Side; ++i)
+                        wrong +=
+                            std::memcmp(
+                                combined.At((x - task.MinX) * Side + i, (y - task.MinY) * Side + j),
+                                &expected[static_cast<std::size_t>(j * Side + i) * 3], 3) != 0;
+                EXPECT_EQ(wrong, 0) << "tile " << x << "," << y;
+            }
+    }
 
     CombineTask(task.ProjectFile(), dir.Path() + "webp.mbtiles");
     CombineTask(task.ProjectFile(), dir.Path() + "webp.sqlitedb");

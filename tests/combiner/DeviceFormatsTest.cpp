@@ -2,18 +2,22 @@
 // both SQLite forms, the KMZ unzipped and its KML's boxes against the Mercator formulas, gdalinfo
 // on the OziExplorer map, and a PMTiles reader written here from the format's published
 // description.
+#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <csetjmp>
+
+#include <jpeglib.h>
 #include <sqlite3.h>
+#include <webp/encode.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -47,9 +51,8 @@ double Lat(int y, int z) {
 
 // A task of columns x rows tiles from (x0, y0) at the zoom level, each tile the bytes tile(x, y)
 // gives (none: missing).
-std::string WriteTask(const std::string& folder, const std::string& name, int zoom, int x0,
-                      int y0, int columns, int rows,
-                      const std::function<std::string(int x, int y)>& tile,
+std::string WriteTask(const std::string& folder, const std::string& name, int zoom, int x0, int y0,
+                      int columns, int rows, const std::function<std::string(int x, int y)>& tile,
                       std::optional<TileSource> source = std::nullopt) {
     auto params = std::make_shared<TaskParams>();
     params->LeftLongitude = Lon(x0, zoom) + 1e-9;
@@ -93,7 +96,9 @@ std::vector<std::vector<std::string>> Query(const std::string& file, const std::
 
 TEST(DeviceFormats, BothSqliteFormsKeepTheTilesInTheirOwnNumbering) {
     TempDir dir;
-    const auto tile = [](int x, int y) { return TilePng(std::to_string(x) + "," + std::to_string(y)); };
+    const auto tile = [](int x, int y) {
+        return TilePng(std::to_string(x) + "," + std::to_string(y));
+    };
     const std::string low = WriteTask(dir.Path(), "low", 12, 3370, 1550, 2, 2, tile);
     const std::string high = WriteTask(dir.Path(), "high", 13, 6740, 3100, 2, 1, tile);
     const std::string osmand = dir.Path() + "map.sqlitedb", rmaps = dir.Path() + "rmaps.sqlitedb";
@@ -103,7 +108,8 @@ TEST(DeviceFormats, BothSqliteFormsKeepTheTilesInTheirOwnNumbering) {
     combiner::Combine({low, high}, rmaps, locus);
 
     // OsmAnd: the zoom as it is, each tile's time; Locus/RMaps: 17 - zoom, and no time.
-    const auto osmandTiles = Query(osmand, "SELECT x, y, z, s, image, time FROM tiles ORDER BY z, x, y");
+    const auto osmandTiles =
+        Query(osmand, "SELECT x, y, z, s, image, time FROM tiles ORDER BY z, x, y");
     ASSERT_EQ(6u, osmandTiles.size());
     EXPECT_EQ((std::vector<std::string>{"3370", "1550", "12", "0"}),
               std::vector<std::string>(osmandTiles[0].begin(), osmandTiles[0].begin() + 4));
@@ -133,10 +139,11 @@ TEST(DeviceFormats, BothSqliteFormsKeepTheTilesInTheirOwnNumbering) {
     source.UserAgent = "Me/1";
     const std::string custom = WriteTask(dir.Path(), "custom", 12, 3370, 1550, 1, 1, tile, source);
     combiner::Combine({custom}, dir.Path() + "custom.sqlitedb", {});
-    EXPECT_EQ((std::vector<std::vector<std::string>>{{"https://{rnd}.topo.example/{0}/{1}/{2}.png?key=k",
-                                                       "a,b", "1", "https://topo.example/", "Me/1"}}),
-              Query(dir.Path() + "custom.sqlitedb",
-                    "SELECT url, randoms, inverted_y, referer, useragent FROM info"));
+    EXPECT_EQ(
+        (std::vector<std::vector<std::string>>{{"https://{rnd}.topo.example/{0}/{1}/{2}.png?key=k",
+                                                "a,b", "1", "https://topo.example/", "Me/1"}}),
+        Query(dir.Path() + "custom.sqlitedb",
+              "SELECT url, randoms, inverted_y, referer, useragent FROM info"));
 }
 
 TEST(DeviceFormats, AGarminMapIsPiecesOnTileEdgesWithinTheDevicesLimit) {
@@ -205,6 +212,122 @@ TEST(DeviceFormats, AGarminMapIsPiecesOnTileEdgesWithinTheDevicesLimit) {
     zip_close(zip);
 }
 
+// A tile of one colour, as a lossless WebP.
+std::string FlatTile(unsigned char red, unsigned char green, unsigned char blue) {
+    std::vector<unsigned char> pixels;
+    for (int i = 0; i < 256 * 256; ++i)
+        pixels.insert(pixels.end(), {red, green, blue});
+    std::uint8_t* out = nullptr;
+    const std::size_t size = WebPEncodeLosslessRGB(pixels.data(), 256, 256, 256 * 3, &out);
+    std::string bytes(reinterpret_cast<const char*>(out), size);
+    WebPFree(out);
+    return bytes;
+}
+
+// A JPEG's pixels, RGB, row after row; empty when it does not decode.
+std::vector<unsigned char> DecodeJpeg(const std::string& bytes, int& width) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    width = static_cast<int>(info.output_width);
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * 3 * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels.data() + static_cast<std::size_t>(width) * 3 * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return pixels;
+}
+
+// With --fit a map of too many pieces is written at half the scale: its tiles where they were
+// (each at 128 pixels, its colour up to its edges), the piece's box on tile edges, each halving
+// said; the JPEG quality asked for is the pieces'.
+TEST(DeviceFormats, AGarminMapOfTooManyPiecesFitsAtHalfTheScale) {
+    TempDir dir;
+    const auto colour = [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>((x % 6) * 40),
+                                            static_cast<unsigned char>((y % 5) * 50), 200};
+    };
+    // 6 x 5 tiles: four pieces at the tiles' scale, one at half of it.
+    const std::string task = WriteTask(
+        dir.Path(), "fit", 14, 13480, 6200, 6, 5,
+        [&](int x, int y) {
+            const auto c = colour(x, y);
+            return FlatTile(c[0], c[1], c[2]);
+        },
+        [] {
+            TileSource source;
+            source.Name = "Flat";
+            source.Templates[0] = "http://127.0.0.1:1/{z}/{x}/{y}.webp";
+            source.Format = "webp";
+            return source;
+        }());
+    CombineOptions fit;
+    fit.MaxPieces = 1;
+    fit.Fit = true;
+    std::string pieces[2];
+    for (const int quality : {10, 95}) {
+        fit.Quality = quality;
+        const std::string kmz = dir.Path() + "fit" + std::to_string(quality) + ".kmz";
+        const combiner::CombineResult result = combiner::Combine({task}, kmz, fit);
+        EXPECT_EQ(1, result.Halvings);
+        EXPECT_EQ(std::vector<std::string>{"At 1/2 scale the map needs 1 piece (at 1/1: 4; the "
+                                           "device takes 1)."},
+                  result.Notes);
+        EXPECT_EQ(", at 1/2 scale to fit the device's 1 piece", combiner::ScaleText(result, fit));
+        int error = 0;
+        zip_t* zip = zip_open(kmz.c_str(), ZIP_RDONLY, &error);
+        ASSERT_NE(nullptr, zip);
+        EXPECT_EQ(2, zip_get_num_entries(zip, 0));
+        for (const std::string name : {"doc.kml", "files/piece_0_0.jpg"}) {
+            zip_stat_t stat;
+            ASSERT_EQ(0, zip_stat(zip, name.c_str(), 0, &stat)) << name;
+            std::string bytes(stat.size, '\0');
+            zip_file_t* file = zip_fopen(zip, name.c_str(), 0);
+            zip_fread(file, bytes.data(), stat.size);
+            zip_fclose(file);
+            pieces[quality == 95] = bytes;
+            if (name == "doc.kml") {
+                const auto box = [&](const std::string& tag) {
+                    const std::size_t at = bytes.find("<" + tag + ">") + tag.size() + 2;
+                    return std::stod(bytes.substr(at, bytes.find('<', at) - at));
+                };
+                EXPECT_NEAR(Lat(6200, 14), box("north"), 1e-8);
+                EXPECT_NEAR(Lat(6205, 14), box("south"), 1e-8);
+                EXPECT_NEAR(Lon(13486, 14), box("east"), 1e-8);
+                EXPECT_NEAR(Lon(13480, 14), box("west"), 1e-8);
+            }
+        }
+        zip_close(zip);
+        EXPECT_EQ((ImageSize{768, 640}), ImageHeaderSize(pieces[quality == 95]));
+        if (quality == 10)
+            continue;
+        int width = 0;
+        const std::vector<unsigned char> pixels = DecodeJpeg(pieces[1], width);
+        ASSERT_EQ(768, width);
+        for (int column = 0; column < 6; ++column)
+            for (int row = 0; row < 5; ++row)
+                for (const int inside : {3, 124}) // near each edge of the tile's 128 pixels
+                    for (int k = 0; k < 3; ++k) {
+                        const std::size_t at = (static_cast<std::size_t>(row * 128 + inside) * 768 +
+                                                static_cast<std::size_t>(column * 128 + inside)) *
+                                                   3 +
+                                               static_cast<std::size_t>(k);
+                        EXPECT_NEAR(colour(13480 + column, 6200 + row)[static_cast<std::size_t>(k)],
+                                    pixels[at], 12)
+                            << column << "," << row << " channel " << k;
+                    }
+    }
+    EXPECT_LT(pieces[0].size(), pieces[1].size()) << "quality 10 is the smaller";
+}
+
 // A project file made elsewhere may carry a name no Start would take: in every output it stays
 // inside its own field (a line of the .map, the text of a KML element, a JSON string).
 TEST(DeviceFormats, ANameFromElsewhereStaysInsideItsFieldInEveryOutput) {
@@ -218,7 +341,9 @@ TEST(DeviceFormats, ANameFromElsewhereStaysInsideItsFieldInEveryOutput) {
     combiner::Combine({odd}, dir.Path() + "odd.map", {});
     combiner::Combine({plain}, dir.Path() + "plain.map", {});
     const std::string map = ReadFileBytes(dir.Path() + "odd.map");
-    const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    const auto lines = [](const std::string& text) {
+        return std::count(text.begin(), text.end(), '\n');
+    };
     EXPECT_EQ(lines(ReadFileBytes(dir.Path() + "plain.map")), lines(map));
     EXPECT_NE(std::string::npos, map.find("\r\na??MMPXY,9,0,0?<b>&\xFF\"\r\n"));
 
@@ -251,7 +376,8 @@ TEST(DeviceFormats, GdalPlacesTheOziExplorerMapOnItsTiles) {
     EXPECT_EQ((std::vector<std::string>{dir.Path() + "city.map", dir.Path() + "city.png"}),
               result.Files); // the output first
     std::string text;
-    if (std::FILE* pipe = ::popen(("gdalinfo -json '" + dir.Path() + "city.map' 2>/dev/null").c_str(), "r")) {
+    if (std::FILE* pipe =
+            ::popen(("gdalinfo -json '" + dir.Path() + "city.map' 2>/dev/null").c_str(), "r")) {
         char buffer[4096];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             text.append(buffer, n);
@@ -325,8 +451,8 @@ std::vector<Entry> ReadDirectory(const std::string& compressed) {
         e.Length = varint();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::uint64_t offset = varint();
-        entries[i].Offset = offset == 0 && i > 0 ? entries[i - 1].Offset + entries[i - 1].Length
-                                                 : offset - 1;
+        entries[i].Offset =
+            offset == 0 && i > 0 ? entries[i - 1].Offset + entries[i - 1].Length : offset - 1;
     }
     return entries;
 }
@@ -353,8 +479,10 @@ std::uint64_t SpecTileId(int z, std::uint64_t x, std::uint64_t y) {
 
 // The tile's bytes, found through the root and the leaf directories; "" when it is not there.
 std::string FindTile(const std::string& file, int z, int x, int y) {
-    const std::uint64_t id = SpecTileId(z, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y));
-    std::vector<Entry> directory = ReadDirectory(file.substr(Little(file, 8, 8), Little(file, 16, 8)));
+    const std::uint64_t id =
+        SpecTileId(z, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y));
+    std::vector<Entry> directory =
+        ReadDirectory(file.substr(Little(file, 8, 8), Little(file, 16, 8)));
     for (int depth = 0; depth < 4; ++depth) {
         const Entry* found = nullptr;
         for (const Entry& e : directory)
@@ -363,7 +491,8 @@ std::string FindTile(const std::string& file, int z, int x, int y) {
         if (!found)
             return "";
         if (found->Run == 0) {
-            directory = ReadDirectory(file.substr(Little(file, 40, 8) + found->Offset, found->Length));
+            directory =
+                ReadDirectory(file.substr(Little(file, 40, 8) + found->Offset, found->Length));
             continue;
         }
         if (id >= found->Id + found->Run)
@@ -391,10 +520,10 @@ TEST(DeviceFormats, AnIndependentReaderFindsEveryTileOfAPMTilesArchive) {
     const std::string file = ReadFileBytes(output);
     ASSERT_EQ("PMTiles", file.substr(0, 7));
     EXPECT_EQ(3, file[7]);
-    EXPECT_EQ(4901u, Little(file, 72, 8));        // addressed tiles
-    EXPECT_EQ(4901u - 15u, Little(file, 80, 8));  // entries: the square is one
-    EXPECT_GT(Little(file, 48, 8), 0u);           // leaf directories
-    EXPECT_EQ(2, file[99]);                       // tile type png
+    EXPECT_EQ(4901u, Little(file, 72, 8));       // addressed tiles
+    EXPECT_EQ(4901u - 15u, Little(file, 80, 8)); // entries: the square is one
+    EXPECT_GT(Little(file, 48, 8), 0u);          // leaf directories
+    EXPECT_EQ(2, file[99]);                      // tile type png
     EXPECT_EQ(13, file[100]);
     EXPECT_EQ(14, file[101]);
     EXPECT_LE(Little(file, 8, 8) + Little(file, 16, 8), 16384u); // the root within 16 KiB
@@ -406,7 +535,8 @@ TEST(DeviceFormats, AnIndependentReaderFindsEveryTileOfAPMTilesArchive) {
             EXPECT_EQ(TilePng("same"), FindTile(file, 13, x, y)) << x << "," << y;
     EXPECT_EQ(TilePng("deep"), FindTile(file, 14, 13500, 6210));
     EXPECT_EQ("", FindTile(file, 13, 6739, 3100));
-    const auto metadata = ParseJson(Gunzip(file.substr(Little(file, 24, 8), Little(file, 32, 8)))).Value;
+    const auto metadata =
+        ParseJson(Gunzip(file.substr(Little(file, 24, 8), Little(file, 32, 8)))).Value;
     ASSERT_TRUE(metadata);
     EXPECT_EQ("a", metadata->Find("name")->String());
     EXPECT_EQ(13, metadata->Find("minzoom")->Number());
@@ -418,8 +548,8 @@ TEST(DeviceFormats, TwoSmallTasksFarApartMakeAPMTilesArchiveAtOnce) {
     // At zoom 18 the square between them holds about 3e10 tiles: only the tasks' own are walked.
     const std::string a =
         WriteTask(dir.Path(), "a", 18, 1000, 90000, 1, 1, [](int, int) { return TilePng("a"); });
-    const std::string b = WriteTask(dir.Path(), "b", 18, 200000, 170000, 1, 1,
-                                    [](int, int) { return TilePng("b"); });
+    const std::string b =
+        WriteTask(dir.Path(), "b", 18, 200000, 170000, 1, 1, [](int, int) { return TilePng("b"); });
     const std::string output = dir.Path() + "far.pmtiles";
     const auto start = std::chrono::steady_clock::now();
     const auto result = combiner::Combine({a, b}, output, {});
