@@ -27,6 +27,7 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
@@ -219,6 +220,17 @@ void TForm1::BuildControls() {
     UpDown1->setWrapping(false);
     zoomRow->setSpacing(0);
     zoomRow->addWidget(UpDown1);
+    // A level above the zoom level makes one task a level.
+    auto* toLabel = label("LabelZoomTo", "to", area);
+    toLabel->setContentsMargins(6, 0, 4, 0);
+    zoomRow->addWidget(toLabel);
+    ZoomTo = new QSpinBox(area);
+    ZoomTo->setObjectName(QStringLiteral("ZoomTo"));
+    ZoomTo->setRange(MinZoomLevel, MaxZoomLevel);
+    ZoomTo->setValue(13);
+    ZoomTo->setToolTip(QStringLiteral("The last zoom level: one task a level, named NAME_z13, "
+                                      "NAME_z14, ..., run one after the other"));
+    zoomRow->addWidget(ZoomTo);
     zoomRow->addStretch(1);
     // In the free space beside the zoom, so no other control moves: the area on a map.
     ButtonMap = new QPushButton(QStringLiteral("Map..."), area);
@@ -326,6 +338,19 @@ void TForm1::BuildControls() {
             [this](int position) { Edit5->setText(QString::number(position)); });
     Memo1->viewport()->installEventFilter(this);
     Edit5->installEventFilter(this);
+    // The range's end follows the zoom level while it is the same, and is never below it.
+    connect(Edit5, &QLineEdit::textChanged, this, [this] {
+        const std::optional<int> zoom = ParseInteger(Text(Edit5));
+        if (!zoom || *zoom < MinZoomLevel || *zoom > MaxZoomLevel)
+            return;
+        if (ZoomTo->value() == m_zoomShown || ZoomTo->value() < *zoom)
+            ZoomTo->setValue(*zoom);
+        m_zoomShown = *zoom;
+    });
+    connect(ZoomTo, &QSpinBox::valueChanged, this, [this] {
+        m_outcome.clear();
+        ShowIdleEstimate();
+    });
     for (QLineEdit* entry : {Edit1, Edit2, Edit3, Edit4, Edit5})
         connect(entry, &QLineEdit::textChanged, this, [this, entry] {
             // The last task's outcome stays until the entries change; a shape, until its
@@ -549,6 +574,8 @@ void TForm1::OpenProjectFile(const std::string& path) {
         UpDown1->setValue(std::stoi(entries.ZoomText));
         // The stored number as it is, also one outside the arrows' range.
         Edit5->setText(Q(entries.ZoomText));
+        ZoomTo->setValue(UpDown1->value()); // one task
+
     }
     RememberTask(path);
 }
@@ -562,7 +589,7 @@ void TForm1::BitBtn1Click() {
     });
 }
 
-void TForm1::StartTask() {
+StartEntries TForm1::EntriesTyped() const {
     StartEntries entries;
     entries.ZoomText = Text(Edit5);
     entries.MapsType = 17 + std::max(0, radio_mapstype->ItemIndex());
@@ -574,8 +601,42 @@ void TForm1::StartTask() {
     entries.Bottom = Text(Edit4);
     entries.Source = ChosenSource();
     entries.Shape = m_shape;
+    return entries;
+}
+
+void TForm1::StartTask() {
+    const std::optional<int> from = ParseInteger(Text(Edit5));
+    // Untouched, the range's end is the zoom level: the one task of the entries.
+    if (from && ZoomTo->value() > *from && *from >= MinZoomLevel) {
+        m_zoomRange = ZoomRange{*from, ZoomTo->value(), *from, Text(EditTaskName)};
+        StartLevel();
+        return;
+    }
+    m_zoomRange.reset();
+    StartTaskWith(EntriesTyped());
+}
+
+void TForm1::StartLevel() {
+    StartEntries entries = EntriesTyped();
+    entries.ZoomText = std::to_string(m_zoomRange->Level);
+    // The name as its project file has it, so the same entries again resume each level.
+    entries.TaskName = RangeTaskName(m_zoomRange->Name, m_zoomRange->Level);
+    if (!StartTaskWith(entries))
+        m_zoomRange.reset();
+}
+
+QString TForm1::RangePrefix() const {
+    if (!m_zoomRange)
+        return {};
+    return QStringLiteral("Zoom %1 (%2 of %3): ")
+        .arg(m_zoomRange->Level)
+        .arg(m_zoomRange->Level - m_zoomRange->From + 1)
+        .arg(m_zoomRange->To - m_zoomRange->From + 1);
+}
+
+bool TForm1::StartTaskWith(StartEntries entries) {
     // A shape's tiles, worked out already for the estimate.
-    if (m_shape && m_shapeCoverage && Text(Edit5) == std::to_string(m_shapeCoverageZoom))
+    if (m_shape && m_shapeCoverage && entries.ZoomText == std::to_string(m_shapeCoverageZoom))
         entries.Coverage = m_shapeCoverage;
     const auto prepare = [&] {
         PreparedStart prepared =
@@ -587,24 +648,24 @@ void TForm1::StartTask() {
     };
     PreparedStart start = prepare();
     if (!start.Task)
-        return;
+        return false;
     // Years of downloading are a mistyped area far more often than a plan.
     if (!start.Resume) {
         const double seconds = TaskSeconds(start.Task->TileCount, entries.Source);
         if (seconds > 86400 && !m_dialogs.ConfirmLongTask(Q(LongTaskWarning(seconds))))
-            return;
+            return false;
     }
     // A task of this name exists and the Start would write it anew: only when the user says so.
     if (start.Existing) {
         switch (m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*start.Existing)),
                                           start.Existing->CanResume)) {
         case ExistingTaskChoice::Cancel:
-            return;
+            return false;
         case ExistingTaskChoice::Resume:
             entries.TaskName = ProjectNameFor(entries.TaskName);
             start = prepare();
             if (!start.Task)
-                return;
+                return false;
             break;
         case ExistingTaskChoice::StartAnew:
             break;
@@ -615,7 +676,7 @@ void TForm1::StartTask() {
         m_taskLock = std::make_unique<TaskLock>(start.Task->ProjectFile());
     } catch (const Exception& error) {
         m_dialogs.Message(Q(error.Message()));
-        return;
+        return false;
     }
     {
         // A list of millions of tiles takes seconds to write: the pointer says the window is busy.
@@ -631,6 +692,7 @@ void TForm1::StartTask() {
     }
     RememberTask(start.Task->ProjectFile());
     RunTask(start.Task);
+    return true;
 }
 
 void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rules) {
@@ -764,14 +826,18 @@ void TForm1::EndTask(bool tell) {
         return;
     m_ending = true;
     Timer1->stop();
+    // A zoom range goes on with its next level once this one is whole.
+    bool nextLevel = false;
     if (CurrentTask) {
         const WorkerPositions positions = PositionsOf(Workers);
         if (m_run) {
             m_run->Close(positions, [this](const std::string& path, const std::string& message) {
                 ReportSaveFailure(path, message);
             });
-            m_outcome = Q(m_run->EndText(
+            m_outcome = RangePrefix() + Q(m_run->EndText(
                 positions, {true, std::string(), " (stopped: Update task again to go on)"}));
+            nextLevel = m_zoomRange && m_zoomRange->Level < m_zoomRange->To &&
+                        !m_run->Stopped() && m_run->Complete(positions);
         } else {
             for (const std::string& line : ClosingLines(*CurrentTask))
                 Memo1->AppendLine(line);
@@ -786,6 +852,16 @@ void TForm1::EndTask(bool tell) {
     m_taskLock.reset();
     BitBtn1->setText(QStringLiteral("Start"));
     ShowRunningProgress();
+    if (nextLevel) {
+        ++m_zoomRange->Level;
+        // Once this end has unwound: the next level is a Start of its own.
+        QTimer::singleShot(0, this, [this] {
+            if (m_zoomRange && BitBtn1->text() == QStringLiteral("Start"))
+                RunHandler(m_dialogs, [this] { StartLevel(); });
+        });
+        return;
+    }
+    m_zoomRange.reset();
     if (tell)
         m_dialogs.Message(QStringLiteral("Task stoped!                    "));
 }
@@ -874,14 +950,31 @@ void TForm1::ShowIdleEstimate() {
     const TileRange range = CoveringTiles(*left, *right, *top, *bottom, *zoom);
     unsigned long long count = range.Count();
     // A shape's task is its covered tiles only.
-    if (const TileCoverage* coverage = ShapeCoverage(*zoom, range))
+    double shapeShare = 1;
+    if (const TileCoverage* coverage = ShapeCoverage(*zoom, range)) {
+        shapeShare = static_cast<double>(coverage->Count()) / static_cast<double>(count);
         count = static_cast<unsigned long long>(coverage->Count());
+    }
+    // A zoom range: every level's tiles and time, the shape's deeper levels by its share of this.
+    const int last = std::max(*zoom, ZoomTo->value());
+    double seconds = TaskSeconds(static_cast<long long>(std::min(count, 1ULL << 62)), ChosenSource());
+    for (int level = *zoom + 1; level <= last; ++level) {
+        const auto more = static_cast<unsigned long long>(
+            static_cast<double>(CoveringTiles(*left, *right, *top, *bottom, level).Count()) *
+            shapeShare);
+        count = std::min(count + more, 1ULL << 62);
+        seconds += TaskSeconds(static_cast<long long>(std::min(more, 1ULL << 62)), ChosenSource());
+    }
     const long long tiles = static_cast<long long>(std::min<unsigned long long>(count, 1ULL << 62));
     // At the pace of the chosen source.
-    m_progressText->setText(QStringLiteral("Next task: %1%2, about %3")
-                                .arg(Q(TilesText(static_cast<unsigned long long>(tiles))))
-                                .arg(m_shape ? QStringLiteral(" of the shape") : QString())
-                                .arg(Q(DurationText(TaskSeconds(tiles, ChosenSource())))));
+    const QString which = last > *zoom ? QStringLiteral("Next tasks (zoom %1 to %2): ")
+                                             .arg(*zoom)
+                                             .arg(last)
+                                       : QStringLiteral("Next task: ");
+    m_progressText->setText(QStringLiteral("%1%2%3, about %4")
+                                .arg(which, Q(TilesText(static_cast<unsigned long long>(tiles))),
+                                     m_shape ? QStringLiteral(" of the shape") : QString(),
+                                     Q(DurationText(seconds))));
 }
 
 void TForm1::ShowRunningProgress() {
@@ -893,7 +986,7 @@ void TForm1::ShowRunningProgress() {
     const int done = TilesDone();
     m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * done / total) : 0);
     const double rate = m_run ? m_run->Rate(PositionsOf(Workers)) : 0;
-    QString text = QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
+    QString text = RangePrefix() + QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
     if (Updating())
         text = Q(UpdateSummaryShort(m_run->UpdateCounts()));
     // A service that asked the workers to wait: that is what the task does now.

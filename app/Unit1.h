@@ -29,6 +29,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTimer;
 class Dialogs;
 class TLinePane;
@@ -153,6 +154,14 @@ private:
     void BuildMenu();
 
     void StartTask();
+    // The entries as typed, for a task of the zoom level field.
+    quarrow::StartEntries EntriesTyped() const;
+    // Checks, asks, writes and runs the task of the entries; false when it did not start.
+    bool StartTaskWith(quarrow::StartEntries entries);
+    // The task of the zoom range's current level, named NAME_z13.zav.
+    void StartLevel();
+    // "Zoom 14 (2 of 3): " while a zoom range runs, else nothing.
+    QString RangePrefix() const;
     // An update of the task of the project file, under its lock.
     void StartUpdate(const std::string& projectFile, const quarrow::UpdateRules& rules);
     // Runs a task whose files are written and whose lock is held: panes, workers, monitor.
@@ -214,6 +223,7 @@ private:
     QLineEdit* Edit4 = nullptr;
     QLineEdit* Edit5 = nullptr;
     TUpDown* UpDown1 = nullptr;
+    QSpinBox* ZoomTo = nullptr; // the last level of a zoom range; the zoom level's own: one task
     QLineEdit* Edit6 = nullptr;
     QComboBox* ComboSource = nullptr;
     QPushButton* ButtonMap = nullptr;
@@ -224,6 +234,14 @@ private:
     QTimer* Timer1 = nullptr;
     QProgressBar* m_progressBar = nullptr;
     TElidedLabel* m_progressText = nullptr;
+
+    // A zoom range: one task a level, each started when the one before ended whole.
+    struct ZoomRange {
+        int From = 0, To = 0, Level = 0;
+        std::string Name; // as typed; each level's task is RangeTaskName(Name, Level)
+    };
+    std::optional<ZoomRange> m_zoomRange;
+    int m_zoomShown = 13; // the zoom level field's last value, which ZoomTo follows when equal
 
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun

@@ -209,10 +209,6 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& arguments) {
     return options;
 }
 
-std::string RangeTaskName(const std::string& taskName, int zoom) {
-    return ProjectBaseName(taskName) + "_z" + std::to_string(zoom) + ".zav";
-}
-
 std::string BatchUsage(const std::string& settingsFile) {
     return "Usage:\n"
            "  quarrow-batch --area W,S,E,N | --area-file FILE [--corridor KM]\n"

@@ -47,7 +47,4 @@ private:
 // The --help text.
 std::string BatchUsage(const std::string& settingsFile);
 
-// The project file name of a zoom level's task in a zoom range: TASK_z13.zav.
-std::string RangeTaskName(const std::string& taskName, int zoom);
-
 } // namespace quarrow

@@ -85,6 +85,10 @@ std::string ProjectNameFor(const std::string& taskName) {
     return ProjectBaseName(taskName) == taskName ? taskName + ".zav" : taskName;
 }
 
+std::string RangeTaskName(const std::string& taskName, int zoom) {
+    return ProjectBaseName(taskName) + "_z" + std::to_string(zoom) + ".zav";
+}
+
 bool IsResume(const ResumeEntries& entries, const std::string& savePath,
               const std::string& projectName) {
     const std::string projectFile = savePath + projectName;

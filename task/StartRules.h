@@ -40,6 +40,8 @@ std::string SaveFolderOf(const std::string& typed);
 
 // The task name with ".zav" appended unless its file name's extension is exactly ".zav".
 std::string ProjectNameFor(const std::string& taskName);
+// The project file name of a zoom level's task in a zoom range: TASK_z13.zav.
+std::string RangeTaskName(const std::string& taskName, int zoom);
 
 // "820 KB", "951 MB", "240 GB": decimal units, the nearest whole number, at least 1.
 std::string SizeText(std::uintmax_t bytes);

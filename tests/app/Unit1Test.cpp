@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -31,6 +32,7 @@
 
 #include "app/Unit1.h"
 #include "engine/Commonfunc.h"
+#include "engine/Unitclasstask.h"
 #include "engine/ProfileFile.h"
 #include "engine/RecentTasks.h"
 #include "tests/app/RecordingDialogs.h"
@@ -589,6 +591,62 @@ TEST_F(MainWindow, TaskRunsEndsAndResumesAgainstTheLocalService) {
     EXPECT_EQ(QString("The task e2e already exists (zoom 12, 3 tiles, 0 failed). Start it anew "
                       "(its files are replaced), or cancel?"),
               m_dialogs.Calls[0].Text);
+}
+
+// A zoom range: one task a level, named as quarrow-batch names them, each started when the one
+// before ended whole; the status bar says which; Stop stops the run, and Start with the same
+// entries goes on with the level that was stopped, without asking about the earlier ones.
+TEST_F(MainWindow, AZoomRangeRunsATaskALevelAndTheSameEntriesGoOn) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    options.DelayMs = 150; // a Stop falls among the tiles
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    QPushButton* button = Find<QPushButton>(*form, "BitBtn1");
+    QLabel* status = Find<QLabel>(*form, "ProgressText");
+    auto* to = Find<QSpinBox>(*form, "ZoomTo");
+    Type(*form, {"116.3", "116.5", "39.9", "39.9"}, m_save.Path(), "bj");
+    Find<QLineEdit>(*form, "Edit5")->setText("11");
+    EXPECT_EQ(11, to->value()) << "the range's end follows the zoom level";
+    to->setValue(13);
+    EXPECT_TRUE(status->text().startsWith("Next tasks (zoom 11 to 13): ")) << status->text().toStdString();
+    const auto project = [&](int zoom) { return m_save.Path() + "bj_z" + std::to_string(zoom) + ".zav"; };
+    const auto running = [&](int zoom) {
+        return button->text() == "Stop" && form->CurrentTask &&
+               form->CurrentTask->ProjectFile() == project(zoom);
+    };
+
+    form->BitBtn1Click();
+    ASSERT_TRUE(running(11));
+    EXPECT_TRUE(status->text().startsWith("Zoom 11 (1 of 3): ")) << status->text().toStdString();
+    RunToEnd(*form);
+    ASSERT_TRUE(PumpUntil([&] { return running(12); }));
+    EXPECT_TRUE(m_dialogs.TextsOf(Kind::Message).isEmpty()) << "no box between the levels";
+    form->BitBtn1Click(); // Stop
+    RunToEnd(*form);
+    EXPECT_EQ(QStringList{"Task stoped!                    "}, m_dialogs.TextsOf(Kind::Message));
+    EXPECT_TRUE(status->text().startsWith("Zoom 12 (2 of 3): ")) << status->text().toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_EQ("Start", button->text()) << "Stop stopped the run";
+    EXPECT_FALSE(std::filesystem::exists(project(13)));
+
+    form->BitBtn1Click();
+    for (const int zoom : {11, 12, 13}) {
+        ASSERT_TRUE(PumpUntil([&] { return running(zoom); })) << zoom;
+        EXPECT_TRUE(form->CurrentTask->Params->Resume || zoom == 13) << zoom;
+        RunToEnd(*form);
+    }
+    EXPECT_TRUE(status->text().startsWith("Zoom 13 (3 of 3): 6 tiles: 6 saved")) << status->text().toStdString();
+    EXPECT_EQ(2, m_dialogs.TextsOf(Kind::Message).size());
+    EXPECT_TRUE(m_dialogs.TextsOf(Kind::ExistingTask).isEmpty());
+    for (const int zoom : {11, 12, 13}) {
+        const std::string tiles = m_save.Path() + "bj_z" + std::to_string(zoom);
+        EXPECT_EQ(CoveringTiles(116.3, 116.5, 39.9, 39.9, zoom).Count(),
+                  static_cast<unsigned long long>(std::distance(
+                      std::filesystem::directory_iterator(tiles), {})))
+            << zoom;
+    }
 }
 
 TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {

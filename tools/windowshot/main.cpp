@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSpinBox>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
@@ -111,6 +112,25 @@ int main(int argc, char** argv) {
             RunFor(200);
             ok = Save(*tools, output + "main-window-tools.png") && ok;
             tools->hide();
+        }
+
+        // A zoom range, its first level running: one task a level, the status bar says which.
+        {
+            TForm1 range(dialogs, program);
+            range.show();
+            Type(range, "EditTaskName", QStringLiteral("city"));
+            Type(range, "Edit1", QStringLiteral("116.3"));
+            Type(range, "Edit3", QStringLiteral("116.5"));
+            Type(range, "Edit2", QStringLiteral("40"));
+            Type(range, "Edit4", QStringLiteral("39.85"));
+            Type(range, "Edit6", save);
+            Type(range, "Edit5", QStringLiteral("12"));
+            if (auto* to = range.findChild<QSpinBox*>(QStringLiteral("ZoomTo")))
+                to->setValue(14);
+            RunFor(300);
+            range.BitBtn1Click();
+            RunFor(3500);
+            ok = Save(range, output + "main-window-zoom-range.png") && ok;
         }
 
         // A service that refuses every tile, and the window at the end of that task.
