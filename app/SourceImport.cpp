@@ -38,6 +38,11 @@ std::string FormatOf(std::string text) {
     return text;
 }
 
+// 512 for a template of "@2x" tiles (the retina tiles of many services), else 256.
+int TileSizeOf(const std::string& urlTemplate) {
+    return urlTemplate.find("@2x") != std::string::npos ? 512 : 256;
+}
+
 // Rows counted from the south (TMS): the template's y becomes {-y}.
 void FlipRows(std::string& urlTemplate) {
     ReplaceAll(urlTemplate, "{$y}", "{-y}");
@@ -171,6 +176,7 @@ ImportedSources ReadQgis(QXmlStreamReader& xml) {
             }
         }
         source.Format = FormatOf(source.Templates[0]);
+        source.TileSize = TileSizeOf(source.Templates[0]);
         xml.skipCurrentElement();
         Accept(imported, std::move(source));
     }
@@ -199,7 +205,10 @@ ImportedSources ReadTileJson(const QJsonObject& json, const std::string& path) {
     for (char& c : source.Attribution)
         if (IsControl(c))
             c = ' ';
-    source.Format = FormatOf(source.Templates[0]);
+    // The file's own word on the tiles, else the URL's ending.
+    const QString format = json.value("format").toString();
+    source.Format = FormatOf(format.isEmpty() ? source.Templates[0] : Std(format));
+    source.TileSize = json.value("tileSize").toInt(TileSizeOf(source.Templates[0]));
     if (tiles.size() > 1)
         imported.Notes.push_back("\"" + source.Name + "\" lists " + std::to_string(tiles.size()) +
                                  " tile URLs: the first is taken.");

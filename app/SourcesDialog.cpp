@@ -84,6 +84,11 @@ TfrmSourceEdit::TfrmSourceEdit(Dialogs& dialogs, std::vector<std::string> others
     ComboFormat->setObjectName(QStringLiteral("ComboFormat"));
     ComboFormat->addItems({QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("webp")});
     form->addRow(QStringLiteral("Tile format:"), ComboFormat);
+    ComboTileSize = new QComboBox(this);
+    ComboTileSize->setObjectName(QStringLiteral("ComboTileSize"));
+    ComboTileSize->addItem(QStringLiteral("256 x 256 pixels"), 256);
+    ComboTileSize->addItem(QStringLiteral("512 x 512 pixels (retina, @2x)"), 512);
+    form->addRow(QStringLiteral("Tile size:"), ComboTileSize);
     auto* zooms = new QHBoxLayout;
     SpinMinZoom = Spin(this, "SpinMinZoom", 0, 22);
     SpinMaxZoom = Spin(this, "SpinMaxZoom", 0, 22);
@@ -150,6 +155,7 @@ void TfrmSourceEdit::SetSource(const TileSource& source) {
         subdomains += (subdomains.empty() ? "" : ",") + part;
     EditSubdomains->setText(Q(subdomains));
     ComboFormat->setCurrentText(Q(source.Format));
+    ComboTileSize->setCurrentIndex(source.TileSize == 512 ? 1 : 0);
     SpinMinZoom->setValue(source.MinZoom);
     SpinMaxZoom->setValue(source.MaxZoom);
     EditBounds->setText(source.Bounds ? Q(BoundsText(*source.Bounds)) : QString());
@@ -173,6 +179,7 @@ TileSource TfrmSourceEdit::Source() const {
     for (const QString& part : EditSubdomains->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
         source.Subdomains.push_back(part.trimmed().toStdString());
     source.Format = ComboFormat->currentText().toStdString();
+    source.TileSize = ComboTileSize->currentData().toInt();
     source.MinZoom = SpinMinZoom->value();
     source.MaxZoom = SpinMaxZoom->value();
     source.Workers = SpinWorkers->value();

@@ -42,6 +42,7 @@ private:
     std::array<QLineEdit*, 3> m_templates;
     QLineEdit* EditSubdomains;
     QComboBox* ComboFormat;
+    QComboBox* ComboTileSize;
     QSpinBox* SpinMinZoom;
     QSpinBox* SpinMaxZoom;
     QLineEdit* EditBounds;

@@ -106,7 +106,7 @@ struct Loop {
         const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png"
                                       : Bytes.starts_with("RIFF")  ? "webp"
                                                                    : "jpg";
-        if (HasImageSide(Bytes, TileSize) && !TileImageFault(Bytes, kind))
+        if (HasImageSide(Bytes, Task->TileSide()) && !TileImageFault(Bytes, kind))
             return true;
         ++NotTiles;
         return false;
@@ -123,9 +123,10 @@ struct Loop {
 // transparency.
 class ShapeRows {
 public:
-    ShapeRows(const AreaShape& shape, int zoom, int minX, std::size_t width)
-        : m_mask(shape, zoom), m_origin(static_cast<long long>(minX) * TileSize),
-          m_width(static_cast<long long>(width)) {}
+    // A 512-pixel tile's pixels are those of the next zoom level's 256-pixel tiles.
+    ShapeRows(const AreaShape& shape, int zoom, int minX, int side, std::size_t width)
+        : m_mask(shape, side == 512 ? zoom + 1 : zoom),
+          m_origin(static_cast<long long>(minX) * side), m_width(static_cast<long long>(width)) {}
 
     // The opacity of the image's pixel row into alpha, its outside painted white in pixels.
     void Apply(long long row, unsigned char* pixels, unsigned char* alpha) {
@@ -152,20 +153,21 @@ private:
 // Strips from the top or, for a bottom-up writer, from the bottom; false when cancelled.
 bool WriteStrips(Loop& loop, StripWriter& writer) {
     const DownloadTask& task = *loop.Task;
+    const int side = task.TileSide();
     const int columns = task.MaxX - task.MinX + 1;
     const int rows = task.MaxY - task.MinY + 1;
     const std::size_t rowBytes = writer.RowBytes();
-    const std::size_t tileBytes = static_cast<std::size_t>(TileSize) * PixelBytes;
-    std::vector<unsigned char> strip(rowBytes * TileSize);
+    const std::size_t tileBytes = static_cast<std::size_t>(side) * PixelBytes;
+    std::vector<unsigned char> strip(rowBytes * side);
     // In a bottom-up strip the tile's bottom row comes first, at the strip's start.
     const auto stride = static_cast<std::ptrdiff_t>(rowBytes);
     const std::ptrdiff_t tileStride = writer.BottomUp() ? -stride : stride;
-    const std::size_t width = static_cast<std::size_t>(columns) * TileSize;
+    const std::size_t width = static_cast<std::size_t>(columns) * side;
     std::optional<ShapeRows> shape;
     std::vector<unsigned char> alpha;
     if (task.Params->Shape) {
-        shape.emplace(*task.Params->Shape, task.Params->Zoom, task.MinX, width);
-        alpha.resize(width * TileSize);
+        shape.emplace(*task.Params->Shape, task.Params->Zoom, task.MinX, side, width);
+        alpha.resize(width * side);
     }
 
     for (int r = 0; r < rows; ++r) {
@@ -178,23 +180,27 @@ bool WriteStrips(Loop& loop, StripWriter& writer) {
                 continue;
             unsigned char* place = strip.data() + static_cast<std::size_t>(c) * tileBytes;
             if (!loop.Read(task.MinX + c, y) ||
-                !DecodeTile(loop.Bytes, writer.Order(), place, tileStride)) {
+                !DecodeTile(loop.Bytes, writer.Order(), place, tileStride, side)) {
                 ++loop.Missing;
-                for (int row = 0; row < TileSize; ++row)
+                for (int row = 0; row < side; ++row)
                     std::fill_n(place + static_cast<std::size_t>(row) * rowBytes, tileBytes,
                                 static_cast<unsigned char>(0xFF));
             }
             loop.Step();
         }
         if (shape) {
-            for (int k = 0; k < TileSize; ++k) {
-                const long long row = static_cast<long long>(y) * TileSize +
-                                      (writer.BottomUp() ? TileSize - 1 - k : k);
+            for (int k = 0; k < side; ++k) {
+                const long long row = static_cast<long long>(y) * side +
+                                      (writer.BottomUp() ? side - 1 - k : k);
                 shape->Apply(row, strip.data() + static_cast<std::size_t>(k) * rowBytes,
                              alpha.data() + static_cast<std::size_t>(k) * width);
             }
         }
-        writer.WriteRows(strip.data(), shape ? alpha.data() : nullptr, TileSize);
+        // The writers take at most a 256-pixel tile row at a time (a GeoTIFF's own tiles).
+        for (int from = 0; from < side; from += TileSize)
+            writer.WriteRows(strip.data() + static_cast<std::size_t>(from) * rowBytes,
+                             shape ? alpha.data() + static_cast<std::size_t>(from) * width : nullptr,
+                             std::min(TileSize, side - from));
     }
     writer.Finish();
     return true;
@@ -337,12 +343,13 @@ TaskSetExtent ExtentOf(const Tasks& tasks) {
 } // namespace
 
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
-                                       const CombineOptions& options) {
+                                       const CombineOptions& options, int side) {
     const FormatRow& row = RowOf(format);
     if (!row.Image)
         return std::nullopt;
     // An image is written a strip of one tile row at a time; that strip is what memory holds.
-    if (static_cast<unsigned long long>(width) * TileSize * (PixelBytes + 1) > MaxStripBytes)
+    if (static_cast<unsigned long long>(width) * static_cast<unsigned>(side) * (PixelBytes + 1) >
+        MaxStripBytes)
         return "The map is " + Count(width) +
                " pixels wide: too wide for one image; choose MBTiles or a tile tree.";
     return row.Refusal ? row.Refusal(width, height, options) : std::nullopt;
@@ -406,9 +413,10 @@ CombineResult CombineImage(const std::string& projectFile, const std::string& ou
                             DownloadTask::ReadOnly{});
     CombineResult result;
     result.Tiles = task.TileCount;
-    result.Width = (static_cast<long long>(task.MaxX) - task.MinX + 1) * TileSize;
-    result.Height = (static_cast<long long>(task.MaxY) - task.MinY + 1) * TileSize;
-    if (const auto refusal = SizeRefusal(row.Format, result.Width, result.Height, options))
+    result.Width = (static_cast<long long>(task.MaxX) - task.MinX + 1) * task.TileSide();
+    result.Height = (static_cast<long long>(task.MaxY) - task.MinY + 1) * task.TileSide();
+    if (const auto refusal =
+            SizeRefusal(row.Format, result.Width, result.Height, options, task.TileSide()))
         throw Exception(*refusal);
     if (row.Format == OutputFormat::Kmz) {
         result.Halvings = KmzHalvings(result.Width, result.Height, options).value_or(0);
@@ -478,6 +486,7 @@ CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
     info.East = extent.East;
     info.North = extent.North;
     info.Format = first.TileExtension();
+    info.TileSize = first.TileSide();
     info.Source = first.Params->Source;
     info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
                                                                         : SourceName(first);

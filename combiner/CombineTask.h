@@ -10,14 +10,16 @@
 #include <vector>
 
 #include "OutputFormats.h"
+#include "TileImage.h"
 
 namespace quarrow::combiner {
 
 
 // Why an image of this many pixels cannot be written in the format, nullopt when it can: a
 // format's own limit, or a strip beyond MaxStripBytes.
+// side: the tiles', the rows of the strip an image is written in.
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
-                                       const CombineOptions& options = {});
+                                       const CombineOptions& options = {}, int side = TileSize);
 
 // The outputs' extensions, for a message: ".bmp, .png, ... or a folder ending in /".
 std::string ExtensionsText();

@@ -26,6 +26,18 @@ std::string Count(long long value) {
     return std::to_string(value);
 }
 
+// Where an image's pixels lie as 256-pixel tiles: a task's own, or for 512-pixel tiles those of
+// the next zoom level, each a quarter of one of them; the placements are worked out from these.
+struct PixelGrid {
+    int MinX, MinY, Zoom;
+};
+
+PixelGrid GridOf(const DownloadTask& task) {
+    if (task.TileSide() == 512)
+        return {task.MinX * 2, task.MinY * 2, task.Params->Zoom + 1};
+    return {task.MinX, task.MinY, task.Params->Zoom};
+}
+
 std::unique_ptr<StripWriter> Bmp(const ImageOutput& out) {
     return std::make_unique<BmpStripWriter>(out.Path, out.Width, out.Height);
 }
@@ -40,14 +52,15 @@ std::unique_ptr<StripWriter> GeoTiff(const ImageOutput& out) {
     options.Alpha = out.Task->Params->Shape != nullptr;
     options.Jpeg = out.Task->TileExtension() == "jpg";
     options.Quality = out.Quality;
-    return std::make_unique<GeoTiffWriter>(
-        out.Path, out.Width, out.Height,
-        PlacementOf(out.Task->MinX, out.Task->MinY, out.Task->Params->Zoom), options);
+    const PixelGrid grid = GridOf(*out.Task);
+    return std::make_unique<GeoTiffWriter>(out.Path, out.Width, out.Height,
+                                           PlacementOf(grid.MinX, grid.MinY, grid.Zoom), options);
 }
 
 std::unique_ptr<StripWriter> Kmz(const ImageOutput& out) {
+    const PixelGrid grid = GridOf(*out.Task);
     return std::make_unique<KmzWriter>(
-        out.Path, out.Width, out.Height, out.Task->MinX, out.Task->MinY, out.Task->Params->Zoom,
+        out.Path, out.Width, out.Height, grid.MinX, grid.MinY, grid.Zoom,
         ProjectBaseName(out.Task->Params->ProjectName), KmzLook{out.Halvings, out.Quality});
 }
 
@@ -128,7 +141,8 @@ std::vector<std::string> WorldFiles(const std::string& output, const DownloadTas
                                     long long) {
     const std::string world = WorldFileName(output);
     const std::string projection = ProjectionFileName(output);
-    SaveLines(world, WorldFileLines(task.MinX, task.MinY, task.Params->Zoom));
+    const PixelGrid grid = GridOf(task);
+    SaveLines(world, WorldFileLines(grid.MinX, grid.MinY, grid.Zoom));
     SaveLines(projection, {WebMercatorWkt()});
     return {world, projection};
 }
@@ -136,8 +150,9 @@ std::vector<std::string> WorldFiles(const std::string& output, const DownloadTas
 std::vector<std::string> OziFiles(const std::string& output, const DownloadTask& task,
                                   long long width, long long height) {
     const std::string map = OziMapFileName(output);
+    const PixelGrid grid = GridOf(task);
     SaveLines(map, OziMapLines(ProjectBaseName(task.Params->ProjectName), output, width, height,
-                               task.MinX, task.MinY, task.Params->Zoom));
+                               grid.MinX, grid.MinY, grid.Zoom));
     return {map};
 }
 

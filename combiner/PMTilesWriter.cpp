@@ -228,7 +228,8 @@ void PMTilesWriter::Finish() {
         "\",\"type\":\"baselayer\",\"attribution\":" + JsonString(m_info.Attribution) +
         ",\"bounds\":[" + m_info.BoundsText() + "],\"center\":[" + m_info.CenterText() +
         "],\"minzoom\":" + std::to_string(m_info.MinZoom) +
-        ",\"maxzoom\":" + std::to_string(m_info.MaxZoom) + "}");
+        ",\"maxzoom\":" + std::to_string(m_info.MaxZoom) +
+        ",\"tileSize\":" + std::to_string(m_info.TileSize) + "}");
     const std::uint64_t metadataOffset = leavesOffset + m_leaves.size();
     WriteAt(metadataOffset, metadata);
 

@@ -20,7 +20,7 @@ public:
     virtual bool BottomUp() const = 0;
     // Bytes from one row to the next in the rows handed to WriteRows.
     virtual std::size_t RowBytes() const = 0;
-    // The next count rows, in file order, and their opacity (one byte a pixel, rows of the image's
+    // The next count rows (at most TileSize), in file order, and their opacity (one byte a pixel, rows of the image's
     // width; null for opaque rows), which a format without transparency ignores. Throws an
     // Exception when the file cannot be written.
     virtual void WriteRows(const unsigned char* rows, const unsigned char* alpha, int count) = 0;

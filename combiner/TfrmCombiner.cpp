@@ -204,7 +204,7 @@ void TfrmCombiner::OpenTask(const QString& projectFile) {
         m_task->setText(projectFile);
         const long long columns = static_cast<long long>(task.MaxX) - task.MinX + 1;
         const long long rows = static_cast<long long>(task.MaxY) - task.MinY + 1;
-        const int side = quarrow::combiner::TileSize;
+        const int side = task.TileSide();
         m_summary->setText(QStringLiteral("Zoom %1: %2 x %3 tiles (%4), %5 x %6 pixels")
                                .arg(params->Zoom)
                                .arg(Number(columns), Number(rows), Number(task.TileCount),

@@ -17,6 +17,7 @@ struct ArchiveInfo {
     int MaxZoom = 1;
     double West = 0, South = 0, East = 0, North = 0; // degrees, around every task
     std::string Format = "png";                      // of the tiles: "png", "jpg" or "webp"
+    int TileSize = 256;                              // pixels a side of the tiles
     std::string Attribution;
     std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
 

@@ -18,12 +18,12 @@ namespace quarrow::combiner {
 namespace {
 
 // Reads the header; on success the image must be finished or freed.
-bool BeginTile(png_image& image, const std::string& bytes) {
+bool BeginTile(png_image& image, const std::string& bytes, int side) {
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
         return false;
-    if (image.width != TileSize || image.height != TileSize) {
+    if (image.width != static_cast<png_uint_32>(side) || image.height != static_cast<png_uint_32>(side)) {
         png_image_free(&image);
         return false;
     }
@@ -46,7 +46,7 @@ struct JpegError {
 // Decodes a JPEG into pixels when `pixels` is given; else reads its header only. No object with
 // a destructor lives across the long jump.
 bool ReadJpeg(const std::string& bytes, PixelOrder order, unsigned char* pixels,
-              std::ptrdiff_t rowStride) {
+              std::ptrdiff_t rowStride, int side) {
     jpeg_decompress_struct info{};
     JpegError error{};
     info.err = jpeg_std_error(&error.Manager);
@@ -59,8 +59,9 @@ bool ReadJpeg(const std::string& bytes, PixelOrder order, unsigned char* pixels,
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
                  static_cast<unsigned long>(bytes.size()));
-    bool fits = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.image_width == TileSize &&
-                info.image_height == TileSize;
+    bool fits = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK &&
+                info.image_width == static_cast<JDIMENSION>(side) &&
+                info.image_height == static_cast<JDIMENSION>(side);
     if (fits && pixels) {
         info.out_color_space = order == PixelOrder::Rgb ? JCS_RGB : JCS_EXT_BGR;
         jpeg_start_decompress(&info);
@@ -87,21 +88,20 @@ struct WebpPixels {
 
 // Its pixels with their opacity, laid over what the strip holds, as a PNG's are.
 bool ReadWebp(const std::string& bytes, PixelOrder order, unsigned char* pixels,
-              std::ptrdiff_t rowStride) {
+              std::ptrdiff_t rowStride, int side) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     int width = 0, height = 0;
-    if (!WebPGetInfo(data, bytes.size(), &width, &height) || width != TileSize ||
-        height != TileSize)
+    if (!WebPGetInfo(data, bytes.size(), &width, &height) || width != side || height != side)
         return false;
     const std::unique_ptr<std::uint8_t, WebpPixels> rgba(
         WebPDecodeRGBA(data, bytes.size(), &width, &height));
-    if (!rgba || width != TileSize || height != TileSize)
+    if (!rgba || width != side || height != side)
         return false;
     const int red = order == PixelOrder::Rgb ? 0 : 2, blue = 2 - red;
-    for (int row = 0; row < TileSize; ++row) {
-        const std::uint8_t* from = rgba.get() + static_cast<std::ptrdiff_t>(row) * TileSize * 4;
+    for (int row = 0; row < side; ++row) {
+        const std::uint8_t* from = rgba.get() + static_cast<std::ptrdiff_t>(row) * side * 4;
         unsigned char* to = pixels + rowStride * row;
-        for (int column = 0; column < TileSize; ++column, from += 4, to += PixelBytes) {
+        for (int column = 0; column < side; ++column, from += 4, to += PixelBytes) {
             const unsigned alpha = from[3];
             const auto over = [alpha](unsigned top, unsigned under) {
                 return static_cast<unsigned char>((top * alpha + under * (255 - alpha) + 127) /
@@ -141,18 +141,18 @@ std::string WebpAsPng(const std::string& bytes) {
 }
 
 bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixels,
-                std::ptrdiff_t rowStride) {
+                std::ptrdiff_t rowStride, int side) {
     if (rowStride > INT_MAX || rowStride < -INT_MAX)
         return false;
     // libpng's order: the buffer's first row is the picture's bottom one when the stride is
     // negative. The other decoders are given the top row's place and walk from it.
-    unsigned char* top = rowStride < 0 ? pixels - rowStride * (TileSize - 1) : pixels;
+    unsigned char* top = rowStride < 0 ? pixels - rowStride * (side - 1) : pixels;
     if (IsJpeg(bytes))
-        return ReadJpeg(bytes, order, top, rowStride);
+        return ReadJpeg(bytes, order, top, rowStride, side);
     if (IsWebp(bytes))
-        return ReadWebp(bytes, order, top, rowStride);
+        return ReadWebp(bytes, order, top, rowStride, side);
     png_image image;
-    if (!BeginTile(image, bytes))
+    if (!BeginTile(image, bytes, side))
         return false;
     image.format = order == PixelOrder::Rgb ? PNG_FORMAT_RGB : PNG_FORMAT_BGR;
     // A null background composes transparent pixels over the buffer, which is white.

@@ -48,6 +48,8 @@ void XyzTreeWriter::Finish() {
                "  \"minzoom\": " + std::to_string(m_info.MinZoom) + ",",
                "  \"maxzoom\": " + std::to_string(m_info.MaxZoom) + ",",
                "  \"bounds\": [" + m_info.BoundsText(", ") + "],",
+               // The size of the tiles, which a web map needs to place 512-pixel ones.
+               "  \"tileSize\": " + std::to_string(m_info.TileSize) + ",",
                "  \"attribution\": " + JsonString(m_info.Attribution), "}"});
 }
 

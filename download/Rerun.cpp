@@ -137,8 +137,10 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
         return Refused("the URL of " + PrintableText(line) + " is no http URL.");
     }
     std::string buffer;
-    if (const auto failure = FetchRepeated(client, entry.Url, buffer,
-                                           custom ? custom->TileExtension() : std::string()))
+    if (const auto failure =
+            FetchRepeated(client, entry.Url, buffer,
+                          custom ? custom->TileExtension() : std::string(),
+                          custom ? custom->TileSide() : 0))
         return FailureReport(*failure, entry.Url);
     if (!custom) {
         SaveTile(entry.Path, buffer);
@@ -153,14 +155,14 @@ RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask
 }
 
 std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
-                                         std::string& buffer, std::string_view format) {
+                                         std::string& buffer, std::string_view format, int side) {
     for (int attempt = 1;; ++attempt) {
         // Bytes of an answer cut by a reset must not precede the next answer in the file.
         buffer.clear();
         try {
             client.Get(url, buffer);
             if (!format.empty())
-                if (const auto fault = TileImageFault(buffer, format))
+                if (const auto fault = TileImageFault(buffer, format, side))
                     throw Exception(*fault);
             return std::nullopt;
         } catch (const Exception& error) {

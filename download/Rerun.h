@@ -75,10 +75,11 @@ bool IsReset(std::string_view message);
 RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task = {});
 
 // Gets the URL into buffer, again after each connection reset (RerunMaxAttempts in all), and
-// checks the body as a whole image of the format when one is given. The failure's message, or
+// checks the body as a whole image of the format (and side) when one is given. The failure's message, or
 // nothing when the buffer holds the answer.
 std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
-                                         std::string& buffer, std::string_view format = {});
+                                         std::string& buffer, std::string_view format = {},
+                                         int side = 0);
 
 struct RerunOutcome {
     int Failed = 0;                      // entries tried and not saved

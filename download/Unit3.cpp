@@ -307,7 +307,7 @@ bool TDownThread::WholeTile(const std::string& path, const TileFile& file) const
         return false;
     std::string bytes;
     return ReadWholeFile(path, bytes, MaxTileFileSize) &&
-           !TileImageFault(bytes, Task->TileExtension());
+           !TileImageFault(bytes, Task->TileExtension(), m_custom ? Task->TileSide() : 0);
 }
 
 TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string message) const {
@@ -353,7 +353,8 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
             // A service's error page or an empty body is no tile; an update never puts one in
             // place of a good tile, whatever its source.
             if (m_custom || m_update)
-                if (const auto fault = TileImageFault(buffer, Task->TileExtension()))
+                if (const auto fault = TileImageFault(buffer, Task->TileExtension(),
+                                                      m_custom ? Task->TileSide() : 0))
                     throw Exception(*fault);
         } catch (const EIdProtocolReplyError& error) {
             // An update's tile that the service has as it was.

@@ -130,7 +130,8 @@ std::optional<ImageSize> ImageHeaderSize(std::string_view bytes) {
     return std::nullopt;
 }
 
-std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format) {
+std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format,
+                                          int side) {
     struct Kind {
         std::string_view Format, Name, Ends;
         bool (*Is)(std::string_view);
@@ -161,6 +162,9 @@ std::optional<std::string> TileImageFault(std::string_view bytes, std::string_vi
     if (!kind->Whole(bytes))
         return "not an image: the " + std::string(kind->Name) + " ends before " +
                std::string(kind->Ends);
+    if (side > 0 && (size->Width != side || size->Height != side))
+        return "not a tile of this source: not " + std::to_string(side) + " x " +
+               std::to_string(side) + " pixels";
     return std::nullopt;
 }
 

@@ -23,7 +23,10 @@ std::optional<ImageSize> ImageHeaderSize(std::string_view bytes);
 
 // Why the bytes are no whole tile image of the format ("png", "jpg" or "webp"), or nullopt. Each reason
 // begins "not an image" and holds none of the texts by which failures are sorted.
-std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format);
+// With a side, a picture of another size is "not a tile of this source: not 512 x 512 pixels"
+// (the size it has is not said: its digits could read as a status).
+std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format,
+                                          int side = 0);
 
 // Whether the bytes are a picture of exactly side x side pixels, by the header alone.
 bool HasImageSide(std::string_view bytes, int side);

@@ -44,6 +44,10 @@ std::vector<std::pair<std::string, std::string>> RuleKeys(const TileSource& sour
     if (!source.Subdomains.empty())
         keys.emplace_back("Subdomains", JoinList(source.Subdomains));
     keys.emplace_back("Format", source.Format);
+    // Written only for other tiles than the usual, so that files of 256-pixel sources stay as
+    // they were.
+    if (source.TileSize != 256)
+        keys.emplace_back("TileSize", std::to_string(source.TileSize));
     keys.emplace_back("MinZoom", std::to_string(source.MinZoom));
     keys.emplace_back("MaxZoom", std::to_string(source.MaxZoom));
     if (source.Bounds)
@@ -77,7 +81,8 @@ std::optional<std::string> ReadRules(const ProfileSnapshot& file, const std::str
                               {"MaxZoom", &source.MaxZoom},
                               {"Workers", &source.Workers},
                               {"TileDelay", &source.TileDelayMs},
-                              {"MinAge", &source.MinAgeDays}}) {
+                              {"MinAge", &source.MinAgeDays},
+                              {"TileSize", &source.TileSize}}) {
         if (const std::string value = text(key); !value.empty()) {
             const std::optional<int> number = ParseInteger(value);
             if (!number)

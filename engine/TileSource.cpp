@@ -213,6 +213,8 @@ std::optional<std::string> CheckSource(const TileSource& source) {
             return "The subdomain \"" + subdomain + "\" is not a part of a host name.";
     if (source.Format != "png" && source.Format != "jpg" && source.Format != "webp")
         return "The tile format must be png, jpg or webp, not \"" + source.Format + "\".";
+    if (source.TileSize != 256 && source.TileSize != 512)
+        return "A tile is 256 or 512 pixels a side, not " + std::to_string(source.TileSize) + ".";
     if (source.MinZoom < 0 || source.MaxZoom > 22 || source.MinZoom > source.MaxZoom)
         return std::string("The zoom levels must lie within 0 to 22, the smallest first.");
     if (source.Bounds &&

@@ -26,6 +26,7 @@ struct TileSource {
     std::array<std::string, 3> Templates;
     std::vector<std::string> Subdomains;
     std::string Format = "png"; // "png", "jpg" or "webp": the tiles' files and what an answer must be
+    int TileSize = 256;         // pixels a side: 256, or 512 for "retina" tiles
     int MinZoom = 1;
     int MaxZoom = 18;
     std::optional<GeoBounds> Bounds;

@@ -593,6 +593,10 @@ std::string DownloadTask::TileExtension() const {
     return m_extension;
 }
 
+int DownloadTask::TileSide() const {
+    return Params->Source ? Params->Source->TileSize : 256;
+}
+
 int DownloadTask::MapIndex() const {
     return std::clamp(Params->MapsType - 17, 0, 2);
 }

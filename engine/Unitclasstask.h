@@ -164,6 +164,8 @@ public:
     std::string TileFileName(int x, int y) const;
     std::string TilePath(int x, int y) const;
     std::string TileExtension() const;
+    // Pixels a side of the task's tiles: its source's, 256 for the built-in one.
+    int TileSide() const;
 
     // Whether the tile is one of the task's: every tile of a rectangle task, the covered ones of
     // a shape's task.

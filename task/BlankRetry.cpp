@@ -61,7 +61,9 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
             ++counts.Asked;
             const std::string url = task->TileUrl(x, y);
             client.StatusCode = 0;
-            if (const auto failure = FetchRepeated(client, url, bytes, task->TileExtension())) {
+            const int side = task->Params->Source ? task->TileSide() : 0;
+            if (const auto failure =
+                    FetchRepeated(client, url, bytes, task->TileExtension(), side)) {
                 if (client.StatusCode == 404 || client.StatusCode == 400) {
                     ++counts.StillBlank;
                     show(path + ":" + url + " still blank: the service has none");

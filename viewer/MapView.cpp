@@ -59,7 +59,8 @@ void MapView::ShowTask(std::shared_ptr<const ViewerTask> task, std::string blank
         [this, generation, deliver = DeliveryFor(generation)](const TileKey& key, CachedTile tile) {
             if (tile.NotATile)
                 PostFor(generation, [this, key] {
-                    emit TileRefused(QString::fromStdString(m_task->TilePath(key.X, key.Y)));
+                    emit TileRefused(QString::fromStdString(m_task->TilePath(key.X, key.Y)),
+                                     m_task->Task().TileSide());
                 });
             deliver(key, std::move(tile));
         });
@@ -94,7 +95,7 @@ std::optional<MapView::FetchedTile> MapView::FetchedAt(double lon, double lat) c
     const int zoom = m_task->Zoom();
     const auto x = static_cast<int>(std::floor(TileXOf(lon, zoom)));
     const auto y = static_cast<int>(std::floor(TileYOf(lat, zoom)));
-    for (const int size : {256, 64, 16})
+    for (const int size : {512, 256, 64, 16})
         if (const CachedTile* tile = Cache().Peek({x, y, size, zoom}); tile && tile->Fetched)
             return FetchedTile{x, y, *tile->Fetched};
     return std::nullopt;
@@ -116,6 +117,9 @@ int MapView::TileSizeForScale() const {
     // Tiles drawn much smaller than they are stored are read at a smaller size, so a screenful
     // of them stays within the cache; below a few pixels the overview alone is drawn.
     const double scale = View().Scale;
+    // A source's 512-pixel tiles, drawn larger than 256, are read whole: twice the detail.
+    if (scale > 256 && m_task && m_task->Task().TileSide() == 512)
+        return 512;
     if (scale > 96)
         return 256;
     if (scale > 24)
@@ -155,7 +159,7 @@ void MapView::PaintBehind(QPainter& painter) {
 
 const CachedTile* MapView::StandIn(const TileKey& key) {
     // Meanwhile a size already read stands in, else the overview shows through.
-    for (const int other : {256, 64, 16}) {
+    for (const int other : {512, 256, 64, 16}) {
         if (other == key.Size)
             continue;
         if (const CachedTile* tile = MutableCache().Find({key.X, key.Y, other, key.Z}))

@@ -52,7 +52,7 @@ public:
 signals:
     void CountsChanged();
     // A tile file that is no picture of a tile's size, shown as missing.
-    void TileRefused(const QString& path);
+    void TileRefused(const QString& path, int side);
 
 protected:
     std::optional<Level> DrawnLevel() const override;

@@ -16,7 +16,7 @@ CachedTile LoadTile(const ViewerTask& task, const std::string& blank, const Tile
         return tile;
     const std::string& data = tile.State == TileState::Blank ? blank : bytes;
     // The blank image is Quarrow's own; a tile's file is looked at before it is decoded.
-    if (tile.State == TileState::Present && !HasImageSide(data, static_cast<int>(TilePixels))) {
+    if (tile.State == TileState::Present && !HasImageSide(data, task.Task().TileSide())) {
         tile.State = TileState::Missing;
         tile.NotATile = true;
         return tile;

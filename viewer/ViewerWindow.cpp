@@ -50,10 +50,10 @@ ViewerWindow::ViewerWindow(Dialogs& dialogs, const QString& executableFolder, QW
     statusBar()->addPermanentWidget(m_countsLabel);
     connect(m_view, &MapView::CountsChanged, this, &ViewerWindow::ShowCounts);
     connect(m_view, &MapView::CursorMoved, this, &ViewerWindow::ShowCursor);
-    connect(m_view, &MapView::TileRefused, this, [this](const QString& path) {
+    connect(m_view, &MapView::TileRefused, this, [this](const QString& path, int side) {
         statusBar()->showMessage(
             QFileInfo(path).fileName() +
-                tr(" is not a 256 x 256 tile picture: it is shown as missing."),
+                tr(" is not a %1 x %1 tile picture: it is shown as missing.").arg(side),
             10000);
     });
     resize(1024, 720);

@@ -15,9 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (header)
         fuzz::Check(header->Width > 0 && header->Height > 0, "a picture has pixels");
     for (const std::string_view format : {"png", "jpg", "webp"}) {
-        const std::optional<std::string> fault = TileImageFault(bytes, format);
-        fuzz::Check(fault || header, "a whole tile has a size");
-        fuzz::Check(!fault || fault->starts_with("not an image"), "each reason says what it is");
+        for (const int side : {0, 512}) {
+            const std::optional<std::string> fault = TileImageFault(bytes, format, side);
+            fuzz::Check(fault || header, "a whole tile has a size");
+            fuzz::Check(!fault || fault->starts_with("not a"), "each reason says what it is");
+            fuzz::Check(fault || side == 0 || (header->Width == side && header->Height == side),
+                        "a tile of the source is of its side");
+        }
     }
     return 0;
 }

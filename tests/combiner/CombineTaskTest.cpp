@@ -120,11 +120,20 @@ std::vector<unsigned char> PatternPixels(int x, int y, bool withAlpha) {
     return pixels;
 }
 
-// The pattern as a lossless WebP, so that every decoded pixel can be compared.
-std::string PatternWebp(int x, int y) {
-    const std::vector<unsigned char> pixels = PatternPixels(x, y, false);
+// The pattern as a lossless WebP, so that every decoded pixel can be compared; a 512-pixel tile
+// is the pattern twice over in each direction.
+std::string PatternWebp(int x, int y, int side = Side) {
+    std::vector<unsigned char> pixels = PatternPixels(x, y, false);
+    if (side == 2 * Side) {
+        std::vector<unsigned char> twice;
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i)
+                for (int k = 0; k < 3; ++k)
+                    twice.push_back(pixels[static_cast<std::size_t>(((j % Side) * Side + i % Side) * 3 + k)]);
+        pixels = std::move(twice);
+    }
     std::uint8_t* out = nullptr;
-    const std::size_t size = WebPEncodeLosslessRGB(pixels.data(), Side, Side, Side * 3, &out);
+    const std::size_t size = WebPEncodeLosslessRGB(pixels.data(), side, side, side * 3, &out);
     std::string bytes(reinterpret_cast<const char*>(out), size);
     WebPFree(out);
     return bytes;
@@ -969,4 +978,63 @@ TEST(CombineWebp, ImagesDecodeThemArchivesKeepThemPhoneFilesGetPngs) {
     const std::string pmtiles = ReadFileBytes(dir.Path() + "webp.pmtiles");
     ASSERT_GT(pmtiles.size(), 127u);
     EXPECT_EQ(pmtiles[99], 4) << "the header's tile type: WebP";
+}
+
+// A source's 512-pixel tiles: an image of twice the pixels, each tile's at its place, the world
+// file's pixel half as wide; a tile tree says the size in its tilejson.json.
+TEST(CombineRetina, TwiceThePixelsEachTileAtItsPlace) {
+    TempDir dir;
+    auto params = std::make_shared<quarrow::TaskParams>();
+    params->LeftLongitude = 116.3;
+    params->RightLongitude = 116.35;
+    params->TopLatitude = 40.0;
+    params->BottomLatitude = 39.98;
+    params->Zoom = 13;
+    params->MapsType = 17;
+    params->SavePath = dir.Path();
+    params->ProjectName = "retina.zav";
+    quarrow::TileSource source;
+    source.Name = "Retina";
+    source.Templates[0] = "http://127.0.0.1:1/{z}/{x}/{y}@2x.webp";
+    source.Format = "webp";
+    source.TileSize = 512;
+    params->Source = source;
+    quarrow::DownloadTask task(params);
+    task.WriteProjectFile();
+    for (int x = task.MinX; x <= task.MaxX; ++x)
+        for (int y = task.MinY; y <= task.MaxY; ++y)
+            WriteFileBytes(task.TilePath(x, y), PatternWebp(x, y, 512));
+    const int columns = task.MaxX - task.MinX + 1, rows = task.MaxY - task.MinY + 1;
+    // A GeoTIFF takes its rows 256 at a time, as from any task.
+    const auto tiff = CombineTask(task.ProjectFile(), dir.Path() + "map.tif");
+    EXPECT_EQ(tiff.Height, rows * 512);
+    for (const std::string name : {"map.png", "map.bmp"}) {
+    SCOPED_TRACE(name);
+    const auto result = CombineTask(task.ProjectFile(), dir.Path() + name);
+    EXPECT_EQ(result.Missing, 0);
+    EXPECT_EQ(result.Width, columns * 512);
+    const std::string bytes = ReadFileBytes(dir.Path() + name);
+    const Image combined = name == "map.png" ? DecodePng(bytes) : DecodeBmp(bytes);
+    ASSERT_EQ(combined.Width, columns * 512);
+    ASSERT_EQ(combined.Height, rows * 512);
+    for (int x = task.MinX; x <= task.MaxX; ++x)
+        for (int y = task.MinY; y <= task.MaxY; ++y) {
+            const std::vector<unsigned char> expected = PatternPixels(x, y, false);
+            int wrong = 0;
+            for (int j = 0; j < 512; ++j)
+                for (int i = 0; i < 512; ++i)
+                    wrong += std::memcmp(
+                                 combined.At((x - task.MinX) * 512 + i, (y - task.MinY) * 512 + j),
+                                 &expected[static_cast<std::size_t>((j % Side) * Side + i % Side) * 3],
+                                 3) != 0;
+            EXPECT_EQ(wrong, 0) << "tile " << x << "," << y;
+        }
+    }
+    const std::vector<std::string> world = Lines(ReadFileBytes(dir.Path() + "map.pgw"));
+    ASSERT_EQ(world.size(), 6u);
+    EXPECT_NEAR(Parse(world[0]), 2 * std::numbers::pi * R / (512 << 13), 1e-9);
+    EXPECT_NEAR(Parse(world[4]), Easting(TileXToLon(task.MinX, 13)) + Parse(world[0]) / 2, 1e-6);
+    quarrow::combiner::CombineXyz({task.ProjectFile()}, dir.Path() + "tree");
+    EXPECT_NE(std::string::npos,
+              ReadFileBytes(dir.Path() + "tree/tilejson.json").find("\"tileSize\": 512,"));
 }

@@ -90,6 +90,10 @@ TEST(ImageHeader, ATileIsWholeAndOfATilesSizeOrItIsNoImage) {
     EXPECT_FALSE(TileImageFault(ReadFileBytes(BLANK_WEBP_PATH), "webp"));
     EXPECT_EQ((ImageSize{256, 256}), ImageHeaderSize(ReadFileBytes(BLANK_WEBP_PATH)));
     EXPECT_EQ((ImageSize{300, 200}), ImageHeaderSize(Webp("VP8 ", 300, 200)));
+    // A source of 512-pixel tiles takes those only, and says so without the size it got.
+    EXPECT_EQ("not a tile of this source: not 512 x 512 pixels",
+              TileImageFault(Webp("VP8L", 400, 400), "webp", 512).value_or(""));
+    EXPECT_FALSE(TileImageFault(Webp("VP8L", 512, 512), "webp", 512));
     EXPECT_TRUE(HasImageSide(Jpeg(256, 256), 256));
     EXPECT_FALSE(HasImageSide(TilePng("retina", 512), 256));
 }

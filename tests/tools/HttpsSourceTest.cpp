@@ -99,12 +99,19 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
         test::MakeCertificates(m_folder.Path(), "good", "127.0.0.1");
     const auto service = HttpsService(good);
     using Picture = tileservice::TileRequest::Picture;
-    for (const auto& [format, picture] :
-         {std::pair{"jpg", Picture::Jpeg}, {"webp", Picture::Webp}}) {
+    struct Served {
+        const char* Format;
+        Picture Kind;
+        int Side; // 512: the source's "@2x" tiles
+    };
+    for (const auto& [format, picture, side] :
+         {Served{"jpg", Picture::Jpeg, 256}, {"webp", Picture::Webp, 256}, {"png", Picture::Png, 512}}) {
         SCOPED_TRACE(format);
         TileSource source = Source(service->Port());
         source.Format = format;
-        ReplaceAll(source.Templates[1], ".jpg", "." + std::string(format));
+        source.TileSize = side;
+        ReplaceAll(source.Templates[1], ".jpg",
+                   std::string(side == 512 ? "@2x." : ".") + format);
         const auto task = MakeTask(source, good.CaCert, 2, 3);
         ASSERT_EQ(2, task->Params->ThreadCount);
         test::RecordingHost host(m_exe.Path());
@@ -117,7 +124,7 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
             for (int y = Y0; y < Y0 + 3; ++y) {
                 // {-y}: the row counted from the south is the one the service drew.
                 const std::string served = tileservice::RenderTilePng(
-                    {MapKind::Satellite, Zoom, x, (1 << Zoom) - 1 - y, picture});
+                    {MapKind::Satellite, Zoom, x, (1 << Zoom) - 1 - y, picture, side});
                 EXPECT_EQ(served, ReadFileBytes(m_save.Path() + "https/zavs_" + std::to_string(x) +
                                                 "_" + std::to_string(y) + "_12." + format));
             }
@@ -131,6 +138,7 @@ TEST_F(HttpsSource, ATaskThroughATemplateSavesTheServedTilesUnderTheSourcesForma
         EXPECT_EQ(source.Templates[1], read.Source->Templates[1]);
         EXPECT_EQ(source.Subdomains, read.Source->Subdomains);
         EXPECT_EQ(format, read.Source->Format);
+        EXPECT_EQ(side, read.Source->TileSize);
     }
 }
 

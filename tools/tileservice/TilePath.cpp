@@ -95,9 +95,15 @@ std::optional<TileRequest> ParseXyzPath(std::string_view rest) {
     }
     if (!format)
         return std::nullopt;
+    const bool retina = rest.ends_with("@2x");
+    if (retina)
+        rest.remove_suffix(3);
     const std::optional<int> z = ReadNumber(TakeSegment(rest));
     const std::optional<int> x = ReadNumber(TakeSegment(rest));
-    return Tile(*kind, z, x, ReadNumber(rest), *format);
+    std::optional<TileRequest> tile = Tile(*kind, z, x, ReadNumber(rest), *format);
+    if (tile && retina)
+        tile->Side = 512;
+    return tile;
 }
 
 std::string_view TileRequest::Extension() const {

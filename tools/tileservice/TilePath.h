@@ -15,6 +15,7 @@ struct TileRequest {
     int Y;
     enum class Picture { Png, Jpeg, Webp };
     Picture Format = Picture::Png;
+    int Side = 256; // 512 for a "@2x" tile of the XYZ form
     bool Changed = false; // the tile's newer picture (see ServiceOptions::ChangedEvery)
 
     // The file extension and the media type of the picture.

@@ -113,8 +113,10 @@ QFont FittingFont(const QString& text, int largest, int width) {
 }
 
 std::string Render(const TileRequest& tile) {
-    QImage image(TileSize, TileSize, QImage::Format_RGB32);
+    // A "@2x" tile is the same drawing at twice the pixels.
+    QImage image(tile.Side, tile.Side, QImage::Format_RGB32);
     QPainter painter(&image);
+    painter.scale(tile.Side / double{TileSize}, tile.Side / double{TileSize});
     const Origin origin{static_cast<double>(tile.X) * TileSize,
                         static_cast<double>(tile.Y) * TileSize};
     QColor border;
@@ -219,6 +221,7 @@ private:
 std::uint64_t CacheKey(const TileRequest& tile) {
     return static_cast<std::uint64_t>(tile.Changed) << 63 |
            static_cast<std::uint64_t>(tile.Format) << 61 |
+           static_cast<std::uint64_t>(tile.Side == 512) << 60 |
            static_cast<std::uint64_t>(tile.Kind) << 56 | static_cast<std::uint64_t>(tile.Z) << 48 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.X)) << 24 |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(tile.Y));
