@@ -81,6 +81,15 @@ TEST(SourceImport, EachFormOfOneServiceGivesTheSameSource) {
                    R"({"tiles": ["http://t.example/{z}/{x}/{y}.png"], "scheme": "tms"})");
     EXPECT_EQ("http://t.example/{z}/{x}/{-y}.png",
               ImportSources(folder.Path() + "tms.json").Sources.at(0).Templates[0]);
+    // The file's own word on format and size, else the URL's: WebP, and "@2x" retina tiles.
+    WriteFileBytes(folder.Path() + "retina.json",
+                   R"({"tiles": ["http://t.example/{z}/{x}/{y}"], "format": "webp", "tileSize": 512})");
+    WriteFileBytes(folder.Path() + "at2x.json", R"({"tiles": ["http://t.example/{z}/{x}/{y}@2x.webp"]})");
+    for (const char* file : {"retina.json", "at2x.json"}) {
+        const TileSource read = ImportSources(folder.Path() + file).Sources.at(0);
+        EXPECT_EQ("webp", read.Format) << file;
+        EXPECT_EQ(512, read.TileSize) << file;
+    }
     WriteFileBytes(folder.Path() + "other.xml", "<gpx/>");
     try {
         ImportSources(folder.Path() + "other.xml");
