@@ -103,9 +103,7 @@ struct Loop {
     bool Read(int x, int y) {
         if (!ReadWholeFile(Task->TilePath(x, y), Bytes, MaxTileFileSize))
             return false;
-        const std::string_view kind = Bytes.starts_with("\x89PNG") ? "png"
-                                      : Bytes.starts_with("RIFF")  ? "webp"
-                                                                   : "jpg";
+        const std::string_view kind = ImageFormatOf(Bytes);
         if (HasImageSide(Bytes, Task->TileSide()) && !TileImageFault(Bytes, kind))
             return true;
         ++NotTiles;

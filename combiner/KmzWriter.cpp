@@ -118,6 +118,7 @@ KmzWriter::KmzWriter(std::string path, std::uint32_t width, std::uint32_t height
     m_rows.resize(static_cast<std::size_t>(m_outWidth) * 3 * KmzPieceSide);
     if (look.Halvings > 0) {
         m_sum.resize(static_cast<std::size_t>(m_outWidth) * 3);
+        m_mean.resize(m_sum.size());
         m_opaque.resize(m_outWidth);
     }
 }
@@ -153,11 +154,10 @@ void KmzWriter::WriteRows(const unsigned char* rows, const unsigned char* alpha,
         }
         if (++m_summed < scale)
             continue;
-        std::vector<unsigned char> mean(m_sum.size());
         const unsigned area = static_cast<unsigned>(scale * scale);
         for (std::size_t i = 0; i < m_sum.size(); ++i)
-            mean[i] = static_cast<unsigned char>((m_sum[i] + area / 2) / area);
-        Gather(mean.data(), alpha ? m_opaque.data() : nullptr);
+            m_mean[i] = static_cast<unsigned char>((m_sum[i] + area / 2) / area);
+        Gather(m_mean.data(), alpha ? m_opaque.data() : nullptr);
         std::fill(m_sum.begin(), m_sum.end(), 0u);
         std::fill(m_opaque.begin(), m_opaque.end(), static_cast<unsigned char>(0));
         m_summed = 0;

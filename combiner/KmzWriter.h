@@ -59,6 +59,7 @@ private:
     std::uint32_t m_outWidth;         // of the pieces' rows
     std::vector<std::uint32_t> m_sum; // the rows given since the last row of the pieces' scale
     std::vector<unsigned char> m_opaque; // whether any pixel of m_sum's is
+    std::vector<unsigned char> m_mean;   // the row of m_sum's means
     int m_summed = 0;
     std::vector<unsigned char> m_rows;  // up to a piece's height of rows
     std::vector<unsigned char> m_alpha; // their opacity, when the mosaic has a shape

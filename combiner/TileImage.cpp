@@ -14,6 +14,8 @@
 #include <png.h>
 #include <webp/decode.h>
 
+#include "engine/ImageHeader.h"
+
 namespace quarrow::combiner {
 namespace {
 
@@ -30,9 +32,6 @@ bool BeginTile(png_image& image, const std::string& bytes, int side) {
     return true;
 }
 
-bool IsJpeg(const std::string& bytes) {
-    return bytes.size() >= 3 && std::memcmp(bytes.data(), "\xFF\xD8\xFF", 3) == 0;
-}
 
 struct JpegError {
     jpeg_error_mgr Manager;
@@ -77,10 +76,6 @@ bool ReadJpeg(const std::string& bytes, PixelOrder order, unsigned char* pixels,
     return fits;
 }
 
-bool IsWebp(const std::string& bytes) {
-    return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
-           std::memcmp(bytes.data() + 8, "WEBP", 4) == 0;
-}
 
 struct WebpPixels {
     void operator()(std::uint8_t* pixels) const { WebPFree(pixels); }
@@ -147,9 +142,10 @@ bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixel
     // libpng's order: the buffer's first row is the picture's bottom one when the stride is
     // negative. The other decoders are given the top row's place and walk from it.
     unsigned char* top = rowStride < 0 ? pixels - rowStride * (side - 1) : pixels;
-    if (IsJpeg(bytes))
+    const std::string_view format = ImageFormatOf(bytes);
+    if (format == "jpg")
         return ReadJpeg(bytes, order, top, rowStride, side);
-    if (IsWebp(bytes))
+    if (format == "webp")
         return ReadWebp(bytes, order, top, rowStride, side);
     png_image image;
     if (!BeginTile(image, bytes, side))

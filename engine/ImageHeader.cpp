@@ -168,6 +168,10 @@ std::optional<std::string> TileImageFault(std::string_view bytes, std::string_vi
     return std::nullopt;
 }
 
+std::string_view ImageFormatOf(std::string_view bytes) {
+    return IsPng(bytes) ? "png" : IsJpeg(bytes) ? "jpg" : IsWebp(bytes) ? "webp" : "";
+}
+
 bool HasImageSide(std::string_view bytes, int side) {
     const std::optional<ImageSize> size = ImageHeaderSize(bytes);
     return size && size->Width == side && size->Height == side;

@@ -28,6 +28,9 @@ std::optional<ImageSize> ImageHeaderSize(std::string_view bytes);
 std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format,
                                           int side = 0);
 
+// "png", "jpg" or "webp" by the bytes' own signature; empty for none of them.
+std::string_view ImageFormatOf(std::string_view bytes);
+
 // Whether the bytes are a picture of exactly side x side pixels, by the header alone.
 bool HasImageSide(std::string_view bytes, int side);
 

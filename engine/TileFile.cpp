@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include "TextFile.h"
+
 namespace quarrow {
 
 std::int64_t SecondsNow() {
@@ -52,6 +54,12 @@ bool SetTileFileTime(const std::string& path, std::int64_t seconds) {
         std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))),
         ec);
     return !ec;
+}
+
+bool IsBlankTile(const std::string& path, const TileFile& file, const std::string& blank) {
+    std::string bytes;
+    return !blank.empty() && file.Regular && file.Size == blank.size() &&
+           ReadWholeFile(path, bytes, MaxTileFileSize) && bytes == blank;
 }
 
 } // namespace quarrow

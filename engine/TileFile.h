@@ -27,6 +27,9 @@ struct TileFile {
 };
 // None when there is no file.
 std::optional<TileFile> LookAtTileFile(const std::string& path);
+// Whether the regular file at path holds exactly the blank image's bytes; only a file of the
+// blank's size is read.
+bool IsBlankTile(const std::string& path, const TileFile& file, const std::string& blank);
 // When the tile's file was last written; none when there is no file.
 std::optional<std::int64_t> TileFileTime(const std::string& path);
 // Gives the file that time (the tile's Last-Modified, as download tools do); false when it cannot.

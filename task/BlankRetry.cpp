@@ -51,8 +51,7 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
                 continue;
             const std::string path = task->TilePath(x, y);
             const std::optional<TileFile> file = LookAtTileFile(path);
-            if (!file || !file->Regular || file->Size != blank.size() ||
-                !ReadWholeFile(path, bytes, MaxTileFileSize) || bytes != blank)
+            if (!file || !IsBlankTile(path, *file, blank))
                 continue;
             if (stopNow()) {
                 counts.Stopped = true;

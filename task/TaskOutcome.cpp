@@ -77,11 +77,6 @@ TileCensus CountTiles(const DownloadTask& task, const std::string& blankImage,
     std::string blank;
     if (!ReadWholeFile(blankImage, blank))
         blank.clear();
-    const auto isBlank = [&blank](const std::string& path, const TileFile& file) {
-        std::string bytes;
-        return !blank.empty() && file.Size == blank.size() && ReadWholeFile(path, bytes) &&
-               bytes == blank;
-    };
     TileCensus census;
     for (int x = task.MinX; x <= task.MaxX; ++x) {
         for (int y = task.MinY; y <= task.MaxY; ++y) {
@@ -92,11 +87,11 @@ TileCensus CountTiles(const DownloadTask& task, const std::string& blankImage,
             const bool present = file && file->Regular && file->Size > 0;
             if (listed.count(path)) {
                 // A listed tile that the re-download fetched is saved; the list is not rewritten.
-                ++(present && !isBlank(path, *file) ? census.Saved : census.Failed);
+                ++(present && !IsBlankTile(path, *file, blank) ? census.Saved : census.Failed);
             } else if (!present) {
                 ++census.NotFetched;
             } else {
-                ++(isBlank(path, *file) ? census.Blank : census.Saved);
+                ++(IsBlankTile(path, *file, blank) ? census.Blank : census.Saved);
             }
         }
     }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <set>
@@ -880,31 +881,43 @@ TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
 
 } // namespace
 
+// A task of a lossless WebP source (with side 512, its "@2x" tiles) from 116.3, 40.0 to the
+// right and bottom edges at zoom 13, its project written and every tile the pattern.
+std::unique_ptr<quarrow::DownloadTask> WebpTask(const std::string& folder, const std::string& name,
+                                                double right, double bottom, int side) {
+    auto params = std::make_shared<quarrow::TaskParams>();
+    params->LeftLongitude = 116.3;
+    params->RightLongitude = right;
+    params->TopLatitude = 40.0;
+    params->BottomLatitude = bottom;
+    params->Zoom = 13;
+    params->MapsType = 17;
+    params->SavePath = folder;
+    params->ProjectName = name + ".zav";
+    quarrow::TileSource source;
+    source.Name = name;
+    source.Templates[0] =
+        std::string("http://127.0.0.1:1/{z}/{x}/{y}") + (side == 512 ? "@2x" : "") + ".webp";
+    source.Format = "webp";
+    source.TileSize = side;
+    params->Source = source;
+    auto task = std::make_unique<quarrow::DownloadTask>(params);
+    task->WriteProjectFile();
+    for (int x = task->MinX; x <= task->MaxX; ++x)
+        for (int y = task->MinY; y <= task->MaxY; ++y)
+            WriteFileBytes(task->TilePath(x, y), PatternWebp(x, y, side));
+    return task;
+}
+
 // A WebP source's tiles: decoded to their pixels for an image, kept as they are in MBTiles and
 // PMTiles (which say so), turned into PNGs for the phone apps' files.
 TEST(CombineWebp, ImagesDecodeThemArchivesKeepThemPhoneFilesGetPngs) {
     TempDir dir;
-    auto params = std::make_shared<quarrow::TaskParams>();
-    params->LeftLongitude = 116.3;
-    params->RightLongitude = 116.39;
-    params->TopLatitude = 40.0;
-    params->BottomLatitude = 39.95;
-    params->Zoom = 13;
-    params->MapsType = 17;
-    params->SavePath = dir.Path();
-    params->ProjectName = "webp.zav";
-    quarrow::TileSource source;
-    source.Name = "Lossless";
-    source.Templates[0] = "http://127.0.0.1:1/{z}/{x}/{y}.webp";
-    source.Format = "webp";
-    params->Source = source;
-    quarrow::DownloadTask task(params);
-    task.WriteProjectFile();
+    const auto made = WebpTask(dir.Path(), "webp", 116.39, 39.95, Side);
+    const quarrow::DownloadTask& task = *made;
     for (int x = task.MinX; x <= task.MaxX; ++x)
-        for (int y = task.MinY; y <= task.MaxY; ++y) {
+        for (int y = task.MinY; y <= task.MaxY; ++y)
             EXPECT_TRUE(task.TilePath(x, y).ends_with(".webp"));
-            WriteFileBytes(task.TilePath(x, y), PatternWebp(x, y));
-        }
     const auto expectPixels = [&](const std::string& png, int x, int y) {
         const Image image = DecodePng(png);
         const std::vector<unsigned char> expected = PatternPixels(x, y, false);
@@ -984,26 +997,8 @@ TEST(CombineWebp, ImagesDecodeThemArchivesKeepThemPhoneFilesGetPngs) {
 // file's pixel half as wide; a tile tree says the size in its tilejson.json.
 TEST(CombineRetina, TwiceThePixelsEachTileAtItsPlace) {
     TempDir dir;
-    auto params = std::make_shared<quarrow::TaskParams>();
-    params->LeftLongitude = 116.3;
-    params->RightLongitude = 116.35;
-    params->TopLatitude = 40.0;
-    params->BottomLatitude = 39.98;
-    params->Zoom = 13;
-    params->MapsType = 17;
-    params->SavePath = dir.Path();
-    params->ProjectName = "retina.zav";
-    quarrow::TileSource source;
-    source.Name = "Retina";
-    source.Templates[0] = "http://127.0.0.1:1/{z}/{x}/{y}@2x.webp";
-    source.Format = "webp";
-    source.TileSize = 512;
-    params->Source = source;
-    quarrow::DownloadTask task(params);
-    task.WriteProjectFile();
-    for (int x = task.MinX; x <= task.MaxX; ++x)
-        for (int y = task.MinY; y <= task.MaxY; ++y)
-            WriteFileBytes(task.TilePath(x, y), PatternWebp(x, y, 512));
+    const auto made = WebpTask(dir.Path(), "retina", 116.35, 39.98, 512);
+    const quarrow::DownloadTask& task = *made;
     const int columns = task.MaxX - task.MinX + 1, rows = task.MaxY - task.MinY + 1;
     // A GeoTIFF takes its rows 256 at a time, as from any task.
     const auto tiff = CombineTask(task.ProjectFile(), dir.Path() + "map.tif");
