@@ -340,6 +340,33 @@ TaskSetExtent ExtentOf(const Tasks& tasks) {
 
 } // namespace
 
+ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks) {
+    const TaskSetExtent extent = ExtentOf(tasks);
+    const DownloadTask& first = *tasks.front();
+    ArchiveInfo info;
+    info.Name = ProjectBaseName(first.Params->ProjectName);
+    info.MinZoom = extent.MinZoom;
+    info.MaxZoom = extent.MaxZoom;
+    info.West = extent.West;
+    info.South = extent.South;
+    info.East = extent.East;
+    info.North = extent.North;
+    info.Format = first.TileExtension();
+    info.TileSize = first.TileSide();
+    info.Source = first.Params->Source;
+    info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
+                                                                        : SourceName(first);
+    for (const auto& task : tasks) {
+        if (!task->Params->Shape)
+            continue;
+        const AreaShape& shape = *task->Params->Shape;
+        for (const GeoPolygon& polygon : shape.Polygons)
+            info.Outline.insert(info.Outline.end(), polygon.begin(), polygon.end());
+        info.Outline.insert(info.Outline.end(), shape.Lines.begin(), shape.Lines.end());
+    }
+    return info;
+}
+
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
                                        const CombineOptions& options, int side) {
     const FormatRow& row = RowOf(format);
@@ -473,21 +500,7 @@ CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
     const Tasks tasks = ReadTasks(projectFiles);
     CombineResult result;
     result.Tiles = TileTotal(tasks);
-    const TaskSetExtent extent = ExtentOf(tasks);
-    const DownloadTask& first = *tasks.front();
-    ArchiveInfo info;
-    info.Name = ProjectBaseName(first.Params->ProjectName);
-    info.MinZoom = extent.MinZoom;
-    info.MaxZoom = extent.MaxZoom;
-    info.West = extent.West;
-    info.South = extent.South;
-    info.East = extent.East;
-    info.North = extent.North;
-    info.Format = first.TileExtension();
-    info.TileSize = first.TileSide();
-    info.Source = first.Params->Source;
-    info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
-                                                                        : SourceName(first);
+    const ArchiveInfo info = ArchiveInfoOf(tasks);
 
     // Built beside its place and moved there whole, so a failed or cancelled run leaves nothing.
     PartFile part(target + ".part");
@@ -509,9 +522,12 @@ CombineResult CombineArchive(const std::vector<std::string>& projectFiles,
     if (folder)
         fs::remove(target, ec); // an empty folder of the name
     part.MoveTo(target);
+    result.Notes = archive->Notes();
     if (folder) {
         result.Files.push_back(target + "/");
         result.Files.push_back(target + "/tilejson.json");
+        if (result.Notes.empty())
+            result.Files.push_back(target + "/index.html");
     } else {
         result.Files.push_back(target);
     }

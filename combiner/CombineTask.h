@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -23,6 +24,10 @@ std::optional<std::string> SizeRefusal(OutputFormat format, long long width, lon
 
 // The outputs' extensions, for a message: ".bmp, .png, ... or a folder ending in /".
 std::string ExtensionsText();
+
+// What an archive of these tasks (one or more, read back) tells of its tiles: their zoom levels,
+// the rectangle around them, the format, the source and the outline of the tasks' areas.
+ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks);
 
 // Called after every tile with the tiles done and the task's tile count.
 using ProgressFunction = std::function<void(long long done, long long total)>;

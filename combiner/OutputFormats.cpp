@@ -157,18 +157,18 @@ std::vector<std::string> OziFiles(const std::string& output, const DownloadTask&
 }
 
 // clang-format off
-//    format                 name       extension    also      label                                  image ext  image     archive   refusal      beside
+//    format                 name       extension    also      label                                  image ext  image     archive   refusal      beside      reader
 const FormatRow Rows[] = {
-    {OutputFormat::Bmp,     "bmp",     ".bmp",      nullptr,  "BMP picture (.bmp)",                  nullptr,   Bmp,      nullptr,  BmpRefusal,  WorldFiles},
-    {OutputFormat::Png,     "png",     ".png",      nullptr,  "PNG picture (.png)",                  nullptr,   Png,      nullptr,  PngRefusal,  WorldFiles},
-    {OutputFormat::GeoTiff, "geotiff", ".tif",      ".tiff",  "GeoTIFF (.tif)",                      nullptr,   GeoTiff,  nullptr,  nullptr,     nullptr},
-    {OutputFormat::Ozi,     "ozi",     ".map",      nullptr,  "OziExplorer (.map with its .png)",    ".png",    Png,      nullptr,  PngRefusal,  OziFiles},
-    {OutputFormat::Kmz,     "kmz",     ".kmz",      nullptr,  "Garmin custom map (.kmz)",            nullptr,   Kmz,      nullptr,  KmzRefusal,  nullptr},
-    {OutputFormat::MBTiles, "mbtiles", ".mbtiles",  nullptr,  "MBTiles (.mbtiles)",                  nullptr,   nullptr,  MBTiles,  nullptr,     nullptr},
-    {OutputFormat::OsmAnd,  "osmand",  ".sqlitedb", nullptr,  "OsmAnd (.sqlitedb)",                  nullptr,   nullptr,  OsmAnd,   nullptr,     nullptr},
-    {OutputFormat::RMaps,   "rmaps",   ".sqlitedb", nullptr,  "Locus / RMaps (.sqlitedb)",           nullptr,   nullptr,  RMaps,    nullptr,     nullptr},
-    {OutputFormat::PMTiles, "pmtiles", ".pmtiles",  nullptr,  "PMTiles (.pmtiles)",                  nullptr,   nullptr,  PMTiles,  nullptr,     nullptr},
-    {OutputFormat::Xyz,     "xyz",     "/",         nullptr,  "XYZ tile tree (a folder ending in /)", nullptr,  nullptr,  Xyz,      nullptr,     nullptr},
+    {OutputFormat::Bmp,     "bmp",     ".bmp",      nullptr,  "BMP picture (.bmp)",                  nullptr,   Bmp,      nullptr,  BmpRefusal,  WorldFiles, nullptr},
+    {OutputFormat::Png,     "png",     ".png",      nullptr,  "PNG picture (.png)",                  nullptr,   Png,      nullptr,  PngRefusal,  WorldFiles, nullptr},
+    {OutputFormat::GeoTiff, "geotiff", ".tif",      ".tiff",  "GeoTIFF (.tif)",                      nullptr,   GeoTiff,  nullptr,  nullptr,     nullptr, nullptr},
+    {OutputFormat::Ozi,     "ozi",     ".map",      nullptr,  "OziExplorer (.map with its .png)",    ".png",    Png,      nullptr,  PngRefusal,  OziFiles, nullptr},
+    {OutputFormat::Kmz,     "kmz",     ".kmz",      nullptr,  "Garmin custom map (.kmz)",            nullptr,   Kmz,      nullptr,  KmzRefusal,  nullptr, nullptr},
+    {OutputFormat::MBTiles, "mbtiles", ".mbtiles",  nullptr,  "MBTiles (.mbtiles)",                  nullptr,   nullptr,  MBTiles,  nullptr,     nullptr, ReadMBTiles},
+    {OutputFormat::OsmAnd,  "osmand",  ".sqlitedb", nullptr,  "OsmAnd (.sqlitedb)",                  nullptr,   nullptr,  OsmAnd,   nullptr,     nullptr, ReadSqliteDb},
+    {OutputFormat::RMaps,   "rmaps",   ".sqlitedb", nullptr,  "Locus / RMaps (.sqlitedb)",           nullptr,   nullptr,  RMaps,    nullptr,     nullptr, ReadSqliteDb},
+    {OutputFormat::PMTiles, "pmtiles", ".pmtiles",  nullptr,  "PMTiles (.pmtiles)",                  nullptr,   nullptr,  PMTiles,  nullptr,     nullptr, ReadPMTiles},
+    {OutputFormat::Xyz,     "xyz",     "/",         nullptr,  "XYZ tile tree (a folder ending in /)", nullptr,  nullptr,  Xyz,      nullptr,     nullptr, ReadXyzTree},
 };
 // clang-format on
 

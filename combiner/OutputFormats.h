@@ -14,6 +14,7 @@
 
 #include "StripWriter.h"
 #include "TileArchive.h"
+#include "TileReaders.h"
 
 namespace quarrow {
 class DownloadTask;
@@ -77,6 +78,8 @@ struct FormatRow {
     // before the image takes its name; returns their names. May be null.
     std::vector<std::string> (*Beside)(const std::string& output, const DownloadTask& task,
                                        long long width, long long height);
+    // What reads the format's tiles back (TileReaders.h), for an archive; null for a picture.
+    std::unique_ptr<TileReader> (*Reader)(const std::string& path);
 };
 
 std::span<const FormatRow> OutputFormats();

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "engine/AreaShape.h"
 #include "engine/TileSource.h"
 
 namespace quarrow::combiner {
@@ -20,6 +22,8 @@ struct ArchiveInfo {
     int TileSize = 256;                              // pixels a side of the tiles
     std::string Attribution;
     std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
+    // The lines around the tasks' areas (each ring of a polygon, each track), for a web page.
+    std::vector<GeoLine> Outline;
 
     // The facts every archive writes, each number in the shortest digits that read back the same.
     double CenterLon() const noexcept { return (West + East) / 2; }
@@ -49,6 +53,8 @@ public:
                          const std::string& path) = 0;
     // Completes and closes the archive; throws when that fails.
     virtual void Finish() = 0;
+    // What the user should know of an archive written whole (a part it could not add).
+    virtual std::vector<std::string> Notes() const { return {}; }
 };
 
 } // namespace quarrow::combiner

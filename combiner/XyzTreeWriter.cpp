@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "MapPage.h"
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
 #include "engine/Json.h"
@@ -51,6 +52,14 @@ void XyzTreeWriter::Finish() {
                // The size of the tiles, which a web map needs to place 512-pixel ones.
                "  \"tileSize\": " + std::to_string(m_info.TileSize) + ",",
                "  \"attribution\": " + JsonString(m_info.Attribution), "}"});
+    // The tree is whole without its page; a system without Leaflet is told, not refused.
+    try {
+        WriteMapPage(m_folder, m_info);
+    } catch (const Exception& error) {
+        std::error_code ignored;
+        std::filesystem::remove(m_folder + "/index.html", ignored);
+        m_notes.push_back(std::string(error.what()) + " The tree has no index.html.");
+    }
 }
 
 } // namespace quarrow::combiner

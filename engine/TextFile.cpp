@@ -1,11 +1,14 @@
 // Text files as lines, 8-bit, CR LF on every platform.
 #include "TextFile.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +58,50 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit
             return false;
         text.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+int OpenFolder(const std::string& path) {
+    return RetryOnEintr(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+}
+
+bool ReadFileBeneath(int folder, const std::string& relative, std::string& bytes,
+                     std::size_t limit) {
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    int fd = RetryOnEintr([&] {
+        return static_cast<int>(::syscall(SYS_openat2, folder, relative.c_str(), &how, sizeof how));
+    });
+    if (fd < 0 && errno == ENOSYS) {
+        // Kernels before 5.6: no link at the file itself, and no way up.
+        if (relative.find("..") != std::string::npos || relative.starts_with('/'))
+            return false;
+        fd = RetryOnEintr([&] {
+            return ::openat(folder, relative.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        });
+    }
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int Fd;
+        ~Closer() { ::close(Fd); }
+    } closer{fd};
+    struct stat facts {};
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) ||
+        static_cast<std::uint64_t>(facts.st_size) > limit)
+        return false;
+    bytes.resize(static_cast<std::size_t>(facts.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count =
+            RetryOnEintr([&] { return ::read(fd, bytes.data() + done, bytes.size() - done); });
+        if (count <= 0)
+            break;
+        done += static_cast<std::size_t>(count);
+    }
+    bytes.resize(done); // a file cut meanwhile gives what it still holds
+    return true;
 }
 
 std::vector<LineSpan> ScanLines(std::string_view text) {

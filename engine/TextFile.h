@@ -40,6 +40,14 @@ int OpenRegularFile(const std::string& path, std::uint64_t* size = nullptr);
 bool ReadWholeFile(const std::string& path, std::string& text,
                    std::size_t limit = DefaultReadLimit);
 
+// A folder held open, for reading files beneath it; -1 when it cannot be opened or is no folder.
+int OpenFolder(const std::string& path);
+
+// The regular file at relative (no ".." and no link anywhere on the way: what a served folder
+// holds, never what its links point at) beneath the open folder; false as ReadWholeFile.
+bool ReadFileBeneath(int folder, const std::string& relative, std::string& bytes,
+                     std::size_t limit);
+
 // Throws an Exception "Unable to read " + path when the file cannot be read.
 std::vector<std::string> LoadLines(const std::string& path);
 

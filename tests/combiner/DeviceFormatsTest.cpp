@@ -28,6 +28,7 @@
 #include "engine/ImageHeader.h"
 #include "engine/Json.h"
 #include "engine/Unitclasstask.h"
+#include "tests/support/TaskMaker.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -38,40 +39,10 @@ using combiner::OutputFormat;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::TilePng;
+using test::Lat;
+using test::Lon;
 using test::WriteFileBytes;
-
-// The edges of tiles, from the spherical Mercator formulas.
-double Lon(int x, int z) {
-    return x / std::pow(2.0, z) * 360 - 180;
-}
-double Lat(int y, int z) {
-    return std::atan(std::sinh(std::numbers::pi * (1 - 2 * y / std::pow(2.0, z)))) * 180 /
-           std::numbers::pi;
-}
-
-// A task of columns x rows tiles from (x0, y0) at the zoom level, each tile the bytes tile(x, y)
-// gives (none: missing).
-std::string WriteTask(const std::string& folder, const std::string& name, int zoom, int x0, int y0,
-                      int columns, int rows, const std::function<std::string(int x, int y)>& tile,
-                      std::optional<TileSource> source = std::nullopt) {
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = Lon(x0, zoom) + 1e-9;
-    params->RightLongitude = Lon(x0 + columns, zoom) - 1e-9;
-    params->TopLatitude = Lat(y0, zoom) - 1e-9;
-    params->BottomLatitude = Lat(y0 + rows, zoom) + 1e-9;
-    params->Zoom = zoom;
-    params->MapsType = 17;
-    params->SavePath = folder;
-    params->ProjectName = name + ".zav";
-    params->Source = std::move(source);
-    const DownloadTask task(params);
-    task.WriteProjectFile();
-    for (int x = x0; x < x0 + columns; ++x)
-        for (int y = y0; y < y0 + rows; ++y)
-            if (const std::string bytes = tile(x, y); !bytes.empty())
-                WriteFileBytes(task.TilePath(x, y), bytes);
-    return task.ProjectFile();
-}
+using test::WriteTask;
 
 // Runs the query, one vector of column texts a row.
 std::vector<std::vector<std::string>> Query(const std::string& file, const std::string& sql) {

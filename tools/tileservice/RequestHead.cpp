@@ -118,12 +118,27 @@ std::optional<RequestHead> ParseRequestHead(std::string_view head) {
             request.IfNoneMatch = value;
         } else if (EqualsNoCase(name, "If-Modified-Since")) {
             request.IfModifiedSince = value;
+        } else if (EqualsNoCase(name, "Host")) {
+            request.Host = value;
+        } else if (EqualsNoCase(name, "Range")) {
+            request.Range = value;
         } else if (EqualsNoCase(name, "Transfer-Encoding") ||
                    (EqualsNoCase(name, "Content-Length") && value != "0")) {
             request.HasBody = true;
         }
     }
     return request;
+}
+
+bool MatchesEntityTag(std::string_view ifNoneMatch, std::string_view etag) {
+    for (std::string_view rest = ifNoneMatch; !rest.empty();) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view one = TrimBlanks(rest.substr(0, comma));
+        if (one == "*" || one == etag || (one.starts_with("W/") && one.substr(2) == etag))
+            return true;
+        rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+    }
+    return false;
 }
 
 } // namespace quarrow::tileservice

@@ -17,7 +17,12 @@ struct RequestHead {
     // The validators of a conditional request; empty when it sends none.
     std::string_view IfNoneMatch;
     std::string_view IfModifiedSince;
+    std::string_view Host;
+    std::string_view Range;
 };
+
+// Whether an If-None-Match value names the entity tag (or is "*").
+bool MatchesEntityTag(std::string_view ifNoneMatch, std::string_view etag);
 
 // Drops the blank lines that come before a request line from the front of the received bytes,
 // as HTTP asks of servers, and returns the length of the head up to and including the empty line

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,7 +21,9 @@
 #include <openssl/ssl.h>
 #include <pthread.h>
 
+#include "Answer.h"
 #include "RequestHead.h"
+#include "ServedArchives.h"
 #include "TilePath.h"
 #include "TileRenderer.h"
 #include "engine/HttpDate.h"
@@ -101,18 +104,6 @@ ssize_t Receive(int fd, char* data, std::size_t size) {
     return RetryOnEintr([&] { return ::recv(fd, data, size, 0); });
 }
 
-struct Answer {
-    int Code = 500;
-    std::string_view Reason = "Internal Server Error";
-    std::string_view ContentType = "text/plain";
-    std::string Body;
-    std::string ExtraHeaders; // whole lines, CR LF included
-};
-
-Answer TextAnswer(int code, std::string_view reason) {
-    return Answer{code, reason, "text/plain", std::string(reason) + "\n", {}};
-}
-
 std::string Compose(const Answer& answer, bool close, bool headOnly) {
     std::string bytes;
     bytes.reserve(160 + (headOnly ? 0 : answer.Body.size()));
@@ -126,7 +117,7 @@ std::string Compose(const Answer& answer, bool close, bool headOnly) {
         bytes += "Content-Type: ";
         bytes += answer.ContentType;
         bytes += "\r\nContent-Length: ";
-        bytes += std::to_string(answer.Body.size());
+        bytes += std::to_string(answer.Raw ? answer.RawLength : answer.Body.size());
         bytes += "\r\n";
     }
     bytes += answer.ExtraHeaders;
@@ -138,6 +129,19 @@ std::string Compose(const Answer& answer, bool close, bool headOnly) {
         bytes += answer.Body;
     }
     return bytes;
+}
+
+// A raw body, read in pieces while it is sent: memory holds one piece, whatever the range.
+bool WriteRaw(const Channel& channel, const Answer& answer) {
+    constexpr std::uint64_t Piece = 256 * 1024;
+    std::string bytes;
+    for (std::uint64_t done = 0; done < answer.RawLength;) {
+        const auto length = static_cast<std::size_t>(std::min(Piece, answer.RawLength - done));
+        if (!answer.Raw->ReadRaw(answer.RawOffset + done, length, bytes) || !channel.Write(bytes))
+            return false;
+        done += length;
+    }
+    return true;
 }
 
 } // namespace
@@ -165,12 +169,7 @@ Answer TileAnswer(TileRequest tile, const RequestHead& request, const ServiceOpt
     // If-None-Match decides when it is there; If-Modified-Since only without it.
     bool unchanged = false;
     if (!request.IfNoneMatch.empty()) {
-        for (std::string_view rest = request.IfNoneMatch; !rest.empty() && !unchanged;) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view one = TrimBlanks(rest.substr(0, comma));
-            unchanged = one == "*" || one == etag || one == "W/" + etag;
-            rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
-        }
+        unchanged = MatchesEntityTag(request.IfNoneMatch, etag);
     } else if (const auto since = ParseHttpDate(request.IfModifiedSince)) {
         unchanged = *since >= made;
     }
@@ -467,7 +466,10 @@ void TileService::Serve(Connection& connection) {
                 std::string(request->Target.starts_with('/') ? request->Target : "/") + "\r\n";
             break;
         case Fault::None:
-            if (request->Method != "GET" && request->Method != "HEAD") {
+            if (m_options.Served) {
+                answer = m_options.Served->AnswerFor(
+                    *request, m_options.Address + ":" + std::to_string(m_port));
+            } else if (request->Method != "GET" && request->Method != "HEAD") {
                 answer = TextAnswer(405, "Method Not Allowed");
                 answer.ExtraHeaders = "Allow: GET, HEAD\r\n";
             } else if (const std::optional<TileRequest> tile = ParseTilePath(request->Target)) {
@@ -482,10 +484,10 @@ void TileService::Serve(Connection& connection) {
         }
         received.erase(0, end);
         const std::string bytes = Compose(answer, close, headOnly);
-        if (!channel.Write(bytes)) {
+        if (!channel.Write(bytes) || (answer.Raw && !headOnly && !WriteRaw(channel, answer))) {
             break;
         }
-        m_bytesSent += bytes.size();
+        m_bytesSent += bytes.size() + (answer.Raw && !headOnly ? answer.RawLength : 0);
         if (close) {
             lingering = true;
             break;

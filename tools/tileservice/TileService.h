@@ -17,6 +17,8 @@
 
 namespace quarrow::tileservice {
 
+class ServedArchives;
+
 struct ServiceOptions {
     std::string Address = "127.0.0.1"; // dotted IPv4
     int Port = 8642;                   // 0: any free port
@@ -31,6 +33,8 @@ struct ServiceOptions {
     int ChangedEvery = 0;
     // PEM files of a certificate (with its chain) and its key: HTTPS instead of HTTP.
     std::string TlsCert, TlsKey;
+    // What is served from disk instead of drawn tiles (ServedArchives.h); none: drawn tiles.
+    std::shared_ptr<const ServedArchives> Served;
 };
 
 // Why the options cannot be served, or "" when they can.

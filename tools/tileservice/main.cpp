@@ -1,6 +1,8 @@
 // The local tile service program: reads its options, listens, tells where on its first output
 // line and serves until SIGINT or SIGTERM.
+#include "ServedArchives.h"
 #include "TileService.h"
+#include "engine/Exception.h"
 
 #include <charconv>
 #include <csignal>
@@ -14,6 +16,7 @@
 #include <pthread.h>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QGuiApplication>
 
@@ -28,7 +31,12 @@ constexpr std::string_view Usage =
     "with a drawn 256x256 PNG of that tile, and GET "
     "/xyz/{normal|satellite|terrain}/{z}/{x}/{y}.png\n"
     "(or .jpg, .webp) with a PNG (or JPEG, WebP) of it.\n"
+    "With --serve it serves tiles from disk instead, each PATH under its name:\n"
+    "/NAME/{z}/{x}/{y}.png (or .jpg, .webp), /NAME/tilejson.json for GIS programs,\n"
+    "/NAME/ a map page, and /NAME.pmtiles a PMTiles archive as it is.\n"
     "\n"
+    "  --serve PATH       serve a task's .zav, an .mbtiles, .pmtiles or .sqlitedb file or a\n"
+    "                     tile tree's folder (repeat for several; port 8643 unless told)\n"
     "  --address A        IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P           port to listen on, 0 for any free one (default 8642)\n"
     "  --share-404 F      share of requests answered 404 Not Found (0..1, default 0)\n"
@@ -64,9 +72,14 @@ Number ParseNumber(std::string_view option, std::string_view text, Number lowest
     return value;
 }
 
+// What is served from disk; the port it is served on unless --port says.
+constexpr int ServePort = 8643;
+
 // Options as "--name value" or "--name=value". nullopt when --help was asked for.
-std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
+std::optional<ServiceOptions> ParseOptions(int argc, char** argv,
+                                           std::vector<std::string>& served) {
     ServiceOptions options;
+    bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view name = argv[i];
         std::optional<std::string_view> value;
@@ -88,7 +101,8 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
         const bool known = share || name == "--address" || name == "--port" ||
                            name == "--delay-ms" || name == "--seed" || name == "--retry-after" ||
                            name == "--tls-cert" || name == "--tls-key" ||
-                           name == "--max-age" || name == "--changed-every";
+                           name == "--max-age" || name == "--changed-every" ||
+                           name == "--serve";
         if (!known) {
             throw UsageError{"unknown option \"" + std::string(name) + "\""};
         }
@@ -104,6 +118,9 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
             options.Address = std::string(*value);
         } else if (name == "--port") {
             options.Port = ParseNumber(name, *value, 0, 65535);
+            portGiven = true;
+        } else if (name == "--serve") {
+            served.emplace_back(*value);
         } else if (name == "--delay-ms") {
             options.DelayMs = ParseNumber(name, *value, 0, std::numeric_limits<int>::max());
         } else if (name == "--retry-after") {
@@ -120,6 +137,9 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
             options.Seed = ParseNumber(name, *value, 0U, std::numeric_limits<unsigned>::max());
         }
     }
+    if (!served.empty() && !portGiven) {
+        options.Port = ServePort;
+    }
     if (const std::string problem = quarrow::tileservice::ValidateOptions(options);
         !problem.empty()) {
         throw UsageError{problem};
@@ -131,8 +151,9 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::optional<ServiceOptions> options;
+    std::vector<std::string> served;
     try {
-        options = ParseOptions(argc, argv);
+        options = ParseOptions(argc, argv, served);
     } catch (const UsageError& error) {
         std::cerr << "tileservice: " << error.Message << "\nTry \"tileservice --help\".\n";
         return 2;
@@ -140,6 +161,17 @@ int main(int argc, char** argv) {
     if (!options) {
         std::cout << Usage << std::flush;
         return 0;
+    }
+    if (!served.empty()) {
+        try {
+            options->Served = std::make_shared<quarrow::tileservice::ServedArchives>(served);
+        } catch (const quarrow::Exception& error) {
+            std::cerr << "tileservice: " << error.what() << "\n";
+            return 2;
+        }
+        for (const std::string& warning : options->Served->Warnings()) {
+            std::cerr << "tileservice: " << warning << "\n";
+        }
     }
 
     // Every thread inherits this mask, so the signals reach only the sigwait below.
@@ -165,6 +197,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << "listening on " << options->Address << ":" << service->Port() << std::endl;
+    if (options->Served) {
+        for (const auto& item : options->Served->Items()) {
+            std::cout << "serving " << item.Path << " at http://" << options->Address << ":"
+                      << service->Port() << "/" << item.Name << "/" << std::endl;
+        }
+    }
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {

@@ -1,0 +1,54 @@
+// What the local tile server serves from disk: downloaded tasks, MBTiles, PMTiles and OsmAnd or
+// Locus files and tile trees, each under a name of its own, as web maps and GIS programs ask:
+//   /NAME/{z}/{x}/{y}.EXT   a tile (404 when the archive has none)
+//   /NAME/tilejson.json     TileJSON 3.0.0 with the tiles' URL template
+//   /NAME/                  the map page, with Leaflet at /NAME/leaflet/
+//   /NAME.pmtiles           a PMTiles archive as it is, in ranges
+// Every answer has an ETag (a 304 for a request that names it) and lets pages of any origin read.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Answer.h"
+#include "RequestHead.h"
+#include "combiner/TileReaders.h"
+
+namespace quarrow::tileservice {
+
+// The name a path is served under: its file's name without the extension (a folder's own
+// name), every character other than letters, digits, "-", "_" and "." made "_".
+std::string ServedName(const std::string& path);
+
+class ServedArchives {
+public:
+    struct Item {
+        std::string Name;
+        std::string Path;
+        std::unique_ptr<combiner::TileReader> Reader;
+        std::string Page; // the map page
+    };
+
+    // Opens every path, each under its ServedName (a second of a name gets "-2", ...). Throws an
+    // Exception naming the first that cannot be served, and why.
+    explicit ServedArchives(const std::vector<std::string>& paths);
+
+    const std::vector<Item>& Items() const noexcept { return m_items; }
+    // What is worth telling at the start (Leaflet missing); empty when all is well.
+    const std::vector<std::string>& Warnings() const noexcept { return m_warnings; }
+
+    // The answer to the request; authority ("127.0.0.1:8643") begins the URLs of tilejson.json.
+    Answer AnswerFor(const RequestHead& request, std::string_view authority) const;
+
+private:
+    const Item* Find(std::string_view name) const;
+    Answer RawAnswer(const Item& item, const RequestHead& request) const;
+
+    std::vector<Item> m_items;
+    std::vector<std::pair<std::string, std::string>> m_leaflet; // file and bytes
+    std::vector<std::string> m_warnings;
+};
+
+} // namespace quarrow::tileservice
