@@ -68,9 +68,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.quarrow.example/")
 # Dependencies from the binaries' libraries; the certificates for https sources besides, and Qt's
-# image plugins, by which pelorin shows WebP tiles (a plugin is no library the binaries link).
+# image plugins, by which pelorin shows WebP tiles (a plugin is no library the binaries link), and
+# Leaflet, which the map pages of tile trees and of the local tile server are made with.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, qt6-image-formats-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, qt6-image-formats-plugins, libjs-leaflet")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

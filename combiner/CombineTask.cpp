@@ -360,8 +360,13 @@ ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& task
         if (!task->Params->Shape)
             continue;
         const AreaShape& shape = *task->Params->Shape;
+        // A ring's last point joins its first; a line drawn of it says so.
         for (const GeoPolygon& polygon : shape.Polygons)
-            info.Outline.insert(info.Outline.end(), polygon.begin(), polygon.end());
+            for (const GeoRing& ring : polygon)
+                if (!ring.empty()) {
+                    info.Outline.push_back(ring);
+                    info.Outline.back().push_back(ring.front());
+                }
         info.Outline.insert(info.Outline.end(), shape.Lines.begin(), shape.Lines.end());
     }
     return info;

@@ -103,7 +103,7 @@ std::string MapPageHtml(const ArchiveInfo& info) {
            "}).addTo(map);\n"
            "var outline = " + outline + ";\n"
            "outline.forEach(function (line) {\n"
-           "  L.polyline(line, {color: '#d7301f', weight: 2, interactive: false}).addTo(map);\n"
+           "  L.polyline(line, {color: '#1d4ed8', weight: 3, interactive: false}).addTo(map);\n"
            "});\n"
            "map.fitBounds(bounds);\n"
            "</script>\n"

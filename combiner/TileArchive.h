@@ -22,7 +22,8 @@ struct ArchiveInfo {
     int TileSize = 256;                              // pixels a side of the tiles
     std::string Attribution;
     std::optional<TileSource> Source; // the tasks' custom source; none for the built-in service
-    // The lines around the tasks' areas (each ring of a polygon, each track), for a web page.
+    // The lines around the tasks' areas (each ring of a polygon, closed, and each track), for a
+    // web page.
     std::vector<GeoLine> Outline;
 
     // The facts every archive writes, each number in the shortest digits that read back the same.

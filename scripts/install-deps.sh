@@ -7,11 +7,12 @@ set -euo pipefail
 # https sources; dpkg-dev, fakeroot, lintian, desktop-file-utils and appstream: the Debian
 # package and its checks; libtiff: GeoTIFF output, which gdal-bin's gdalinfo checks in the tests;
 # libzip and zlib: the combiner's KMZ and PMTiles; expat: GPX and KML area files; libwebp and Qt's
-# image plugins: WebP tiles (the combiner decodes them, the viewer shows them).
+# image plugins: WebP tiles (the combiner decodes them, the viewer shows them); libjs-leaflet: the
+# map page beside a tile tree and on the local tile server; chromium: the test that opens it.
 packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth curl
     fp-utils libpng-dev libjpeg-dev libsqlite3-dev imagemagick libssl-dev ca-certificates openssl
     dpkg-dev fakeroot lintian desktop-file-utils appstream libtiff-dev gdal-bin libzip-dev
-    zlib1g-dev libexpat1-dev libwebp-dev qt6-image-formats-plugins pkgconf)
+    zlib1g-dev libexpat1-dev libwebp-dev qt6-image-formats-plugins pkgconf libjs-leaflet chromium)
 [ "$#" -gt 0 ] && packages=("$@")
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
     | awk '$2 == "installed" { print $1 }' || true)

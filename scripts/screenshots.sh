@@ -10,7 +10,7 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 bash scripts/install-deps.sh
 SANITIZE= bash scripts/configure.sh >/dev/null
-cmake --build build --target windowshot tileservice quarrow pelorin stavik viewer_bench combine_bench
+cmake --build build --target windowshot tileservice quarrow quarrow-batch pelorin stavik viewer_bench combine_bench
 work=$(mktemp -d)
 service_pid=
 cleanup() {
@@ -44,3 +44,12 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
     i=0 && for tile in viewer-task/sample/*; do touch -d "${ages[i % 6]}" "$tile"; i=$((i + 1)); done &&
     QT_QPA_PLATFORM=offscreen "$root/build/app/pelorin" viewer-task/sample.zav --tile-age \
         --screenshot "$root/docs/pelorin-tile-age.png" --size 1024x720)
+# The page beside the tile tree of an area's two zoom levels, as a browser shows it.
+(cd "$work" && cp "$root/build/app/quarrow-batch" program/ &&
+    echo '{"type": "Polygon", "coordinates": [[[116.36, 39.93], [116.43, 39.95], [116.46, 39.90],
+        [116.40, 39.87], [116.35, 39.89], [116.36, 39.93]]]}' >park.geojson &&
+    program/quarrow-batch --area-file park.geojson --zoom 13-14 --name park --folder "$work/park" >/dev/null &&
+    "$root/build/app/stavik" --xyz park/park_z13.zav park/park_z14.zav park-xyz/ >/dev/null &&
+    chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,700 \
+        --virtual-time-budget=8000 --user-data-dir="$work/chromium" \
+        --screenshot="$root/docs/map-page.png" "file://$work/park-xyz/index.html" 2>/dev/null)
