@@ -35,6 +35,10 @@ struct ArchiveInfo {
     std::string CenterText(std::string_view separator = ",") const;
 };
 
+// The TileJSON (3.0.0) of the tiles at the URL template: what a tile tree holds beside them and the
+// local tile server gives, one line a member.
+std::vector<std::string> TileJsonLines(const ArchiveInfo& info, const std::string& tiles);
+
 // The order in which an archive takes its tiles: zoom by zoom, each level by rows from the north,
 // or along the Hilbert curve (TileId in PMTilesWriter.h).
 enum class TileOrder { Rows, Hilbert };

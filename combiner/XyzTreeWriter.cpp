@@ -6,8 +6,6 @@
 #include "MapPage.h"
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
-#include "engine/Json.h"
-#include "engine/NumberText.h"
 #include "engine/TextFile.h"
 
 namespace quarrow::combiner {
@@ -43,15 +41,7 @@ void XyzTreeWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
 }
 
 void XyzTreeWriter::Finish() {
-    SaveLines(m_folder + "/tilejson.json",
-              {"{", "  \"tilejson\": \"3.0.0\",", "  \"name\": " + JsonString(m_info.Name) + ",",
-               "  \"tiles\": [\"{z}/{x}/{y}." + m_info.Format + "\"],", "  \"scheme\": \"xyz\",",
-               "  \"minzoom\": " + std::to_string(m_info.MinZoom) + ",",
-               "  \"maxzoom\": " + std::to_string(m_info.MaxZoom) + ",",
-               "  \"bounds\": [" + m_info.BoundsText(", ") + "],",
-               // The size of the tiles, which a web map needs to place 512-pixel ones.
-               "  \"tileSize\": " + std::to_string(m_info.TileSize) + ",",
-               "  \"attribution\": " + JsonString(m_info.Attribution), "}"});
+    SaveLines(m_folder + "/tilejson.json", TileJsonLines(m_info, "{z}/{x}/{y}." + m_info.Format));
     // The tree is whole without its page; a system without Leaflet is told, not refused.
     try {
         WriteMapPage(m_folder, m_info);

@@ -203,6 +203,16 @@ TEST(ServedArchives, WhatCannotBeServedIsRefusedAtTheStartWithItsReason) {
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     test::WriteFileBytes(dir.Path() + "broken.mbtiles", "SQLite format 3 but not really");
     test::WriteFileBytes(dir.Path() + "broken.pmtiles", std::string("PMTiles\x03", 8) + "short");
+    // A whole header whose root directory lies beyond the file's end.
+    std::string header("PMTiles\x03", 8);
+    for (const std::uint64_t value : {1000, 40, 0, 0, 127, 0, 127, 0})
+        for (int i = 0; i < 8; ++i)
+            header += static_cast<char>((value >> (8 * i)) & 0xFF);
+    header.resize(127, '\0');
+    header[97] = 2;  // gzip directories
+    header[99] = 2;  // png
+    header[101] = 14;
+    test::WriteFileBytes(dir.Path() + "cut.pmtiles", header);
     test::WriteFileBytes(dir.Path() + "notes.txt", "hello");
     std::filesystem::create_directory(dir.Path() + "empty");
     const std::pair<std::string, std::string> cases[] = {
@@ -210,6 +220,7 @@ TEST(ServedArchives, WhatCannotBeServedIsRefusedAtTheStartWithItsReason) {
         {fifo, "is no regular file"},
         {dir.Path() + "broken.mbtiles", "is no MBTiles file"},
         {dir.Path() + "broken.pmtiles", "is no PMTiles archive"},
+        {dir.Path() + "cut.pmtiles", "is a damaged PMTiles archive"},
         {dir.Path() + "notes.txt", "is none of what Quarrow serves"},
         {dir.Path() + "empty", "holds no tile tree"},
     };

@@ -99,16 +99,6 @@ bool IsHostText(std::string_view host) {
     return true;
 }
 
-std::string TileJson(const combiner::ArchiveInfo& info, const std::string& base) {
-    return "{\n  \"tilejson\": \"3.0.0\",\n  \"name\": " + JsonString(info.Name) +
-           ",\n  \"tiles\": [" + JsonString(base + "{z}/{x}/{y}." + info.Format) +
-           "],\n  \"scheme\": \"xyz\",\n  \"minzoom\": " + std::to_string(info.MinZoom) +
-           ",\n  \"maxzoom\": " + std::to_string(info.MaxZoom) + ",\n  \"bounds\": [" +
-           info.BoundsText(", ") + "],\n  \"center\": [" + info.CenterText(", ") +
-           "],\n  \"tileSize\": " + std::to_string(info.TileSize) +
-           ",\n  \"attribution\": " + JsonString(info.Attribution) + "\n}\n";
-}
-
 } // namespace
 
 std::string ServedName(const std::string& path) {
@@ -199,8 +189,12 @@ Answer ServedArchives::AnswerFor(const RequestHead& request, std::string_view au
         const std::string host =
             authority.starts_with("0.0.0.0") && IsHostText(request.Host) ? std::string(request.Host)
                                                                           : std::string(authority);
-        return Entity(request, "application/json",
-                      TileJson(item->Reader->Info(), "http://" + host + "/" + item->Name + "/"));
+        std::string json;
+        for (const std::string& line : combiner::TileJsonLines(
+                 item->Reader->Info(), "http://" + host + "/" + item->Name + "/{z}/{x}/{y}." +
+                                           item->Reader->Info().Format))
+            json += line + "\n";
+        return Entity(request, "application/json", std::move(json));
     }
     if (rest.starts_with("leaflet/")) {
         for (const auto& [file, bytes] : m_leaflet)
