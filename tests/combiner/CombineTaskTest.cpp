@@ -2,6 +2,7 @@
 // blank: pixels, world file and MBTiles rows checked against the tile geometry.
 #include "combiner/CombineTask.h"
 #include "combiner/GeoTiffWriter.h"
+#include "combiner/MapPage.h"
 #include "combiner/TileImage.h"
 
 #include <algorithm>
@@ -1032,4 +1033,20 @@ TEST(CombineRetina, TwiceThePixelsEachTileAtItsPlace) {
     quarrow::combiner::CombineXyz({task.ProjectFile()}, dir.Path() + "tree");
     EXPECT_NE(std::string::npos,
               ReadFileBytes(dir.Path() + "tree/tilejson.json").find("\"tileSize\": 512,"));
+}
+
+// A source's name and attribution are outside input: on the tree's page they stay text, never
+// markup or script.
+TEST(MapPage, KeepsHostileTextsAsText) {
+    quarrow::combiner::ArchiveInfo info;
+    info.Name = "<b>city</b>";
+    info.Attribution = "</script><img src=x onerror=alert(1)>";
+    info.TileSize = 512;
+    const std::string page = quarrow::combiner::MapPageHtml(info);
+    EXPECT_EQ(std::string::npos, page.find("<b>city"));
+    EXPECT_NE(std::string::npos, page.find("<title>&lt;b&gt;city&lt;/b&gt;</title>"));
+    EXPECT_EQ(std::string::npos, page.find("</script><img"));
+    EXPECT_EQ(std::string::npos, page.find("<img"));
+    // 512-pixel tiles of level z are drawn at Leaflet's level z + 1.
+    EXPECT_NE(std::string::npos, page.find("tileSize: 512, zoomOffset: -1"));
 }

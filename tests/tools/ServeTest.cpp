@@ -215,6 +215,9 @@ TEST(ServedArchives, WhatCannotBeServedIsRefusedAtTheStartWithItsReason) {
     test::WriteFileBytes(dir.Path() + "cut.pmtiles", header);
     test::WriteFileBytes(dir.Path() + "notes.txt", "hello");
     std::filesystem::create_directory(dir.Path() + "empty");
+    std::filesystem::create_directory(dir.Path() + "vector");
+    test::WriteFileBytes(dir.Path() + "vector/tilejson.json",
+                         "{\"tiles\": [\"{z}/{x}/{y}.pbf\"], \"minzoom\": 0, \"maxzoom\": 14}");
     const std::pair<std::string, std::string> cases[] = {
         {dir.Path() + "none.mbtiles", "does not exist"},
         {fifo, "is no regular file"},
@@ -223,6 +226,7 @@ TEST(ServedArchives, WhatCannotBeServedIsRefusedAtTheStartWithItsReason) {
         {dir.Path() + "cut.pmtiles", "is a damaged PMTiles archive"},
         {dir.Path() + "notes.txt", "is none of what Quarrow serves"},
         {dir.Path() + "empty", "holds no tile tree"},
+        {dir.Path() + "vector", "holds tiles of a kind Quarrow does not serve"},
     };
     for (const auto& [path, reason] : cases) {
         const test::ProgramRun run =
