@@ -127,6 +127,20 @@ public:
 
     SqliteFile(const std::string& path, const char* kind, const char* tileQuery) : m_path(path) {
         RefuseNonFile(path);
+        try {
+            Open(kind, tileQuery);
+        } catch (...) {
+            Close(); // no destructor runs after a constructor that throws
+            throw;
+        }
+    }
+    ~SqliteFile() { Close(); }
+    SqliteFile(const SqliteFile&) = delete;
+    SqliteFile& operator=(const SqliteFile&) = delete;
+
+private:
+    void Open(const char* kind, const char* tileQuery) {
+        const std::string& path = m_path;
         for (int i = 0; i < Connections; ++i) {
             sqlite3* db = nullptr;
             const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -140,15 +154,17 @@ public:
             m_free.push_back(&c);
         }
     }
-    ~SqliteFile() {
+
+    void Close() noexcept {
         for (Connection& c : m_all) {
             sqlite3_finalize(c.TileQuery);
             sqlite3_close(c.Db);
         }
+        m_all.clear();
+        m_free.clear();
     }
-    SqliteFile(const SqliteFile&) = delete;
-    SqliteFile& operator=(const SqliteFile&) = delete;
 
+public:
     // The first column of the tile query's first row, its three numbers bound.
     std::optional<std::string> Blob(long long a, long long b, long long c) const {
         Connection& connection = Take();
