@@ -246,10 +246,11 @@ QImage Screenshot(const std::string& browser, const std::string& url, const Temp
     std::filesystem::remove(shot);
     const test::ProgramRun run = test::RunProgram(
         browser,
-        {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--no-first-run",
+        {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+         "--hide-scrollbars", "--no-first-run",
          "--user-data-dir=" + dir.Path() + "profile", "--window-size=800,600",
          "--virtual-time-budget=10000", "--screenshot=" + shot, url},
-        {}, std::chrono::seconds(90));
+        {}, std::chrono::seconds(50));
     EXPECT_EQ(0, run.ExitCode) << run.Err;
     return QImage(QString::fromStdString(shot));
 }
