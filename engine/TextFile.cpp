@@ -68,8 +68,10 @@ int OpenFolder(const std::string& path) {
 bool ReadFileBeneath(int folder, const std::string& relative, std::string& bytes,
                      std::size_t limit) {
     open_how how{};
-    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    // A link that stays beneath the folder is followed (trees share equal tiles so); one that
+    // leads out of it, or is absolute, is refused.
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     int fd = RetryOnEintr([&] {
         return static_cast<int>(::syscall(SYS_openat2, folder, relative.c_str(), &how, sizeof how));
     });

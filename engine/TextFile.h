@@ -43,8 +43,8 @@ bool ReadWholeFile(const std::string& path, std::string& text,
 // A folder held open, for reading files beneath it; -1 when it cannot be opened or is no folder.
 int OpenFolder(const std::string& path);
 
-// The regular file at relative (no ".." and no link anywhere on the way: what a served folder
-// holds, never what its links point at) beneath the open folder; false as ReadWholeFile.
+// The regular file at relative beneath the open folder, never one outside it (by "..", an absolute
+// path or a link that leads out); false as ReadWholeFile.
 bool ReadFileBeneath(int folder, const std::string& relative, std::string& bytes,
                      std::size_t limit);
 

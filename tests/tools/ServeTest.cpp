@@ -112,10 +112,14 @@ Reply Ask(int port, std::string_view target, std::string_view headers = "") {
 
 TEST(ServedArchives, EveryKindAnswersTheTasksTilesAndNothingElse) {
     const Archives archives;
-    // A link planted in the tree is never followed.
+    // A link planted in the tree that leads out of it is not followed.
     const std::string planted = archives.Dir.Path() + "tree/13/6741/3100.png";
     std::filesystem::remove(planted);
     std::filesystem::create_symlink(archives.TileFile(X0 + 1, Y0), planted);
+    // One that stays in the tree is followed, as trees that share equal tiles have them.
+    const std::string shared = archives.Dir.Path() + "tree/shared.png";
+    std::filesystem::rename(archives.Dir.Path() + "tree/13/6740/3101.png", shared);
+    std::filesystem::create_symlink("../../shared.png", archives.Dir.Path() + "tree/13/6740/3101.png");
 
     ServiceOptions options;
     options.Port = 0;
