@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include "engine/Exception.h"
 #include "engine/FileReplacer.h"
@@ -55,35 +54,9 @@ void CellAt(std::uint64_t n, std::uint64_t d, std::uint64_t& x, std::uint64_t& y
     }
 }
 
-void PutVarint(std::string& out, std::uint64_t value) {
-    while (value >= 0x80) {
-        out += static_cast<char>((value & 0x7F) | 0x80);
-        value >>= 7;
-    }
-    out += static_cast<char>(value);
-}
-
 void PutLittle(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i, value >>= 8)
         out += static_cast<char>(value & 0xFF);
-}
-
-std::string Gzip(const std::string& bytes) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-        throw Exception("gzip cannot be set up");
-    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END)
-        throw Exception("gzip failed");
-    return out;
 }
 
 std::int32_t E7(double degrees) {
@@ -178,31 +151,11 @@ void PMTilesWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
     ++m_contents;
 }
 
-std::string PMTilesWriter::Directory(const std::vector<Entry>& entries) const {
-    std::string out;
-    PutVarint(out, entries.size());
-    std::uint64_t lastId = 0;
-    for (const Entry& entry : entries) {
-        PutVarint(out, entry.Id - lastId);
-        lastId = entry.Id;
-    }
-    for (const Entry& entry : entries)
-        PutVarint(out, entry.RunLength);
-    for (const Entry& entry : entries)
-        PutVarint(out, entry.Length);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        // 0: right after the entry before; else the offset plus one.
-        const bool follows =
-            i > 0 && entries[i].Offset == entries[i - 1].Offset + entries[i - 1].Length;
-        PutVarint(out, follows ? 0 : entries[i].Offset + 1);
-    }
-    return Gzip(out);
-}
 
 void PMTilesWriter::FlushLeaf() {
     if (m_leaf.empty())
         return;
-    const std::string leaf = Directory(m_leaf);
+    const std::string leaf = EncodeDirectory(m_leaf);
     m_root.push_back({m_leaf.front().Id, m_leaves.size(), leaf.size(), 0});
     m_leaves += leaf;
     m_leaf.clear();
@@ -212,10 +165,10 @@ void PMTilesWriter::Finish() {
     // Few enough tiles for the root alone; else every one in leaves, the root pointing at them.
     std::string root;
     if (m_root.empty())
-        root = Directory(m_leaf);
+        root = EncodeDirectory(m_leaf);
     if (!m_root.empty() || HeaderBytes + root.size() > DataOffset) {
         FlushLeaf();
-        root = Directory(m_root);
+        root = EncodeDirectory(m_root);
         if (HeaderBytes + root.size() > DataOffset)
             throw Exception("Too many tiles for one PMTiles file: " + std::to_string(m_entries) +
                             " entries.");

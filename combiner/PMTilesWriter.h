@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PMTilesDirectory.h"
 #include "TileArchive.h"
 
 namespace quarrow::combiner {
@@ -45,17 +46,10 @@ public:
                  const std::string& path) override;
     void Finish() override;
 
-    struct Entry {
-        std::uint64_t Id = 0;
-        std::uint64_t Offset = 0;
-        std::uint64_t Length = 0;
-        std::uint32_t RunLength = 0; // 0: a leaf directory
-    };
+    using Entry = PMTilesEntry;
 
 private:
     void WriteAt(std::uint64_t offset, const std::string& bytes);
-    // The entries as a directory, compressed.
-    std::string Directory(const std::vector<Entry>& entries) const;
     void FlushLeaf();
 
     std::string m_path;

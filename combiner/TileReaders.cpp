@@ -15,10 +15,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "CombineTask.h"
 #include "OutputFormats.h"
+#include "PMTilesDirectory.h"
 #include "PMTilesWriter.h"
 #include "engine/Exception.h"
 #include "engine/ImageHeader.h"
@@ -358,32 +358,6 @@ std::uint64_t Little(const std::string& bytes, std::size_t at, int size) {
     return value;
 }
 
-// Gzip's or zlib's bytes inflated, at most limit of them; nullopt for what does not inflate whole.
-std::optional<std::string> Inflated(const std::string& bytes, std::size_t limit) {
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 32) != Z_OK)
-        return std::nullopt;
-    std::string out;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    int result = Z_OK;
-    char chunk[64 * 1024];
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - stream.avail_out);
-        if (out.size() > limit || (result == Z_BUF_ERROR && stream.avail_in == 0))
-            break;
-        if (result == Z_BUF_ERROR)
-            result = Z_OK;
-    }
-    inflateEnd(&stream);
-    if (result != Z_STREAM_END || out.size() > limit)
-        return std::nullopt;
-    return out;
-}
-
 class PMTilesReader final : public TileReader {
 public:
     explicit PMTilesReader(const std::string& path) : m_path(path) {
@@ -448,10 +422,9 @@ public:
     }
 
 private:
-    using Entry = PMTilesWriter::Entry;
+    using Entry = PMTilesEntry;
     using Directory = std::vector<Entry>;
     static constexpr std::size_t HeaderBytes = 127;
-    static constexpr std::size_t MaxDirectoryBytes = std::size_t{64} << 20;
     static constexpr std::size_t CachedLeaves = 64;
 
     void Open() {
@@ -501,7 +474,7 @@ private:
         if (metadataLength > 0 && metadataLength <= MaxDirectoryBytes &&
             within(metadataOffset, metadataLength) &&
             ReadRaw(metadataOffset, metadataLength, metadata)) {
-            const auto text = m_gzip ? Inflated(metadata, MaxDirectoryBytes) : metadata;
+            const auto text = m_gzip ? Gunzip(metadata, MaxDirectoryBytes) : metadata;
             const auto json = text ? ParseJson(*text).Value : std::nullopt;
             if (json && json->IsObject()) {
                 if (const JsonValue* name = json->Find("name"); name && name->IsString())
@@ -521,52 +494,10 @@ private:
         std::string stored;
         if (length == 0 || length > MaxDirectoryBytes || !ReadRaw(offset, length, stored))
             return nullptr;
-        const std::optional<std::string> bytes =
-            m_gzip ? Inflated(stored, MaxDirectoryBytes) : std::optional<std::string>(stored);
-        if (!bytes)
+        auto entries = DecodeDirectory(stored, m_gzip);
+        if (!entries)
             return nullptr;
-        std::size_t at = 0;
-        bool good = true;
-        const auto varint = [&]() -> std::uint64_t {
-            std::uint64_t value = 0;
-            for (int shift = 0; shift < 64; shift += 7) {
-                if (at >= bytes->size())
-                    break;
-                const auto byte = static_cast<unsigned char>((*bytes)[at++]);
-                value |= std::uint64_t{byte & 0x7Fu} << shift;
-                if (!(byte & 0x80))
-                    return value;
-            }
-            good = false;
-            return 0;
-        };
-        const std::uint64_t count = varint();
-        // Every entry takes at least four bytes.
-        if (!good || count > bytes->size() / 4)
-            return nullptr;
-        auto entries = std::make_shared<Directory>(static_cast<std::size_t>(count));
-        std::uint64_t id = 0;
-        for (Entry& e : *entries) {
-            const std::uint64_t step = varint();
-            if (id + step < id)
-                good = false;
-            e.Id = id += step;
-        }
-        for (Entry& e : *entries)
-            e.RunLength = static_cast<std::uint32_t>(std::min<std::uint64_t>(varint(), UINT32_MAX));
-        for (Entry& e : *entries)
-            e.Length = varint();
-        for (std::size_t i = 0; i < entries->size(); ++i) {
-            Entry& e = (*entries)[i];
-            const std::uint64_t value = varint();
-            e.Offset = value == 0 && i > 0 ? (*entries)[i - 1].Offset + (*entries)[i - 1].Length
-                                           : value - 1;
-            if (value == 0 && i == 0)
-                good = false;
-        }
-        if (!good)
-            return nullptr;
-        return entries;
+        return std::make_shared<const Directory>(std::move(*entries));
     }
 
     // A leaf directory, from the cache of the last ones read.

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=(http_answer profile_file failed_list project_file coordinates convert_rules request_head
-    retry_after sources_file geojson source_import area_file records tile_image)
+    retry_after sources_file geojson source_import area_file records tile_image pmtiles_directory)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]]; then
     echo "usage: fuzz/run.sh TARGET|all SECONDS (targets: ${targets[*]})" >&2
     exit 2
