@@ -1,6 +1,7 @@
 #include "TileReaders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "OutputFormats.h"
 #include "PMTilesDirectory.h"
 #include "PMTilesWriter.h"
+#include "engine/Commonfunc.h"
 #include "engine/Exception.h"
 #include "engine/ImageHeader.h"
 #include "engine/Json.h"
@@ -120,6 +122,15 @@ bool InLevel(int zoom, int x, int y) {
     return x < side && y < side;
 }
 
+// The row's first column as a tile's bytes; none for an empty one or one beyond a tile's size.
+std::optional<std::string> TileBlob(sqlite3_stmt* row) {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(row, 0));
+    const int size = sqlite3_column_bytes(row, 0);
+    if (!data || size <= 0 || static_cast<std::uint64_t>(size) > MaxTileFileSize)
+        return std::nullopt;
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
 // A read-only SQLite file, a few connections deep, so that several threads read at once.
 class SqliteFile {
 public:
@@ -173,12 +184,8 @@ public:
         sqlite3_bind_int64(statement, 2, b);
         sqlite3_bind_int64(statement, 3, c);
         std::optional<std::string> bytes;
-        if (sqlite3_step(statement) == SQLITE_ROW) {
-            const auto* data = static_cast<const char*>(sqlite3_column_blob(statement, 0));
-            const int size = sqlite3_column_bytes(statement, 0);
-            if (data && size > 0 && static_cast<std::uint64_t>(size) <= MaxTileFileSize)
-                bytes.emplace(data, static_cast<std::size_t>(size));
-        }
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            bytes = TileBlob(statement);
         sqlite3_reset(statement);
         Give(connection);
         return bytes;
@@ -197,6 +204,13 @@ public:
         sqlite3_finalize(statement);
         if (step != SQLITE_DONE)
             throw Exception(m_path + " cannot be read: " + sqlite3_errmsg(db) + ".");
+    }
+
+    // The first tile of the table, which tells what its tiles are.
+    std::optional<std::string> FirstTile(const char* sql) const {
+        std::optional<std::string> first;
+        EachRow(sql, [&first](sqlite3_stmt* row) { first = TileBlob(row); });
+        return first;
     }
 
     bool Has(const char* sql) const {
@@ -269,12 +283,8 @@ public:
                            });
         m_info.MinZoom = minZoom;
         m_info.MaxZoom = maxZoom;
-        std::optional<std::string> first;
-        m_file.EachRow("SELECT tile_data FROM tiles LIMIT 1", [&](sqlite3_stmt* row) {
-            const auto* data = static_cast<const char*>(sqlite3_column_blob(row, 0));
-            first.emplace(data ? data : "",
-                          data ? static_cast<std::size_t>(sqlite3_column_bytes(row, 0)) : 0);
-        });
+        const std::optional<std::string> first =
+            m_file.FirstTile("SELECT tile_data FROM tiles LIMIT 1");
         if (m_info.Format.empty() && first)
             m_info.Format = ImageFormatOf(*first);
         m_info.TileSize = SideOf(first);
@@ -310,7 +320,6 @@ public:
         });
         m_info.MinZoom = m_bigPlanet ? 17 - high : low;
         m_info.MaxZoom = m_bigPlanet ? 17 - low : high;
-        std::optional<std::string> first;
         const std::string z = std::to_string(m_bigPlanet ? 17 - m_info.MinZoom : m_info.MinZoom);
         const std::string corners = "SELECT MIN(x), MIN(y), MAX(x), MAX(y) FROM tiles WHERE z = " + z;
         int minX = 0, minY = 0, maxX = -1, maxY = -1;
@@ -320,22 +329,14 @@ public:
             maxX = sqlite3_column_int(row, 2);
             maxY = sqlite3_column_int(row, 3);
         });
-        m_file.EachRow("SELECT image FROM tiles LIMIT 1", [&](sqlite3_stmt* row) {
-            const auto* data = static_cast<const char*>(sqlite3_column_blob(row, 0));
-            first.emplace(data ? data : "",
-                          data ? static_cast<std::size_t>(sqlite3_column_bytes(row, 0)) : 0);
-        });
+        const std::optional<std::string> first = m_file.FirstTile("SELECT image FROM tiles LIMIT 1");
         m_info.Format = first ? std::string(ImageFormatOf(*first)) : "png";
         m_info.TileSize = SideOf(first);
         if (m_info.MinZoom >= 0 && m_info.MinZoom <= MaxZoomLevel && maxX >= minX) {
-            const double n = std::ldexp(1.0, m_info.MinZoom);
-            const auto lat = [n](double row) {
-                return std::atan(std::sinh(M_PI * (1 - 2 * row / n))) * 180 / M_PI;
-            };
-            m_info.West = minX / n * 360 - 180;
-            m_info.East = (maxX + 1) / n * 360 - 180;
-            m_info.North = lat(minY);
-            m_info.South = lat(maxY + 1.0);
+            m_info.West = TileXToLon(minX, m_info.MinZoom);
+            m_info.East = TileXToLon(maxX + 1.0, m_info.MinZoom);
+            m_info.North = TileYToLat(minY, m_info.MinZoom);
+            m_info.South = TileYToLat(maxY + 1.0, m_info.MinZoom);
         }
         CheckInfo(m_info, path);
     }
@@ -361,10 +362,11 @@ std::uint64_t Little(const std::string& bytes, std::size_t at, int size) {
 class PMTilesReader final : public TileReader {
 public:
     explicit PMTilesReader(const std::string& path) : m_path(path) {
-        RefuseNonFile(path);
         m_fd = OpenRegularFile(path, &m_size);
+        if (m_fd == NotRegularFile)
+            throw Exception(path + " is no regular file.");
         if (m_fd < 0)
-            throw Exception(path + " cannot be read.");
+            throw Exception(path + " cannot be read: " + std::strerror(errno) + ".");
         try {
             Open();
         } catch (...) {

@@ -18,9 +18,11 @@
 
 namespace quarrow {
 
-int OpenRegularFile(const std::string& path, std::uint64_t* size) {
-    const int fd =
-        RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+namespace {
+
+// The opened descriptor when it is a regular file (its size into size), else closed again: -1
+// for none, NotRegularFile for a FIFO, a device or a folder.
+int KeepRegularFile(int fd, std::uint64_t* size) {
     if (fd < 0)
         return -1;
     struct stat facts {};
@@ -33,11 +35,8 @@ int OpenRegularFile(const std::string& path, std::uint64_t* size) {
     return fd;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit) {
-    std::uint64_t size = 0;
-    const int fd = OpenRegularFile(path, &size);
-    if (fd < 0)
-        return false;
+// The whole of an open file into text, then closes it; false as ReadWholeFile.
+bool ReadOpenFile(int fd, std::uint64_t size, std::string& text, std::size_t limit) {
     struct Closer {
         int Fd;
         ~Closer() { ::close(Fd); }
@@ -58,6 +57,20 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit
             return false;
         text.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+} // namespace
+
+int OpenRegularFile(const std::string& path, std::uint64_t* size) {
+    return KeepRegularFile(
+        RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }),
+        size);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::size_t limit) {
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size);
+    return fd >= 0 && ReadOpenFile(fd, size, text, limit);
 }
 
 int OpenFolder(const std::string& path) {
@@ -83,27 +96,9 @@ bool ReadFileBeneath(int folder, const std::string& relative, std::string& bytes
             return ::openat(folder, relative.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
         });
     }
-    if (fd < 0)
-        return false;
-    struct Closer {
-        int Fd;
-        ~Closer() { ::close(Fd); }
-    } closer{fd};
-    struct stat facts {};
-    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) ||
-        static_cast<std::uint64_t>(facts.st_size) > limit)
-        return false;
-    bytes.resize(static_cast<std::size_t>(facts.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count =
-            RetryOnEintr([&] { return ::read(fd, bytes.data() + done, bytes.size() - done); });
-        if (count <= 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    bytes.resize(done); // a file cut meanwhile gives what it still holds
-    return true;
+    std::uint64_t size = 0;
+    fd = KeepRegularFile(fd, &size);
+    return fd >= 0 && ReadOpenFile(fd, size, bytes, limit);
 }
 
 std::vector<LineSpan> ScanLines(std::string_view text) {

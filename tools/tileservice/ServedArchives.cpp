@@ -41,12 +41,17 @@ std::string_view MediaType(std::string_view file) {
 }
 
 // A 200 with its ETag, or a 304 for a request that has it.
-Answer Entity(const RequestHead& request, std::string_view type, std::string body) {
-    const std::string etag = EntityTag(body);
+Answer Entity(const RequestHead& request, std::string_view type, std::string body,
+              const std::string& etag) {
     std::string headers = std::string(Common) + "ETag: " + etag + "\r\n";
     if (!request.IfNoneMatch.empty() && MatchesEntityTag(request.IfNoneMatch, etag))
         return Answer{304, "Not Modified", {}, {}, std::move(headers)};
     return Answer{200, "OK", type, std::move(body), std::move(headers)};
+}
+
+Answer Entity(const RequestHead& request, std::string_view type, std::string body) {
+    const std::string etag = EntityTag(body);
+    return Entity(request, type, std::move(body), etag);
 }
 
 Answer NotFound() {
@@ -121,10 +126,20 @@ ServedArchives::ServedArchives(const std::vector<std::string>& paths) {
         Item item;
         item.Path = path;
         item.Reader = combiner::OpenTileReader(path);
-        item.Name = ServedName(path);
+        const std::string name = ServedName(path);
+        item.Name = name;
         for (int n = 2; Find(item.Name); ++n)
-            item.Name = ServedName(path) + "-" + std::to_string(n);
+            item.Name = name + "-" + std::to_string(n);
         item.Page = combiner::MapPageHtml(item.Reader->Info());
+        item.PageTag = EntityTag(item.Page);
+        if (const std::uint64_t size = item.Reader->RawSize(); size > 0) {
+            // The archive is served as the reader opened it; its header and size tell it apart
+            // from the one written before it.
+            std::string header;
+            item.Reader->ReadRaw(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, 127)),
+                                 header);
+            item.RawTag = EntityTag(header + std::to_string(size));
+        }
         m_items.push_back(std::move(item));
     }
     const std::string folder = combiner::LeafletFolder();
@@ -135,7 +150,8 @@ ServedArchives::ServedArchives(const std::vector<std::string>& paths) {
                                  folder + ": the map pages need libjs-leaflet.");
             continue;
         }
-        m_leaflet.emplace_back(file, std::move(bytes));
+        const std::string tag = EntityTag(bytes);
+        m_leaflet.push_back({file, std::move(bytes), tag});
     }
 }
 
@@ -169,7 +185,7 @@ Answer ServedArchives::AnswerFor(const RequestHead& request, std::string_view au
     }
     if (parts.size() == 1) {
         for (const Item& item : m_items)
-            if (item.Reader->RawSize() > 0 && parts[0] == item.Name + ".pmtiles")
+            if (!item.RawTag.empty() && parts[0] == item.Name + ".pmtiles")
                 return RawAnswer(item, request);
         if (const Item* item = Find(parts[0])) {
             Answer moved{301, "Moved Permanently", "text/plain", "Moved\n", std::string(Common)};
@@ -184,7 +200,7 @@ Answer ServedArchives::AnswerFor(const RequestHead& request, std::string_view au
     const std::string_view rest = request.Target.substr(0, request.Target.find('?'))
                                       .substr(parts[0].size() + 2);
     if (rest.empty() || rest == "index.html")
-        return Entity(request, "text/html; charset=utf-8", item->Page);
+        return Entity(request, "text/html; charset=utf-8", item->Page, item->PageTag);
     if (rest == "tilejson.json") {
         const std::string host =
             authority.starts_with("0.0.0.0") && IsHostText(request.Host) ? std::string(request.Host)
@@ -197,9 +213,9 @@ Answer ServedArchives::AnswerFor(const RequestHead& request, std::string_view au
         return Entity(request, "application/json", std::move(json));
     }
     if (rest.starts_with("leaflet/")) {
-        for (const auto& [file, bytes] : m_leaflet)
-            if (rest.substr(8) == file)
-                return Entity(request, MediaType(file), bytes);
+        for (const LeafletFile& file : m_leaflet)
+            if (rest.substr(8) == file.File)
+                return Entity(request, MediaType(file.File), file.Bytes, file.Tag);
         return NotFound();
     }
     const std::string& format = item->Reader->Info().Format;
@@ -218,13 +234,8 @@ Answer ServedArchives::RawAnswer(const Item& item, const RequestHead& request) c
     const std::uint64_t size = item.Reader->RawSize();
     std::string headers = std::string(Common) + "Accept-Ranges: bytes\r\n" +
                           "Access-Control-Expose-Headers: Content-Range, ETag\r\n";
-    // The archive is served as it is on disk; its size and its first bytes tell it apart from
-    // the one written before it.
-    std::string first;
-    item.Reader->ReadRaw(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, 127)), first);
-    const std::string etag = EntityTag(first + std::to_string(size));
-    headers += "ETag: " + etag + "\r\n";
-    if (!request.IfNoneMatch.empty() && MatchesEntityTag(request.IfNoneMatch, etag))
+    headers += "ETag: " + item.RawTag + "\r\n";
+    if (!request.IfNoneMatch.empty() && MatchesEntityTag(request.IfNoneMatch, item.RawTag))
         return Answer{304, "Not Modified", {}, {}, std::move(headers)};
     Answer answer{200, "OK", "application/octet-stream", {}, {}};
     answer.Raw = item.Reader.get();

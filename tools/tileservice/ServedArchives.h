@@ -28,7 +28,9 @@ public:
         std::string Name;
         std::string Path;
         std::unique_ptr<combiner::TileReader> Reader;
-        std::string Page; // the map page
+        std::string Page;    // the map page
+        std::string PageTag; // its ETag
+        std::string RawTag;  // a PMTiles archive's ETag, of its header and size; else empty
     };
 
     // Opens every path, each under its ServedName (a second of a name gets "-2", ...). Throws an
@@ -47,7 +49,12 @@ private:
     Answer RawAnswer(const Item& item, const RequestHead& request) const;
 
     std::vector<Item> m_items;
-    std::vector<std::pair<std::string, std::string>> m_leaflet; // file and bytes
+    struct LeafletFile {
+        std::string File;
+        std::string Bytes;
+        std::string Tag;
+    };
+    std::vector<LeafletFile> m_leaflet;
     std::vector<std::string> m_warnings;
 };
 

@@ -254,6 +254,7 @@ TileService::TileService(ServiceOptions options)
         throw std::runtime_error("cannot listen on " + where + ": " + SystemText(error));
     }
     m_port = ntohs(address.sin_port);
+    m_authority = m_options.Address + ":" + std::to_string(m_port);
     m_acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -467,8 +468,7 @@ void TileService::Serve(Connection& connection) {
             break;
         case Fault::None:
             if (m_options.Served) {
-                answer = m_options.Served->AnswerFor(
-                    *request, m_options.Address + ":" + std::to_string(m_port));
+                answer = m_options.Served->AnswerFor(*request, m_authority);
             } else if (request->Method != "GET" && request->Method != "HEAD") {
                 answer = TextAnswer(405, "Method Not Allowed");
                 answer.ExtraHeaders = "Allow: GET, HEAD\r\n";

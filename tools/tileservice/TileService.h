@@ -76,6 +76,7 @@ private:
     void* m_tls = nullptr; // SSL_CTX* when the options name a certificate
     int m_listenFd = -1;
     int m_port = 0;
+    std::string m_authority; // "address:port", which the served archives' URLs begin with
     std::atomic<bool> m_stopping{false};
     std::atomic<std::uint64_t> m_bytesSent{0};
 
