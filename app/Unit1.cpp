@@ -714,7 +714,14 @@ void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
     RunningWorkers = 0;
     CurrentTask = task;
     m_run.reset();
-    m_run = std::make_unique<TaskRun>(task, m_logSink, m_failedSink, m_executableFolder);
+    try {
+        m_run = std::make_unique<TaskRun>(task, m_logSink, m_failedSink, m_executableFolder);
+    } catch (const Exception&) {
+        // Nothing runs: the task is free for the next Start.
+        CurrentTask.reset();
+        m_taskLock.reset();
+        throw;
+    }
     if (!m_run->RecordsProblem().empty())
         Memo1->AppendLine(m_run->RecordsProblem());
     LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));
@@ -768,15 +775,14 @@ void TForm1::StopTask() {
     if (!CurrentTask)
         return;
     const int workers = CurrentTask->Params->ThreadCount;
-    for (int i = 0; i < workers; ++i)
+    Run().Stop(workers);
+    HaltWorkers();
+}
+
+void TForm1::HaltWorkers() {
+    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i)
         if (const auto& worker = Workers[static_cast<std::size_t>(i)])
             worker->Terminate();
-    if (m_run) {
-        m_run->Stop(workers);
-    } else {
-        for (int i = 0; i < workers; ++i)
-            Memo1->AppendLine(StopLine(i));
-    }
     // Only now, when every worker has its stop request: the waits end.
     m_workerHost.WakeAll();
 }
@@ -803,22 +809,18 @@ void TForm1::SaveRun() {
     const auto report = [this](const std::string& path, const std::string& message) {
         ReportSaveFailure(path, message);
     };
-    if (m_run) {
-        m_run->Save(PositionsOf(Workers), report);
-        return;
-    }
-    // A task set up without Start (a test's): its panes and positions as the monitor saves them.
-    const auto reported = [&](const std::string& path, const std::function<void()>& save) {
-        try {
-            save();
-        } catch (const Exception& error) {
-            report(path, error.Message());
-        }
-    };
-    reported(CurrentTask->ProjectFile(),
-             [this] { quarrow::SaveResumeKeys(*CurrentTask, PositionsOf(Workers)); });
-    reported(CurrentTask->LogFile, [this] { Memo1->SaveToFile(CurrentTask->LogFile); });
-    reported(CurrentTask->FailedFile, [this] { Memo2->SaveToFile(CurrentTask->FailedFile); });
+    Run().Save(PositionsOf(Workers), report);
+    // As on a full disk: the workers end, and nothing counts the tiles they write meanwhile.
+    if (m_run->TilesLost())
+        HaltWorkers();
+}
+
+TaskRun& TForm1::Run() {
+    // A task set up without Start (a test's) runs with the lines its panes hold.
+    if (!m_run || m_run->Task() != CurrentTask)
+        m_run = std::make_unique<TaskRun>(CurrentTask, m_logSink, m_failedSink, m_executableFolder,
+                                          TaskRun::Lines::Held);
+    return *m_run;
 }
 
 void TForm1::EndTask(bool tell) {
@@ -830,19 +832,14 @@ void TForm1::EndTask(bool tell) {
     bool nextLevel = false;
     if (CurrentTask) {
         const WorkerPositions positions = PositionsOf(Workers);
-        if (m_run) {
-            m_run->Close(positions, [this](const std::string& path, const std::string& message) {
-                ReportSaveFailure(path, message);
-            });
-            m_outcome = RangePrefix() + Q(m_run->EndText(
-                positions, {true, std::string(), " (stopped: Update task again to go on)"}));
-            nextLevel = m_zoomRange && m_zoomRange->Level < m_zoomRange->To &&
-                        !m_run->Stopped() && m_run->Complete(positions);
-        } else {
-            for (const std::string& line : ClosingLines(*CurrentTask))
-                Memo1->AppendLine(line);
-            SaveRun();
-        }
+        TaskRun& run = Run();
+        run.Close(positions, [this](const std::string& path, const std::string& message) {
+            ReportSaveFailure(path, message);
+        });
+        m_outcome = RangePrefix() + Q(run.EndText(
+            positions, {true, std::string(), " (stopped: Update task again to go on)"}));
+        nextLevel = m_zoomRange && m_zoomRange->Level < m_zoomRange->To && !run.Stopped() &&
+                    run.Complete(positions);
         const int total = CurrentTask->TileCount;
         m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * TilesDone() / total) : 0);
         // Every worker has made its last call to this thread: the joins are short.
@@ -875,17 +872,11 @@ void TForm1::Post(std::function<void()> call) {
 }
 
 void TForm1::AppendLogLine(const std::string& line) {
-    if (m_run)
-        m_run->LogLine(line);
-    else
-        Memo1->AppendLine(line);
+    Run().LogLine(line);
 }
 
 void TForm1::AppendFailedLine(const std::string& line) {
-    if (m_run)
-        m_run->FailedLine(line);
-    else
-        Memo2->AppendLine(line);
+    Run().FailedLine(line);
 }
 
 void TForm1::LowerRunningWorkers() {
@@ -901,13 +892,11 @@ std::string TForm1::ExecutableFolder() {
 }
 
 void TForm1::TileEnded(const TileEvent& event) {
-    if (m_run)
-        m_run->TileEnded(event);
+    Run().TileEnded(event);
 }
 
 void TForm1::WorkerEnded(const WorkerEndEvent& event) {
-    if (m_run)
-        m_run->WorkerEnded(event);
+    Run().WorkerEnded(event);
 }
 
 void TForm1::PaneSink::Load(const std::string& path) {
@@ -985,7 +974,7 @@ void TForm1::ShowRunningProgress() {
     const int total = CurrentTask->TileCount;
     const int done = TilesDone();
     m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * done / total) : 0);
-    const double rate = m_run ? m_run->Rate(PositionsOf(Workers)) : 0;
+    const double rate = Run().Rate(PositionsOf(Workers));
     QString text = RangePrefix() + QStringLiteral("%1 of %2 tiles").arg(done).arg(total);
     if (Updating())
         text = Q(UpdateSummaryShort(m_run->UpdateCounts()));

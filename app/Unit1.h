@@ -168,6 +168,9 @@ private:
     void RunTask(const std::shared_ptr<DownloadTask>& task);
     bool Updating() const { return m_run && m_run->IsUpdate(); }
     void StopTask();
+    void HaltWorkers();
+    // The current task's run; made for a task set up without Start.
+    quarrow::TaskRun& Run();
     // The five-second save of the run: panes, records, each worker's last finished tile.
     void SaveRun();
     // The end sequence; tell: the "Task stoped!" box.

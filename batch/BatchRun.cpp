@@ -48,15 +48,22 @@ void BatchRun::Save() {
         std::fprintf(m_output.Progress, "%s%s\n", m_output.Terminal ? "\r\x1b[K" : "",
                      message.c_str());
     });
+    // As on a full disk: the workers end, and nothing counts the tiles they write meanwhile.
+    if (m_run->TilesLost())
+        HaltWorkers();
 }
 
-void BatchRun::Stop() {
+void BatchRun::HaltWorkers() {
     for (auto& worker : m_workers)
         if (worker)
             worker->Terminate();
-    m_run->Stop(static_cast<int>(m_workers.size()));
     // Only now, when every worker has its stop request: the waits end.
     m_gate.WakeAll();
+}
+
+void BatchRun::Stop() {
+    m_run->Stop(static_cast<int>(m_workers.size()));
+    HaltWorkers();
 }
 
 void BatchRun::Close() {

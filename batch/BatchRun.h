@@ -75,6 +75,8 @@ private:
     };
 
     void Stop();
+    // Asks every worker to stop and wakes their waits.
+    void HaltWorkers();
     void Close();
     void Save();
     void ShowProgress(bool final);

@@ -26,6 +26,7 @@
 #include "engine/TaskFiles.h"
 #include "engine/TextFile.h"
 #include "engine/TextRules.h"
+#include "engine/TileBatch.h"
 #include "engine/TileFile.h"
 #include "engine/TileSource.h"
 #include "engine/Unitclasstask.h"
@@ -55,12 +56,20 @@ public:
     const std::string& Path() const noexcept { return m_path; }
     // The output takes its name only once its bytes are on the disk, and keeps it.
     void MoveTo(const std::string& target) {
-        std::error_code kind;
-        const bool flushed = std::filesystem::is_directory(m_path, kind) ? FlushFileSystemOf(m_path)
-                                                                         : FlushFile(m_path);
-        if (!flushed)
-            throw WriteError(target, ": its bytes could not be flushed to the disk");
+        std::vector<std::string> files;
         std::error_code ec;
+        const bool tree = std::filesystem::is_directory(m_path, ec);
+        if (tree) {
+            for (std::filesystem::recursive_directory_iterator entry(m_path, ec), end;
+                 !ec && entry != end; entry.increment(ec))
+                if (entry->is_regular_file(ec))
+                    files.push_back(entry->path().string());
+        } else {
+            files.push_back(m_path);
+        }
+        const std::optional<std::string> failure = ec ? ec.message() : FlushWritten(tree ? m_path : SplitFolder(m_path).first, files);
+        if (failure)
+            throw WriteError(target, ": its bytes could not be flushed to the disk: " + *failure);
         std::filesystem::rename(m_path, target, ec);
         if (ec)
             throw WriteError(target, ": " + ec.message());

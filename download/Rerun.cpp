@@ -2,7 +2,10 @@
 // substring tests as the workers'.
 #include "Rerun.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <optional>
 #include <system_error>
 
@@ -18,6 +21,8 @@
 #include "FailedTileList.h"
 #include "FailureTexts.h"
 #include "ServiceRules.h"
+#include "FetchedTiles.h"
+#include "SourceFetcher.h"
 #include "Tls.h"
 #include "httpclient.h"
 
@@ -119,51 +124,106 @@ bool IsReset(std::string_view message) {
     return failure::Holds(message, failure::Reset);
 }
 
-RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task) {
-    const FailureEntry entry = SplitFailureEntry(line);
-    const std::optional<TileName> tile = ParseTileFileName(SplitFolder(entry.Path).second);
-    const DownloadTask* custom = task.Custom.get();
-    if (custom) {
-        if (!tile || ReachedPath(entry.Path) != ReachedPath(custom->TilePath(tile->X, tile->Y)))
-            return Refused(PrintableText(entry.Path) + " is no tile file of the task " +
-                           task.ProjectFile + ".");
-        // The source's headers go to its own host only: the list names the tile, not the URL.
-        if (entry.Url != custom->TileUrl(tile->X, tile->Y))
-            return Refused("the URL of " + PrintableText(line) +
-                           " is not the source's URL for that tile");
-    } else if (!tile) {
-        return Refused(PrintableText(entry.Path) + " is no tile file name.");
-    } else if (!IsWebUrl(entry.Url)) {
-        return Refused("the URL of " + PrintableText(line) + " is no http URL.");
-    }
-    std::string buffer;
-    if (const auto failure =
-            FetchRepeated(client, entry.Url, buffer,
-                          custom ? custom->TileExtension() : std::string(),
-                          custom ? custom->TileSide() : 0))
-        return FailureReport(*failure, entry.Url);
-    if (!custom) {
-        SaveTile(entry.Path, buffer);
-    } else {
-        try {
-            ReplaceFile(entry.Path, buffer, Flush::Later, Writer::LockHolder);
-        } catch (const Exception& error) {
-            return {{error.Message()}, false, false};
-        }
-    }
-    return {{SavedLine(entry.Path, entry.Url)}, false, true};
-}
+namespace {
 
-std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
-                                         std::string& buffer, std::string_view format, int side) {
+// One run over a list's lines, with its client and, for a custom source's task, the source's
+// fetcher and where its tiles go.
+struct ListRun {
+    const RerunTask& Task;
+    TIdHTTP& Client;
+    SourceFetcher* Fetcher = nullptr;
+    FetchedTiles* Tiles = nullptr;
+
+    RerunReport Entry(std::string_view line) {
+        const FailureEntry entry = SplitFailureEntry(line);
+        const std::optional<TileName> tile = ParseTileFileName(SplitFolder(entry.Path).second);
+        const DownloadTask* custom = Task.Custom.get();
+        if (custom) {
+            if (!tile ||
+                ReachedPath(entry.Path) != ReachedPath(custom->TilePath(tile->X, tile->Y)))
+                return Refused(PrintableText(entry.Path) + " is no tile file of the task " +
+                               Task.ProjectFile + ".");
+            // The source's headers go to its own host only: the list names the tile, not the URL.
+            if (entry.Url != custom->TileUrl(tile->X, tile->Y))
+                return Refused("the URL of " + PrintableText(line) +
+                               " is not the source's URL for that tile");
+        } else if (!tile) {
+            return Refused(PrintableText(entry.Path) + " is no tile file name.");
+        } else if (!IsWebUrl(entry.Url)) {
+            return Refused("the URL of " + PrintableText(line) + " is no http URL.");
+        }
+        std::string buffer;
+        const Asker ask = Fetcher ? Asker([this](const std::string& url, std::string& body) {
+                                        Fetcher->Get(url, body);
+                                    })
+                                  : Asker([this](const std::string& url, std::string& body) {
+                                        Client.Get(url, body);
+                                    });
+        if (const auto failure = FetchRepeated(ask, entry.Url, buffer))
+            return FailureReport(*failure, entry.Url);
+        if (!custom) {
+            SaveTile(entry.Path, buffer);
+        } else {
+            try {
+                Tiles->Save(tile->X, tile->Y, buffer, *Fetcher);
+            } catch (const Exception& error) {
+                return {{error.Message()}, false, false};
+            }
+            Fetcher->Answered();
+        }
+        return {{SavedLine(entry.Path, entry.Url)}, false, true};
+    }
+
+    RerunOutcome List(const std::vector<std::string>& lines,
+                      const std::function<void(std::string_view line)>& show,
+                      const std::function<bool()>& stopNow) {
+        RerunOutcome outcome;
+        if (lines.empty()) {
+            show(NoRecordsLine);
+            return outcome;
+        }
+        show(StartLine);
+        std::size_t next = 0;
+        bool stopped = false;
+        for (; next < lines.size(); ++next) {
+            if ((stopped = stopNow()))
+                break;
+            RerunReport report;
+            try {
+                report = Entry(lines[next]);
+            } catch (const FetchStopped&) {
+                stopped = true;
+                break;
+            }
+            for (const std::string& shown : report.Lines)
+                show(shown);
+            if (!report.Saved) {
+                ++outcome.Failed;
+                outcome.Remaining.push_back(lines[next]);
+            }
+            if (report.EndsRun) {
+                ++next;
+                break;
+            }
+        }
+        // What was not tried stays listed.
+        outcome.Remaining.insert(outcome.Remaining.end(), lines.begin() + static_cast<long>(next),
+                                 lines.end());
+        if (!stopped)
+            show(EndLine);
+        return outcome;
+    }
+};
+
+} // namespace
+
+std::optional<std::string> FetchRepeated(const Asker& ask, const std::string& url,
+                                         std::string& buffer) {
     for (int attempt = 1;; ++attempt) {
         // Bytes of an answer cut by a reset must not precede the next answer in the file.
         buffer.clear();
         try {
-            client.Get(url, buffer);
-            if (!format.empty())
-                if (const auto fault = TileImageFault(buffer, format, side))
-                    throw Exception(*fault);
+            ask(url, buffer);
             return std::nullopt;
         } catch (const Exception& error) {
             if (IsReset(error.Message()) && attempt < RerunMaxAttempts)
@@ -173,43 +233,22 @@ std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url
     }
 }
 
-RerunOutcome RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
-                         const std::function<void(std::string_view line)>& show,
-                         const std::function<bool()>& stopNow, const RerunTask& task) {
-    RerunOutcome outcome;
-    if (lines.empty()) {
-        show(NoRecordsLine);
-        return outcome;
-    }
-    show(StartLine);
-    std::size_t next = 0;
-    bool stopped = false;
-    for (; next < lines.size(); ++next) {
-        if ((stopped = stopNow()))
-            break;
-        const RerunReport report = RefetchEntry(client, lines[next], task);
-        for (const std::string& shown : report.Lines)
-            show(shown);
-        if (!report.Saved) {
-            ++outcome.Failed;
-            outcome.Remaining.push_back(lines[next]);
+Sleeper SlicedSleeper(std::function<bool()> stopNow) {
+    return [stopNow = std::move(stopNow)](int milliseconds) {
+        constexpr auto Slice = std::chrono::milliseconds(20);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (!stopNow()) {
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                return;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, Slice));
         }
-        if (report.EndsRun) {
-            ++next;
-            break;
-        }
-    }
-    // What was not tried stays listed.
-    outcome.Remaining.insert(outcome.Remaining.end(), lines.begin() + static_cast<long>(next),
-                             lines.end());
-    if (!stopped)
-        show(EndLine);
-    return outcome;
+    };
 }
 
 RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caFile,
                              const std::function<void(std::string_view line)>& show,
-                             const std::function<bool()>& stopNow) {
+                             const std::function<bool()>& stopNow, Sleeper sleep) {
     const RerunTask task = FindRerunTask(listPath);
     // The list is rewritten: no task's run may save it meanwhile.
     std::optional<TaskLock> lock;
@@ -218,10 +257,25 @@ RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caF
     TIdHTTP client;
     SetUpRerunClient(client, task, caFile);
     const std::vector<std::string> lines = LoadRerunList(listPath);
-    RerunOutcome outcome = RefetchList(client, lines, show, stopNow, task);
-    // A second run asks only for what still fails.
-    if (task.Custom && outcome.Remaining.size() != lines.size())
-        WriteFailedList(listPath, outcome.Remaining);
+    ListRun run{task, client};
+    std::optional<SourceFetcher> fetcher;
+    std::optional<FetchedTiles> tiles;
+    if (task.Custom) {
+        const auto tell = [&show](const std::string& line) { show(line); };
+        fetcher.emplace(*task.Custom, client, 0,
+                        SourceFetcher::Waits{sleep ? sleep : SlicedSleeper(stopNow), stopNow, tell});
+        tiles.emplace(*task.Custom, tell);
+        run.Fetcher = &*fetcher;
+        run.Tiles = &*tiles;
+    }
+    RerunOutcome outcome = run.List(lines, show, stopNow);
+    // A second run asks only for what still fails; the tiles are on the disk before the list
+    // stops naming them.
+    if (tiles)
+        tiles->Commit([&] {
+            if (outcome.Remaining.size() != lines.size())
+                WriteFailedList(listPath, outcome.Remaining);
+        });
     return outcome;
 }
 

@@ -67,38 +67,42 @@ RerunReport FailureReport(std::string_view message, std::string_view url);
 // Whether a failed request is made again at once.
 bool IsReset(std::string_view message);
 
-// Fetches the URL of one list line and saves the body to its path, repeating after a reset with
-// an emptied buffer. Throws an Exception "Cannot create file " + path when the body cannot be
-// saved there. An entry whose file name is no tile's, whose URL is not http (or of a custom
-// source's task, see RerunTask, not the source's URL for that tile), or whose body is no image of
-// a custom source's is reported on its line, "Refused: ...", and the run goes on.
-RerunReport RefetchEntry(TIdHTTP& client, std::string_view line, const RerunTask& task = {});
+// How a run outside the workers asks for a URL: with the client alone (the built-in source's
+// list), or through a source's fetcher (SourceFetcher), which may throw FetchStopped.
+using Asker = std::function<void(const std::string& url, std::string& buffer)>;
 
-// Gets the URL into buffer, again after each connection reset (RerunMaxAttempts in all), and
-// checks the body as a whole image of the format (and side) when one is given. The failure's message, or
-// nothing when the buffer holds the answer.
-std::optional<std::string> FetchRepeated(TIdHTTP& client, const std::string& url,
-                                         std::string& buffer, std::string_view format = {},
-                                         int side = 0);
+// Asks for the URL, again after each connection reset (RerunMaxAttempts in all). The failure's
+// message, or nothing when the buffer holds the answer.
+std::optional<std::string> FetchRepeated(const Asker& ask, const std::string& url,
+                                         std::string& buffer);
 
 struct RerunOutcome {
     int Failed = 0;                      // entries tried and not saved
     std::vector<std::string> Remaining; // the list's lines but those saved, in order
 };
 
-// The whole run over the list's lines, as the re-download window and the program without
-// windows make it: its lines handed to show ("No failed files records." for an empty list, else
-// "Start...", each entry's lines, "Download End."); before each entry stopNow is asked whether to
-// end there, without the last line.
-RerunOutcome RefetchList(TIdHTTP& client, const std::vector<std::string>& lines,
-                         const std::function<void(std::string_view line)>& show,
-                         const std::function<bool()>& stopNow, const RerunTask& task = {});
+// A wait of a run outside the workers (a source's pace, a pause its service asked for).
+using Sleeper = std::function<void(int milliseconds)>;
+// Waits in short slices, asking stopNow between them (the window's processes its events), and
+// ends early when it says stop.
+Sleeper SlicedSleeper(std::function<bool()> stopNow);
 
 // The re-download of the list at listPath, as the window and quarrow-batch --retry-failed both
 // run it: the task beside it, the client, the list's lines, the run, and for a custom source's
-// task the list rewritten with what still fails. Throws as LoadRerunList and RefetchEntry do.
+// task the list rewritten with what still fails. Its lines go to show ("No failed files
+// records." for an empty list, else "Start...", each entry's lines, "Download End."); before each
+// entry stopNow is asked whether to end there, without the last line.
+//
+// Each entry's URL is fetched and its body saved to its path, repeating after a reset. A custom
+// source's task is fetched by the workers' rules (SourceFetcher: its pace and pauses, waited with
+// sleep, SlicedSleeper(stopNow) when none is given; each body checked as a tile), each entry only
+// into the task's tile folder and only from the source's URL for that tile; its tiles are
+// recorded and made durable before the list is rewritten. An entry whose file name is no
+// tile's, whose URL is not http (or not the source's for that tile) or whose body is no tile is
+// reported on its line, "Refused: ...", and the run goes on. Throws as LoadRerunList does, and
+// an Exception "Cannot create file " + path when a body cannot be saved there.
 RerunOutcome RetryFailedList(const std::string& listPath, const std::string& caFile,
                              const std::function<void(std::string_view line)>& show,
-                             const std::function<bool()>& stopNow);
+                             const std::function<bool()>& stopNow, Sleeper sleep = {});
 
 } // namespace quarrow

@@ -24,6 +24,7 @@
 #include "FailedTileList.h"
 #include "FailureTexts.h"
 #include "ServiceRules.h"
+#include "SourceFetcher.h"
 #include "Tls.h"
 
 namespace quarrow {
@@ -199,6 +200,7 @@ void TDownThread::Execute(std::stop_token stop) {
         end = {ThreadIndex, WorkerEnd::Fault, "an unknown error"};
     }
     end.Skipped = m_skipped; // however the walk ended
+    m_fetcher.reset();
     Client.reset();
     try {
         SendLog(Tag() + " Finished.");
@@ -230,6 +232,16 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
     }
     if (m_custom)
         ApplySourceRules(*Client, *params.Source, params.CaFile);
+    m_fetcher.emplace(
+        *Task, *Client, ThreadIndex,
+        SourceFetcher::Waits{[this](int milliseconds) { m_host.Sleep(milliseconds); },
+                             [stop] { return stop.stop_requested(); },
+                             [this](const std::string& line) { SendLog(line); }},
+        // An update never puts a service's error page in place of a good tile.
+        m_update ? SourceFetcher::Check::Always : SourceFetcher::Check::Source,
+        [this](TIdHTTP& client, const std::string& url, std::string& buffer) {
+            m_get(client, url, buffer);
+        });
     m_blankImagePath = BlankImagePath(m_host.ExecutableFolder(), Task->TileExtension());
     if (m_update)
         m_records = std::make_unique<TileRecords>(TaskFilesOf(Task->ProjectFile()).Records,
@@ -306,8 +318,7 @@ bool TDownThread::WholeTile(const std::string& path, const TileFile& file) const
     if (!file.Regular || file.Size > MaxTileFileSize)
         return false;
     std::string bytes;
-    return ReadWholeFile(path, bytes, MaxTileFileSize) &&
-           !TileImageFault(bytes, Task->TileExtension(), m_custom ? Task->TileSide() : 0);
+    return ReadWholeFile(path, bytes, MaxTileFileSize) && !Task->TileFault(bytes);
 }
 
 TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string message) const {
@@ -321,41 +332,22 @@ TileEvent TDownThread::EventOf(int x, int y, TileOutcome outcome, std::string me
 std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumber,
                                                   const std::stop_token& stop) {
     const std::string url = Task->TileUrl(x, y);
-    const std::optional<TileSource>& source = Task->Params->Source;
     const WorkerEndEvent stopped{ThreadIndex, WorkerEnd::Stopped, {}};
-    if (m_custom && std::exchange(m_paceBeforeNext, false) && source->TileDelayMs > 0) {
-        m_host.Sleep(source->TileDelayMs);
-        if (stop.stop_requested()) {
-            m_leave = stopped;
-            return std::nullopt;
-        }
-    }
     std::string buffer;
-    int serviceWaits = 0;
     int status = 0; // of the last answer that was no success
     m_receivedBefore = Client->BytesReceived;
     // Asked with the validators the tile was saved with.
     Client->Conditional = m_update ? ConditionalHeaders(m_record) : HeaderList();
     for (int attempts = 1;; ++attempts) {
-        // A failed attempt may have left part of a body behind.
-        buffer.clear();
-        // Another worker may have been asked to wait: so is this one. A stop during the wait
-        // leaves the tile unrequested.
-        if (m_custom && !WaitForService(stop)) {
-            m_leave = stopped;
-            return std::nullopt;
-        }
         const FailureRule* rule = nullptr;
         std::string message;
         status = 0;
         try {
-            m_get(*Client, url, buffer);
-            // A service's error page or an empty body is no tile; an update never puts one in
-            // place of a good tile, whatever its source.
-            if (m_custom || m_update)
-                if (const auto fault = TileImageFault(buffer, Task->TileExtension(),
-                                                      m_custom ? Task->TileSide() : 0))
-                    throw Exception(*fault);
+            m_fetcher->Get(url, buffer);
+        } catch (const FetchStopped&) {
+            // A stop during a wait of the source's leaves the tile unrequested.
+            m_leave = stopped;
+            return std::nullopt;
         } catch (const EIdProtocolReplyError& error) {
             // An update's tile that the service has as it was.
             if (m_update && error.ReplyErrorCode == 304)
@@ -363,15 +355,9 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
             message = error.Message();
             status = error.ReplyErrorCode;
             rule = &Classify(message);
-            // Not a failure of the tile: the service asks every worker to come back later.
-            if (m_custom && AsksToWait(error.ReplyErrorCode)) {
-                if (++serviceWaits < MaxServiceWaits && !stop.stop_requested()) {
-                    PauseForService(error.ReplyErrorCode);
-                    --attempts;
-                    continue;
-                }
-                attempts = UsualAttempts; // the last such answer ends the tile
-            }
+            // The service asked to wait as often as a tile may: the last such answer ends it.
+            if (m_custom && AsksToWait(error.ReplyErrorCode))
+                attempts = UsualAttempts;
         } catch (const ECertificateRefused& error) {
             // The service refuses this client as a 403 does, for every tile alike: the worker
             // gives up, its position stays, no blank is written and nothing is listed, so a
@@ -464,27 +450,6 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
     }
 }
 
-bool TDownThread::WaitForService(const std::stop_token& stop) {
-    const auto now = ServicePause::Clock::now();
-    const auto until = Task->Pause.Until();
-    if (until > now && !stop.stop_requested())
-        m_host.Sleep(
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
-    return !stop.stop_requested();
-}
-
-void TDownThread::PauseForService(int status) {
-    std::optional<int> seconds;
-    for (const auto& [name, value] : Client->ResponseHeaders)
-        if (EqualsNoCase(name, "Retry-After"))
-            seconds = RetryAfterSeconds(value, std::chrono::system_clock::now());
-    if (!seconds)
-        seconds = BackoffSeconds(Task->Pause.NextBackoff());
-    // One worker tells of a pause: the one that made it longer.
-    if (Task->Pause.PauseUntil(ServicePause::Clock::now() + std::chrono::seconds(*seconds)))
-        SendLog(PauseLine(ThreadIndex, *seconds, status));
-}
-
 TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::string& url,
                                   std::string& buffer, const std::stop_token& stop) {
     const std::string path = Task->TilePath(x, y);
@@ -519,10 +484,7 @@ TileOutcome TDownThread::SaveTile(int x, int y, int sequenceNumber, const std::s
 
 void TDownThread::Pace(const std::stop_token& stop) {
     if (m_custom) {
-        Task->Pause.EndBackoffs();
-        // A custom source's pace is kept before the next request, so that the task ends as soon
-        // as its last tile is in.
-        m_paceBeforeNext = true;
+        m_fetcher->Answered();
     } else if (!stop.stop_requested()) {
         // After a stop the worker leaves without the wait.
         m_host.Sleep(AfterSavedMs);
@@ -530,16 +492,7 @@ void TDownThread::Pace(const std::stop_token& stop) {
 }
 
 TileRecord TDownThread::Record(int x, int y) {
-    const std::int64_t now = SecondsNow();
-    TileRecord record{x, y, now, FreshUntil(Client->ResponseHeaders, now), {}, {},
-                      m_update ? m_update->Pass : 0};
-    std::tie(record.ETag, record.LastModified) = ValidatorsOf(Client->ResponseHeaders);
-    // A 304 may say nothing new: the tile keeps what it had.
-    if (m_record && record.ETag.empty() && record.LastModified.empty()) {
-        record.ETag = m_record->ETag;
-        record.LastModified = m_record->LastModified;
-    }
-    return record;
+    return m_fetcher->Record(x, y, m_update ? m_update->Pass : 0, m_record);
 }
 
 TileOutcome TDownThread::KeepTile(int x, int y, int sequenceNumber, bool gone,

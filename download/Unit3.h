@@ -15,6 +15,7 @@
 #include "../engine/TileFile.h"
 #include "../engine/TileRecords.h"
 #include "../engine/Unitclasstask.h"
+#include "SourceFetcher.h"
 #include "TileEvent.h"
 #include "WorkerHost.h"
 #include "httpclient.h"
@@ -65,10 +66,6 @@ private:
                 const TileEvent* last = nullptr);
     // The tile's event, with what its answers brought.
     TileEvent EventOf(int x, int y, TileOutcome outcome, std::string message = {}) const;
-    // A custom source's pause: waits while the service has asked the task to; false after a
-    // stop. And a new pause from the last answer's "Retry-After", or the next growing wait.
-    bool WaitForService(const std::stop_token& stop);
-    void PauseForService(int status);
     void PutBlank(int x, int y, const TileEvent& event);
     // The tile's record, with what its answer said; keeps the file's time.
     TileRecord Record(int x, int y);
@@ -114,7 +111,7 @@ private:
     // download fetches it.
     bool m_broken = false;
     std::array<long long, UpdateSkipKinds> m_skipped{};
-    bool m_paceBeforeNext = false; // a custom source's wait is owed before the next request
+    std::optional<SourceFetcher> m_fetcher; // the source's rules for Client, once it is set up
     std::uint64_t m_receivedBefore = 0; // the client's bytes when the tile was first asked
     std::optional<WorkerEndEvent> m_leave; // set when the worker cannot go on
     std::atomic<std::uint64_t> m_lastPosition{0};

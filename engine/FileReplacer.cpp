@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "Exception.h"
@@ -287,41 +286,6 @@ void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush, W
     FileReplacer file(path, flush, writer);
     file.Write(bytes);
     file.Commit();
-}
-
-bool FlushFileSystemOf(const std::string& path) {
-    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
-    if (fd < 0)
-        return false;
-    const bool flushed = ::syncfs(fd) == 0;
-    ::close(fd);
-    return flushed;
-}
-
-bool FlushFile(const std::string& path) {
-    const int fd = RetryOnEintr([&] {
-        return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    });
-    if (fd < 0)
-        return false;
-    struct stat facts {};
-    const bool flushed = ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && ::fdatasync(fd) == 0;
-    ::close(fd);
-    return flushed;
-}
-
-void FlushFiles(const std::string& folder, const std::vector<std::string>& paths) {
-    if (paths.empty())
-        return;
-    // File systems whose syncfs does not reach the data: FUSE, NFS, SMB/CIFS.
-    constexpr long Fuse = 0x65735546, Nfs = 0x6969, Smb2 = 0xFE534D42, Cifs = 0xFF534D42;
-    struct statfs facts {};
-    const bool passesSyncfs = ::statfs(folder.c_str(), &facts) == 0 && facts.f_type != Fuse &&
-                              facts.f_type != Nfs && facts.f_type != Smb2 && facts.f_type != Cifs;
-    if (!passesSyncfs || !FlushFileSystemOf(folder))
-        for (const std::string& path : paths)
-            FlushFile(path);
-    FlushFolderOf(paths.front());
 }
 
 void FlushFolderOf(const std::string& path) {

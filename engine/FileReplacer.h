@@ -106,15 +106,6 @@ private:
 void ReplaceFile(const std::string& path, std::string_view bytes, Flush flush = Flush::Now,
                  Writer writer = Writer::Any);
 
-// Flushes what was written to the file system that holds the path (one syncfs); false when it
-// cannot be done. FUSE file systems (and so some network ones) do not pass it on: a file that
-// must reach the disk is flushed by FlushFile.
-bool FlushFileSystemOf(const std::string& path);
-// Flushes the bytes of the regular file at the path; false when it cannot be opened or flushed.
-bool FlushFile(const std::string& path);
-// Flushes the files at the paths, all in the folder: with one syncfs where the folder's file
-// system honours it, else file by file (FUSE, NFS, SMB).
-void FlushFiles(const std::string& folder, const std::vector<std::string>& paths);
 // Flushes the folder that holds the path, so that a name it was given survives a power cut.
 void FlushFolderOf(const std::string& path);
 

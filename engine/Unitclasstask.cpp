@@ -14,6 +14,7 @@
 #include "Commonfunc.h"
 #include "Exception.h"
 #include "FileReplacer.h"
+#include "ImageHeader.h"
 #include "NumberText.h"
 #include "ProfileFile.h"
 #include "SourcesFile.h"
@@ -595,6 +596,10 @@ std::string DownloadTask::TileExtension() const {
 
 int DownloadTask::TileSide() const {
     return Params->Source ? Params->Source->TileSize : 256;
+}
+
+std::optional<std::string> DownloadTask::TileFault(std::string_view bytes) const {
+    return TileImageFault(bytes, TileExtension(), Params->Source ? TileSide() : 0);
 }
 
 int DownloadTask::MapIndex() const {

@@ -166,6 +166,9 @@ public:
     std::string TileExtension() const;
     // Pixels a side of the task's tiles: its source's, 256 for the built-in one.
     int TileSide() const;
+    // The one tile check: why the bytes are no whole image of the task's format (and of its side,
+    // for a custom source; the built-in service's tiles are taken at any size), or none.
+    std::optional<std::string> TileFault(std::string_view bytes) const;
 
     // Whether the tile is one of the task's: every tile of a rectangle task, the covered ones of
     // a shape's task.

@@ -1,13 +1,15 @@
 #include "BlankRetry.h"
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
 #include "TaskUpdateRun.h"
+#include "download/FetchedTiles.h"
 #include "download/Rerun.h"
+#include "download/SourceFetcher.h"
 #include "download/httpclient.h"
 #include "engine/Exception.h"
-#include "engine/FileReplacer.h"
 #include "engine/Locations.h"
 #include "engine/TaskLock.h"
 #include "engine/TextFile.h"
@@ -15,6 +17,9 @@
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {
+namespace {
+constexpr auto CommitEvery = std::chrono::seconds(5);
+} // namespace
 
 std::string BlankRetryText(const BlankRetryCounts& counts) {
     std::string text = std::to_string(counts.Asked) +
@@ -29,7 +34,7 @@ std::string BlankRetryText(const BlankRetryCounts& counts) {
 BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::string& projectFile,
                                  const std::string& executableFolder,
                                  const std::function<void(std::string_view line)>& show,
-                                 const std::function<bool()>& stopNow) {
+                                 const std::function<bool()>& stopNow, Sleeper sleep) {
     // Only blanks are asked for: a task without its tile folder has none.
     const auto task = std::make_shared<const DownloadTask>(StoredTaskParams(settings, projectFile),
                                                            DownloadTask::ReadOnly{});
@@ -42,9 +47,18 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
     TIdHTTP client;
     RerunTask rerun{projectFile, task->Params->Source ? task : nullptr};
     SetUpRerunClient(client, rerun, settings.CaFile);
+    const auto tell = [&show](const std::string& line) { show(line); };
+    SourceFetcher fetcher(*task, client, 0,
+                          {sleep ? sleep : SlicedSleeper(stopNow), stopNow, tell},
+                          SourceFetcher::Check::Always);
+    FetchedTiles tiles(*task, tell);
+    const auto ask = [&fetcher](const std::string& url, std::string& body) {
+        fetcher.Get(url, body);
+    };
     BlankRetryCounts counts;
-    std::vector<std::string> saved;
     std::string bytes;
+    // As often as a run saves: a cut costs the tiles since, which stay blank or empty.
+    auto nextCommit = std::chrono::steady_clock::now() + CommitEvery;
     for (int x = task->MinX; x <= task->MaxX && !counts.Stopped; ++x) {
         for (int y = task->MinY; y <= task->MaxY; ++y) {
             if (!task->Covers(x, y))
@@ -57,12 +71,22 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
                 counts.Stopped = true;
                 break;
             }
+            if (std::chrono::steady_clock::now() >= nextCommit) {
+                tiles.Commit();
+                nextCommit = std::chrono::steady_clock::now() + CommitEvery;
+            }
             ++counts.Asked;
             const std::string url = task->TileUrl(x, y);
             client.StatusCode = 0;
-            const int side = task->Params->Source ? task->TileSide() : 0;
-            if (const auto failure =
-                    FetchRepeated(client, url, bytes, task->TileExtension(), side)) {
+            std::optional<std::string> failure;
+            try {
+                failure = FetchRepeated(ask, url, bytes);
+            } catch (const FetchStopped&) {
+                --counts.Asked;
+                counts.Stopped = true;
+                break;
+            }
+            if (failure) {
                 if (client.StatusCode == 404 || client.StatusCode == 400) {
                     ++counts.StillBlank;
                     show(path + ":" + url + " still blank: the service has none");
@@ -80,18 +104,18 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
                 continue;
             }
             try {
-                ReplaceFile(path, bytes, Flush::Later, Writer::LockHolder);
+                tiles.Save(x, y, bytes, fetcher);
             } catch (const Exception& error) {
                 ++counts.Failed;
                 show(error.Message());
                 continue;
             }
+            fetcher.Answered();
             ++counts.Saved;
-            saved.push_back(path);
             show(SavedLine(path, url));
         }
     }
-    FlushFiles(task->TileFolder, saved);
+    tiles.Commit();
     show(BlankRetryText(counts));
     return counts;
 }

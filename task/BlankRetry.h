@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "StartRules.h"
+#include "download/Rerun.h"
 
 namespace quarrow {
 
@@ -24,12 +25,15 @@ std::string BlankRetryText(const BlankRetryCounts& counts);
 
 // Under the task's lock, asks for every tile of the project file's task whose file is the blank
 // image, with the re-download's client rules for the task, and saves each answer that is a whole
-// image of the task's format in the blank's place. show gets a line for each tile and the end's
-// text; stopNow is asked before each tile. Throws an Exception for a file that is no task's, a
+// image of the task's format in the blank's place, by the source's rules (SourceFetcher: its pace
+// and pauses waited with sleep, SlicedSleeper(stopNow) when none is given); the tiles are made
+// durable as a run's are (FetchedTiles), every few seconds and at the end. show gets a line for
+// each tile and the end's text; stopNow is asked before each tile. A tile file that cannot be
+// made durable ends the run with its Exception. Throws an Exception for a file that is no task's, a
 // task that is running, or a blank image that cannot be read.
 BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::string& projectFile,
                                  const std::string& executableFolder,
                                  const std::function<void(std::string_view line)>& show,
-                                 const std::function<bool()>& stopNow);
+                                 const std::function<bool()>& stopNow, Sleeper sleep = {});
 
 } // namespace quarrow

@@ -4,23 +4,24 @@
 
 #include "TaskUpdateRun.h"
 #include "engine/Exception.h"
-#include "engine/FileReplacer.h"
 #include "engine/Locations.h"
 #include "engine/TileRecords.h"
 
 namespace quarrow {
 
 TaskRun::TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed,
-                 const std::string& executableFolder)
-    : m_task(std::move(task)),
+                 const std::string& executableFolder, Lines lines, TileBatch::Flusher flusher)
+    : m_task(std::move(task)), m_batch(m_task->TileFolder, std::move(flusher)),
       m_blankImage(BlankImagePath(executableFolder, m_task->TileExtension())), m_log(log),
       m_failed(failed),
       m_start(std::chrono::steady_clock::now()) {
-    m_log.Load(m_task->LogFile);
-    if (IsUpdate())
-        for (const std::string& line : UpdateHeadLines(*m_task))
-            m_log.Append(line);
-    m_failed.Load(m_task->FailedFile);
+    if (lines == Lines::Load) {
+        m_log.Load(m_task->LogFile);
+        if (IsUpdate())
+            for (const std::string& line : UpdateHeadLines(*m_task))
+                m_log.Append(line);
+        m_failed.Load(m_task->FailedFile);
+    }
     if (m_task->Params->Source || IsUpdate()) {
         try {
             m_records = std::make_unique<TileRecords>(TaskFilesOf(m_task->ProjectFile()).Records,
@@ -59,9 +60,12 @@ void TaskRun::TileEnded(const TileEvent& event) {
     case TileOutcome::Changed:
     case TileOutcome::Blank:
     case TileOutcome::Failed:
-        m_unflushed.emplace_back(event.X, event.Y);
+        m_batch.Add(m_task->TilePath(event.X, event.Y));
         break;
-    default:
+    case TileOutcome::Unchanged:
+    case TileOutcome::Cut:
+    case TileOutcome::Gone:
+    case TileOutcome::Refused:
         break;
     }
     if (!event.Record || !m_records)
@@ -123,17 +127,20 @@ void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
         }
     };
     reported(m_task->LogFile, [this] { m_log.Save(m_task->LogFile); });
-    reported(m_task->FailedFile, [this] { m_failed.Save(m_task->FailedFile); });
-    reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); });
-    // The tiles the positions count reach the disk before the positions do: a power cut then
-    // costs the tiles since the last save, which the resume asks for, never a tile it skips.
-    std::vector<std::string> written;
-    written.reserve(m_unflushed.size());
-    for (const auto& [x, y] : m_unflushed)
-        written.push_back(m_task->TilePath(x, y));
-    FlushFiles(m_task->TileFolder, written);
-    m_unflushed.clear();
-    reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); });
+    try {
+        m_batch.Commit({
+            [&] { reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); }); },
+            [&] { reported(m_task->FailedFile, [this] { m_failed.Save(m_task->FailedFile); }); },
+            [&] { reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); }); },
+        });
+    } catch (const Exception& error) {
+        // Told once; the run stops, and what the lost tiles' counts would have said stays unsaid.
+        if (m_counts.StopReason.empty()) {
+            m_counts.StopReason = error.Message();
+            m_recordsFailed = IsUpdate();
+            report(m_task->TileFolder, error.Message());
+        }
+    }
 }
 
 void TaskRun::Close(const WorkerPositions& positions, const Reporter& report) {

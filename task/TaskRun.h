@@ -14,6 +14,7 @@
 #include "StartRules.h"
 #include "TaskOutcome.h"
 #include "download/TileEvent.h"
+#include "engine/TileBatch.h"
 #include "engine/TileRecords.h"
 #include "engine/Unitclasstask.h"
 
@@ -47,8 +48,11 @@ public:
     // Loads the task's log and failed list into the sinks (an update's head lines after the log)
     // and opens the records a run keeps (a custom source's downloads, every update). Neither sink
     // is owned; both must outlive the run. The blank image is found in the program's folder.
+    // Held: the sinks hold the task's lines already, and nothing is loaded.
+    enum class Lines { Load, Held };
     TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& failed,
-            const std::string& executableFolder);
+            const std::string& executableFolder, Lines lines = Lines::Load,
+            TileBatch::Flusher flusher = FlushWritten);
     ~TaskRun();
     TaskRun(const TaskRun&) = delete;
     TaskRun& operator=(const TaskRun&) = delete;
@@ -68,9 +72,12 @@ public:
     void Stop(int workers);
     bool Stopped() const noexcept { return m_stopped; }
 
-    // The five-second save: log, failed list, records, resume keys; each failure is reported
-    // and the others go on.
+    // The five-second save: the log, then the tiles written since the last save, then what
+    // counts them: records, failed list, resume keys. A save's failure is reported and the
+    // others go on; tiles that could not be flushed are reported once, stop every later step of
+    // this run's saves, and end the run: the presenter stops its workers (TilesLost).
     void Save(const WorkerPositions& positions, const Reporter& report);
+    bool TilesLost() const noexcept { return m_batch.Failure().has_value(); }
     // The end, once every worker has ended: an update's summary line and the end of its pass
     // when it was whole, the closing lines, the last save.
     void Close(const WorkerPositions& positions, const Reporter& report);
@@ -99,6 +106,7 @@ private:
     void SaveRecords();
 
     std::shared_ptr<DownloadTask> m_task;
+    TileBatch m_batch; // the tiles written since the last save
     std::string m_blankImage;
     std::optional<TileCensus> m_census;
     LineSink& m_log;
@@ -109,7 +117,6 @@ private:
     bool m_recordsFailed = false; // an update whose records could not all be kept is not whole
     std::array<std::int64_t, TileRecords::PassCountKinds> m_earlier{}; // of the pass's runs before
     RunCounts m_counts;
-    std::vector<std::pair<int, int>> m_unflushed; // tiles written since the last save
     int m_listed = 0;
     bool m_stopped = false;
     bool m_closed = false;
