@@ -40,8 +40,9 @@ void SourceFetcher::Get(const std::string& url, std::string& buffer) {
     }
     for (;;) {
         // Another asker may have been asked to wait: so is this one.
-        if (m_custom) {
-            const auto left = m_task.Pause.Until() - ServicePause::Clock::now();
+        // A pause this asker has waited out once is over for it.
+        if (const auto until = m_task.Pause.Until(); m_custom && until > m_waitedUntil) {
+            const auto left = until - ServicePause::Clock::now();
             const int milliseconds =
                 left.count() > 0
                     ? static_cast<int>(
@@ -49,6 +50,7 @@ void SourceFetcher::Get(const std::string& url, std::string& buffer) {
                     : 0;
             if (!Wait(milliseconds))
                 throw FetchStopped{};
+            m_waitedUntil = until;
         }
         // A failed attempt may have left part of a body behind.
         buffer.clear();

@@ -63,6 +63,7 @@ private:
     bool m_paceOwed = false;
     std::string m_url;      // the tile asked last
     int m_serviceWaits = 0; // its answers that asked to wait
+    ServicePause::Clock::time_point m_waitedUntil; // the end of the last pause waited out
 };
 
 } // namespace quarrow

@@ -1,6 +1,7 @@
 // One run of a task as the window and quarrow-batch present it: what its workers' events make of
 // its end, for a download and for an update.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,69 @@ TEST(TaskRun, TheCensusCountsEachTileOnceFromTheFolderAndTheList) {
     census = CountTiles(task, blankImage, listed);
     EXPECT_EQ((std::vector<long long>{1, 0, 1, 2}),
               (std::vector<long long>{census.Saved, census.Blank, census.Failed, census.NotFetched}));
+}
+
+// A sink that counts its saves.
+class SavingSink final : public LineSink {
+public:
+    void Load(const std::string&) override {}
+    void Append(const std::string&) override {}
+    void Save(const std::string&) const override { ++Saves; }
+    std::vector<std::string> Lines() const override { return {}; }
+    mutable int Saves = 0;
+};
+
+// After a power cut, an update's record must never name a tile that did not reach the disk: the
+// next update would take the old picture for the new one for good.
+TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
+    test::TempDir exe, save;
+    std::filesystem::create_directory(exe.Path() + "blankimg");
+    test::WriteFileBytes(exe.Path() + "blankimg/blank.png", test::TilePng("blank"));
+    auto params = FourTiles(save.Path(), "f.zav");
+    params->ThreadCount = 1;
+    params->Update = UpdateRules{0, true, 0, 100};
+    auto task = std::make_shared<DownloadTask>(params);
+    WriteTaskFiles(*task);
+    const std::string project = test::ReadFileBytes(task->ProjectFile());
+    SavingSink log, failed;
+    std::vector<std::vector<std::string>> flushed;
+    std::optional<std::string> fault = "Input/output error";
+    TaskRun run(task, log, failed, exe.Path(), TaskRun::Lines::Load,
+                [&](const std::string&, const std::vector<std::string>& paths) {
+                    flushed.push_back(paths);
+                    return fault;
+                });
+    const int x = task->MinX, y = task->MinY;
+    test::WriteFileBytes(task->TilePath(x, y), test::TilePng("new"));
+    run.TileEnded({x, y, TileOutcome::Changed, "", 10, 10, TileRecord{x, y, 1, 0, "e", "", 100}});
+    std::vector<std::string> problems;
+    const auto report = [&](const std::string& path, const std::string& message) {
+        problems.push_back(path + ": " + message);
+    };
+    run.Save({{x, y}}, report);
+    const std::string told =
+        task->TileFolder + ": The tiles could not be saved to disk: Input/output error";
+    EXPECT_EQ(std::vector<std::string>{told}, problems);
+    EXPECT_EQ(std::vector<std::vector<std::string>>{{task->TilePath(x, y)}}, flushed);
+    EXPECT_TRUE(run.TilesLost());
+    EXPECT_EQ(1, log.Saves);    // the log tells what happened
+    EXPECT_EQ(0, failed.Saves); // nothing that counts the tiles is saved
+    EXPECT_EQ(project, test::ReadFileBytes(task->ProjectFile()));
+    {
+        TileRecords records(TaskFilesOf(task->ProjectFile()).Records, TileRecords::Access::Read);
+        EXPECT_FALSE(records.Find(x, y).has_value());
+    }
+
+    // A flush that succeeds now may hide what was lost: the end commits nothing either.
+    fault.reset();
+    run.WorkerEnded({0, WorkerEnd::Stopped, {}});
+    run.Close({{x, y}}, report);
+    EXPECT_EQ(1u, flushed.size());
+    EXPECT_EQ(1u, problems.size());
+    EXPECT_EQ(0, failed.Saves);
+    EXPECT_EQ(project, test::ReadFileBytes(task->ProjectFile()));
+    EXPECT_FALSE(run.Complete({{x, y}}));
+    EXPECT_TRUE(run.EndText({{x, y}}, {}).starts_with(told.substr(task->TileFolder.size() + 2)));
 }
 
 } // namespace
