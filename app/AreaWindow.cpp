@@ -22,9 +22,9 @@
 #include "area/AreaFile.h"
 #include "download/ServiceRules.h"
 #include "download/Tls.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Locations.h"
-#include "engine/TileCoverage.h"
+#include "geo/TileCoverage.h"
 #include "engine/Unitclasstask.h"
 
 using namespace quarrow;

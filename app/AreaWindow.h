@@ -9,7 +9,7 @@
 
 #include <QDialog>
 
-#include "engine/AreaShape.h"
+#include "geo/AreaShape.h"
 #include "engine/TileSource.h"
 #include "mapview/WebMapView.h"
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <system_error>
 
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 namespace {

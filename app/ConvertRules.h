@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/NumberText.h"
+#include "base/NumberText.h"
 
 namespace quarrow {
 

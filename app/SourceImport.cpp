@@ -8,8 +8,8 @@
 #include <QJsonObject>
 #include <QXmlStreamReader>
 
-#include "engine/Exception.h"
-#include "engine/TextRules.h"
+#include "base/Exception.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

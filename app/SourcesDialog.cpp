@@ -30,7 +30,7 @@
 #include "download/Tls.h"
 #include "engine/Locations.h"
 #include "engine/SourcesFile.h"
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 using namespace quarrow;
 

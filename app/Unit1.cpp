@@ -54,12 +54,12 @@
 #include "widgets/WindowFont.h"
 #include "app/Unitftl.h"
 #include "engine/DateTimeText.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/Locations.h"
 #include "engine/RecentTasks.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 #include "engine/Version.h"
 
 using namespace quarrow;

@@ -21,7 +21,7 @@
 #include "task/TaskUpdateRun.h"
 #include "UiWorkerHost.h"
 #include "download/Unit3.h"
-#include "engine/TaskLock.h"
+#include "store/TaskLock.h"
 #include "engine/Unitclasstask.h"
 
 class QComboBox;

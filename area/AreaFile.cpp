@@ -13,10 +13,10 @@
 #include <expat.h>
 #include <unistd.h>
 
-#include "engine/Exception.h"
-#include "engine/NumberText.h"
-#include "engine/ShapeSimplifier.h"
-#include "engine/TextFile.h"
+#include "base/Exception.h"
+#include "base/NumberText.h"
+#include "geo/ShapeSimplifier.h"
+#include "store/TextFile.h"
 
 namespace quarrow {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/AreaShape.h"
+#include "geo/AreaShape.h"
 
 namespace quarrow {
 

@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "engine/NumberText.h"
-#include "engine/TextRules.h"
+#include "base/NumberText.h"
+#include "base/TextRules.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "task/TaskOutcome.h"
-#include "engine/Exception.h"
-#include "engine/TextRules.h"
+#include "base/Exception.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

@@ -16,7 +16,7 @@
 #include "download/Unit3.h"
 #include "download/WorkerGate.h"
 #include "download/WorkerHost.h"
-#include "engine/LineStore.h"
+#include "store/LineStore.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

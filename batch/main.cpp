@@ -17,13 +17,13 @@
 #include "area/AreaFile.h"
 #include "download/Rerun.h"
 #include "download/httpclient.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/Locations.h"
-#include "engine/NumberText.h"
+#include "base/NumberText.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
-#include "engine/TaskLock.h"
-#include "engine/TextRules.h"
+#include "store/TaskLock.h"
+#include "base/TextRules.h"
 #include "engine/Version.h"
 
 namespace {

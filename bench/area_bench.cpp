@@ -24,9 +24,9 @@
 #include <unistd.h>
 
 #include "area/AreaFile.h"
-#include "engine/Commonfunc.h"
-#include "engine/Exception.h"
-#include "engine/TextFile.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
+#include "store/TextFile.h"
 #include "engine/Unitclasstask.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 
 extern char** environ;
 

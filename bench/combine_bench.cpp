@@ -20,7 +20,7 @@
 
 #include <QGuiApplication>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "tools/tileservice/TileRenderer.h"
 

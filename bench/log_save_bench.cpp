@@ -23,8 +23,8 @@
 #include <QTextDocument>
 
 #include "widgets/LinePane.h"
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 
 namespace {
 

@@ -29,8 +29,8 @@
 
 #include "widgets/Dialogs.h"
 #include "app/Unit1.h"
-#include "engine/Commonfunc.h"
-#include "engine/FileReplacer.h"
+#include "geo/Commonfunc.h"
+#include "store/FileReplacer.h"
 #include "tools/tileservice/ServiceProcess.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/Unitclasstask.h"
 
 namespace {

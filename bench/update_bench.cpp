@@ -30,7 +30,7 @@
 
 #include <QGuiApplication>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "tools/tileservice/TileService.h"
 
 extern char** environ;

@@ -25,7 +25,7 @@
 #include <sys/resource.h>
 
 #include "widgets/Dialogs.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "tests/viewer/SampleTask.h"
 #include "viewer/MapView.h"

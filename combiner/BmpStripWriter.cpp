@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 
 namespace quarrow::combiner {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 namespace quarrow::combiner {
 namespace {

@@ -8,8 +8,8 @@
 #include <tiffio.h>
 #include <unistd.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 
 namespace quarrow::combiner {
 namespace {

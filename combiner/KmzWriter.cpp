@@ -13,11 +13,11 @@
 #include <unistd.h>
 #include <zip.h>
 
-#include "engine/Commonfunc.h"
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
-#include "engine/Json.h"
-#include "engine/TextRules.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "base/Json.h"
+#include "base/TextRules.h"
 
 namespace quarrow::combiner {
 

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "engine/NumberText.h"
+#include "base/NumberText.h"
 
 namespace quarrow::combiner {
 

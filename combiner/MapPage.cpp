@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
-#include "engine/Json.h"
-#include "engine/NumberText.h"
-#include "engine/TextFile.h"
-#include "engine/TileFile.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "base/Json.h"
+#include "base/NumberText.h"
+#include "store/TextFile.h"
+#include "store/TileFile.h"
 
 namespace quarrow::combiner {
 

@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 
 namespace quarrow::combiner {
 

@@ -13,9 +13,9 @@
 #include "PngStripWriter.h"
 #include "SqliteDbWriter.h"
 #include "XyzTreeWriter.h"
-#include "engine/Exception.h"
-#include "engine/TextFile.h"
-#include "engine/TextRules.h"
+#include "base/Exception.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow::combiner {

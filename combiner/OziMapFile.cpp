@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "GeoReference.h"
-#include "engine/Commonfunc.h"
-#include "engine/TextRules.h"
+#include "geo/Commonfunc.h"
+#include "base/TextRules.h"
 
 namespace quarrow::combiner {
 

@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 
 namespace quarrow::combiner {
 

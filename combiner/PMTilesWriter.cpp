@@ -10,10 +10,10 @@
 
 #include <unistd.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
-#include "engine/Json.h"
-#include "engine/NumberText.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "base/Json.h"
+#include "base/NumberText.h"
 
 namespace quarrow::combiner {
 

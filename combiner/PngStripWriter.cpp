@@ -7,8 +7,8 @@
 
 #include <png.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 
 namespace quarrow::combiner {
 

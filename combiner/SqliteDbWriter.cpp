@@ -8,9 +8,9 @@
 #include <sqlite3.h>
 
 #include "TileImage.h"
-#include "engine/Exception.h"
-#include "engine/TextRules.h"
-#include "engine/TileFile.h"
+#include "base/Exception.h"
+#include "base/TextRules.h"
+#include "store/TileFile.h"
 
 namespace quarrow::combiner {
 

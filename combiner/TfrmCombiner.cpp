@@ -20,7 +20,7 @@
 #include "CombineTask.h"
 #include "TileImage.h"
 #include "engine/Locations.h"
-#include "engine/TaskFiles.h"
+#include "store/TaskFiles.h"
 #include "engine/Unitclasstask.h"
 #include "widgets/Dialogs.h"
 #include "widgets/HandlerEdge.h"

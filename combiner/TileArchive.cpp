@@ -1,7 +1,7 @@
 #include "TileArchive.h"
 
-#include "engine/Json.h"
-#include "engine/NumberText.h"
+#include "base/Json.h"
+#include "base/NumberText.h"
 
 namespace quarrow::combiner {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/AreaShape.h"
+#include "geo/AreaShape.h"
 #include "engine/TileSource.h"
 
 namespace quarrow::combiner {

@@ -21,16 +21,16 @@
 #include "OutputFormats.h"
 #include "PMTilesDirectory.h"
 #include "PMTilesWriter.h"
-#include "engine/Commonfunc.h"
-#include "engine/Exception.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
 #include "engine/ImageHeader.h"
-#include "engine/Json.h"
-#include "engine/NumberText.h"
-#include "engine/RetryEintr.h"
-#include "engine/TaskFiles.h"
-#include "engine/TextFile.h"
-#include "engine/TextRules.h"
-#include "engine/TileFile.h"
+#include "base/Json.h"
+#include "base/NumberText.h"
+#include "base/RetryEintr.h"
+#include "store/TaskFiles.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
+#include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow::combiner {
@@ -178,16 +178,14 @@ private:
 public:
     // The first column of the tile query's first row, its three numbers bound.
     std::optional<std::string> Blob(long long a, long long b, long long c) const {
-        Connection& connection = Take();
-        sqlite3_stmt* statement = connection.TileQuery;
+        const Lease lease(*this);
+        sqlite3_stmt* statement = lease.Held.TileQuery;
         sqlite3_bind_int64(statement, 1, a);
         sqlite3_bind_int64(statement, 2, b);
         sqlite3_bind_int64(statement, 3, c);
         std::optional<std::string> bytes;
         if (sqlite3_step(statement) == SQLITE_ROW)
             bytes = TileBlob(statement);
-        sqlite3_reset(statement);
-        Give(connection);
         return bytes;
     }
 
@@ -225,6 +223,19 @@ private:
     struct Connection {
         sqlite3* Db;
         sqlite3_stmt* TileQuery;
+    };
+
+    // A connection of the pool, given back (its statement reset) however the use ends.
+    struct Lease {
+        explicit Lease(const SqliteFile& file) : File(file), Held(file.Take()) {}
+        ~Lease() {
+            sqlite3_reset(Held.TileQuery);
+            File.Give(Held);
+        }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        const SqliteFile& File;
+        Connection& Held;
     };
 
     Connection& Take() const {

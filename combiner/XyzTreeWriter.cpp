@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "MapPage.h"
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
-#include "engine/TextFile.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "store/TextFile.h"
 
 namespace quarrow::combiner {
 

@@ -18,7 +18,7 @@
 #include "CombineTask.h"
 #include "TfrmCombiner.h"
 #include "engine/Locations.h"
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 #include "engine/Version.h"
 #include "widgets/Dialogs.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../engine/Exception.h"
+#include "base/Exception.h"
 #include "FailureTexts.h"
 
 namespace quarrow {

@@ -1,7 +1,7 @@
 // The failed-tile list; the line rules of the whole file are those of TextFile.
 #include "FailedTileList.h"
 
-#include "../engine/TextFile.h"
+#include "store/TextFile.h"
 
 namespace quarrow {
 

@@ -1,8 +1,8 @@
 #include "FetchedTiles.h"
 
-#include "../engine/Exception.h"
-#include "../engine/FileReplacer.h"
-#include "../engine/TaskFiles.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "store/TaskFiles.h"
 #include "SourceFetcher.h"
 
 namespace quarrow {

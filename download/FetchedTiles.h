@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "../engine/TileBatch.h"
-#include "../engine/TileRecords.h"
-#include "../engine/Unitclasstask.h"
+#include "store/TileBatch.h"
+#include "store/TileRecords.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 

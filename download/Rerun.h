@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../engine/Unitclasstask.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 

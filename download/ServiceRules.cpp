@@ -8,11 +8,11 @@
 #include <ctime>
 #include <string>
 
-#include "../engine/Commonfunc.h"
-#include "../engine/HttpDate.h"
-#include "../engine/ImageHeader.h"
-#include "../engine/TextRules.h"
-#include "../engine/TileSource.h"
+#include "geo/Commonfunc.h"
+#include "engine/HttpDate.h"
+#include "engine/ImageHeader.h"
+#include "base/TextRules.h"
+#include "engine/TileSource.h"
 #include "FailureTexts.h"
 #include "Tls.h"
 #include "httpclient.h"

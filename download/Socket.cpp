@@ -19,7 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "../engine/RetryEintr.h"
+#include "base/RetryEintr.h"
 #include "ClientErrors.h"
 
 namespace quarrow {

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <utility>
 
-#include "../engine/HttpDate.h"
-#include "../engine/TextRules.h"
-#include "../engine/TileFile.h"
+#include "engine/HttpDate.h"
+#include "base/TextRules.h"
+#include "store/TileFile.h"
 #include "ClientErrors.h"
 #include "ServiceRules.h"
 #include "httpclient.h"

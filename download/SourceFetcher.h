@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "../engine/TileRecords.h"
-#include "../engine/Unitclasstask.h"
+#include "store/TileRecords.h"
+#include "engine/Unitclasstask.h"
 
 namespace quarrow {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "../engine/TaskUpdate.h"
-#include "../engine/TileRecords.h"
+#include "engine/TaskUpdate.h"
+#include "store/TileRecords.h"
 
 namespace quarrow {
 

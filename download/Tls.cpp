@@ -13,8 +13,8 @@
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
 
-#include "../engine/RetryEintr.h"
-#include "../engine/TextRules.h"
+#include "base/RetryEintr.h"
+#include "base/TextRules.h"
 #include "FailureTexts.h"
 #include "ClientErrors.h"
 #include "Socket.h"

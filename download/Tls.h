@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "../engine/Exception.h"
+#include "base/Exception.h"
 #include "Stream.h"
 
 namespace quarrow {

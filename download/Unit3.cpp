@@ -14,13 +14,13 @@
 
 #include <sys/stat.h>
 
-#include "../engine/Exception.h"
-#include "../engine/FileReplacer.h"
-#include "../engine/HttpDate.h"
-#include "../engine/ImageHeader.h"
-#include "../engine/Locations.h"
-#include "../engine/TextFile.h"
-#include "../engine/TextRules.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "engine/HttpDate.h"
+#include "engine/ImageHeader.h"
+#include "engine/Locations.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 #include "FailedTileList.h"
 #include "FailureTexts.h"
 #include "ServiceRules.h"
@@ -40,7 +40,7 @@ constexpr int AlwaysRetriedAttempts = 10;
 constexpr int StartStepMs = 100;
 constexpr int AfterSavedMs = 1000;
 
-enum class Outcome { Refused, NetworkDown, Blank, Failed, FailedBare };
+enum class Outcome { Refused, NetworkDown, Blank, ServiceError, Failed, FailedBare };
 
 struct FailureRule {
     std::array<std::string_view, 3> Markers; // any of them, case-sensitive; empty ones unused
@@ -57,7 +57,8 @@ const FailureRule Rules[] = {
     {{failure::AddressInUse},                               true,  8000, Outcome::Failed},
     {{failure::Status302, failure::Status403},              false, 1000, Outcome::Refused},
     {{failure::SocketError},                                false, 2000, Outcome::NetworkDown},
-    {{failure::Status404, failure::Status400, failure::Status500}, false, 1000, Outcome::Blank},
+    {{failure::Status404, failure::Status400},              false, 1000, Outcome::Blank},
+    {{failure::Status500},                                  false, 1000, Outcome::ServiceError},
 };
 // clang-format on
 const FailureRule OtherError{{}, false, 1000, Outcome::Failed};
@@ -334,14 +335,12 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
     const std::string url = Task->TileUrl(x, y);
     const WorkerEndEvent stopped{ThreadIndex, WorkerEnd::Stopped, {}};
     std::string buffer;
-    int status = 0; // of the last answer that was no success
     m_receivedBefore = Client->BytesReceived;
     // Asked with the validators the tile was saved with.
     Client->Conditional = m_update ? ConditionalHeaders(m_record) : HeaderList();
     for (int attempts = 1;; ++attempts) {
         const FailureRule* rule = nullptr;
         std::string message;
-        status = 0;
         try {
             m_fetcher->Get(url, buffer);
         } catch (const FetchStopped&) {
@@ -353,7 +352,6 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
             if (m_update && error.ReplyErrorCode == 304)
                 return KeepTile(x, y, sequenceNumber, false, stop);
             message = error.Message();
-            status = error.ReplyErrorCode;
             rule = &Classify(message);
             // The service asked to wait as often as a tile may: the last such answer ends it.
             if (m_custom && AsksToWait(error.ReplyErrorCode))
@@ -419,6 +417,7 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
             return TileOutcome::Refused;
         }
         case Outcome::Blank:
+        case Outcome::ServiceError:
             // An update keeps the tile it has: a map rather than a blank. Only a 404 says the
             // service has it no more; after another error the tile is listed for a later fetch.
             if (m_update && m_held && !m_broken) {
@@ -430,7 +429,7 @@ std::optional<TileOutcome> TDownThread::FetchTile(int x, int y, int sequenceNumb
             SendLog(std::string(failure::NotGotLead) + message);
             // A service's error is no missing tile: the blank stands in, and the tile is listed
             // so that a re-download fetches it.
-            if (status / 100 == 5) {
+            if (outcome == Outcome::ServiceError) {
                 SendFailed(FailureEntryLine(Task->TilePath(x, y), url));
                 PutBlank(x, y, failed);
                 return TileOutcome::Failed;

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "../engine/TileFile.h"
-#include "../engine/TileRecords.h"
-#include "../engine/Unitclasstask.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
+#include "engine/Unitclasstask.h"
 #include "SourceFetcher.h"
 #include "TileEvent.h"
 #include "WorkerHost.h"

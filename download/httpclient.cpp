@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "../engine/TextRules.h"
+#include "base/TextRules.h"
 #include "FailureTexts.h"
 #include "Socket.h"
 #include "Tls.h"

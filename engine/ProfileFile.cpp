@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Exception.h"
-#include "FileReplacer.h"
-#include "TextFile.h"
-#include "TextRules.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "Locations.h"
-#include "TextFile.h"
-#include "TextRules.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

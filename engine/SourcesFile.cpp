@@ -6,10 +6,10 @@
 #include <charconv>
 
 #include "Locations.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
 #include "ProfileFile.h"
-#include "TextFile.h"
-#include "TextRules.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

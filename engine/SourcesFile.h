@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Exception.h"
+#include "base/Exception.h"
 #include "TileSource.h"
 
 namespace quarrow {

@@ -8,9 +8,9 @@
 #include <charconv>
 
 #include "HttpDate.h"
-#include "TextRules.h"
-#include "TileFile.h"
-#include "TileRecords.h"
+#include "base/TextRules.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 
 namespace quarrow {
 

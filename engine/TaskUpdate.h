@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "store/TileRecords.h"
+
 namespace quarrow {
 
 struct TileRecord;
@@ -28,9 +30,6 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 // Cache-Control (max-age; no-cache and no-store: not at all) or else its Expires (against its
 // Date when it has one); 0 when it says nothing.
 std::int64_t FreshUntil(const HeaderList& headers, std::int64_t now);
-
-// The longest ETag or Last-Modified kept; a tile's are a few dozen bytes.
-inline constexpr std::size_t MaxValidatorSize = 1024;
 
 // The validators of a tile's answer, for its record: ETag and Last-Modified.
 std::pair<std::string, std::string> ValidatorsOf(const HeaderList& headers);

@@ -6,7 +6,7 @@
 #include <charconv>
 
 #include "ProfileFile.h"
-#include "TextRules.h"
+#include "base/TextRules.h"
 #include "Version.h"
 
 namespace quarrow {

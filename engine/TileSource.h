@@ -9,15 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "geo/GeoBounds.h"
+
 namespace quarrow {
 
 inline constexpr std::string_view BuiltInSourceName = "Quarrow tile service";
-
-// West, south, east, north in degrees.
-struct GeoBounds {
-    double West = -180, South = -85, East = 180, North = 85;
-    bool operator==(const GeoBounds&) const = default;
-};
 
 struct TileSource {
     std::string Name;

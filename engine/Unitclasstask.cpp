@@ -11,15 +11,15 @@
 #include <system_error>
 #include <vector>
 
-#include "Commonfunc.h"
-#include "Exception.h"
-#include "FileReplacer.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 #include "ImageHeader.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
 #include "ProfileFile.h"
 #include "SourcesFile.h"
-#include "TextFile.h"
-#include "TextRules.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 namespace {
@@ -197,17 +197,6 @@ void CheckZoomLevel(int zoom) {
         throw Exception("Zoom level must be between 1 and 18.");
 }
 
-TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom) {
-    TileRange range;
-    range.MinX = LonToTileX(left, zoom);
-    range.MaxX = LonToTileX(right, zoom);
-    range.TopRow = LatToTileY(top, zoom);
-    range.BottomRow = LatToTileY(bottom, zoom);
-    range.MinY = std::min(range.TopRow, range.BottomRow);
-    range.MaxY = std::max(range.TopRow, range.BottomRow);
-    return range;
-}
-
 namespace {
 
 // The characters of the decimal numbers first..last together.
@@ -254,19 +243,6 @@ unsigned long long TileListBytes(const TileRange& range, int zoom, int mapsType,
            DigitsFrom(range.MinX, range.MaxX) * rows + DigitsFrom(range.MinY, range.MaxY) * columns;
 }
 
-unsigned long long TileRange::Count() const {
-    // Both factors are at most 2^32, so their product fits 64 unsigned bits except for the one
-    // product 2^64 itself, which saturates (2^64 - 1 is no product of two such factors).
-    const long long columns = static_cast<long long>(MaxX) - MinX + 1;
-    const long long rows = static_cast<long long>(MaxY) - MinY + 1;
-    if (columns < 1)
-        return 0;
-    unsigned long long count = 0;
-    if (__builtin_mul_overflow(static_cast<unsigned long long>(columns),
-                               static_cast<unsigned long long>(rows), &count))
-        return ULLONG_MAX;
-    return count;
-}
 
 DownloadTask::DownloadTask(std::shared_ptr<TaskParams> params)
     : DownloadTask(std::move(params), true) {}

@@ -9,12 +9,13 @@
 #include <string>
 #include <string_view>
 
-#include "AreaShape.h"
+#include "geo/AreaShape.h"
 #include "DateTimeText.h"
 #include "ServicePause.h"
-#include "TaskFiles.h"
+#include "store/TaskFiles.h"
 #include "TaskUpdate.h"
-#include "TileCoverage.h"
+#include "geo/TileCoverage.h"
+#include "geo/TileRange.h"
 #include "TileSource.h"
 
 namespace quarrow {
@@ -38,20 +39,6 @@ struct TileName {
 // Quarrow's.
 std::optional<TileName> ParseTileFileName(std::string_view name);
 bool IsTileFileName(std::string_view name);
-
-// The tiles that cover an area at a zoom level, rows ordered whatever the order of the latitudes.
-struct TileRange {
-    int MinX = 0;
-    int MinY = 0;
-    int MaxX = 0;
-    int MaxY = 0;
-    int TopRow = 0;    // row of the top latitude
-    int BottomRow = 0; // row of the bottom latitude
-    // Tiles in the range; 0 when the right edge lies west of the left; 2^64 saturates.
-    unsigned long long Count() const;
-};
-
-TileRange CoveringTiles(double left, double right, double top, double bottom, int zoom);
 
 // The URL of a tile of the built-in source: the service host, the map type's path, the zoom
 // level, column and row, the fixed tail.
@@ -182,15 +169,11 @@ public:
     int ResumePoint(int slot) const;
     // Whether the tile with this sequence number belongs to the worker in the slot.
     static bool IsWorkersTile(int sequenceNumber, int threadCount, int slot) {
-        return sequenceNumber % threadCount == slot;
+        return quarrow::IsWorkersTile(sequenceNumber, threadCount, slot);
     }
     // How many of the tiles numbered 1 .. sequenceNumber belong to the worker in the slot.
     static int WorkersTilesUpTo(int sequenceNumber, int threadCount, int slot) {
-        if (sequenceNumber <= 0 || threadCount <= 0)
-            return 0;
-        if (slot == 0)
-            return sequenceNumber / threadCount;
-        return sequenceNumber < slot ? 0 : (sequenceNumber - slot) / threadCount + 1;
+        return static_cast<int>(quarrow::WorkersTilesUpTo(sequenceNumber, threadCount, slot));
     }
 
 private:

@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/FileReplacer.h"
+#include "store/FileReplacer.h"
 #include "engine/Locations.h"
-#include "engine/TextFile.h"
+#include "store/TextFile.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 
 namespace quarrow::map {
 

@@ -6,7 +6,7 @@
 
 #include <QPainter>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 
 namespace quarrow::map {
 

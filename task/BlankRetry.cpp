@@ -9,11 +9,11 @@
 #include "download/Rerun.h"
 #include "download/SourceFetcher.h"
 #include "download/httpclient.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/Locations.h"
-#include "engine/TaskLock.h"
-#include "engine/TextFile.h"
-#include "engine/TileFile.h"
+#include "store/TaskLock.h"
+#include "store/TextFile.h"
+#include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

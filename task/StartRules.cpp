@@ -12,13 +12,13 @@
 
 #include "download/httpclient.h"
 #include "engine/DateTimeText.h"
-#include "engine/Exception.h"
-#include "engine/LineStore.h"
+#include "base/Exception.h"
+#include "store/LineStore.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
-#include "engine/TextFile.h"
-#include "engine/ShapeSimplifier.h"
-#include "engine/TextRules.h"
+#include "store/TextFile.h"
+#include "geo/ShapeSimplifier.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/NumberText.h"
-#include "engine/TileCoverage.h"
+#include "base/NumberText.h"
+#include "geo/TileCoverage.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

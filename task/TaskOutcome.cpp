@@ -9,8 +9,8 @@
 #include "StartRules.h"
 #include "download/FailedTileList.h"
 #include "download/FailureTexts.h"
-#include "engine/TextFile.h"
-#include "engine/TileFile.h"
+#include "store/TextFile.h"
+#include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "TaskUpdateRun.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/Locations.h"
-#include "engine/TileRecords.h"
+#include "store/TileRecords.h"
 
 namespace quarrow {
 

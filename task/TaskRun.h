@@ -14,8 +14,8 @@
 #include "StartRules.h"
 #include "TaskOutcome.h"
 #include "download/TileEvent.h"
-#include "engine/TileBatch.h"
-#include "engine/TileRecords.h"
+#include "store/TileBatch.h"
+#include "store/TileRecords.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 
 namespace quarrow {
 

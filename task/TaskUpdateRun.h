@@ -10,8 +10,8 @@
 
 #include "StartRules.h"
 #include "download/TileEvent.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 #include "engine/Unitclasstask.h"
 
 namespace quarrow {

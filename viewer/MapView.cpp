@@ -9,9 +9,9 @@
 #include <QPainterPath>
 
 #include "TileAge.h"
-#include "engine/Commonfunc.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "geo/Commonfunc.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::viewer {
 namespace {

@@ -1,7 +1,7 @@
 #include "TileAge.h"
 
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::viewer {
 

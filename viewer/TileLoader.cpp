@@ -2,9 +2,9 @@
 #include "TileLoader.h"
 
 #include "TileAge.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/ImageHeader.h"
-#include "engine/TileRecords.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::viewer {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/TextFile.h"
-#include "engine/TileFile.h"
+#include "store/TextFile.h"
+#include "store/TileFile.h"
 
 namespace quarrow::viewer {
 namespace {

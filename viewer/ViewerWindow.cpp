@@ -12,8 +12,8 @@
 #include "widgets/Dialogs.h"
 #include "widgets/HandlerEdge.h"
 #include "engine/Locations.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::viewer {
 

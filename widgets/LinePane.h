@@ -11,7 +11,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
-#include "engine/LineStore.h"
+#include "store/LineStore.h"
 
 class QTimer;
 

@@ -2,8 +2,8 @@
 // that a task can take and that writes back and reads again the same.
 #include "FuzzSupport.h"
 #include "area/AreaFile.h"
-#include "engine/AreaShape.h"
-#include "engine/Exception.h"
+#include "geo/AreaShape.h"
+#include "base/Exception.h"
 
 using namespace quarrow;
 

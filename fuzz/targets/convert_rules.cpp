@@ -4,7 +4,7 @@
 
 #include "FuzzSupport.h"
 #include "app/ConvertRules.h"
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 using namespace quarrow;
 

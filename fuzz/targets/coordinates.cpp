@@ -3,7 +3,7 @@
 
 #include "FuzzSupport.h"
 #include "task/StartRules.h"
-#include "engine/NumberText.h"
+#include "base/NumberText.h"
 
 using namespace quarrow;
 

@@ -2,8 +2,8 @@
 // written again read back the same.
 #include "FuzzSupport.h"
 #include "download/FailedTileList.h"
-#include "engine/Exception.h"
-#include "engine/TextFile.h"
+#include "base/Exception.h"
+#include "store/TextFile.h"
 
 using namespace quarrow;
 

@@ -1,9 +1,9 @@
 // An area as GeoJSON, from the user or a task's folder: a shape read writes back and reads again
 // the same, and thinning it keeps its lines' ends and its rings' corners of three or more.
 #include "FuzzSupport.h"
-#include "engine/AreaShape.h"
-#include "engine/Exception.h"
-#include "engine/ShapeSimplifier.h"
+#include "geo/AreaShape.h"
+#include "base/Exception.h"
+#include "geo/ShapeSimplifier.h"
 
 using namespace quarrow;
 

@@ -1,9 +1,9 @@
 // The profile file's reader and writer: any file, then one key written and read back, with the
 // file's other keys left as they were.
 #include "FuzzSupport.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/ProfileFile.h"
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 namespace {
 

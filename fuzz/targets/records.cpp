@@ -9,8 +9,8 @@
 #include "FuzzSupport.h"
 #include "engine/HttpDate.h"
 #include "engine/TaskUpdate.h"
-#include "engine/TextRules.h"
-#include "engine/TileRecords.h"
+#include "base/TextRules.h"
+#include "store/TileRecords.h"
 
 using namespace quarrow;
 

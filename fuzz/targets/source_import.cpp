@@ -3,7 +3,7 @@
 // not show.
 #include "FuzzSupport.h"
 #include "app/SourceImport.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/SourcesFile.h"
 
 using namespace quarrow;

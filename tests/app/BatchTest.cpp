@@ -28,8 +28,8 @@
 
 #include "app/Unit1.h"
 #include "engine/ProfileFile.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"

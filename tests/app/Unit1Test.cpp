@@ -31,7 +31,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "engine/ProfileFile.h"
 #include "engine/RecentTasks.h"

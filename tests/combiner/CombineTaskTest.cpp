@@ -26,11 +26,11 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
-#include "engine/Exception.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
 #include "engine/ImageHeader.h"
-#include "engine/Json.h"
-#include "engine/TaskFiles.h"
+#include "base/Json.h"
+#include "store/TaskFiles.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/TempDir.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"

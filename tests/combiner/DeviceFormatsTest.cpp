@@ -24,9 +24,9 @@
 #include <gtest/gtest.h>
 
 #include "combiner/CombineTask.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/ImageHeader.h"
-#include "engine/Json.h"
+#include "base/Json.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/TaskMaker.h"
 #include "tests/support/TempDir.h"

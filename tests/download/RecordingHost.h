@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "download/Unit3.h"
-#include "engine/TileRecords.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::test {
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "download/FailedTileList.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/SourcesFile.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/LoopbackServer.h"

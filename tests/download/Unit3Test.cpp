@@ -26,7 +26,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "tests/download/RecordingHost.h"
 #include "tests/support/LoopbackServer.h"

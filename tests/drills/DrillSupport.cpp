@@ -14,7 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "tests/support/TempDir.h"
 #include "tools/tileservice/ServiceProcess.h"
 #include "tools/tileservice/TileRenderer.h"

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "download/FailedTileList.h"
-#include "engine/LineStore.h"
+#include "store/LineStore.h"
 #include "engine/Unitclasstask.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"

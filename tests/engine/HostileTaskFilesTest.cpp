@@ -14,17 +14,17 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 #include "engine/HttpDate.h"
 #include "engine/ProfileFile.h"
-#include "engine/TaskFiles.h"
-#include "engine/TaskLock.h"
+#include "store/TaskFiles.h"
+#include "store/TaskLock.h"
 #include "engine/TaskUpdate.h"
-#include "engine/TextFile.h"
-#include "engine/TextRules.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TextFile.h"
+#include "base/TextRules.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {

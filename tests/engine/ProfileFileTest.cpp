@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -2,10 +2,10 @@
 // that is not Quarrow's.
 #include <gtest/gtest.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "engine/TaskUpdate.h"
-#include "engine/TaskFiles.h"
-#include "engine/TileRecords.h"
+#include "store/TaskFiles.h"
+#include "store/TileRecords.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {

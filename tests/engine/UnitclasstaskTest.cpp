@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
-#include "engine/Exception.h"
+#include "geo/Commonfunc.h"
+#include "base/Exception.h"
 #include "engine/ProfileFile.h"
 #include "tests/support/TempDir.h"
 

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/RetryEintr.h"
+#include "base/RetryEintr.h"
 
 namespace quarrow::test {
 

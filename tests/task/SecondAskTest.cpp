@@ -10,7 +10,7 @@
 
 #include "download/FailedTileList.h"
 #include "download/Rerun.h"
-#include "engine/TileRecords.h"
+#include "store/TileRecords.h"
 #include "engine/Unitclasstask.h"
 #include "task/BlankRetry.h"
 #include "tests/support/LoopbackServer.h"

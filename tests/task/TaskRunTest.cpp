@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "task/TaskRun.h"
-#include "engine/TileRecords.h"
+#include "store/TileRecords.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {

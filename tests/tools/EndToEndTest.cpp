@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "download/Unit3.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "engine/ProfileFile.h"
-#include "engine/TextFile.h"
+#include "store/TextFile.h"
 #include "engine/Unitclasstask.h"
 #include "tests/download/RecordingHost.h"
 #include "tests/support/TempDir.h"

@@ -15,8 +15,8 @@
 #include "mapview/TileCache.h"
 #include "viewer/TileLoader.h"
 #include "viewer/TileAge.h"
-#include "engine/TileFile.h"
-#include "engine/TileRecords.h"
+#include "store/TileFile.h"
+#include "store/TileRecords.h"
 
 namespace quarrow::viewer {
 namespace {

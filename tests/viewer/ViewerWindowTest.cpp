@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "SampleTask.h"
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tools/tileservice/TileRenderer.h"

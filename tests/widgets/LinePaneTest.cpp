@@ -18,7 +18,7 @@
 #include <QTextDocument>
 #include <gtest/gtest.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 namespace quarrow::tileservice {
 namespace {

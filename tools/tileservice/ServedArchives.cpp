@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "combiner/MapPage.h"
-#include "engine/Exception.h"
-#include "engine/Json.h"
-#include "engine/TextFile.h"
-#include "engine/TileFile.h"
+#include "base/Exception.h"
+#include "base/Json.h"
+#include "store/TextFile.h"
+#include "store/TileFile.h"
 
 namespace quarrow::tileservice {
 

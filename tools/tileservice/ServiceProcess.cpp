@@ -12,7 +12,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "engine/RetryEintr.h"
+#include "base/RetryEintr.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "engine/TextRules.h"
+#include "base/TextRules.h"
 
 namespace quarrow::tileservice {
 namespace {

@@ -27,8 +27,8 @@
 #include "TilePath.h"
 #include "TileRenderer.h"
 #include "engine/HttpDate.h"
-#include "engine/RetryEintr.h"
-#include "engine/TextRules.h"
+#include "base/RetryEintr.h"
+#include "base/TextRules.h"
 
 namespace quarrow::tileservice {
 

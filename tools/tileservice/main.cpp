@@ -2,7 +2,7 @@
 // line and serves until SIGINT or SIGTERM.
 #include "ServedArchives.h"
 #include "TileService.h"
-#include "engine/Exception.h"
+#include "base/Exception.h"
 
 #include <charconv>
 #include <csignal>

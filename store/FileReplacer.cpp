@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Exception.h"
-#include "RetryEintr.h"
-#include "TextRules.h"
+#include "base/Exception.h"
+#include "base/RetryEintr.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 namespace {

@@ -1,5 +1,5 @@
 // The general number text of the project file and log, and the edge text of the tile list.
-#include "engine/NumberText.h"
+#include "base/NumberText.h"
 
 #include <clocale>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Exception.h"
+#include "base/Exception.h"
 #include "FileReplacer.h"
-#include "RetryEintr.h"
+#include "base/RetryEintr.h"
 #include "TaskFiles.h"
-#include "TextRules.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 

@@ -1,7 +1,7 @@
 // Tile membership of shapes against a reference computed another way: the area that a tile's
 // square keeps of a polygon after clipping (Sutherland-Hodgman), and for corridors the smallest
 // distance from the square to the track found by a ternary search along each segment.
-#include "engine/TileCoverage.h"
+#include "geo/TileCoverage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Commonfunc.h"
-#include "engine/Unitclasstask.h"
+#include "geo/Commonfunc.h"
+#include "geo/TileRange.h"
 
 namespace quarrow {
 namespace {

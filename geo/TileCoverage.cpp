@@ -10,7 +10,7 @@
 
 #include "Capsule.h"
 #include "Commonfunc.h"
-#include "Unitclasstask.h"
+#include "TileRange.h"
 
 namespace quarrow {
 
@@ -380,13 +380,8 @@ bool TileCoverage::Contains(int x, int y) const noexcept {
 long long TileCoverage::CountUpTo(long long sequenceNumber, int threadCount, int slot) const {
     if (threadCount <= 0)
         return 0;
-    // Numbers 1..m that belong to the slot, as the workers share them.
-    const auto upTo = [threadCount, slot](long long m) -> long long {
-        if (m <= 0)
-            return 0;
-        if (slot == 0)
-            return m / threadCount;
-        return m < slot ? 0 : (m - slot) / threadCount + 1;
+    const auto upTo = [threadCount, slot](long long m) {
+        return WorkersTilesUpTo(m, threadCount, slot);
     };
     const long long rows = static_cast<long long>(m_maxY) - m_minY + 1;
     long long total = 0;

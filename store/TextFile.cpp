@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Exception.h"
+#include "base/Exception.h"
 #include "FileReplacer.h"
-#include "RetryEintr.h"
+#include "base/RetryEintr.h"
 
 namespace quarrow {
 

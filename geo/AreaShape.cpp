@@ -7,9 +7,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "Exception.h"
-#include "Json.h"
-#include "NumberText.h"
+#include "base/Exception.h"
+#include "base/Json.h"
+#include "base/NumberText.h"
 
 namespace quarrow {
 

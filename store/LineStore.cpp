@@ -1,6 +1,6 @@
 #include "LineStore.h"
 
-#include "Exception.h"
+#include "base/Exception.h"
 #include "FileReplacer.h"
 #include "TextFile.h"
 

@@ -1,5 +1,5 @@
 // Text files as lines: splitting, loading, and saving that never leaves a half-written file.
-#include "engine/TextFile.h"
+#include "store/TextFile.h"
 
 #include <algorithm>
 #include <csignal>
@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Exception.h"
-#include "engine/FileReplacer.h"
+#include "base/Exception.h"
+#include "store/FileReplacer.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // A shape thinned to a tenth of a pixel: what is left out lies within that of what is kept, the
 // ends stay, and a stored shape is never thinned again (its task resumes with it unchanged).
-#include "engine/ShapeSimplifier.h"
+#include "geo/ShapeSimplifier.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // One task, one process: a second taker is refused with the holder's process number, and a
 // holder killed with SIGKILL leaves the task free at once.
-#include "engine/TaskLock.h"
-#include "engine/TaskFiles.h"
+#include "store/TaskLock.h"
+#include "store/TaskFiles.h"
 
 #include <csignal>
 #include <filesystem>
@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/Exception.h"
+#include "base/Exception.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace quarrow {
+
+// The longest ETag or Last-Modified kept; a tile's are a few dozen bytes.
+inline constexpr std::size_t MaxValidatorSize = 1024;
 
 struct TileRecord {
     int X = 0;

@@ -11,8 +11,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "Exception.h"
-#include "TaskUpdate.h"
+#include "base/Exception.h"
 
 namespace quarrow {
 

@@ -1,5 +1,5 @@
 // Tile geometry: the worked examples, the border rules and the behaviour on absurd input.
-#include "engine/Commonfunc.h"
+#include "geo/Commonfunc.h"
 
 #include <climits>
 #include <cmath>

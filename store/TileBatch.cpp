@@ -9,8 +9,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include "RetryEintr.h"
-#include "TextRules.h"
+#include "base/RetryEintr.h"
+#include "base/TextRules.h"
 
 namespace quarrow {
 namespace {

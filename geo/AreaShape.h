@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TileSource.h"
+#include "GeoBounds.h"
 
 namespace quarrow {
 
