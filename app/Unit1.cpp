@@ -698,9 +698,11 @@ bool TForm1::StartTaskWith(StartEntries entries) {
 void TForm1::StartUpdate(const std::string& projectFile, const UpdateRules& rules) {
     std::shared_ptr<DownloadTask> task;
     try {
-        task = PrepareUpdate(ReadStartSettings(ConfigFile.toStdString()), projectFile, rules);
         m_taskLock.reset();
-        m_taskLock = std::make_unique<TaskLock>(projectFile);
+        StoredTask opened =
+            PrepareUpdate(ReadStartSettings(ConfigFile.toStdString()), projectFile, rules);
+        task = opened.Task;
+        m_taskLock = std::move(opened.Lock);
     } catch (const Exception& error) {
         m_dialogs.Message(Q(error.Message()));
         return;

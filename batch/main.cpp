@@ -219,14 +219,13 @@ int Update(const BatchOptions& options, const std::string& folder) {
     UpdateRules rules;
     rules.OlderThanDays = options.OlderThanDays;
     rules.Force = options.Force;
-    std::shared_ptr<DownloadTask> task;
-    std::optional<TaskLock> lock;
+    StoredTask opened;
     try {
-        task = PrepareUpdate(ReadStartSettings(SettingsFilePath(folder)), projectFile, rules);
-        lock.emplace(projectFile);
+        opened = PrepareUpdate(ReadStartSettings(SettingsFilePath(folder)), projectFile, rules);
     } catch (const Exception& error) {
         return UsageError("--update: " + error.Message());
     }
+    const std::shared_ptr<DownloadTask>& task = opened.Task;
     std::fprintf(stderr, "Updating %s: %d tiles at zoom %d, %d workers\n",
                  task->ProjectFile().c_str(), task->TileCount, task->Params->Zoom,
                  task->Params->ThreadCount);

@@ -4,14 +4,13 @@
 #include <optional>
 #include <vector>
 
-#include "TaskUpdateRun.h"
+#include "StoredTask.h"
 #include "download/FetchedTiles.h"
 #include "download/Rerun.h"
 #include "download/SourceFetcher.h"
 #include "download/httpclient.h"
 #include "base/Exception.h"
 #include "engine/Locations.h"
-#include "store/TaskLock.h"
 #include "store/TextFile.h"
 #include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
@@ -36,9 +35,8 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
                                  const std::function<void(std::string_view line)>& show,
                                  const std::function<bool()>& stopNow, Sleeper sleep) {
     // Only blanks are asked for: a task without its tile folder has none.
-    const auto task = std::make_shared<const DownloadTask>(StoredTaskParams(settings, projectFile),
-                                                           DownloadTask::ReadOnly{});
-    const TaskLock lock(projectFile);
+    const StoredTask opened = OpenStoredTask(settings, projectFile, StoredTaskUse::ExistingTiles);
+    const std::shared_ptr<const DownloadTask> task = opened.Task;
     const std::string blankPath = BlankImagePath(executableFolder, task->TileExtension());
     std::string blank;
     if (!ReadWholeFile(blankPath, blank, MaxTileFileSize) || blank.empty())

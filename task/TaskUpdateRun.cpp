@@ -24,32 +24,16 @@ std::string Bytes(long long bytes) {
 
 } // namespace
 
-std::shared_ptr<TaskParams> StoredTaskParams(const StartSettings& settings,
-                                             const std::string& projectFile) {
-    const TaskParams stored = ReadTaskParams(projectFile);
-    if (stored.Source)
-        if (const auto fault = CheckSourceForTask(*stored.Source, stored.Zoom))
-            throw Exception(*fault);
-    const std::shared_ptr<TaskParams> params = MakeTaskParams(
-        settings, stored.LeftLongitude, stored.RightLongitude, stored.TopLatitude,
-        stored.BottomLatitude, stored.Zoom, stored.MapsType, stored.SavePath, stored.ProjectName,
-        false, stored.Source);
-    params->Shape = stored.Shape;
-    return params;
-}
-
-std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
-                                            const std::string& projectFile, UpdateRules rules) {
-    const std::shared_ptr<TaskParams> params = StoredTaskParams(settings, projectFile);
-    const std::optional<TileSource>& source = params->Source;
-    if (source)
-        rules.MinAgeDays = std::max(rules.MinAgeDays, source->MinAgeDays);
-    TileRecords records(TaskFilesOf(projectFile).Records, TileRecords::Access::Read);
-    rules.Pass = records.UpdatePass(SecondsNow());
-    params->Update = rules;
-    auto task = std::make_shared<DownloadTask>(params);
-    params->ThreadCount = std::min({8, task->TileCount, source ? source->Workers : 8});
-    return task;
+StoredTask PrepareUpdate(const StartSettings& settings, const std::string& projectFile,
+                         UpdateRules rules) {
+    return OpenStoredTask(settings, projectFile, StoredTaskUse::Run, [&rules](TaskParams& params) {
+        if (params.Source)
+            rules.MinAgeDays = std::max(rules.MinAgeDays, params.Source->MinAgeDays);
+        TileRecords records(TaskFilesOf(params.SavePath + params.ProjectName).Records,
+                            TileRecords::Access::Read);
+        rules.Pass = records.UpdatePass(SecondsNow());
+        params.Update = rules;
+    });
 }
 
 std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "StartRules.h"
+#include "StoredTask.h"
 #include "download/TileEvent.h"
 #include "store/TileFile.h"
 #include "store/TileRecords.h"
@@ -16,18 +17,12 @@
 
 namespace quarrow {
 
-// The entries of the project file as a task's, with the settings' rules: its source (checked
-// again), shape and tiles as stored. Throws an Exception naming the file when it is no task's, or
-// when the source refuses it.
-std::shared_ptr<TaskParams> StoredTaskParams(const StartSettings& settings,
-                                             const std::string& projectFile);
-
 // The task of the project file, ready for an update's workers: its source, shape and tiles as
 // stored, every worker from its first tile, the rules with its source's MinAge, and the pass of an
-// update that was stopped before its end (so that the same update goes on) or else a new one.
-// Throws an Exception naming the file when it is no task's, or when the source refuses it.
-std::shared_ptr<DownloadTask> PrepareUpdate(const StartSettings& settings,
-                                            const std::string& projectFile, UpdateRules rules);
+// update that was stopped before its end (so that the same update goes on) or else a new one; its
+// lock held. Throws as OpenStoredTask does.
+StoredTask PrepareUpdate(const StartSettings& settings, const std::string& projectFile,
+                         UpdateRules rules);
 
 // The line that opens an update in the task's log.
 std::string UpdateHeadLine(const UpdateRules& rules, const std::string& when);
