@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QXmlStreamReader>
 
+#include "engine/TileFormat.h"
 #include "base/Exception.h"
 #include "base/TextRules.h"
 
@@ -31,11 +32,10 @@ std::string FormatOf(std::string text) {
     const std::size_t dot = text.rfind('.');
     if (dot != std::string::npos && text.find('/') != std::string::npos)
         text = text.substr(dot + 1);
-    if (text == "jpeg" || text == "jpg")
-        return "jpg";
-    if (text == "png" || text.empty())
-        return "png";
-    return text;
+    if (text.empty())
+        return std::string(RowOf(TileFormat::Png).Extension);
+    const TileFormatRow* format = TileFormatNamed(text);
+    return format ? std::string(format->Extension) : text;
 }
 
 // 512 for a template of "@2x" tiles (the retina tiles of many services), else 256.

@@ -28,6 +28,7 @@
 #include "task/StartRules.h"
 #include "widgets/WindowFont.h"
 #include "download/Tls.h"
+#include "engine/TileFormat.h"
 #include "engine/Locations.h"
 #include "engine/SourcesFile.h"
 #include "base/TextRules.h"
@@ -82,7 +83,9 @@ TfrmSourceEdit::TfrmSourceEdit(Dialogs& dialogs, std::vector<std::string> others
     form->addRow(QStringLiteral("Subdomains:"), EditSubdomains);
     ComboFormat = new QComboBox(this);
     ComboFormat->setObjectName(QStringLiteral("ComboFormat"));
-    ComboFormat->addItems({QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("webp")});
+    for (const quarrow::TileFormatRow& format : quarrow::TileFormats())
+        ComboFormat->addItem(QString::fromUtf8(format.Extension.data(),
+                                               static_cast<qsizetype>(format.Extension.size())));
     form->addRow(QStringLiteral("Tile format:"), ComboFormat);
     ComboTileSize = new QComboBox(this);
     ComboTileSize->setObjectName(QStringLiteral("ComboTileSize"));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/TileFormat.h"
 #include "BmpStripWriter.h"
 #include "GeoReference.h"
 #include "GeoTiffWriter.h"
@@ -50,7 +51,7 @@ std::unique_ptr<StripWriter> Png(const ImageOutput& out) {
 std::unique_ptr<StripWriter> GeoTiff(const ImageOutput& out) {
     GeoTiffOptions options;
     options.Alpha = out.Task->Params->Shape != nullptr;
-    options.Jpeg = out.Task->TileExtension() == "jpg";
+    options.Jpeg = TileFormatNamed(out.Task->TileExtension()) == &RowOf(TileFormat::Jpeg);
     options.Quality = out.Quality;
     const PixelGrid grid = GridOf(*out.Task);
     return std::make_unique<GeoTiffWriter>(out.Path, out.Width, out.Height,

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "engine/TileFormat.h"
 #include "base/Exception.h"
 #include "store/FileReplacer.h"
 #include "base/Json.h"
@@ -26,7 +27,6 @@ constexpr std::size_t LeafEntries = 4096;
 
 constexpr unsigned char GzipCompression = 2;
 constexpr unsigned char NoCompression = 1;
-constexpr unsigned char PngTiles = 2, JpegTiles = 3, WebpTiles = 4;
 
 // x and y on the curve of an n x n grid turned for the next quarter, as the curve's definition
 // has it.
@@ -196,9 +196,8 @@ void PMTilesWriter::Finish() {
     header += static_cast<char>(1); // clustered: the data in TileId order
     header += static_cast<char>(GzipCompression);
     header += static_cast<char>(NoCompression); // PNG and JPEG are compressed of their own
-    header += static_cast<char>(m_info.Format == "jpg"    ? JpegTiles
-                                : m_info.Format == "webp" ? WebpTiles
-                                                          : PngTiles);
+    const TileFormatRow* format = TileFormatNamed(m_info.Format);
+    header += static_cast<char>((format ? *format : RowOf(TileFormat::Png)).PMTilesType);
     header += static_cast<char>(m_info.MinZoom);
     header += static_cast<char>(m_info.MaxZoom);
     for (const double degrees : {m_info.West, m_info.South, m_info.East, m_info.North})

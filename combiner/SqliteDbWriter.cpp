@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include "engine/TileFormat.h"
 #include "TileImage.h"
 #include "base/Exception.h"
 #include "base/TextRules.h"
@@ -63,7 +64,7 @@ std::string OsmAndUrl(const TileSource& source, bool& flippedRows) {
 
 SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form)
     : m_form(form == SqliteForm::OsmAnd ? OsmAndSettings : BigPlanetSettings),
-      m_webp(info.Format == "webp"),
+      m_webp(TileFormatNamed(info.Format) == &RowOf(TileFormat::Webp)),
       m_file(std::move(path)) {
     m_file.Execute(m_form.Tables, "CREATE TABLE");
 

@@ -142,10 +142,10 @@ bool DecodeTile(const std::string& bytes, PixelOrder order, unsigned char* pixel
     // libpng's order: the buffer's first row is the picture's bottom one when the stride is
     // negative. The other decoders are given the top row's place and walk from it.
     unsigned char* top = rowStride < 0 ? pixels - rowStride * (side - 1) : pixels;
-    const std::string_view format = ImageFormatOf(bytes);
-    if (format == "jpg")
+    const std::optional<TileFormat> format = ImageTileFormat(bytes);
+    if (format == TileFormat::Jpeg)
         return ReadJpeg(bytes, order, top, rowStride, side);
-    if (format == "webp")
+    if (format == TileFormat::Webp)
         return ReadWebp(bytes, order, top, rowStride, side);
     png_image image;
     if (!BeginTile(image, bytes, side))

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/TileFormat.h"
 #include "CombineTask.h"
 #include "OutputFormats.h"
 #include "PMTilesDirectory.h"
@@ -44,13 +45,8 @@ constexpr double MaxLatitude = 85.0511287798066;
 
 // The format by a name an archive gives it; empty for what is no picture Quarrow serves.
 std::string PictureFormat(std::string_view name) {
-    if (EqualsNoCase(name, "png"))
-        return "png";
-    if (EqualsNoCase(name, "jpg") || EqualsNoCase(name, "jpeg"))
-        return "jpg";
-    if (EqualsNoCase(name, "webp"))
-        return "webp";
-    return {};
+    const TileFormatRow* row = TileFormatNamed(name);
+    return row ? std::string(row->Extension) : std::string();
 }
 
 // Holds what an archive says within the map; throws when it gives no zoom level or no format.
@@ -341,7 +337,7 @@ public:
             maxY = sqlite3_column_int(row, 3);
         });
         const std::optional<std::string> first = m_file.FirstTile("SELECT image FROM tiles LIMIT 1");
-        m_info.Format = first ? std::string(ImageFormatOf(*first)) : "png";
+        m_info.Format = std::string(first ? ImageFormatOf(*first) : RowOf(TileFormat::Png).Extension);
         m_info.TileSize = SideOf(first);
         if (m_info.MinZoom >= 0 && m_info.MinZoom <= MaxZoomLevel && maxX >= minX) {
             m_info.West = TileXToLon(minX, m_info.MinZoom);
@@ -455,7 +451,8 @@ private:
         if (compression > 2 || tileCompression > 1)
             throw Exception(m_path + " is compressed in a way Quarrow does not read.");
         m_gzip = compression == 2;
-        m_info.Format = type == 2 ? "png" : type == 3 ? "jpg" : type == 4 ? "webp" : "";
+        const TileFormatRow* format = TileFormatOfPMTilesType(type);
+        m_info.Format = format ? std::string(format->Extension) : std::string();
         m_info.MinZoom = static_cast<unsigned char>(header[100]);
         m_info.MaxZoom = static_cast<unsigned char>(header[101]);
         const auto degrees = [&](std::size_t at) {

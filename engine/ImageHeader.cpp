@@ -133,34 +133,37 @@ std::optional<ImageSize> ImageHeaderSize(std::string_view bytes) {
 std::optional<std::string> TileImageFault(std::string_view bytes, std::string_view format,
                                           int side) {
     struct Kind {
-        std::string_view Format, Name, Ends;
+        TileFormat Format;
+        std::string_view Ends;
         bool (*Is)(std::string_view);
         std::optional<ImageSize> (*Size)(std::string_view);
         // Whether the bytes run to the end that the format gives them.
         bool (*Whole)(std::string_view);
     };
     static constexpr Kind Kinds[] = {
-        {"png", "PNG", "its IEND chunk", IsPng, PngSize,
+        {TileFormat::Png, "its IEND chunk", IsPng, PngSize,
          [](std::string_view b) { return b.ends_with(PngEnd); }},
-        {"jpg", "JPEG", "its end marker", IsJpeg, JpegSize,
+        {TileFormat::Jpeg, "its end marker", IsJpeg, JpegSize,
          [](std::string_view b) { return b.ends_with("\xFF\xD9"); }},
-        {"webp", "WebP", "the size its RIFF header gives", IsWebp, WebpSize,
+        {TileFormat::Webp, "the size its RIFF header gives", IsWebp, WebpSize,
          [](std::string_view b) { return Little(b, 4, 4) + std::uint64_t{8} == b.size(); }},
     };
+    const TileFormatRow* named = TileFormatNamed(format);
     const Kind* kind = &Kinds[0];
     for (const Kind& each : Kinds)
-        if (each.Format == format)
+        if (named && each.Format == named->Format)
             kind = &each;
+    const std::string_view name = RowOf(kind->Format).Name;
     if (!kind->Is(bytes))
         return std::string("not an image");
     const std::optional<ImageSize> size = kind->Size(bytes);
     if (!size)
-        return "not an image: the " + std::string(kind->Name) + "'s header does not parse";
+        return "not an image: the " + std::string(name) + "'s header does not parse";
     if (size->Width > MaxTileImageSide || size->Height > MaxTileImageSide)
         return "not an image: larger than " + std::to_string(MaxTileImageSide) + " x " +
                std::to_string(MaxTileImageSide) + " pixels, no tile";
     if (!kind->Whole(bytes))
-        return "not an image: the " + std::string(kind->Name) + " ends before " +
+        return "not an image: the " + std::string(name) + " ends before " +
                std::string(kind->Ends);
     if (side > 0 && (size->Width != side || size->Height != side))
         return "not a tile of this source: not " + std::to_string(side) + " x " +
@@ -168,8 +171,19 @@ std::optional<std::string> TileImageFault(std::string_view bytes, std::string_vi
     return std::nullopt;
 }
 
+std::optional<TileFormat> ImageTileFormat(std::string_view bytes) {
+    if (IsPng(bytes))
+        return TileFormat::Png;
+    if (IsJpeg(bytes))
+        return TileFormat::Jpeg;
+    if (IsWebp(bytes))
+        return TileFormat::Webp;
+    return std::nullopt;
+}
+
 std::string_view ImageFormatOf(std::string_view bytes) {
-    return IsPng(bytes) ? "png" : IsJpeg(bytes) ? "jpg" : IsWebp(bytes) ? "webp" : "";
+    const std::optional<TileFormat> format = ImageTileFormat(bytes);
+    return format ? RowOf(*format).Extension : std::string_view();
 }
 
 bool HasImageSide(std::string_view bytes, int side) {

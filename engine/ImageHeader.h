@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "TileFormat.h"
+
 namespace quarrow {
 
 // The largest picture a tile may be on either side: a tile, not a picture bomb.
@@ -30,6 +32,7 @@ std::optional<std::string> TileImageFault(std::string_view bytes, std::string_vi
 
 // "png", "jpg" or "webp" by the bytes' own signature; empty for none of them.
 std::string_view ImageFormatOf(std::string_view bytes);
+std::optional<TileFormat> ImageTileFormat(std::string_view bytes);
 
 // Whether the bytes are a picture of exactly side x side pixels, by the header alone.
 bool HasImageSide(std::string_view bytes, int side);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "TileFormat.h"
 #include "ProfileFile.h"
 #include "base/TextRules.h"
 #include "Version.h"
@@ -211,7 +212,8 @@ std::optional<std::string> CheckSource(const TileSource& source) {
         if (subdomain.empty() || subdomain.find_first_of("/{}@:[] ") != std::string::npos ||
             HasControl(subdomain))
             return "The subdomain \"" + subdomain + "\" is not a part of a host name.";
-    if (source.Format != "png" && source.Format != "jpg" && source.Format != "webp")
+    if (const TileFormatRow* row = TileFormatNamed(source.Format);
+        !row || row->Extension != source.Format)
         return "The tile format must be png, jpg or webp, not \"" + source.Format + "\".";
     if (source.TileSize != 256 && source.TileSize != 512)
         return "A tile is 256 or 512 pixels a side, not " + std::to_string(source.TileSize) + ".";

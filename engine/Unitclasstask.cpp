@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "TileFormat.h"
 #include "geo/Commonfunc.h"
 #include "base/Exception.h"
 #include "store/FileReplacer.h"
@@ -66,9 +67,6 @@ void AppendNameTail(std::string& out, int y, int zoom, std::string_view extensio
     out += '.';
     out += extension;
 }
-
-// The formats that a tile file may have; png is the built-in source's.
-constexpr std::string_view TileExtensions[] = {"png", "jpg", "webp"};
 
 // Reads a number up to the separator that must follow it and moves past both.
 bool TakeNumber(std::string_view& text, char separator, int& value) {
@@ -549,10 +547,10 @@ std::optional<TileName> ParseTileFileName(std::string_view name) {
         if (tile.Zoom < MinZoomLevel || tile.Zoom > MaxZoomLevel)
             continue;
         // Composed again, so that only the plain decimal form passes ("07", "+7" and "-0" not).
-        for (std::string_view extension : TileExtensions) {
+        for (const TileFormatRow& format : TileFormats()) {
             std::string composed;
             AppendNameHead(composed, type, tile.X);
-            AppendNameTail(composed, tile.Y, tile.Zoom, extension);
+            AppendNameTail(composed, tile.Y, tile.Zoom, format.Extension);
             if (composed == name) {
                 tile.MapsType = type.Code;
                 return tile;

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/TileFormat.h"
 #include "download/httpclient.h"
 #include "engine/DateTimeText.h"
 #include "base/Exception.h"
@@ -267,7 +268,9 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
         if (range.Count() <= static_cast<unsigned long long>(INT_MAX)) {
             if (shape && !coverage)
                 coverage = std::make_shared<const TileCoverage>(*shape, *zoom, range);
-            const std::string extension = entries.Source ? entries.Source->Format : "png";
+            const std::string extension = entries.Source
+                                              ? entries.Source->Format
+                                              : std::string(RowOf(TileFormat::Png).Extension);
             if (const auto fault = CheckListRoom(
                     TileListBytes(range, *zoom, entries.MapsType, extension, coverage.get()),
                     freeSpace(savePath)))

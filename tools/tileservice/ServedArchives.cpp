@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "engine/TileFormat.h"
 #include "combiner/MapPage.h"
 #include "base/Exception.h"
 #include "base/Json.h"
@@ -30,10 +31,12 @@ std::string EntityTag(std::string_view bytes) {
 
 std::string_view MediaType(std::string_view file) {
     const auto ends = [file](std::string_view tail) { return file.ends_with(tail); };
-    return ends(".png")    ? "image/png"
-           : ends(".jpg")  ? "image/jpeg"
-           : ends(".webp") ? "image/webp"
-           : ends(".json") ? "application/json"
+    const std::size_t dot = file.rfind('.');
+    if (const TileFormatRow* format =
+            dot == std::string_view::npos ? nullptr : TileFormatNamed(file.substr(dot + 1));
+        format && format->Extension == file.substr(dot + 1))
+        return format->Mime;
+    return ends(".json") ? "application/json"
            : ends(".js")   ? "text/javascript"
            : ends(".css")  ? "text/css"
            : ends(".html") ? "text/html; charset=utf-8"
