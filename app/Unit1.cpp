@@ -608,33 +608,62 @@ void TForm1::StartTask() {
     const std::optional<int> from = ParseInteger(Text(Edit5));
     // Untouched, the range's end is the zoom level: the one task of the entries.
     if (from && ZoomTo->value() > *from && *from >= MinZoomLevel) {
-        m_zoomRange = ZoomRange{*from, ZoomTo->value(), *from, Text(EditTaskName)};
-        StartLevel();
+        m_zoomRange.emplace(*from, ZoomTo->value(), Text(EditTaskName));
+        if (AskRangeLevels())
+            StartLevel();
+        else
+            m_zoomRange.reset();
         return;
     }
     m_zoomRange.reset();
     StartTaskWith(EntriesTyped());
 }
 
+bool TForm1::AskRangeLevels() {
+    const StartSettings settings = ReadStartSettings(ConfigFile.toStdString());
+    for (int level = m_zoomRange->From(); level <= m_zoomRange->To(); ++level) {
+        StartEntries entries = EntriesTyped();
+        entries.ZoomText = std::to_string(level);
+        entries.TaskName = m_zoomRange->TaskName(level);
+        const PreparedStart check = PrepareStart(
+            settings, entries, [this](const std::string& folder) { return FreeDiskSpace(folder); },
+            true);
+        if (!check.Task) {
+            for (const std::string& message : check.Refusal)
+                m_dialogs.Message(Q(message));
+            return false;
+        }
+        if (!check.Existing)
+            continue;
+        switch (m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*check.Existing)),
+                                          check.Existing->CanResume)) {
+        case ExistingTaskChoice::Cancel:
+            return false;
+        case ExistingTaskChoice::Resume:
+            m_zoomRange->Choose(level, LevelChoice::Resume);
+            break;
+        case ExistingTaskChoice::StartAnew:
+            m_zoomRange->Choose(level, LevelChoice::StartAnew);
+            break;
+        }
+    }
+    return true;
+}
+
 void TForm1::StartLevel() {
     StartEntries entries = EntriesTyped();
-    entries.ZoomText = std::to_string(m_zoomRange->Level);
+    entries.ZoomText = std::to_string(m_zoomRange->Level());
     // The name as its project file has it, so the same entries again resume each level.
-    entries.TaskName = RangeTaskName(m_zoomRange->Name, m_zoomRange->Level);
-    if (!StartTaskWith(entries))
+    entries.TaskName = m_zoomRange->TaskName();
+    if (!StartTaskWith(entries, m_zoomRange->ChoiceFor(m_zoomRange->Level())))
         m_zoomRange.reset();
 }
 
 QString TForm1::RangePrefix() const {
-    if (!m_zoomRange)
-        return {};
-    return QStringLiteral("Zoom %1 (%2 of %3): ")
-        .arg(m_zoomRange->Level)
-        .arg(m_zoomRange->Level - m_zoomRange->From + 1)
-        .arg(m_zoomRange->To - m_zoomRange->From + 1);
+    return m_zoomRange ? Q(m_zoomRange->Prefix()) : QString();
 }
 
-bool TForm1::StartTaskWith(StartEntries entries) {
+bool TForm1::StartTaskWith(StartEntries entries, std::optional<LevelChoice> decided) {
     // A shape's tiles, worked out already for the estimate.
     if (m_shape && m_shapeCoverage && entries.ZoomText == std::to_string(m_shapeCoverageZoom))
         entries.Coverage = m_shapeCoverage;
@@ -657,8 +686,13 @@ bool TForm1::StartTaskWith(StartEntries entries) {
     }
     // A task of this name exists and the Start would write it anew: only when the user says so.
     if (start.Existing) {
-        switch (m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*start.Existing)),
-                                          start.Existing->CanResume)) {
+        const ExistingTaskChoice choice =
+            decided ? (*decided == LevelChoice::Resume && start.Existing->CanResume
+                           ? ExistingTaskChoice::Resume
+                           : ExistingTaskChoice::StartAnew)
+                    : m_dialogs.AskExistingTask(Q(ExistingTaskQuestion(*start.Existing)),
+                                                start.Existing->CanResume);
+        switch (choice) {
         case ExistingTaskChoice::Cancel:
             return false;
         case ExistingTaskChoice::Resume:
@@ -838,10 +872,15 @@ void TForm1::EndTask(bool tell) {
         run.Close(positions, [this](const std::string& path, const std::string& message) {
             ReportSaveFailure(path, message);
         });
-        m_outcome = RangePrefix() + Q(run.EndText(
-            positions, {true, std::string(), " (stopped: Update task again to go on)"}));
-        nextLevel = m_zoomRange && m_zoomRange->Level < m_zoomRange->To && !run.Stopped() &&
-                    run.Complete(positions);
+        const QString ended = Q(
+            run.EndText(positions, {true, std::string(), " (stopped: Update task again to go on)"}));
+        m_outcome = RangePrefix() + ended;
+        // Every level of a range is asked for; a stop ends the range, to go on with Start.
+        if (m_zoomRange && !run.Stopped()) {
+            nextLevel = m_zoomRange->Ended(run.Complete(positions));
+            if (!nextLevel)
+                m_outcome += QStringLiteral(" ") + Q(m_zoomRange->EndText());
+        }
         const int total = CurrentTask->TileCount;
         m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * TilesDone() / total) : 0);
         // Every worker has made its last call to this thread: the joins are short.
@@ -852,7 +891,6 @@ void TForm1::EndTask(bool tell) {
     BitBtn1->setText(QStringLiteral("Start"));
     ShowRunningProgress();
     if (nextLevel) {
-        ++m_zoomRange->Level;
         // Once this end has unwound: the next level is a Start of its own.
         QTimer::singleShot(0, this, [this] {
             if (m_zoomRange && BitBtn1->text() == QStringLiteral("Start"))

@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "task/RangeRun.h"
 #include "task/StartRules.h"
 #include "task/TaskRun.h"
 #include "task/TaskUpdateRun.h"
@@ -157,7 +158,12 @@ private:
     // The entries as typed, for a task of the zoom level field.
     quarrow::StartEntries EntriesTyped() const;
     // Checks, asks, writes and runs the task of the entries; false when it did not start.
-    bool StartTaskWith(quarrow::StartEntries entries);
+    // decided: what the user said already of a task that exists (a zoom range's level).
+    bool StartTaskWith(quarrow::StartEntries entries,
+                       std::optional<quarrow::LevelChoice> decided = std::nullopt);
+    // Each level of the zoom range checked, and each existing level's task asked about, before
+    // the first starts; false when the range does not start.
+    bool AskRangeLevels();
     // The task of the zoom range's current level, named NAME_z13.zav.
     void StartLevel();
     // "Zoom 14 (2 of 3): " while a zoom range runs, else nothing.
@@ -239,11 +245,7 @@ private:
     TElidedLabel* m_progressText = nullptr;
 
     // A zoom range: one task a level, each started when the one before ended whole.
-    struct ZoomRange {
-        int From = 0, To = 0, Level = 0;
-        std::string Name; // as typed; each level's task is RangeTaskName(Name, Level)
-    };
-    std::optional<ZoomRange> m_zoomRange;
+    std::optional<quarrow::RangeRun> m_zoomRange;
     int m_zoomShown = 13; // the zoom level field's last value, which ZoomTo follows when equal
 
     bool m_shown = false;

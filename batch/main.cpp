@@ -11,6 +11,7 @@
 
 #include "BatchOptions.h"
 #include "BatchRun.h"
+#include "task/RangeRun.h"
 #include "task/BlankRetry.h"
 #include "task/StartRules.h"
 #include "task/TaskUpdateRun.h"
@@ -151,18 +152,22 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
         entries.Bottom = AreaEdgeText(bounds.South);
     }
     const bool range = options.FirstZoom != options.LastZoom;
-    int status = batch_exit::Done;
-    for (int zoom = options.FirstZoom; zoom <= options.LastZoom; ++zoom) {
+    RangeRun levels(options.FirstZoom, options.LastZoom, options.TaskName);
+    const auto entriesOf = [&](int zoom) {
         entries.ZoomText = range ? std::to_string(zoom) : options.ZoomText;
         // The name as its project file has it, so the same command again resumes the task.
-        entries.TaskName =
-            range ? RangeTaskName(options.TaskName, zoom) : ProjectNameFor(options.TaskName);
+        entries.TaskName = range ? levels.TaskName(zoom) : ProjectNameFor(options.TaskName);
         entries.Coverage = nullptr;
+        return entries;
+    };
+    // Every level is checked before the first starts: a refused one, or one that would replace a
+    // task without --replace, leaves nothing behind, not even a folder.
+    for (int zoom = options.FirstZoom; zoom <= options.LastZoom; ++zoom) {
+        const PreparedStart check = PrepareStart(settings, entriesOf(zoom), FreeDiskSpace, true);
+        if (!check.Task)
+            return Refused(check.Refusal);
         if (options.DryRun) {
-            const PreparedStart estimate = PrepareStart(settings, entries, FreeDiskSpace, true);
-            if (!estimate.Task)
-                return Refused(estimate.Refusal);
-            const long long tiles = estimate.Task->TileCount;
+            const long long tiles = check.Task->TileCount;
             std::printf(
                 "zoom %d: %s, about %s, about %s at the source's pace (%s)\n", zoom,
                 TilesText(static_cast<unsigned long long>(tiles)).c_str(),
@@ -172,16 +177,17 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
                 entries.TaskName.c_str());
             continue;
         }
-        // A refused task leaves nothing behind, not even its folder: the checks first.
-        if (const PreparedStart check = PrepareStart(settings, entries, FreeDiskSpace, true);
-            !check.Task)
-            return Refused(check.Refusal);
-        PreparedStart start = PrepareStart(settings, entries, FreeDiskSpace);
         // Nothing a user made is replaced without their word.
-        if (start.Existing && !options.Replace)
-            return Refused({"The task " + start.Existing->Name + " exists in " +
-                            start.Task->Params->SavePath +
+        if (check.Existing && !options.Replace)
+            return Refused({"The task " + check.Existing->Name + " exists in " +
+                            check.Task->Params->SavePath +
                             ": --resume it, or add --replace to start it anew."});
+    }
+    if (options.DryRun)
+        return batch_exit::Done;
+    int status = batch_exit::Done;
+    for (int zoom = options.FirstZoom; zoom <= options.LastZoom; ++zoom) {
+        PreparedStart start = PrepareStart(settings, entriesOf(zoom), FreeDiskSpace);
         if (start.Task && options.Workers && !start.Resume)
             start.Task->Params->ThreadCount =
                 std::min(start.Task->Params->ThreadCount, *options.Workers);
@@ -189,7 +195,10 @@ int RunTasks(const BatchOptions& options, const std::string& folder) {
         if (one == batch_exit::Usage || one >= 128)
             return one;
         status = Worse(status, one);
+        levels.Ended(one == batch_exit::Done);
     }
+    if (range)
+        std::fprintf(stderr, "%s\n", levels.EndText().c_str());
     return status;
 }
 

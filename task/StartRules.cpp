@@ -290,8 +290,7 @@ PreparedStart PrepareStart(const StartSettings& settings, const StartEntries& en
         return refuse("Error: Create task failure.");
     }
     std::error_code exists;
-    if (!estimateOnly && !start.Resume &&
-        std::filesystem::exists(start.Task->ProjectFile(), exists)) {
+    if (!start.Resume && std::filesystem::exists(start.Task->ProjectFile(), exists)) {
         ExistingTask existing;
         existing.Name = ProjectBaseName(projectName);
         // The same entries but the name typed without its ".zav".

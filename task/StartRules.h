@@ -116,7 +116,8 @@ struct PreparedStart {
     std::shared_ptr<DownloadTask> Task;
     bool Resume = false;
     std::vector<std::string> Refusal;
-    // Set when Task would replace a task that exists: nothing is written until it is answered.
+    // Set when Task would replace a task that exists (also for an estimate): nothing is written
+    // until it is answered.
     std::optional<ExistingTask> Existing;
 };
 

@@ -391,6 +391,19 @@ TEST_F(Batch, AZoomRangeIsATaskPerLevelAndEachResumes) {
     EXPECT_NE(std::string::npos, again.Err.find("4 tiles: 4 saved, 0 blank")) << again.Err;
 }
 
+// A level that cannot be whole (a tile's name taken by a folder) does not keep the next from
+// being fetched; the end says which levels are whole.
+TEST_F(Batch, EveryLevelOfARangeIsAskedForAndTheEndSaysWhichAreWhole) {
+    Install(AnyPort());
+    const TileRange range = CoveringTiles(116.1, 116.3, 39.8, 39.7, 11);
+    fs::create_directories(m_save.Path() + "bj_z11/zavm_" + std::to_string(range.MinX) + "_" +
+                           std::to_string(range.MinY) + "_11.png");
+    const test::ProgramRun run = Run(Task("116.1,39.7,116.3,39.8", "11-12", "bj", m_save.Path()));
+    EXPECT_NE(0, run.ExitCode) << run.Err;
+    EXPECT_NE(std::string::npos, run.Err.find("Zoom 11 to 12: 12 whole, 11 not whole.")) << run.Err;
+    EXPECT_EQ(12, FilesIn(m_save.Path() + "bj_z12"));
+}
+
 TEST_F(Batch, ASecondCtrlCEndsAtOnceWithTheTaskSaved) {
     // Answers that take far longer than the stop's grace: after one Ctrl-C the program would wait
     // for its workers' requests; after a second it saves and ends at once.

@@ -649,6 +649,33 @@ TEST_F(MainWindow, AZoomRangeRunsATaskALevelAndTheSameEntriesGoOn) {
     }
 }
 
+// A level that cannot be whole (a tile's name taken by a folder) is followed by the next; the
+// end says which levels are whole.
+TEST_F(MainWindow, AZoomRangeGoesOnPastALevelThatIsNotWhole) {
+    tileservice::ServiceOptions options;
+    options.Port = 0;
+    tileservice::TileService service(options);
+    Install("127.0.0.1:" + std::to_string(service.Port()));
+    auto form = MakeForm();
+    Type(*form, {"116.3", "116.5", "39.9", "39.9"}, m_save.Path(), "fl");
+    Find<QLineEdit>(*form, "Edit5")->setText("11");
+    Find<QSpinBox>(*form, "ZoomTo")->setValue(12);
+    const TileRange range = CoveringTiles(116.3, 116.5, 39.9, 39.9, 11);
+    std::filesystem::create_directories(m_save.Path() + "fl_z11/zavs_" + // the settings' map type
+                                        std::to_string(range.MinX) + "_" +
+                                        std::to_string(range.MinY) + "_11.png");
+    form->BitBtn1Click();
+    RunToEnd(*form);
+    ASSERT_TRUE(PumpUntil([&] {
+        return form->CurrentTask && form->CurrentTask->Params->Zoom == 12 &&
+               Find<QPushButton>(*form, "BitBtn1")->text() == "Stop";
+    }));
+    RunToEnd(*form);
+    const QString status = Find<QLabel>(*form, "ProgressText")->text();
+    EXPECT_TRUE(status.endsWith("Zoom 11 to 12: 12 whole, 11 not whole.")) << status.toStdString();
+    EXPECT_EQ(1, m_dialogs.TextsOf(Kind::Message).size());
+}
+
 TEST_F(MainWindow, ATaskTheServiceRefusesSaysSoAtItsEndUntilTheEntriesChange) {
     tileservice::ServiceOptions options;
     options.Port = 0;
