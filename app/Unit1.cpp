@@ -2,6 +2,8 @@
 #include "Unit1.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -824,6 +826,9 @@ void TForm1::HaltWorkers() {
 }
 
 void TForm1::Timer1Timer() {
+    // A tick while a save or the end waits for the disk: the next one does its work.
+    if (m_offUi)
+        return;
     RunHandler(m_dialogs, [this] {
         ++TickCount;
         if (TickCount % 5 == 0 && CurrentTask)
@@ -845,10 +850,38 @@ void TForm1::SaveRun() {
     const auto report = [this](const std::string& path, const std::string& message) {
         ReportSaveFailure(path, message);
     };
-    Run().Save(PositionsOf(Workers), report);
+    TaskRun& run = Run();
+    run.BeginSave(PositionsOf(Workers));
+    RunOffUi([&run] { run.WriteSave(); });
+    run.EndSave(report);
     // As on a full disk: the workers end, and nothing counts the tiles they write meanwhile.
-    if (m_run->TilesLost())
+    if (run.TilesLost())
         HaltWorkers();
+}
+
+// Flushes wait for the disk: the window goes on drawing and taking the workers' lines meanwhile,
+// but no input acts on it until the work is done.
+void TForm1::RunOffUi(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::exception_ptr error;
+    const QScopedValueRollback<bool> busy(m_offUi, true);
+    {
+        const std::jthread writer([&] {
+            try {
+                work();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            done = true;
+        });
+        while (!done) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+            if (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 TaskRun& TForm1::Run() {
@@ -869,7 +902,10 @@ void TForm1::EndTask(bool tell) {
     if (CurrentTask) {
         const WorkerPositions positions = PositionsOf(Workers);
         TaskRun& run = Run();
-        run.Close(positions, [this](const std::string& path, const std::string& message) {
+        // The last save and the census of the task's tiles, off the window's thread.
+        run.BeginClose(positions);
+        RunOffUi([&run] { run.WriteClose(); });
+        run.EndClose([this](const std::string& path, const std::string& message) {
             ReportSaveFailure(path, message);
         });
         const QString ended = Q(
@@ -947,12 +983,12 @@ void TForm1::PaneSink::Append(const std::string& line) {
     Pane->AppendLine(line);
 }
 
-void TForm1::PaneSink::Save(const std::string& path) const {
-    Pane->SaveToFile(path);
-}
-
 std::vector<std::string> TForm1::PaneSink::Lines() const {
     return Pane->Lines();
+}
+
+LineStore TForm1::PaneSink::Copy() const {
+    return Pane->Store();
 }
 
 int TForm1::TilesDone() const {

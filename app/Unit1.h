@@ -147,8 +147,8 @@ private:
         TLinePane* Pane = nullptr;
         void Load(const std::string& path) override;
         void Append(const std::string& line) override;
-        void Save(const std::string& path) const override;
         std::vector<std::string> Lines() const override;
+        quarrow::LineStore Copy() const override;
     };
 
     void BuildControls();
@@ -177,6 +177,9 @@ private:
     void HaltWorkers();
     // The current task's run; made for a task set up without Start.
     quarrow::TaskRun& Run();
+    // Runs the work on a thread of its own while the window processes its events but input;
+    // returns when it is done, throwing what it threw.
+    void RunOffUi(const std::function<void()>& work);
     // The five-second save of the run: panes, records, each worker's last finished tile.
     void SaveRun();
     // The end sequence; tell: the "Task stoped!" box.
@@ -250,6 +253,7 @@ private:
 
     bool m_shown = false;
     bool m_ending = false; // the end sequence of the current task has begun
+    bool m_offUi = false;  // RunOffUi waits for its work
     QString m_outcome; // how the last task ended, until the entries change
     std::set<std::string> m_reportedSaveFailures;
 };

@@ -69,8 +69,8 @@ private:
     public:
         void Load(const std::string& path) override { Store.Load(path); }
         void Append(const std::string& line) override { Store.Append(line); }
-        void Save(const std::string& path) const override { Store.Save(path); }
         std::vector<std::string> Lines() const override { return Store.Lines(); }
+        LineStore Copy() const override { return Store; }
         LineStore Store;
     };
 

@@ -76,6 +76,18 @@ std::optional<std::string> FlushWritten(const std::string& folder,
 TileBatch::TileBatch(std::string folder, Flusher flusher)
     : m_folder(std::move(folder)), m_flusher(std::move(flusher)) {}
 
+TileBatch TileBatch::Take() {
+    TileBatch taken(m_folder, m_flusher);
+    taken.m_paths.swap(m_paths);
+    taken.m_failure = m_failure;
+    return taken;
+}
+
+void TileBatch::Merge(const TileBatch& committed) {
+    if (!m_failure)
+        m_failure = committed.m_failure;
+}
+
 void TileBatch::Commit(std::initializer_list<std::function<void()>> steps) {
     if (!m_failure) {
         m_failure = m_flusher(m_folder, m_paths);

@@ -40,6 +40,10 @@ public:
     // fails no step runs, and none of any later commit either: a file system that failed a flush
     // may have lost what it then calls flushed. Throws an Exception led by TilesNotSavedLead.
     void Commit(std::initializer_list<std::function<void()>> steps = {});
+    // The files added since the last commit, as a batch of their own that commits them as this
+    // one would (on another thread, say); Merge takes back what its commit found.
+    TileBatch Take();
+    void Merge(const TileBatch& committed);
     // The reason of the failed flush; none while every flush succeeded.
     const std::optional<std::string>& Failure() const noexcept { return m_failure; }
 

@@ -68,15 +68,9 @@ void TaskRun::TileEnded(const TileEvent& event) {
     case TileOutcome::Refused:
         break;
     }
-    if (!event.Record || !m_records)
-        return;
-    try {
-        m_records->Put(*event.Record);
-    } catch (const Exception& error) {
-        m_recordsFailed = IsUpdate();
-        if (m_recordsProblem.empty())
-            m_recordsProblem = error.Message();
-    }
+    // Put with the save that commits them, after their tiles are flushed.
+    if (event.Record && m_records)
+        m_unsaved.push_back(*event.Record);
 }
 
 void TaskRun::WorkerEnded(const WorkerEndEvent& event) {
@@ -89,21 +83,20 @@ void TaskRun::Stop(int workers) {
         m_log.Append(StopLine(slot));
 }
 
-void TaskRun::SaveRecords() {
-    if (!m_records)
-        return;
-    try {
-        if (IsUpdate()) {
-            const RunCounts whole = UpdateCounts();
-            m_records->SetPassCounts(
-                {whole.Unchanged, whole.Changed, whole.Gone, whole.BytesFetched, whole.BytesHeld});
-        }
-        m_records->Commit();
-    } catch (const Exception&) {
-        m_recordsFailed = IsUpdate();
-        throw;
-    }
-}
+// What one save writes, taken on the host's thread.
+struct TaskRun::PendingSave {
+    WorkerPositions Positions;
+    LineStore Log, Failed;
+    TileBatch Tiles;
+    std::vector<TileRecord> Records;
+    std::optional<std::array<std::int64_t, TileRecords::PassCountKinds>> PassCounts;
+    bool EndPass = false; // a whole update's last save ends its pass
+    bool Census = false;  // the end's: the task's tiles counted after
+    // Found while writing.
+    std::vector<std::pair<std::string, std::string>> Problems; // path, message
+    std::optional<std::string> RecordsFault;
+    std::optional<TileCensus> Counted;
+};
 
 RunCounts TaskRun::UpdateCounts() const {
     RunCounts whole = m_counts;
@@ -119,57 +112,120 @@ RunCounts TaskRun::UpdateCounts() const {
 }
 
 void TaskRun::Save(const WorkerPositions& positions, const Reporter& report) {
-    const auto reported = [&report](const std::string& path, const std::function<void()>& save) {
-        try {
-            save();
-        } catch (const Exception& error) {
-            report(path, error.Message());
-        }
-    };
-    reported(m_task->LogFile, [this] { m_log.Save(m_task->LogFile); });
-    try {
-        m_batch.Commit({
-            [&] { reported(TaskFilesOf(m_task->ProjectFile()).Records, [this] { SaveRecords(); }); },
-            [&] { reported(m_task->FailedFile, [this] { m_failed.Save(m_task->FailedFile); }); },
-            [&] { reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, positions); }); },
-        });
-    } catch (const Exception& error) {
-        // Told once; the run stops, and what the lost tiles' counts would have said stays unsaid.
-        if (m_counts.StopReason.empty()) {
-            m_counts.StopReason = error.Message();
-            m_recordsFailed = IsUpdate();
-            report(m_task->TileFolder, error.Message());
-        }
+    BeginSave(positions);
+    WriteSave();
+    EndSave(report);
+}
+
+void TaskRun::BeginSave(const WorkerPositions& positions) {
+    m_pending = std::make_unique<PendingSave>(
+        PendingSave{positions, m_log.Copy(), m_failed.Copy(), m_batch.Take(),
+                    std::move(m_unsaved), std::nullopt, false, false, {}, std::nullopt, std::nullopt});
+    m_unsaved.clear();
+    if (m_records && IsUpdate()) {
+        const RunCounts whole = UpdateCounts();
+        m_pending->PassCounts = {whole.Unchanged, whole.Changed, whole.Gone, whole.BytesFetched,
+                                 whole.BytesHeld};
     }
 }
 
+void TaskRun::WriteSave() {
+    PendingSave& save = *m_pending;
+    const auto reported = [&save](const std::string& path, const std::function<void()>& write) {
+        try {
+            write();
+        } catch (const Exception& error) {
+            save.Problems.emplace_back(path, error.Message());
+        }
+    };
+    reported(m_task->LogFile, [&] { save.Log.Save(m_task->LogFile); });
+    const std::string records = TaskFilesOf(m_task->ProjectFile()).Records;
+    try {
+        save.Tiles.Commit({
+            [&] {
+                if (!m_records)
+                    return;
+                try {
+                    for (const TileRecord& record : save.Records)
+                        m_records->Put(record);
+                    if (save.PassCounts)
+                        m_records->SetPassCounts(*save.PassCounts);
+                    if (save.EndPass)
+                        m_records->EndUpdate();
+                    m_records->Commit();
+                } catch (const Exception& error) {
+                    save.RecordsFault = error.Message();
+                    save.Problems.emplace_back(records, error.Message());
+                }
+            },
+            [&] { reported(m_task->FailedFile, [&] { save.Failed.Save(m_task->FailedFile); }); },
+            [&] {
+                reported(m_task->ProjectFile(), [&] { SaveResumeKeys(*m_task, save.Positions); });
+            },
+        });
+    } catch (const Exception&) {
+        // Told by EndSave, from the batch's failure.
+    }
+    if (save.Census)
+        save.Counted = CountTiles(*m_task, m_blankImage, save.Failed.Lines());
+}
+
+void TaskRun::EndSave(const Reporter& report) {
+    const std::unique_ptr<PendingSave> save = std::move(m_pending);
+    m_batch.Merge(save->Tiles);
+    for (const auto& [path, message] : save->Problems)
+        report(path, message);
+    if (save->RecordsFault) {
+        m_recordsFailed = IsUpdate();
+        m_problemTold = true; // told with the save's problems
+        if (m_recordsProblem.empty())
+            m_recordsProblem = *save->RecordsFault;
+    }
+    // Told once; the run stops, and what the lost tiles' counts would have said stays unsaid.
+    if (const std::optional<std::string>& lost = m_batch.Failure();
+        lost && m_counts.StopReason.empty()) {
+        m_counts.StopReason = std::string(TilesNotSavedLead) + *lost;
+        m_recordsFailed = IsUpdate();
+        report(m_task->TileFolder, m_counts.StopReason);
+    }
+    if (save->Counted)
+        m_census = save->Counted;
+}
+
 void TaskRun::Close(const WorkerPositions& positions, const Reporter& report) {
+    BeginClose(positions);
+    WriteClose();
+    EndClose(report);
+}
+
+void TaskRun::BeginClose(const WorkerPositions& positions) {
     if (m_closed)
         return;
     m_closed = true;
-    const std::string records = TaskFilesOf(m_task->ProjectFile()).Records;
-    // A record that could not be put is told once, with the update's end.
-    if (!m_recordsProblem.empty() && !m_problemTold) {
-        m_problemTold = true;
-        report(records, m_recordsProblem);
-    }
-    if (IsUpdate()) {
+    if (IsUpdate())
         m_log.Append(UpdateSummary(UpdateCounts(), *m_task->Params->Update));
-        // A whole update ends its pass, so the next begins anew; one stopped or given up goes on.
-        if (m_records && Complete(positions)) {
-            try {
-                m_records->EndUpdate();
-            } catch (const Exception& error) {
-                m_recordsFailed = true;
-                report(records, error.Message());
-            }
-        }
-    }
     for (const std::string& line : ClosingLines(*m_task))
         m_log.Append(line);
-    Save(positions, report);
-    if (!IsUpdate())
-        m_census = CountTiles(*m_task, m_blankImage, m_failed.Lines());
+    BeginSave(positions);
+    // A whole update ends its pass, so the next begins anew; one stopped or given up goes on.
+    m_pending->EndPass = IsUpdate() && m_records && Complete(positions);
+    m_pending->Census = !IsUpdate();
+}
+
+void TaskRun::WriteClose() {
+    if (m_pending)
+        WriteSave();
+}
+
+void TaskRun::EndClose(const Reporter& report) {
+    if (!m_pending)
+        return;
+    EndSave(report);
+    // A record that could not be put is told once, with the end.
+    if (!m_recordsProblem.empty() && !m_problemTold) {
+        m_problemTold = true;
+        report(TaskFilesOf(m_task->ProjectFile()).Records, m_recordsProblem);
+    }
 }
 
 int TaskRun::TilesDone(const WorkerPositions& positions) const {

@@ -14,6 +14,7 @@
 #include "StartRules.h"
 #include "TaskOutcome.h"
 #include "download/TileEvent.h"
+#include "store/LineStore.h"
 #include "store/TileBatch.h"
 #include "store/TileRecords.h"
 #include "engine/Unitclasstask.h"
@@ -28,9 +29,13 @@ public:
     // The file's lines in place of what was there; throws an Exception when it cannot be read.
     virtual void Load(const std::string& path) = 0;
     virtual void Append(const std::string& line) = 0;
-    // Throws an Exception naming the file when it cannot be written.
-    virtual void Save(const std::string& path) const = 0;
     virtual std::vector<std::string> Lines() const = 0;
+    // The lines as they are now, to be saved from any thread.
+    virtual LineStore Copy() const {
+        LineStore copy;
+        copy.SetLines(Lines());
+        return copy;
+    }
 };
 
 // The words that end a run, as each presenter says them.
@@ -77,10 +82,21 @@ public:
     // others go on; tiles that could not be flushed are reported once, stop every later step of
     // this run's saves, and end the run: the presenter stops its workers (TilesLost).
     void Save(const WorkerPositions& positions, const Reporter& report);
+    // The same in three steps, so that the writing can run off the host's thread: BeginSave
+    // takes what is to be saved (on the host's thread), WriteSave writes it (on any thread; the
+    // host calls nothing of the run meanwhile but TileEnded, the lines and the counts), EndSave
+    // reports what failed (on the host's thread).
+    void BeginSave(const WorkerPositions& positions);
+    void WriteSave();
+    void EndSave(const Reporter& report);
     bool TilesLost() const noexcept { return m_batch.Failure().has_value(); }
     // The end, once every worker has ended: an update's summary line and the end of its pass
-    // when it was whole, the closing lines, the last save.
+    // when it was whole, the closing lines, the last save, the census of the task's tiles. In
+    // three steps as a save: BeginClose and EndClose on the host's thread, WriteClose on any.
     void Close(const WorkerPositions& positions, const Reporter& report);
+    void BeginClose(const WorkerPositions& positions);
+    void WriteClose();
+    void EndClose(const Reporter& report);
 
     // This run's counts; an update's whole counts take in the earlier runs of its pass.
     const RunCounts& Counts() const noexcept { return m_counts; }
@@ -103,7 +119,7 @@ public:
     std::string EndText(const WorkerPositions& positions, const EndWords& words) const;
 
 private:
-    void SaveRecords();
+    struct PendingSave;
 
     std::shared_ptr<DownloadTask> m_task;
     TileBatch m_batch; // the tiles written since the last save
@@ -117,6 +133,8 @@ private:
     bool m_recordsFailed = false; // an update whose records could not all be kept is not whole
     std::array<std::int64_t, TileRecords::PassCountKinds> m_earlier{}; // of the pass's runs before
     RunCounts m_counts;
+    std::vector<TileRecord> m_unsaved; // records since the last save
+    std::unique_ptr<PendingSave> m_pending; // the save between its begin and its end
     int m_listed = 0;
     bool m_stopped = false;
     bool m_closed = false;

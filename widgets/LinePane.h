@@ -31,6 +31,7 @@ public:
     std::size_t LineCount() const noexcept { return m_store.Count(); }
     std::string_view Line(std::size_t index) const { return m_store.Line(index); }
     std::vector<std::string> Lines() const { return m_store.Lines(); }
+    const quarrow::LineStore& Store() const noexcept { return m_store; }
 
     // Replaces the content with the file's lines. Throws an Exception "Unable to read " + path.
     // A log of more than ImmediateLines shows its last TailLines at once and the lines before

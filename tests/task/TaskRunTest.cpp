@@ -18,7 +18,6 @@ class VectorSink final : public LineSink {
 public:
     void Load(const std::string&) override { Kept.clear(); }
     void Append(const std::string& line) override { Kept.push_back(line); }
-    void Save(const std::string&) const override {}
     std::vector<std::string> Lines() const override { return Kept; }
     std::vector<std::string> Kept;
 };
@@ -150,16 +149,6 @@ TEST(TaskRun, TheCensusCountsEachTileOnceFromTheFolderAndTheList) {
               (std::vector<long long>{census.Saved, census.Blank, census.Failed, census.NotFetched}));
 }
 
-// A sink that counts its saves.
-class SavingSink final : public LineSink {
-public:
-    void Load(const std::string&) override {}
-    void Append(const std::string&) override {}
-    void Save(const std::string&) const override { ++Saves; }
-    std::vector<std::string> Lines() const override { return {}; }
-    mutable int Saves = 0;
-};
-
 // After a power cut, an update's record must never name a tile that did not reach the disk: the
 // next update would take the old picture for the new one for good.
 TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
@@ -172,7 +161,7 @@ TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
     auto task = std::make_shared<DownloadTask>(params);
     WriteTaskFiles(*task);
     const std::string project = test::ReadFileBytes(task->ProjectFile());
-    SavingSink log, failed;
+    VectorSink log, failed;
     std::vector<std::vector<std::string>> flushed;
     std::optional<std::string> fault = "Input/output error";
     TaskRun run(task, log, failed, exe.Path(), TaskRun::Lines::Load,
@@ -183,6 +172,9 @@ TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
     const int x = task->MinX, y = task->MinY;
     test::WriteFileBytes(task->TilePath(x, y), test::TilePng("new"));
     run.TileEnded({x, y, TileOutcome::Changed, "", 10, 10, TileRecord{x, y, 1, 0, "e", "", 100}});
+    log.Append("told");
+    run.FailedLine("listed");
+    const std::string list = test::ReadFileBytes(task->FailedFile);
     std::vector<std::string> problems;
     const auto report = [&](const std::string& path, const std::string& message) {
         problems.push_back(path + ": " + message);
@@ -193,8 +185,9 @@ TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
     EXPECT_EQ(std::vector<std::string>{told}, problems);
     EXPECT_EQ(std::vector<std::vector<std::string>>{{task->TilePath(x, y)}}, flushed);
     EXPECT_TRUE(run.TilesLost());
-    EXPECT_EQ(1, log.Saves);    // the log tells what happened
-    EXPECT_EQ(0, failed.Saves); // nothing that counts the tiles is saved
+    // The log tells what happened; nothing that counts the tiles is saved.
+    EXPECT_NE(std::string::npos, test::ReadFileBytes(task->LogFile).find("told\r\n"));
+    EXPECT_EQ(list, test::ReadFileBytes(task->FailedFile));
     EXPECT_EQ(project, test::ReadFileBytes(task->ProjectFile()));
     {
         TileRecords records(TaskFilesOf(task->ProjectFile()).Records, TileRecords::Access::Read);
@@ -207,7 +200,7 @@ TEST(TaskRun, TilesThatCannotBeFlushedStopTheRunBeforeAnythingCountsThem) {
     run.Close({{x, y}}, report);
     EXPECT_EQ(1u, flushed.size());
     EXPECT_EQ(1u, problems.size());
-    EXPECT_EQ(0, failed.Saves);
+    EXPECT_EQ(list, test::ReadFileBytes(task->FailedFile));
     EXPECT_EQ(project, test::ReadFileBytes(task->ProjectFile()));
     EXPECT_FALSE(run.Complete({{x, y}}));
     EXPECT_TRUE(run.EndText({{x, y}}, {}).starts_with(told.substr(task->TileFolder.size() + 2)));
