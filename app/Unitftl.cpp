@@ -3,10 +3,14 @@
 // nothing the user does can act on the window until the run is over.
 #include "Unitftl.h"
 
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QMetaObject>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShowEvent>
@@ -50,6 +54,10 @@ void TfrmFlt::BuildControls() {
     Button1 = new QPushButton(QStringLiteral("Open *.ftl file and download..."), Panel1);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(16, 16, 201, 25);
+    ButtonStop = new QPushButton(QStringLiteral("Stop"), Panel1);
+    ButtonStop->setObjectName(QStringLiteral("ButtonStop"));
+    ButtonStop->setGeometry(232, 16, 75, 25);
+    ButtonStop->hide();
     layout->addWidget(Panel1);
 
     Panel2 = new QWidget(this);
@@ -69,6 +77,7 @@ void TfrmFlt::BuildControls() {
     layout->addWidget(Panel2, 1);
 
     connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
+    connect(ButtonStop, &QPushButton::clicked, this, &TfrmFlt::ButtonStopClick);
 }
 
 void TfrmFlt::showEvent(QShowEvent* event) {
@@ -114,15 +123,47 @@ void TfrmFlt::FetchBlanks(const QString& projectFile) {
     if (!isVisible())
         open();
     Memo1->Clear();
+    m_stop = false;
+    ButtonStop->show();
+    Button1->setEnabled(false);
+    const auto restore = qScopeGuard([this] {
+        ButtonStop->hide();
+        Button1->setEnabled(true);
+    });
     RunHandler(m_dialogs, [&] {
         const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
-        quarrow::RetryBlankTiles(
-            quarrow::ReadStartSettings(quarrow::SettingsFilePath(program)),
-            projectFile.toStdString(), program,
-            [this](std::string_view line) { Memo1->AppendLine(std::string(line)); },
-            [] {
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                return false;
+        const quarrow::StartSettings settings =
+            quarrow::ReadStartSettings(quarrow::SettingsFilePath(program));
+        std::atomic<bool> done{false};
+        std::exception_ptr error;
+        {
+            const std::jthread asker([&] {
+                try {
+                    quarrow::RetryBlankTiles(
+                        settings, projectFile.toStdString(), program,
+                        [this](std::string_view line) {
+                            QMetaObject::invokeMethod(
+                                this, [this, shown = std::string(line)] { Memo1->AppendLine(shown); },
+                                Qt::QueuedConnection);
+                        },
+                        [this] { return m_stop.load(); });
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                done = true;
+                QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection); // wakes the wait
             });
+            // Stop must be pressable: every event is taken while the run goes on.
+            while (!done)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        // The lines posted last.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (error)
+            std::rethrow_exception(error);
     });
+}
+
+void TfrmFlt::ButtonStopClick() {
+    m_stop = true;
 }

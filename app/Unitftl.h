@@ -2,6 +2,8 @@
 // A Qt window: part of the application, not of the download core (whose Rerun.h it drives).
 #pragma once
 
+#include <atomic>
+
 #include <QDialog>
 
 class Dialogs;
@@ -20,8 +22,11 @@ public slots:
     // Asks for a list and fetches its tiles; returns when the run is over.
     void Button1Click();
     // Shows the window and asks the service again for the blank tiles of the task, a line each
-    // in the pane; returns when the run is over, the window still open.
+    // in the pane as it comes, on a thread of its own; its Stop button ends the run after the
+    // tile at hand. Returns when the run is over, the window still open.
     void FetchBlanks(const QString& projectFile);
+    // Asks the blank tiles' run to stop.
+    void ButtonStopClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -32,9 +37,11 @@ private:
 
     Dialogs& m_dialogs;
     bool m_running = false;
+    std::atomic<bool> m_stop{false};
 
     QWidget* Panel1 = nullptr;
     QPushButton* Button1 = nullptr;
+    QPushButton* ButtonStop = nullptr; // shown while the blank tiles are asked again
     QWidget* Panel2 = nullptr;
     TLinePane* Memo1 = nullptr;
 };
