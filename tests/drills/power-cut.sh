@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Power cuts at random moments: quarrow-batch runs a task on a LazyFS mount (a FUSE file system
 # that drops every write not flushed, on command), is frozen, the unflushed writes are dropped and
-# the process is killed; then the same command goes on, on the same mount. In the end every tile
-# must be the bytes of an uninterrupted run, and no file of the task empty. Needs root,
+# the process is killed; then the same command goes on, on the same mount. Three commands are cut
+# so: a download, an update against a service whose tiles changed since, and a custom source's
+# re-download of its failed list. After each, every tile must be the service's current picture,
+# and no file of the task empty. Needs root,
 # /dev/fuse and LazyFS's source beside the repository (shared/tools/lazyfs); exits 77 (skipped),
 # saying why, when one is missing.
 # Usage: power-cut.sh BUILD_FOLDER [CUTS]
@@ -32,17 +34,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The local service, slow enough that a cut falls among the tiles.
-"$build/tools/tileservice/tileservice" --port 0 --delay-ms 150 >"$work/service.out" &
-pids+=($!)
-for _ in $(seq 100); do grep -q listening "$work/service.out" 2>/dev/null && break; sleep 0.05; done
-port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/service.out" | head -1)
-[ -n "$port" ] || { echo "the tile service did not start"; exit 1; }
+# The local service, slow enough that a cut falls among the tiles; started anew on the same port
+# with other faults or pictures.
+service_pid=
+start_service() {
+    [ -n "$service_pid" ] && { kill -9 "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
+    : >"$work/service.out"
+    "$build/tools/tileservice/tileservice" --port "${port:-0}" "$@" >"$work/service.out" &
+    service_pid=$!
+    pids+=($service_pid)
+    for _ in $(seq 100); do grep -q listening "$work/service.out" 2>/dev/null && break; sleep 0.05; done
+    port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/service.out" | head -1)
+    [ -n "$port" ] || { echo "the tile service did not start"; exit 1; }
+}
+start_service --delay-ms 150
 
-mkdir -p "$work/exe/ini" "$work/exe/blankimg" "$work/root" "$work/mnt" "$work/ref"
+mkdir -p "$work/exe/ini" "$work/exe/blankimg" "$work/root" "$work/mnt" "$work/ref" "$work/ref2" "$work/ref3"
 cp "$build/app/quarrow-batch" "$work/exe/"
 cp "$repo/install/blankimg/blank.png" "$work/exe/blankimg/"
 printf '[Service]\r\nHost=127.0.0.1:%s\r\n' "$port" >"$work/exe/ini/config.ini"
+printf '[Drill]\r\nMapView=http://127.0.0.1:%s/xyz/normal/{z}/{x}/{y}.png\r\nWorkers=8\r\nTileDelay=0\r\n' \
+    "$port" >"$work/exe/ini/sources.ini"
 batch=$work/exe/quarrow-batch
 task=(--area 116.30,39.88,116.36,39.92 --zoom 15 --name cut)
 
@@ -72,33 +84,82 @@ mountpoint -q "$work/mnt" || skip "could not mount LazyFS (see its output: $(tai
 
 save=$work/mnt/save
 mkdir -p "$save"
-made=0
-for cut in $(seq "$cuts"); do
-    if [ "$made" = 0 ]; then args=("${task[@]}" --folder "$save"); else args=(--resume "$save/cut.zav"); fi
-    "$batch" "${args[@]}" >/dev/null 2>&1 &
-    pid=$!
-    # Before and after the five-second saves.
-    sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.2f", 1 + r % 800 / 100 }')"
-    kill -STOP "$pid" 2>/dev/null || true
-    echo "lazyfs::clear-cache" >"$work/faults.fifo"
-    read -r -t 60 line <&3 || { echo "LazyFS did not clear its cache"; exit 1; }
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    made=1
-    empty=$(find "$save/cut" -type f -empty 2>/dev/null | wc -l)
-    echo "cut $cut: $(find "$save/cut" -type f 2>/dev/null | wc -l) tile files, $empty empty; project file $(stat -c %s "$save/cut.zav") bytes"
-done
 
-status=0
-"$batch" --resume "$save/cut.zav" >"$work/last.out" 2>&1 || status=$?
-tail -1 "$work/last.out"
-[ "$status" = 0 ] || { echo "the resume after the cuts ended with $status"; cat "$work/last.out"; exit 1; }
-differ=0
-for tile in "$work/ref/cut/"*; do
-    cmp -s "$tile" "$save/cut/$(basename "$tile")" || { differ=$((differ + 1)); echo "differs: $(basename "$tile")"; }
-done
-# An empty failed list is a whole one: no tile failed.
-empty=$(find "$save" -type f -empty ! -name '*_failed.ftl' | wc -l)
-find "$save" -type f -empty ! -name '*_failed.ftl' | sed 's/^/empty: /'
-echo "$cuts power cuts: $(ls "$work/ref/cut" | wc -l) tiles, $differ differ, $empty empty files"
-[ "$differ" = 0 ] && [ "$empty" = 0 ]
+# Runs the command, freezes it after a random time of `least` seconds and up to `span` more, drops
+# what was not flushed and kills it; `cuts` times, the first with the first command, the rest with
+# the next.
+cut_runs() {
+    local label=$1 cuts=$2 least=$3 span=$4 folder=$5; shift 5
+    local first=() next=()
+    while [ "$1" != -- ]; do first+=("$1"); shift; done
+    shift
+    next=("$@")
+    for cut in $(seq "$cuts"); do
+        if [ "$cut" = 1 ]; then args=("${first[@]}"); else args=("${next[@]}"); fi
+        "$batch" "${args[@]}" >/dev/null 2>&1 &
+        pid=$!
+        sleep "$(awk -v r="$RANDOM" -v l="$least" -v s="$span" 'BEGIN { printf "%.2f", l + r % (s * 100) / 100 }')"
+        kill -STOP "$pid" 2>/dev/null || true
+        echo "lazyfs::clear-cache" >"$work/faults.fifo"
+        read -r -t 60 line <&3 || { echo "LazyFS did not clear its cache"; exit 1; }
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        empty=$(find "$folder" -type f -empty 2>/dev/null | wc -l)
+        echo "$label cut $cut: $(find "$folder" -type f 2>/dev/null | wc -l) tile files, $empty empty"
+    done
+}
+
+# Every tile of the reference in the folder, byte for byte, and no empty file of the save's.
+check_tiles() {
+    local label=$1 reference=$2 folder=$3 differ=0
+    for tile in "$reference/"*; do
+        cmp -s "$tile" "$folder/$(basename "$tile")" || { differ=$((differ + 1)); echo "differs: $(basename "$tile")"; }
+    done
+    # An empty failed list is a whole one: no tile failed.
+    local empty
+    empty=$(find "$save" -type f -empty ! -name '*_failed.ftl' | wc -l)
+    find "$save" -type f -empty ! -name '*_failed.ftl' | sed 's/^/empty: /'
+    echo "$label: $(ls "$reference" | wc -l) tiles, $differ differ, $empty empty files"
+    [ "$differ" = 0 ] && [ "$empty" = 0 ] || failed=1
+}
+
+# Runs the command until it ends whole (exit 0), at most three times.
+go_on() {
+    local status=0
+    for _ in 1 2 3; do
+        status=0
+        "$batch" "$@" >"$work/last.out" 2>&1 || status=$?
+        [ "$status" = 0 ] && break
+    done
+    tail -1 "$work/last.out"
+    [ "$status" = 0 ] || { echo "$* ended with $status"; cat "$work/last.out"; exit 1; }
+}
+
+failed=0
+# A download.
+# Before and after the five-second saves.
+cut_runs download "$cuts" 1 8 "$save/cut" "${task[@]}" --folder "$save" -- --resume "$save/cut.zav"
+go_on --resume "$save/cut.zav"
+check_tiles "$cuts power cuts of a download" "$work/ref/cut" "$save/cut"
+
+# An update against a service every third of whose tiles changed, slow enough that its saves fall
+# among its tiles.
+start_service --changed-every 3 --delay-ms 1000
+"$batch" "${task[@]}" --folder "$work/ref2" >/dev/null 2>&1
+cut_runs update "$cuts" 2 6 "$save/cut" --update "$save/cut.zav" -- --update "$save/cut.zav"
+go_on --update "$save/cut.zav"
+check_tiles "$cuts power cuts of an update" "$work/ref2/cut" "$save/cut"
+
+# A custom source's re-download of the tiles its faulty service failed.
+start_service --delay-ms 150 --share-500 0.8 --seed 7
+"$batch" "${task[@]/cut/rd}" --source Drill --folder "$save" >/dev/null 2>&1 || true
+echo "re-download: $(grep -c . "$save/rd_failed.ftl" || true) tiles listed"
+start_service --delay-ms 150
+"$batch" "${task[@]/cut/rd}" --source Drill --folder "$work/ref3" >/dev/null 2>&1
+cut_runs re-download "$cuts" 0.3 3 "$save/rd" --retry-failed "$save/rd.zav" -- --retry-failed "$save/rd.zav"
+# And one after its end: what it did not flush is lost then too, and must still be listed.
+cut_runs "re-download, after its end," 1 9 1 "$save/rd" --retry-failed "$save/rd.zav" --
+# The list alone brings back what a cut lost: no resume after it.
+go_on --retry-failed "$save/rd.zav"
+check_tiles "$cuts power cuts of a re-download" "$work/ref3/rd" "$save/rd"
+exit "$failed"
