@@ -30,8 +30,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "combiner/MBTilesWriter.h"
-#include "combiner/XyzTreeWriter.h"
+#include "archive/MBTilesWriter.h"
+#include "archive/XyzTreeWriter.h"
 #include "tools/tileservice/ServiceProcess.h"
 
 extern char** environ;
@@ -214,7 +214,7 @@ int main() {
         const fs::path work = fs::temp_directory_path() / ("serve_bench-" + std::to_string(::getpid()));
         fs::remove_all(work);
         fs::create_directories(work);
-        quarrow::combiner::ArchiveInfo info;
+        quarrow::archive::ArchiveInfo info;
         info.Name = "bench";
         info.MinZoom = info.MaxZoom = Zoom;
         info.West = 116.3;
@@ -223,8 +223,8 @@ int main() {
         info.North = 40.0;
         std::vector<std::pair<int, int>> tiles;
         {
-            quarrow::combiner::MBTilesWriter mbtiles((work / "bench.mbtiles").string(), info);
-            quarrow::combiner::XyzTreeWriter tree((work / "tree").string(), info);
+            quarrow::archive::MBTilesWriter mbtiles((work / "bench.mbtiles").string(), info);
+            quarrow::archive::XyzTreeWriter tree((work / "tree").string(), info);
             for (int x = X0; x < X0 + Side; ++x)
                 for (int y = Y0; y < Y0 + Side; ++y) {
                     const std::string tile = TileOf(x, y);

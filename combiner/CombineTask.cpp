@@ -15,7 +15,7 @@
 
 #include "KmzWriter.h"
 #include "OutputFormats.h"
-#include "PMTilesWriter.h"
+#include "archive/PMTilesWriter.h"
 #include "TileImage.h"
 #include "geo/AreaMask.h"
 #include "base/Exception.h"
@@ -327,59 +327,8 @@ Tasks ReadTasks(const std::vector<std::string>& files) {
     return tasks;
 }
 
-// What the tasks of an MBTiles file or a tile tree have in common: the zoom levels and the
-// rectangle that holds them all.
-struct TaskSetExtent {
-    int MinZoom = 18, MaxZoom = 1;
-    double West = 180, South = 90, East = -180, North = -90;
-};
-
-TaskSetExtent ExtentOf(const Tasks& tasks) {
-    TaskSetExtent extent;
-    for (const auto& task : tasks) {
-        extent.MinZoom = std::min(extent.MinZoom, task->Params->Zoom);
-        extent.MaxZoom = std::max(extent.MaxZoom, task->Params->Zoom);
-        extent.West = std::min(extent.West, task->LeftLongitudeDownload);
-        extent.South = std::min(extent.South, task->BottomLatitudeDownload);
-        extent.East = std::max(extent.East, task->RightLongitudeDownload);
-        extent.North = std::max(extent.North, task->TopLatitudeDownload);
-    }
-    return extent;
-}
-
 } // namespace
 
-ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks) {
-    const TaskSetExtent extent = ExtentOf(tasks);
-    const DownloadTask& first = *tasks.front();
-    ArchiveInfo info;
-    info.Name = ProjectBaseName(first.Params->ProjectName);
-    info.MinZoom = extent.MinZoom;
-    info.MaxZoom = extent.MaxZoom;
-    info.West = extent.West;
-    info.South = extent.South;
-    info.East = extent.East;
-    info.North = extent.North;
-    info.Format = first.TileExtension();
-    info.TileSize = first.TileSide();
-    info.Source = first.Params->Source;
-    info.Attribution = info.Source && !info.Source->Attribution.empty() ? info.Source->Attribution
-                                                                        : SourceName(first);
-    for (const auto& task : tasks) {
-        if (!task->Params->Shape)
-            continue;
-        const AreaShape& shape = *task->Params->Shape;
-        // A ring's last point joins its first; a line drawn of it says so.
-        for (const GeoPolygon& polygon : shape.Polygons)
-            for (const GeoRing& ring : polygon)
-                if (!ring.empty()) {
-                    info.Outline.push_back(ring);
-                    info.Outline.back().push_back(ring.front());
-                }
-        info.Outline.insert(info.Outline.end(), shape.Lines.begin(), shape.Lines.end());
-    }
-    return info;
-}
 
 std::optional<std::string> SizeRefusal(OutputFormat format, long long width, long long height,
                                        const CombineOptions& options, int side) {

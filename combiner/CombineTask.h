@@ -15,6 +15,9 @@
 
 namespace quarrow::combiner {
 
+// The archives the combiner writes are the archive room's.
+using namespace quarrow::archive;
+
 
 // Why an image of this many pixels cannot be written in the format, nullopt when it can: a
 // format's own limit, or a strip beyond MaxStripBytes.
@@ -25,9 +28,6 @@ std::optional<std::string> SizeRefusal(OutputFormat format, long long width, lon
 // The outputs' extensions, for a message: ".bmp, .png, ... or a folder ending in /".
 std::string ExtensionsText();
 
-// What an archive of these tasks (one or more, read back) tells of its tiles: their zoom levels,
-// the rectangle around them, the format, the source and the outline of the tasks' areas.
-ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks);
 
 // Called after every tile with the tiles done and the task's tile count.
 using ProgressFunction = std::function<void(long long done, long long total)>;

@@ -8,12 +8,12 @@
 #include "GeoReference.h"
 #include "GeoTiffWriter.h"
 #include "KmzWriter.h"
-#include "MBTilesWriter.h"
+#include "archive/MBTilesWriter.h"
 #include "OziMapFile.h"
-#include "PMTilesWriter.h"
+#include "archive/PMTilesWriter.h"
 #include "PngStripWriter.h"
-#include "SqliteDbWriter.h"
-#include "XyzTreeWriter.h"
+#include "archive/SqliteDbWriter.h"
+#include "archive/XyzTreeWriter.h"
 #include "base/Exception.h"
 #include "store/TextFile.h"
 #include "base/TextRules.h"
@@ -70,11 +70,11 @@ std::unique_ptr<TileArchive> MBTiles(const std::string& path, const ArchiveInfo&
 }
 
 std::unique_ptr<TileArchive> OsmAnd(const std::string& path, const ArchiveInfo& info) {
-    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::OsmAnd);
+    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::OsmAnd, WebpAsPng);
 }
 
 std::unique_ptr<TileArchive> RMaps(const std::string& path, const ArchiveInfo& info) {
-    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::BigPlanet);
+    return std::make_unique<SqliteDbWriter>(path, info, SqliteForm::BigPlanet, WebpAsPng);
 }
 
 std::unique_ptr<TileArchive> PMTiles(const std::string& path, const ArchiveInfo& info) {
@@ -158,18 +158,18 @@ std::vector<std::string> OziFiles(const std::string& output, const DownloadTask&
 }
 
 // clang-format off
-//    format                 name       extension    also      label                                  image ext  image     archive   refusal      beside      reader
+//    format                 name       extension    also      label                                  image ext  image     archive   refusal      beside
 const FormatRow Rows[] = {
-    {OutputFormat::Bmp,     "bmp",     ".bmp",      nullptr,  "BMP picture (.bmp)",                  nullptr,   Bmp,      nullptr,  BmpRefusal,  WorldFiles, nullptr},
-    {OutputFormat::Png,     "png",     ".png",      nullptr,  "PNG picture (.png)",                  nullptr,   Png,      nullptr,  PngRefusal,  WorldFiles, nullptr},
-    {OutputFormat::GeoTiff, "geotiff", ".tif",      ".tiff",  "GeoTIFF (.tif)",                      nullptr,   GeoTiff,  nullptr,  nullptr,     nullptr, nullptr},
-    {OutputFormat::Ozi,     "ozi",     ".map",      nullptr,  "OziExplorer (.map with its .png)",    ".png",    Png,      nullptr,  PngRefusal,  OziFiles, nullptr},
-    {OutputFormat::Kmz,     "kmz",     ".kmz",      nullptr,  "Garmin custom map (.kmz)",            nullptr,   Kmz,      nullptr,  KmzRefusal,  nullptr, nullptr},
-    {OutputFormat::MBTiles, "mbtiles", ".mbtiles",  nullptr,  "MBTiles (.mbtiles)",                  nullptr,   nullptr,  MBTiles,  nullptr,     nullptr, ReadMBTiles},
-    {OutputFormat::OsmAnd,  "osmand",  ".sqlitedb", nullptr,  "OsmAnd (.sqlitedb)",                  nullptr,   nullptr,  OsmAnd,   nullptr,     nullptr, ReadSqliteDb},
-    {OutputFormat::RMaps,   "rmaps",   ".sqlitedb", nullptr,  "Locus / RMaps (.sqlitedb)",           nullptr,   nullptr,  RMaps,    nullptr,     nullptr, ReadSqliteDb},
-    {OutputFormat::PMTiles, "pmtiles", ".pmtiles",  nullptr,  "PMTiles (.pmtiles)",                  nullptr,   nullptr,  PMTiles,  nullptr,     nullptr, ReadPMTiles},
-    {OutputFormat::Xyz,     "xyz",     "/",         nullptr,  "XYZ tile tree (a folder ending in /)", nullptr,  nullptr,  Xyz,      nullptr,     nullptr, ReadXyzTree},
+    {OutputFormat::Bmp,     "bmp",     ".bmp",      nullptr,  "BMP picture (.bmp)",                  nullptr,   Bmp,      nullptr,  BmpRefusal,  WorldFiles},
+    {OutputFormat::Png,     "png",     ".png",      nullptr,  "PNG picture (.png)",                  nullptr,   Png,      nullptr,  PngRefusal,  WorldFiles},
+    {OutputFormat::GeoTiff, "geotiff", ".tif",      ".tiff",  "GeoTIFF (.tif)",                      nullptr,   GeoTiff,  nullptr,  nullptr,     nullptr},
+    {OutputFormat::Ozi,     "ozi",     ".map",      nullptr,  "OziExplorer (.map with its .png)",    ".png",    Png,      nullptr,  PngRefusal,  OziFiles},
+    {OutputFormat::Kmz,     "kmz",     ".kmz",      nullptr,  "Garmin custom map (.kmz)",            nullptr,   Kmz,      nullptr,  KmzRefusal,  nullptr},
+    {OutputFormat::MBTiles, "mbtiles", ".mbtiles",  nullptr,  "MBTiles (.mbtiles)",                  nullptr,   nullptr,  MBTiles,  nullptr,     nullptr},
+    {OutputFormat::OsmAnd,  "osmand",  ".sqlitedb", nullptr,  "OsmAnd (.sqlitedb)",                  nullptr,   nullptr,  OsmAnd,   nullptr,     nullptr},
+    {OutputFormat::RMaps,   "rmaps",   ".sqlitedb", nullptr,  "Locus / RMaps (.sqlitedb)",           nullptr,   nullptr,  RMaps,    nullptr,     nullptr},
+    {OutputFormat::PMTiles, "pmtiles", ".pmtiles",  nullptr,  "PMTiles (.pmtiles)",                  nullptr,   nullptr,  PMTiles,  nullptr,     nullptr},
+    {OutputFormat::Xyz,     "xyz",     "/",         nullptr,  "XYZ tile tree (a folder ending in /)", nullptr,  nullptr,  Xyz,      nullptr,     nullptr},
 };
 // clang-format on
 

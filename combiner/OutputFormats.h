@@ -13,14 +13,17 @@
 #include <vector>
 
 #include "StripWriter.h"
-#include "TileArchive.h"
-#include "TileReaders.h"
+#include "archive/TileArchive.h"
+#include "archive/TileArchive.h"
 
 namespace quarrow {
 class DownloadTask;
 }
 
 namespace quarrow::combiner {
+
+// The archives the combiner writes are the archive room's.
+using namespace quarrow::archive;
 
 enum class OutputFormat { Bmp, Png, GeoTiff, Ozi, Kmz, MBTiles, OsmAnd, RMaps, PMTiles, Xyz };
 
@@ -78,8 +81,6 @@ struct FormatRow {
     // before the image takes its name; returns their names. May be null.
     std::vector<std::string> (*Beside)(const std::string& output, const DownloadTask& task,
                                        long long width, long long height);
-    // What reads the format's tiles back (TileReaders.h), for an archive; null for a picture.
-    std::unique_ptr<TileReader> (*Reader)(const std::string& path);
 };
 
 std::span<const FormatRow> OutputFormats();

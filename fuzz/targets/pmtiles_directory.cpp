@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "combiner/PMTilesDirectory.h"
+#include "archive/PMTilesDirectory.h"
 
 using namespace quarrow::combiner;
 

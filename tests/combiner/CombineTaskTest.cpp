@@ -2,7 +2,7 @@
 // blank: pixels, world file and MBTiles rows checked against the tile geometry.
 #include "combiner/CombineTask.h"
 #include "combiner/GeoTiffWriter.h"
-#include "combiner/MapPage.h"
+#include "archive/MapPage.h"
 #include "combiner/TileImage.h"
 
 #include <algorithm>

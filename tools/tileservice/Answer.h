@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 class TileReader;
 }
 
@@ -18,7 +18,7 @@ struct Answer {
     std::string Body;
     std::string ExtraHeaders; // whole lines, CR LF included
     // A body read from an archive while it is sent, instead of Body: a raw file's range.
-    const combiner::TileReader* Raw = nullptr;
+    const archive::TileReader* Raw = nullptr;
     std::uint64_t RawOffset = 0;
     std::uint64_t RawLength = 0;
 };

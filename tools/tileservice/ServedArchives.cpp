@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "engine/TileFormat.h"
-#include "combiner/MapPage.h"
+#include "archive/MapPage.h"
 #include "base/Exception.h"
 #include "base/Json.h"
 #include "store/TextFile.h"
@@ -128,12 +128,12 @@ ServedArchives::ServedArchives(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         Item item;
         item.Path = path;
-        item.Reader = combiner::OpenTileReader(path);
+        item.Reader = archive::OpenTileReader(path);
         const std::string name = ServedName(path);
         item.Name = name;
         for (int n = 2; Find(item.Name); ++n)
             item.Name = name + "-" + std::to_string(n);
-        item.Page = combiner::MapPageHtml(item.Reader->Info());
+        item.Page = archive::MapPageHtml(item.Reader->Info());
         item.PageTag = EntityTag(item.Page);
         if (const std::uint64_t size = item.Reader->RawSize(); size > 0) {
             // The archive is served as the reader opened it; its header and size tell it apart
@@ -145,8 +145,8 @@ ServedArchives::ServedArchives(const std::vector<std::string>& paths) {
         }
         m_items.push_back(std::move(item));
     }
-    const std::string folder = combiner::LeafletFolder();
-    for (const char* file : combiner::LeafletFiles()) {
+    const std::string folder = archive::LeafletFolder();
+    for (const char* file : archive::LeafletFiles()) {
         std::string bytes;
         if (!ReadWholeFile(folder + "/" + file, bytes, MaxTileFileSize)) {
             m_warnings.push_back("Leaflet's " + std::string(file) + " cannot be read in " +
@@ -209,7 +209,7 @@ Answer ServedArchives::AnswerFor(const RequestHead& request, std::string_view au
             authority.starts_with("0.0.0.0") && IsHostText(request.Host) ? std::string(request.Host)
                                                                           : std::string(authority);
         std::string json;
-        for (const std::string& line : combiner::TileJsonLines(
+        for (const std::string& line : archive::TileJsonLines(
                  item->Reader->Info(), "http://" + host + "/" + item->Name + "/{z}/{x}/{y}." +
                                            item->Reader->Info().Format))
             json += line + "\n";

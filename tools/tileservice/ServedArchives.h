@@ -14,7 +14,7 @@
 
 #include "Answer.h"
 #include "RequestHead.h"
-#include "combiner/TileReaders.h"
+#include "archive/TileReaders.h"
 
 namespace quarrow::tileservice {
 
@@ -27,7 +27,7 @@ public:
     struct Item {
         std::string Name;
         std::string Path;
-        std::unique_ptr<combiner::TileReader> Reader;
+        std::unique_ptr<archive::TileReader> Reader;
         std::string Page;    // the map page
         std::string PageTag; // its ETag
         std::string RawTag;  // a PMTiles archive's ETag, of its header and size; else empty

@@ -16,7 +16,7 @@
 #include "base/Json.h"
 #include "base/NumberText.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 namespace {
 
@@ -212,4 +212,4 @@ void PMTilesWriter::Finish() {
         throw WriteError(m_path, std::string(": ") + std::strerror(errno));
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -8,12 +8,11 @@
 #include <sqlite3.h>
 
 #include "engine/TileFormat.h"
-#include "TileImage.h"
 #include "base/Exception.h"
 #include "base/TextRules.h"
 #include "store/TileFile.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 struct FormSettings {
     bool BigPlanetZoom; // z = 17 - zoom, in the tiles and in info
@@ -62,9 +61,10 @@ std::string OsmAndUrl(const TileSource& source, bool& flippedRows) {
     return url;
 }
 
-SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form)
+SqliteDbWriter::SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form,
+                               WebpToPng toPng)
     : m_form(form == SqliteForm::OsmAnd ? OsmAndSettings : BigPlanetSettings),
-      m_webp(TileFormatNamed(info.Format) == &RowOf(TileFormat::Webp)),
+      m_webp(TileFormatNamed(info.Format) == &RowOf(TileFormat::Webp)), m_toPng(std::move(toPng)),
       m_file(std::move(path)) {
     m_file.Execute(m_form.Tables, "CREATE TABLE");
 
@@ -118,7 +118,7 @@ void SqliteDbWriter::AddTile(int zoom, int x, int y, const std::string& bytes,
     const std::string* image = &bytes;
     std::string converted;
     if (m_webp) {
-        converted = WebpAsPng(bytes);
+        converted = m_toPng(bytes);
         if (converted.empty())
             throw Exception("The tile " + path + " cannot be converted from WebP to PNG.");
         image = &converted;
@@ -136,4 +136,4 @@ void SqliteDbWriter::Finish() {
     m_file.Finish();
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 struct PMTilesEntry {
     std::uint64_t Id = 0;
@@ -35,4 +35,4 @@ std::string Gzip(std::string_view bytes);
 // whole within it.
 std::optional<std::string> Gunzip(std::string_view bytes, std::size_t limit);
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

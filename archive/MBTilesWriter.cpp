@@ -4,7 +4,7 @@
 
 #include "base/NumberText.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 MBTilesWriter::MBTilesWriter(std::string path, const ArchiveInfo& metadata)
     : m_file(std::move(path)) {
@@ -51,4 +51,4 @@ void MBTilesWriter::Finish() {
     m_file.Finish();
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -9,7 +9,7 @@
 
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 // The page, its tiles at "{z}/{x}/{y}.EXT" and Leaflet at "leaflet/" beside it.
 std::string MapPageHtml(const ArchiveInfo& info);
@@ -24,4 +24,4 @@ std::span<const char* const> LeafletFiles();
 // Throws an Exception when the page cannot be written or Leaflet cannot be read.
 std::vector<std::string> WriteMapPage(const std::string& folder, const ArchiveInfo& info);
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

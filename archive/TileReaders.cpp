@@ -18,8 +18,6 @@
 #include <unistd.h>
 
 #include "engine/TileFormat.h"
-#include "CombineTask.h"
-#include "OutputFormats.h"
 #include "PMTilesDirectory.h"
 #include "PMTilesWriter.h"
 #include "geo/Commonfunc.h"
@@ -34,7 +32,7 @@
 #include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 namespace fs = std::filesystem;
 
@@ -721,10 +719,20 @@ std::unique_ptr<TileReader> OpenTileReader(const std::string& path) {
         return ReadXyzTree(path);
     if (EqualsNoCase(fs::path(path).extension().string(), ".zav"))
         return ReadTaskTiles(path);
-    if (const auto format = FormatOfOutput(path); format && RowOf(*format).Reader)
-        return RowOf(*format).Reader(path);
+    // clang-format off
+    static constexpr struct {
+        std::string_view Extension;
+        std::unique_ptr<TileReader> (*Read)(const std::string& path);
+    } Readers[] = {
+        {".mbtiles", ReadMBTiles}, {".sqlitedb", ReadSqliteDb}, {".pmtiles", ReadPMTiles},
+    };
+    // clang-format on
+    const std::string extension = fs::path(path).extension().string();
+    for (const auto& reader : Readers)
+        if (EqualsNoCase(extension, reader.Extension))
+            return reader.Read(path);
     throw Exception(path + " is none of what Quarrow serves: a task's .zav, an .mbtiles, "
                            ".pmtiles or .sqlitedb file, or a tile tree's folder.");
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

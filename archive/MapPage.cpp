@@ -10,7 +10,7 @@
 #include "store/TextFile.h"
 #include "store/TileFile.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 namespace {
 
@@ -132,4 +132,4 @@ std::vector<std::string> WriteMapPage(const std::string& folder, const ArchiveIn
     return written;
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

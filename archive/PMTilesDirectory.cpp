@@ -4,7 +4,7 @@
 
 #include "base/Exception.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::optional<std::string> Gunzip(std::string_view bytes, std::size_t limit) {
     return out;
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

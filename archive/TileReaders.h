@@ -11,7 +11,7 @@
 
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 class TileReader {
 public:
@@ -50,4 +50,4 @@ std::unique_ptr<TileReader> ReadTaskTiles(const std::string& projectFile);
 // format whose row has a reader, by its extension.
 std::unique_ptr<TileReader> OpenTileReader(const std::string& path);
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

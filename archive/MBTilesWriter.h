@@ -7,7 +7,7 @@
 #include "NewSqliteFile.h"
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 class MBTilesWriter final : public TileArchive {
 public:
@@ -26,4 +26,4 @@ private:
     sqlite3_stmt* m_insert = nullptr; // the file's
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

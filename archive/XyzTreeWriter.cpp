@@ -8,7 +8,7 @@
 #include "store/FileReplacer.h"
 #include "store/TextFile.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 namespace fs = std::filesystem;
 
@@ -52,4 +52,4 @@ void XyzTreeWriter::Finish() {
     }
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

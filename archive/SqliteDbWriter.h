@@ -2,12 +2,14 @@
 // that Locus, RMaps and OsmAnd all open. One writer; what differs is a row of a few settings.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "NewSqliteFile.h"
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 enum class SqliteForm { OsmAnd, BigPlanet };
 struct FormSettings;
@@ -19,9 +21,13 @@ std::string OsmAndUrl(const TileSource& source, bool& flippedRows);
 
 class SqliteDbWriter final : public TileArchive {
 public:
+    // The phone apps that read these files decode PNG and JPEG: a WebP tile goes in as the PNG
+    // this gives (empty when it cannot).
+    using WebpToPng = std::function<std::string(const std::string& webp)>;
+
     // Creates the database (the file must not hold another) with its tables and its info;
     // throws an Exception naming the path and SQLite's reason.
-    SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form);
+    SqliteDbWriter(std::string path, const ArchiveInfo& info, SqliteForm form, WebpToPng toPng);
 
     // The tile with its file's time where the form keeps one.
     void AddTile(int zoom, int x, int y, const std::string& bytes,
@@ -31,8 +37,9 @@ public:
 private:
     const FormSettings& m_form;
     const bool m_webp; // the tiles are WebP, stored as PNG
+    WebpToPng m_toPng;
     NewSqliteFile m_file;
     sqlite3_stmt* m_insert = nullptr; // the file's
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

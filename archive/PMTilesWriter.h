@@ -14,7 +14,7 @@
 #include "PMTilesDirectory.h"
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 // The tile's place in a PMTiles archive: every tile of the zoom levels above counted, then its
 // place on the level's Hilbert curve.
@@ -65,4 +65,4 @@ private:
     std::uint64_t m_contents = 0;
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

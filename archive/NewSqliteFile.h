@@ -9,7 +9,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 class NewSqliteFile {
 public:
@@ -38,4 +38,4 @@ private:
     std::vector<sqlite3_stmt*> m_statements;
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -6,7 +6,7 @@
 #include "base/Exception.h"
 #include "store/FileReplacer.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 NewSqliteFile::NewSqliteFile(std::string path) : m_path(std::move(path)) {
     // An empty file is an empty database; made here so that no planted link is opened.
@@ -74,4 +74,4 @@ void NewSqliteFile::Fail(const std::string& what) {
     throw WriteError(m_path, " (" + what + "): " + reason);
 }
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -2,6 +2,7 @@
 // what MBTiles, a tile tree, the SQLite files of phone apps and PMTiles have in common.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +10,9 @@
 
 #include "geo/AreaShape.h"
 #include "engine/TileSource.h"
+#include "engine/Unitclasstask.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 // What an archive tells of its tiles.
 struct ArchiveInfo {
@@ -39,6 +41,9 @@ struct ArchiveInfo {
 // local tile server gives, one line a member.
 std::vector<std::string> TileJsonLines(const ArchiveInfo& info, const std::string& tiles);
 
+// What an archive of these tasks (one or more, read back) tells of its tiles: their zoom levels,
+// the rectangle around them, the format, the source and the outline of the tasks' areas.
+ArchiveInfo ArchiveInfoOf(const std::vector<std::unique_ptr<DownloadTask>>& tasks);
 // The order in which an archive takes its tiles: zoom by zoom, each level by rows from the north,
 // or along the Hilbert curve (TileId in PMTilesWriter.h).
 enum class TileOrder { Rows, Hilbert };
@@ -62,4 +67,4 @@ public:
     virtual std::vector<std::string> Notes() const { return {}; }
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive

@@ -10,7 +10,7 @@
 
 #include "TileArchive.h"
 
-namespace quarrow::combiner {
+namespace quarrow::archive {
 
 class XyzTreeWriter final : public TileArchive {
 public:
@@ -30,4 +30,4 @@ private:
     std::vector<std::string> m_notes;
 };
 
-} // namespace quarrow::combiner
+} // namespace quarrow::archive
