@@ -1,4 +1,5 @@
 #include "TileReaders.h"
+#include "TileFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -547,26 +548,23 @@ private:
         m_leaves;
 };
 
-// Tiles beneath a folder, never through a link: a tree's or a task's.
+// Tiles beneath a folder, as every reader of one takes them: a tree's or a task's.
 class FolderTiles {
 public:
-    explicit FolderTiles(const std::string& folder) : m_fd(OpenFolder(folder)) {
-        if (m_fd < 0)
+    explicit FolderTiles(const std::string& folder) : m_folder(folder) {
+        if (!m_folder.Opened())
             throw Exception(folder + " is no folder that can be read.");
     }
-    ~FolderTiles() { ::close(m_fd); }
-    FolderTiles(const FolderTiles&) = delete;
-    FolderTiles& operator=(const FolderTiles&) = delete;
 
     std::optional<std::string> Read(const std::string& relative) const {
         std::string bytes;
-        if (!ReadFileBeneath(m_fd, relative, bytes, MaxTileFileSize))
+        if (!m_folder.Read(relative, bytes))
             return std::nullopt;
         return bytes;
     }
 
 private:
-    int m_fd;
+    TileFolder m_folder;
 };
 
 class XyzTreeReader final : public TileReader {

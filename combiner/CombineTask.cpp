@@ -15,6 +15,7 @@
 
 #include "KmzWriter.h"
 #include "OutputFormats.h"
+#include "archive/TileFolder.h"
 #include "archive/PMTilesWriter.h"
 #include "TileImage.h"
 #include "geo/AreaMask.h"
@@ -96,7 +97,7 @@ struct Loop {
             Progress(0, Total);
     }
 
-    const DownloadTask* Task;
+    const DownloadTask* Task; // the task at hand, of several for an archive
     const ProgressFunction& Progress;
     std::stop_token Stop;
     long long Done = 0;
@@ -110,7 +111,12 @@ struct Loop {
     // hundreds of megabytes on a picture bomb), or is cut short: an archive copies its bytes as
     // they are, so it gets only whole ones.
     bool Read(int x, int y) {
-        if (!ReadWholeFile(Task->TilePath(x, y), Bytes, MaxTileFileSize))
+        // The folder opened once for each task taken.
+        if (Task != m_opened) {
+            m_folder = std::make_unique<TileFolder>(Task->TileFolder);
+            m_opened = Task;
+        }
+        if (!m_folder->Read(Task->TileFileName(x, y), Bytes))
             return false;
         const std::string_view kind = ImageFormatOf(Bytes);
         if (HasImageSide(Bytes, Task->TileSide()) && !TileImageFault(Bytes, kind))
@@ -124,6 +130,10 @@ struct Loop {
         if (Progress)
             Progress(Done, Total);
     }
+
+    // Read's own.
+    std::unique_ptr<TileFolder> m_folder;
+    const DownloadTask* m_opened = nullptr;
 };
 
 // The pixels of a shape's task outside its shape: transparent, and white for the formats without

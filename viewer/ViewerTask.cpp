@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "archive/TileFolder.h"
 #include "store/TextFile.h"
 #include "store/TileFile.h"
 
@@ -14,7 +15,7 @@ namespace {
 // Only a regular file, and no more than a tile may be: a FIFO or a link to a device at a tile's
 // name is no tile.
 bool ReadWhole(const std::string& path, std::string& out) {
-    return ReadWholeFile(path, out, MaxTileFileSize);
+    return archive::ReadTileFile(path, out);
 }
 
 } // namespace
@@ -24,7 +25,7 @@ ViewerTask::ViewerTask(const std::string& projectFile)
 
 std::string ReadBlankImage(const std::string& path) {
     std::string bytes;
-    if (!ReadWhole(path, bytes))
+    if (!ReadWholeFile(path, bytes, MaxTileFileSize))
         return {};
     return bytes;
 }
