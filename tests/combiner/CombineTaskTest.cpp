@@ -32,6 +32,7 @@
 #include "base/Json.h"
 #include "store/TaskFiles.h"
 #include "engine/Unitclasstask.h"
+#include "tests/support/TaskMaker.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -190,15 +191,8 @@ enum class Kind { Pattern, PatternWithAlpha, Blank, Missing, Unreadable };
 class CombineTaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto params = std::make_shared<TaskParams>();
-        params->LeftLongitude = 116.3;
-        params->RightLongitude = 116.39;
-        params->TopLatitude = 40.0;
-        params->BottomLatitude = 39.95;
-        params->Zoom = 13;
-        params->MapsType = 18;
-        params->SavePath = m_dir.Path();
-        params->ProjectName = "small.zav";
+        auto params =
+            quarrow::test::TaskParamsOf(m_dir.Path(), "small.zav", 13, 116.3, 116.39, 40.0, 39.95, 18);
         m_task = std::make_unique<DownloadTask>(params);
         m_task->WriteProjectFile();
         ASSERT_EQ(m_task->MaxX - m_task->MinX + 1, 3);
@@ -886,15 +880,7 @@ TEST_F(CombineTaskTest, TwoZoomsInOneMBTilesAndATileTreeWithItsTileJson) {
 // right and bottom edges at zoom 13, its project written and every tile the pattern.
 std::unique_ptr<quarrow::DownloadTask> WebpTask(const std::string& folder, const std::string& name,
                                                 double right, double bottom, int side) {
-    auto params = std::make_shared<quarrow::TaskParams>();
-    params->LeftLongitude = 116.3;
-    params->RightLongitude = right;
-    params->TopLatitude = 40.0;
-    params->BottomLatitude = bottom;
-    params->Zoom = 13;
-    params->MapsType = 17;
-    params->SavePath = folder;
-    params->ProjectName = name + ".zav";
+    auto params = quarrow::test::TaskParamsOf(folder, name + ".zav", 13, 116.3, right, 40.0, bottom);
     quarrow::TileSource source;
     source.Name = name;
     source.Templates[0] =

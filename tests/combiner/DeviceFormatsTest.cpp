@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/TileReaders.h"
+
 #include "combiner/CombineTask.h"
 #include "base/Exception.h"
 #include "engine/ImageHeader.h"
@@ -506,6 +508,15 @@ TEST(DeviceFormats, AnIndependentReaderFindsEveryTileOfAPMTilesArchive) {
             EXPECT_EQ(TilePng("same"), FindTile(file, 13, x, y)) << x << "," << y;
     EXPECT_EQ(TilePng("deep"), FindTile(file, 14, 13500, 6210));
     EXPECT_EQ("", FindTile(file, 13, 6739, 3100));
+    // The server's reader finds the same through its leaves, runs and levels.
+    const auto reader = archive::ReadPMTiles(output);
+    for (int x = 6740; x < 6810; x += 3)
+        for (int y = 3100; y < 3170; y += 7)
+            ASSERT_EQ(tile(x, y), reader->Tile(13, x, y).value_or("")) << x << "," << y;
+    EXPECT_EQ(TilePng("same"), reader->Tile(13, 6747, 3107).value_or(""));
+    EXPECT_EQ(TilePng("deep"), reader->Tile(14, 13500, 6210).value_or(""));
+    EXPECT_FALSE(reader->Tile(13, 6739, 3100));
+    EXPECT_FALSE(reader->Tile(14, 13501, 6210));
     const auto metadata =
         ParseJson(Gunzip(file.substr(Little(file, 24, 8), Little(file, 32, 8)))).Value;
     ASSERT_TRUE(metadata);

@@ -18,18 +18,27 @@ double Lat(int y, int z) {
            std::numbers::pi;
 }
 
+std::shared_ptr<TaskParams> TaskParamsOf(const std::string& folder, const std::string& name,
+                                         int zoom, double left, double right, double top,
+                                         double bottom, int mapsType) {
+    auto params = std::make_shared<TaskParams>();
+    params->LeftLongitude = left;
+    params->RightLongitude = right;
+    params->TopLatitude = top;
+    params->BottomLatitude = bottom;
+    params->Zoom = zoom;
+    params->MapsType = mapsType;
+    params->SavePath = folder;
+    params->ProjectName = name;
+    return params;
+}
+
 std::string WriteTask(const std::string& folder, const std::string& name, int zoom, int x0, int y0,
                       int columns, int rows, const std::function<std::string(int x, int y)>& tile,
                       std::optional<TileSource> source) {
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = Lon(x0, zoom) + 1e-9;
-    params->RightLongitude = Lon(x0 + columns, zoom) - 1e-9;
-    params->TopLatitude = Lat(y0, zoom) - 1e-9;
-    params->BottomLatitude = Lat(y0 + rows, zoom) + 1e-9;
-    params->Zoom = zoom;
-    params->MapsType = 17;
-    params->SavePath = folder;
-    params->ProjectName = name + ".zav";
+    auto params = TaskParamsOf(folder, name + ".zav", zoom, Lon(x0, zoom) + 1e-9,
+                               Lon(x0 + columns, zoom) - 1e-9, Lat(y0, zoom) - 1e-9,
+                               Lat(y0 + rows, zoom) + 1e-9);
     params->Source = std::move(source);
     const DownloadTask task(params);
     task.WriteProjectFile();

@@ -9,6 +9,7 @@
 
 #include "task/TaskRun.h"
 #include "store/TileRecords.h"
+#include "tests/support/TaskMaker.h"
 #include "tests/support/TempDir.h"
 
 namespace quarrow {
@@ -24,15 +25,7 @@ public:
 
 // A task of 2 x 2 tiles at zoom 13.
 std::shared_ptr<TaskParams> FourTiles(const std::string& folder, const std::string& name) {
-    auto params = std::make_shared<TaskParams>();
-    params->LeftLongitude = 116.30;
-    params->RightLongitude = 116.34;
-    params->TopLatitude = 39.90;
-    params->BottomLatitude = 39.86;
-    params->Zoom = 13;
-    params->SavePath = folder;
-    params->ProjectName = name;
-    return params;
+    return test::TaskParamsOf(folder, name, 13, 116.30, 116.34, 39.90, 39.86);
 }
 
 struct RunCase {
