@@ -914,8 +914,11 @@ void TForm1::EndTask(bool tell) {
         // Every level of a range is asked for; a stop ends the range, to go on with Start.
         if (m_zoomRange && !run.Stopped()) {
             nextLevel = m_zoomRange->Ended(run.Complete(positions));
+            // Levels that are not whole are what the narrow status bar must show first.
             if (!nextLevel)
-                m_outcome += QStringLiteral(" ") + Q(m_zoomRange->EndText());
+                m_outcome = m_zoomRange->AllWhole()
+                                ? m_outcome + QStringLiteral(" ") + Q(m_zoomRange->EndText())
+                                : Q(m_zoomRange->EndText()) + QStringLiteral(" ") + m_outcome;
         }
         const int total = CurrentTask->TileCount;
         m_progressBar->setValue(total > 0 ? static_cast<int>(1000LL * TilesDone() / total) : 0);
