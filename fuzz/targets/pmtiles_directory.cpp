@@ -7,7 +7,7 @@
 #include "FuzzSupport.h"
 #include "archive/PMTilesDirectory.h"
 
-using namespace quarrow::combiner;
+using namespace quarrow::archive;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
