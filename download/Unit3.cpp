@@ -290,7 +290,6 @@ WorkerEndEvent TDownThread::Walk(const std::stop_token& stop) {
 int TDownThread::CheckedResumePoint(int resumePoint) const {
     const TaskParams& params = *Task->Params;
     const int workers = std::max(1, params.ThreadCount);
-    const long long rows = static_cast<long long>(Task->MaxY) - Task->MinY + 1;
     // The tiles a worker saves between two saves of the positions, and a margin.
     const int delay = m_custom ? std::max(1, params.Source->TileDelayMs) : AfterSavedMs;
     const int back = std::clamp(5000 / delay + 8, 8, 4096);
@@ -299,8 +298,7 @@ int TDownThread::CheckedResumePoint(int resumePoint) const {
     for (int seq = resumePoint; seq >= 1 && looked < back; --seq) {
         if (!DownloadTask::IsWorkersTile(seq, workers, ThreadIndex))
             continue;
-        const int x = static_cast<int>(Task->MinX + (seq - 1) / rows);
-        const int y = static_cast<int>(Task->MinY + (seq - 1) % rows);
+        const auto [x, y] = Task->TileAt(seq);
         if (!Task->Covers(x, y))
             continue;
         ++looked;

@@ -580,6 +580,12 @@ int DownloadTask::MapIndex() const {
     return std::clamp(Params->MapsType - 17, 0, 2);
 }
 
+std::pair<int, int> DownloadTask::TileAt(int sequenceNumber) const {
+    const long long rows = static_cast<long long>(MaxY) - MinY + 1;
+    return {static_cast<int>(MinX + (sequenceNumber - 1LL) / rows),
+            static_cast<int>(MinY + (sequenceNumber - 1LL) % rows)};
+}
+
 int DownloadTask::TileSequenceNumber(int x, int y) const {
     // Only a tile outside the range can leave int; it is clamped rather than wrapped.
     long long number = 0;

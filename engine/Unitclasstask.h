@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "geo/AreaShape.h"
 #include "DateTimeText.h"
@@ -163,8 +164,9 @@ public:
     // How many of the task's tiles numbered 1 .. sequenceNumber belong to the worker in the slot.
     long long SlotTilesUpTo(int sequenceNumber, int slot) const;
 
-    // Position of tile (x, y) in column order, counting from 1.
+    // Position of tile (x, y) in column order, counting from 1; TileAt is its inverse.
     int TileSequenceNumber(int x, int y) const;
+    std::pair<int, int> TileAt(int sequenceNumber) const;
     // Sequence number of the slot's resume tile, 0 when the slot has none (either coordinate 0).
     int ResumePoint(int slot) const;
     // Whether the tile with this sequence number belongs to the worker in the slot.
