@@ -302,6 +302,14 @@ int main(int argc, char** argv) {
     } catch (const BatchUsageError& error) {
         return UsageError(error.Message());
     }
+    // A task's paths are absolute from the start: its failed list names its tiles the same
+    // whatever folder a later command is typed in.
+    for (std::string* path : {&options.Folder, &options.ProjectFile}) {
+        std::error_code ec;
+        if (!path->empty())
+            if (const auto absolute = std::filesystem::absolute(*path, ec); !ec)
+                *path = absolute.lexically_normal().string();
+    }
     using Mode = BatchOptions::Mode;
     const bool ofATask = options.What == Mode::Resume || options.What == Mode::RetryFailed ||
                          options.What == Mode::RetryBlanks || options.What == Mode::Update;

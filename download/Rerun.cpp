@@ -75,8 +75,10 @@ RerunTask FindRerunTask(const std::string& listPath) {
     task.ProjectFile = project;
     try {
         auto params = std::make_shared<TaskParams>(ReadTaskParams(project));
+        const auto stored = std::make_shared<const DownloadTask>(params, DownloadTask::ReadOnly{});
+        task.TileFolder = stored->TileFolder;
         if (params->Source)
-            task.Custom = std::make_shared<const DownloadTask>(params, DownloadTask::ReadOnly{});
+            task.Custom = stored;
     } catch (const SourceFault&) {
         throw;
     } catch (const Exception&) {
@@ -135,8 +137,10 @@ struct ListRun {
     FetchedTiles* Tiles = nullptr;
 
     RerunReport Entry(std::string_view line) {
-        const FailureEntry entry = SplitFailureEntry(line);
+        FailureEntry entry = SplitFailureEntry(line);
         const std::optional<TileName> tile = ParseTileFileName(SplitFolder(entry.Path).second);
+        if (tile && !entry.Path.starts_with('/') && !Task.TileFolder.empty())
+            entry.Path = Task.TileFolder + SplitFolder(entry.Path).second;
         const DownloadTask* custom = Task.Custom.get();
         if (custom) {
             if (!tile ||

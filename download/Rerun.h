@@ -42,6 +42,9 @@ void SetUpRerunClient(TIdHTTP& client);
 struct RerunTask {
     std::string ProjectFile;                    // empty when none stands beside the list
     std::shared_ptr<const DownloadTask> Custom; // a custom source's task, its paths absolute
+    // The task's tile folder, absolute, when its project reads: an entry written with a relative
+    // path (by an older run) names the tile of that name there, whatever folder it is read from.
+    std::string TileFolder;
 };
 RerunTask FindRerunTask(const std::string& listPath);
 

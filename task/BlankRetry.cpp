@@ -43,7 +43,7 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
         throw Exception("Cannot read the blank image " + blankPath);
 
     TIdHTTP client;
-    RerunTask rerun{projectFile, task->Params->Source ? task : nullptr};
+    RerunTask rerun{projectFile, task->Params->Source ? task : nullptr, task->TileFolder};
     SetUpRerunClient(client, rerun, settings.CaFile);
     const auto tell = [&show](const std::string& line) { show(line); };
     SourceFetcher fetcher(*task, client, 0,

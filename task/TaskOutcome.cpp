@@ -9,6 +9,7 @@
 #include "StartRules.h"
 #include "download/FailedTileList.h"
 #include "download/FailureTexts.h"
+#include "base/TextRules.h"
 #include "store/TextFile.h"
 #include "store/TileFile.h"
 #include "engine/Unitclasstask.h"
@@ -47,8 +48,10 @@ std::string OutcomeText(const TaskOutcome& outcome) {
     const std::string reason = Reason(outcome);
     if (tiles.NotFetched > 0) {
         text += "), " + std::to_string(tiles.NotFetched) + " not fetched";
-        if (!reason.empty() && outcome.StopReason.empty())
-            text += " (" + reason + ")";
+        // Tiles a stop left are the stop's, whatever the service said last.
+        const std::string why = outcome.Stopped ? std::string("stopped") : reason;
+        if (!why.empty() && outcome.StopReason.empty())
+            text += " (" + why + ")";
     } else {
         if (tiles.Failed > 0 && !outcome.LastFailure.empty())
             text += ": " + reason;
@@ -70,10 +73,12 @@ std::string OutcomeText(const TaskOutcome& outcome) {
 
 TileCensus CountTiles(const DownloadTask& task, const std::string& blankImage,
                       const std::vector<std::string>& failedEntries) {
+    // The list is the task's: its entries name its tiles by their file names, however their
+    // folder was spelt (an older run wrote the folder as it was typed).
     std::unordered_set<std::string> listed;
     for (const std::string& line : failedEntries)
         if (!line.empty())
-            listed.insert(SplitFailureEntry(line).Path);
+            listed.insert(SplitFolder(SplitFailureEntry(line).Path).second);
     std::string blank;
     if (!ReadWholeFile(blankImage, blank))
         blank.clear();
@@ -85,7 +90,7 @@ TileCensus CountTiles(const DownloadTask& task, const std::string& blankImage,
             const std::string path = task.TilePath(x, y);
             const std::optional<TileFile> file = LookAtTileFile(path);
             const bool present = file && file->Regular && file->Size > 0;
-            if (listed.count(path)) {
+            if (listed.count(SplitFolder(path).second)) {
                 // A listed tile that the re-download fetched is saved; the list is not rewritten.
                 ++(present && !IsBlankTile(path, *file, blank) ? census.Saved : census.Failed);
             } else if (!present) {

@@ -324,6 +324,33 @@ TEST_F(Batch, FailedTilesAreListedAndFetchedAgainFromTheList) {
     EXPECT_EQ(3, again.ExitCode);
 }
 
+// A task begun with a folder relative to where the command was typed is counted, resumed and
+// re-downloaded the same from any other folder.
+TEST_F(Batch, ATasksFailedTilesAreTheSameFromAnyFolder) {
+    tileservice::ServiceOptions options = AnyPort();
+    options.Share500 = 1;
+    Install(options);
+    const fs::path typedIn = fs::current_path();
+    fs::current_path(m_save.Path());
+    const test::ProgramRun first = Run(Task("116.3,39.9,116.5,39.9", "12", "rel", "maps"));
+    fs::current_path("/");
+    EXPECT_EQ(3, first.ExitCode) << first.Err;
+    const std::string project = m_save.Path() + "maps/rel.zav";
+    const test::ProgramRun resumed = Run({"--resume", project});
+    EXPECT_EQ(3, resumed.ExitCode) << resumed.Err;
+    EXPECT_NE(std::string::npos, resumed.Err.find("0 blank (the service has none), 3 failed"))
+        << resumed.Err;
+    options.Port = m_service->Port();
+    options.Share500 = 0;
+    m_service.reset();
+    m_service = std::make_unique<tileservice::TileService>(options);
+    const test::ProgramRun again = Run({"--retry-failed", project});
+    fs::current_path(typedIn);
+    EXPECT_EQ(0, again.ExitCode) << again.Out << again.Err;
+    EXPECT_EQ(3, FilesIn(m_save.Path() + "maps/rel"));
+    EXPECT_FALSE(fs::exists("/maps"));
+}
+
 // A service that had none of the tiles, then half of them, then all: each --retry-blanks asks for
 // exactly the blank tiles, saves what is now served and says both counts.
 TEST_F(Batch, BlankTilesAreAskedAgainUntilTheServiceHasThem) {

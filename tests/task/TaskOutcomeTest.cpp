@@ -28,6 +28,9 @@ TEST(TaskOutcome, TellsHowATaskEndedAndWhy) {
          "10 tiles: 9 saved, 0 blank (the service has none), 1 failed (listed for re-download: failed). Re-download them from the failed list."},
         {{10, {4, 0, 0, 6},   true, "",                                                 3, "", "Go on with: quarrow-batch --resume m/t.zav"},
          "10 tiles: 4 saved, 0 blank (the service has none), 0 failed (listed for re-download), 6 not fetched (stopped). Go on with: quarrow-batch --resume m/t.zav"},
+        // A stop against a failing service: the tiles left are the stop's, the failed its.
+        {{10, {4, 0, 1, 5},   true, "HTTP/1.1 500 Internal Server Error",               3, "", ""},
+         "10 tiles: 4 saved, 0 blank (the service has none), 1 failed (listed for re-download), 5 not fetched (stopped). Start again with the same entries to go on."},
         {{10, {0, 0, 0, 10},  false, "",                                                1, cert, ""},
          cert + " 10 tiles: 0 saved, 0 blank (the service has none), 0 failed (listed for re-download), 10 not fetched. Start again with the same entries to go on."},
     };
