@@ -760,6 +760,8 @@ void TForm1::RunTask(const std::shared_ptr<DownloadTask>& task) {
         m_taskLock.reset();
         throw;
     }
+    for (const std::string& notice : m_run->Notices())
+        Memo1->AppendLine(notice);
     if (!m_run->RecordsProblem().empty())
         Memo1->AppendLine(m_run->RecordsProblem());
     LabelTotalxy->setText(QStringLiteral("Total images: ") + QString::number(task->TileCount));

@@ -110,6 +110,8 @@ int BatchRun::ExitStatus() const {
 
 int BatchRun::Run() {
     m_run = std::make_unique<TaskRun>(m_task, m_log, m_failed, m_executableFolder);
+    for (const std::string& notice : m_run->Notices())
+        std::fprintf(m_output.Progress, "%s\n", notice.c_str());
     if (!m_run->RecordsProblem().empty())
         std::fprintf(m_output.Progress, "%s\n", m_run->RecordsProblem().c_str());
     m_lastLine = std::chrono::steady_clock::now();

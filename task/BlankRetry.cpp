@@ -62,8 +62,9 @@ BlankRetryCounts RetryBlankTiles(const StartSettings& settings, const std::strin
             if (!task->Covers(x, y))
                 continue;
             const std::string path = task->TilePath(x, y);
+            // An empty file is a blank whose new picture a power cut took: asked again too.
             const std::optional<TileFile> file = LookAtTileFile(path);
-            if (!file || !IsBlankTile(path, *file, blank))
+            if (!file || !(IsBlankTile(path, *file, blank) || (file->Regular && file->Size == 0)))
                 continue;
             if (stopNow()) {
                 counts.Stopped = true;

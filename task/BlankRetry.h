@@ -24,7 +24,7 @@ struct BlankRetryCounts {
 std::string BlankRetryText(const BlankRetryCounts& counts);
 
 // Under the task's lock, asks for every tile of the project file's task whose file is the blank
-// image, with the re-download's client rules for the task, and saves each answer that is a whole
+// image (or empty, as a power cut leaves a blank being replaced), with the re-download's client rules for the task, and saves each answer that is a whole
 // image of the task's format in the blank's place, by the source's rules (SourceFetcher: its pace
 // and pauses waited with sleep, SlicedSleeper(stopNow) when none is given); the tiles are made
 // durable as a run's are (FetchedTiles), every few seconds and at the end. show gets a line for

@@ -14,6 +14,7 @@
 #include "download/httpclient.h"
 #include "engine/DateTimeText.h"
 #include "base/Exception.h"
+#include "store/FileReplacer.h"
 #include "store/LineStore.h"
 #include "engine/ProfileFile.h"
 #include "engine/SourcesFile.h"
@@ -350,6 +351,12 @@ std::uintmax_t FreeDiskSpace(const std::string& folder) {
 void WriteTaskFiles(const DownloadTask& task) {
     task.WriteProjectFile();
     task.WriteListFile();
+    // A cut while the task was first written may have left it without its log: a resume goes on
+    // in a new one (the log is the task's record, not its tiles).
+    std::error_code ec;
+    if (task.Params->Resume && std::filesystem::symlink_status(task.LogFile, ec).type() ==
+                                   std::filesystem::file_type::not_found)
+        ReplaceFile(task.LogFile, "");
     task.WriteLogHeader();
     task.CreateFailedFile();
 }

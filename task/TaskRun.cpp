@@ -1,6 +1,7 @@
 #include "TaskRun.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "TaskUpdateRun.h"
 #include "base/Exception.h"
@@ -16,11 +17,22 @@ TaskRun::TaskRun(std::shared_ptr<DownloadTask> task, LineSink& log, LineSink& fa
       m_failed(failed),
       m_start(std::chrono::steady_clock::now()) {
     if (lines == Lines::Load) {
-        m_log.Load(m_task->LogFile);
+        // A cut while a new task wrote its files may leave its project without its log or its
+        // failed list: the run goes on with them empty, and says so.
+        const auto load = [this](LineSink& sink, const std::string& path) {
+            std::error_code ec;
+            if (std::filesystem::symlink_status(path, ec).type() ==
+                std::filesystem::file_type::not_found) {
+                m_notices.push_back(path + " was missing: it begins anew.");
+                return;
+            }
+            sink.Load(path);
+        };
+        load(m_log, m_task->LogFile);
         if (IsUpdate())
             for (const std::string& line : UpdateHeadLines(*m_task))
                 m_log.Append(line);
-        m_failed.Load(m_task->FailedFile);
+        load(m_failed, m_task->FailedFile);
     }
     if (m_task->Params->Source || IsUpdate()) {
         try {

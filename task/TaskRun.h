@@ -64,6 +64,9 @@ public:
 
     const std::shared_ptr<DownloadTask>& Task() const noexcept { return m_task; }
     bool IsUpdate() const noexcept { return m_task->Params->Update.has_value(); }
+    // What the run found missing at its start (a log or failed list a cut did not let a new task
+    // write), for the presenter to tell once.
+    const std::vector<std::string>& Notices() const noexcept { return m_notices; }
     // Why the records cannot be kept, said once; empty when they can or none are kept.
     const std::string& RecordsProblem() const noexcept { return m_recordsProblem; }
 
@@ -129,6 +132,7 @@ private:
     LineSink& m_failed;
     std::unique_ptr<TileRecords> m_records;
     std::string m_recordsProblem;
+    std::vector<std::string> m_notices;
     bool m_problemTold = false;   // the presenter tells the problem of the start
     bool m_recordsFailed = false; // an update whose records could not all be kept is not whole
     std::array<std::int64_t, TileRecords::PassCountKinds> m_earlier{}; // of the pass's runs before

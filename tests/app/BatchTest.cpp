@@ -351,6 +351,20 @@ TEST_F(Batch, ATasksFailedTilesAreTheSameFromAnyFolder) {
     EXPECT_FALSE(fs::exists("/maps"));
 }
 
+// A cut while a new task wrote its files may leave its project without its log and failed list:
+// the resume goes on with them empty and says so.
+TEST_F(Batch, ATaskWithoutItsLogOrFailedListGoesOn) {
+    Install(AnyPort());
+    ASSERT_EQ(0, Run(Task("116.3,39.9,116.5,39.9", "12", "cut", m_save.Path())).ExitCode);
+    fs::remove(m_save.Path() + "cut_log.txt");
+    fs::remove(m_save.Path() + "cut_failed.ftl");
+    const test::ProgramRun again = Run({"--resume", m_save.Path() + "cut.zav"});
+    EXPECT_EQ(0, again.ExitCode) << again.Err;
+    EXPECT_NE(std::string::npos, again.Err.find("cut_failed.ftl was missing: it begins anew."))
+        << again.Err;
+    EXPECT_NE(std::string::npos, ReadFileBytes(m_save.Path() + "cut_log.txt").find("Log continue..."));
+}
+
 // A service that had none of the tiles, then half of them, then all: each --retry-blanks asks for
 // exactly the blank tiles, saves what is now served and says both counts.
 TEST_F(Batch, BlankTilesAreAskedAgainUntilTheServiceHasThem) {
