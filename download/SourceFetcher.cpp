@@ -39,8 +39,11 @@ void SourceFetcher::Get(const std::string& url, std::string& buffer) {
         m_serviceWaits = 0;
     }
     for (;;) {
-        // Another asker may have been asked to wait: so is this one.
-        // A pause this asker has waited out once is over for it.
+        // No request of a custom source's goes out after a stop.
+        if (m_custom && m_waits.Stopped())
+            throw FetchStopped{};
+        // Another asker may have been asked to wait: so is this one. A pause this asker has
+        // waited out once is over for it.
         if (const auto until = m_task.Pause.Until(); m_custom && until > m_waitedUntil) {
             const auto left = until - ServicePause::Clock::now();
             const int milliseconds =
