@@ -2,7 +2,6 @@
 #include "Unit1.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -40,6 +39,7 @@
 
 #include "AreaWindow.h"
 #include "Convert.h"
+#include "widgets/WorkOffUi.h"
 #include "widgets/Dialogs.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/HandlerEdge.h"
@@ -864,26 +864,8 @@ void TForm1::SaveRun() {
 // Flushes wait for the disk: the window goes on drawing and taking the workers' lines meanwhile,
 // but no input acts on it until the work is done.
 void TForm1::RunOffUi(const std::function<void()>& work) {
-    std::atomic<bool> done{false};
-    std::exception_ptr error;
     const QScopedValueRollback<bool> busy(m_offUi, true);
-    {
-        const std::jthread writer([&] {
-            try {
-                work();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            done = true;
-        });
-        while (!done) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-            if (!done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    if (error)
-        std::rethrow_exception(error);
+    ::RunOffUi(work, QEventLoop::ExcludeUserInputEvents);
 }
 
 TaskRun& TForm1::Run() {

@@ -3,9 +3,7 @@
 // nothing the user does can act on the window until the run is over.
 #include "Unitftl.h"
 
-#include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QCoreApplication>
@@ -19,6 +17,7 @@
 #include "widgets/Dialogs.h"
 #include "widgets/HandlerEdge.h"
 #include "widgets/LinePane.h"
+#include "widgets/WorkOffUi.h"
 #include "task/StartRules.h"
 #include "widgets/WindowFont.h"
 #include "download/Rerun.h"
@@ -134,33 +133,21 @@ void TfrmFlt::FetchBlanks(const QString& projectFile) {
         const std::string program = QCoreApplication::applicationDirPath().toStdString() + "/";
         const quarrow::StartSettings settings =
             quarrow::ReadStartSettings(quarrow::SettingsFilePath(program));
-        std::atomic<bool> done{false};
-        std::exception_ptr error;
-        {
-            const std::jthread asker([&] {
-                try {
-                    quarrow::RetryBlankTiles(
-                        settings, projectFile.toStdString(), program,
-                        [this](std::string_view line) {
-                            QMetaObject::invokeMethod(
-                                this, [this, shown = std::string(line)] { Memo1->AppendLine(shown); },
-                                Qt::QueuedConnection);
-                        },
-                        [this] { return m_stop.load(); });
-                } catch (...) {
-                    error = std::current_exception();
-                }
-                done = true;
-                QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection); // wakes the wait
-            });
-            // Stop must be pressable: every event is taken while the run goes on.
-            while (!done)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
+        // Stop must be pressable: every event is taken while the run goes on.
+        RunOffUi(
+            [&] {
+                quarrow::RetryBlankTiles(
+                    settings, projectFile.toStdString(), program,
+                    [this](std::string_view line) {
+                        QMetaObject::invokeMethod(
+                            this, [this, shown = std::string(line)] { Memo1->AppendLine(shown); },
+                            Qt::QueuedConnection);
+                    },
+                    [this] { return m_stop.load(); });
+            },
+            QEventLoop::AllEvents);
         // The lines posted last.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        if (error)
-            std::rethrow_exception(error);
     });
 }
 

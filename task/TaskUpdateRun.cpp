@@ -26,11 +26,10 @@ std::string Bytes(long long bytes) {
 
 StoredTask PrepareUpdate(const StartSettings& settings, const std::string& projectFile,
                          UpdateRules rules) {
-    return OpenStoredTask(settings, projectFile, StoredTaskUse::Run, [&rules](TaskParams& params) {
+    return OpenStoredTask(settings, projectFile, StoredTaskUse::Run, [&](TaskParams& params) {
         if (params.Source)
             rules.MinAgeDays = std::max(rules.MinAgeDays, params.Source->MinAgeDays);
-        TileRecords records(TaskFilesOf(params.SavePath + params.ProjectName).Records,
-                            TileRecords::Access::Read);
+        TileRecords records(TaskFilesOf(projectFile).Records, TileRecords::Access::Read);
         rules.Pass = records.UpdatePass(SecondsNow());
         params.Update = rules;
     });
