@@ -1,5 +1,6 @@
 // The end of a task in words: counts, the reason from the last failure, and what to do next.
 #include "task/TaskOutcome.h"
+#include "task/RangeRun.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,22 @@ TEST(TaskOutcome, TellsHowATaskEndedAndWhy) {
         EXPECT_EQ(c.Text, OutcomeText(c.Outcome));
 }
 
+
+// A range's end names every level as whole, not whole or not started, and goes on past a level
+// that is not whole.
+TEST(RangeRun, TheEndNamesEveryLevel) {
+    RangeRun range(11, 14, "city");
+    EXPECT_EQ("city_z11.zav", range.TaskName());
+    EXPECT_EQ("Zoom 11 (1 of 4): ", range.Prefix());
+    EXPECT_TRUE(range.Ended(false));
+    EXPECT_EQ("Zoom 12 (2 of 4): ", range.Prefix());
+    EXPECT_TRUE(range.Ended(true));
+    EXPECT_EQ("Zoom 11 to 14: 12 whole, 11 not whole, 13 and 14 not started.", range.EndText());
+    EXPECT_TRUE(range.Ended(true));
+    EXPECT_FALSE(range.Ended(true));
+    EXPECT_FALSE(range.AllWhole());
+    EXPECT_EQ("Zoom 11 to 14: 12, 13 and 14 whole, 11 not whole.", range.EndText());
+}
 
 } // namespace
 } // namespace quarrow
